@@ -1,0 +1,153 @@
+# Helpers every subsystem uses to declare its libraries, tests, fuzz targets
+# and benchmarks once; the flavour of the build decides what each becomes.
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  set(VELLUM_WINDOWS ON)
+else()
+  set(VELLUM_WINDOWS OFF)
+endif()
+
+set(VELLUM_WARNINGS -Wall -Wextra -Werror)
+set(VELLUM_TEST_TIMEOUT 120 CACHE STRING "Seconds a single test may run")
+
+if(VELLUM_WINDOWS)
+  # Win32 headers: ANSI functions, no min/max macros, Windows XP-era API
+  # surface plus what Vista added (the shell band interfaces need it).
+  add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
+                          WINVER=0x0601 _WIN32_IE=0x0800 STRICT)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
+  set(VELLUM_GTEST GTest::gtest)
+  set(VELLUM_GTEST_MAIN GTest::gtest_main)
+  find_path(VELLUM_CATCH2_DIR catch2/catch.hpp PATHS /usr/include NO_CMAKE_FIND_ROOT_PATH REQUIRED)
+elseif(VELLUM_FUZZ)
+  set(VELLUM_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -g -O1)
+  add_compile_options(${VELLUM_FUZZ_FLAGS})
+  add_link_options(-fsanitize=address,undefined)
+else()
+  if(VELLUM_SANITIZE)
+    add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer -g)
+    add_link_options(-fsanitize=address,undefined)
+  endif()
+  find_package(GTest REQUIRED)
+  find_package(benchmark QUIET)
+  set(VELLUM_GTEST GTest::gtest)
+  set(VELLUM_GTEST_MAIN GTest::gtest_main)
+endif()
+
+set(VELLUM_SOURCE_ROOT ${CMAKE_SOURCE_DIR})
+
+# Adds every immediate sub-folder that has a CMakeLists.txt, so that pieces of a
+# subsystem can be added without touching a shared list.
+function(vellum_add_subdirectories)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
+
+function(_vellum_common target)
+  target_compile_options(${target} PRIVATE ${VELLUM_WARNINGS})
+  target_include_directories(${target} PUBLIC ${VELLUM_SOURCE_ROOT})
+endfunction()
+
+# vellum_library(NAME [PORTABLE] SOURCES ... [WIN32_SOURCES ...] [POSIX_SOURCES ...] [DEPS ...] [WIN32_DEPS ...])
+# A PORTABLE library is built in every flavour (WIN32_SOURCES only in the
+# Windows one, POSIX_SOURCES only natively); any other library is Windows-only.
+function(vellum_library name)
+  cmake_parse_arguments(A "PORTABLE" "" "SOURCES;WIN32_SOURCES;POSIX_SOURCES;DEPS;WIN32_DEPS" ${ARGN})
+  if(NOT A_PORTABLE AND NOT VELLUM_WINDOWS)
+    return()
+  endif()
+  set(sources ${A_SOURCES})
+  if(VELLUM_WINDOWS)
+    list(APPEND sources ${A_WIN32_SOURCES})
+  else()
+    list(APPEND sources ${A_POSIX_SOURCES})
+  endif()
+  add_library(${name} STATIC ${sources})
+  _vellum_common(${name})
+  target_link_libraries(${name} PUBLIC ${A_DEPS})
+  if(VELLUM_WINDOWS)
+    target_link_libraries(${name} PUBLIC ${A_WIN32_DEPS})
+  endif()
+endfunction()
+
+# vellum_test(NAME [PORTABLE] SOURCES ... [DEPS ...] [TIMEOUT s] [LABELS ...] [NO_MAIN])
+# GoogleTest programs. PORTABLE tests run natively and, cross-compiled, under
+# Wine; the others run under Wine only. Fuzz builds build no tests.
+function(vellum_test name)
+  cmake_parse_arguments(A "PORTABLE;NO_MAIN" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(VELLUM_FUZZ OR (NOT A_PORTABLE AND NOT VELLUM_WINDOWS))
+    return()
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  _vellum_common(${name})
+  if(A_NO_MAIN)
+    target_link_libraries(${name} PRIVATE ${A_DEPS} ${VELLUM_GTEST})
+  else()
+    target_link_libraries(${name} PRIVATE ${A_DEPS} ${VELLUM_GTEST_MAIN})
+  endif()
+  if(VELLUM_WINDOWS)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+  endif()
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  if(NOT A_TIMEOUT)
+    set(A_TIMEOUT ${VELLUM_TEST_TIMEOUT})
+  endif()
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${A_TIMEOUT}
+    ENVIRONMENT "VELLUM_SOURCE_DIR=${VELLUM_SOURCE_ROOT};VELLUM_BINARY_DIR=${CMAKE_BINARY_DIR}")
+  if(A_LABELS)
+    set_tests_properties(${name} PROPERTIES LABELS "${A_LABELS}")
+  endif()
+endfunction()
+
+# vellum_fuzz_target(NAME SOURCES ... DEPS ...): a libFuzzer program, built
+# only in the fuzz flavour and run by scripts/fuzz.
+function(vellum_fuzz_target name)
+  cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
+  if(NOT VELLUM_FUZZ)
+    return()
+  endif()
+  add_executable(${name} ${A_SOURCES})
+  _vellum_common(${name})
+  target_link_libraries(${name} PRIVATE ${A_DEPS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzzers)
+endfunction()
+
+# vellum_benchmark(NAME SOURCES ... DEPS ... [WIN32]): Google Benchmark natively,
+# Catch2 (v2, header-only) BENCHMARK for WIN32 ones. Programs, not tests.
+function(vellum_benchmark name)
+  cmake_parse_arguments(A "WIN32" "" "SOURCES;DEPS" ${ARGN})
+  if(VELLUM_FUZZ)
+    return()
+  endif()
+  if(A_WIN32)
+    if(NOT VELLUM_WINDOWS)
+      return()
+    endif()
+    add_executable(${name} ${A_SOURCES})
+    _vellum_common(${name})
+    target_include_directories(${name} SYSTEM PRIVATE ${VELLUM_CATCH2_DIR})
+    target_compile_definitions(${name} PRIVATE CATCH_CONFIG_ENABLE_BENCHMARKING)
+    target_link_libraries(${name} PRIVATE ${A_DEPS})
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/benchmarks)
+  else()
+    if(VELLUM_WINDOWS OR NOT TARGET benchmark::benchmark)
+      return()
+    endif()
+    add_executable(${name} ${A_SOURCES})
+    _vellum_common(${name})
+    target_link_libraries(${name} PRIVATE ${A_DEPS} benchmark::benchmark benchmark::benchmark_main)
+    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/benchmarks)
+  endif()
+endfunction()
+
+if(VELLUM_WINDOWS)
+  # ctest runs every Windows program through the Wine runner with the build
+  # tree's private prefix.
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VELLUM_SOURCE_ROOT}/tools/wine/run ${CMAKE_BINARY_DIR}/wineprefix)
+endif()
