@@ -85,8 +85,9 @@ void TTGZWriter::AddEntry(Stream& stream, const std::string& name, std::int64_t 
 void TTGZWriter::Finish() {
   if (finished_) return;
   finished_ = true;
-  // One end block, not the two of the tar standard: the receiving side's
-  // tools stop at the first zero block, and archives written so far end so.
+  // One end block, not the two the tar standard asks for: that is the report
+  // archive's format as its readers know it. GNU tar reads it, with a warning
+  // about a lone zero block.
   tar_.resize(tar_.size() + kTarBlockSize, 0);
   const Bytes archive = GzipMember(tar_, WithExtension(FileNamePart(file_name_), ".tar"));
   Bytes().swap(tar_);
