@@ -1,0 +1,164 @@
+#include "runtime/threading/multi_read_exclusive_write_sync_win.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "runtime/exception.h"
+#include "runtime/threading/function_thread_win.h"
+
+namespace vellum {
+namespace {
+
+using Threads = std::vector<std::unique_ptr<FunctionThread>>;
+
+bool WaitUntil(const std::atomic<int>& value, int expected, DWORD milliseconds = 5000) {
+  const DWORD start = GetTickCount();
+  while (value != expected) {
+    if (GetTickCount() - start > milliseconds) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+void JoinAll(Threads& threads) {
+  for (auto& thread : threads) {
+    DWORD exit_code = 0;
+    ASSERT_TRUE(thread->WaitFor(10000, exit_code)) << "a thread is stuck: deadlock";
+  }
+}
+
+TEST(MultiReadExclusiveWriteSync, ReadersHoldTheLockTogether) {
+  MultiReadExclusiveWriteSync sync;
+  constexpr int kReaders = 6;
+  std::atomic<int> inside{0};
+  std::atomic<int> most_inside{0};
+  Threads readers;
+  for (int i = 0; i < kReaders; ++i) {
+    readers.push_back(StartThread<FunctionThread>([&](FunctionThread&) {
+      ScopedReadLock read(sync);
+      const int now = ++inside;
+      for (int seen = most_inside; now > seen && !most_inside.compare_exchange_weak(seen, now);) {
+      }
+      // Stay until every reader is in, which only shared locking allows.
+      WaitUntil(most_inside, kReaders);
+      --inside;
+    }));
+  }
+  JoinAll(readers);
+  EXPECT_EQ(most_inside, kReaders);
+}
+
+TEST(MultiReadExclusiveWriteSync, AWriterIsAloneAndReadersSeeWholeWrites) {
+  MultiReadExclusiveWriteSync sync;
+  // Two halves that a writer changes one after the other; a reader that ever
+  // sees them differ has read in the middle of a write.
+  volatile int first_half = 0;
+  volatile int second_half = 0;
+  std::atomic<int> writers_inside{0};
+  std::atomic<int> readers_inside{0};
+  std::atomic<int> violations{0};
+  std::atomic<int> reads{0};
+  Threads threads;
+  for (int w = 0; w < 2; ++w) {
+    threads.push_back(StartThread<FunctionThread>([&](FunctionThread&) {
+      for (int i = 0; i < 300; ++i) {
+        ScopedWriteLock write(sync);
+        if (++writers_inside != 1 || readers_inside != 0) ++violations;
+        first_half = first_half + 1;
+        Sleep(0);
+        second_half = second_half + 1;
+        --writers_inside;
+      }
+    }));
+  }
+  for (int r = 0; r < 4; ++r) {
+    threads.push_back(StartThread<FunctionThread>([&](FunctionThread&) {
+      for (int i = 0; i < 600; ++i) {
+        ScopedReadLock read(sync);
+        ++readers_inside;
+        if (writers_inside != 0 || first_half != second_half) ++violations;
+        ++reads;
+        --readers_inside;
+      }
+    }));
+  }
+  JoinAll(threads);
+  EXPECT_EQ(violations, 0);
+  EXPECT_EQ(first_half, 600);
+  EXPECT_EQ(second_half, 600);
+  EXPECT_EQ(reads, 2400);
+}
+
+TEST(MultiReadExclusiveWriteSync, OneThreadMayNestReadsAndWritesInAnyOrder) {
+  MultiReadExclusiveWriteSync sync;
+  sync.BeginWrite();
+  EXPECT_TRUE(sync.BeginWrite()) << "a writer re-enters";
+  sync.BeginRead();  // reading while writing
+  sync.EndRead();
+  sync.EndWrite();
+  EXPECT_EQ(sync.WriterThreadId(), GetCurrentThreadId()) << "still the writer after the inner EndWrite";
+  sync.EndWrite();
+  EXPECT_EQ(sync.WriterThreadId(), 0u);
+
+  sync.BeginRead();
+  sync.BeginRead();
+  EXPECT_TRUE(sync.BeginWrite()) << "a lone reader may become the writer";
+  sync.EndWrite();
+  sync.EndRead();
+  sync.EndRead();
+
+  EXPECT_THROW(sync.EndRead(), EInvalidOperation);
+  EXPECT_THROW(sync.EndWrite(), EInvalidOperation);
+}
+
+TEST(MultiReadExclusiveWriteSync, WaitingWritersHoldBackNewReadersButNotNestedOnes) {
+  MultiReadExclusiveWriteSync sync;
+  std::atomic<int> stage{0};
+  sync.BeginRead();  // this thread reads first
+  auto writer = StartThread<FunctionThread>([&](FunctionThread&) {
+    stage = 1;
+    ScopedWriteLock write(sync);
+    stage = 2;
+  });
+  WaitUntil(stage, 1);
+  Sleep(30);  // the writer is now waiting for this thread's read
+  std::atomic<int> late_reader_in{0};
+  auto late_reader = StartThread<FunctionThread>([&](FunctionThread&) {
+    ScopedReadLock read(sync);
+    late_reader_in = stage == 2 ? 2 : 1;
+  });
+  Sleep(30);
+  EXPECT_EQ(late_reader_in, 0) << "a new reader queues behind the waiting writer";
+  sync.BeginRead();  // nested: must not deadlock behind the writer
+  sync.EndRead();
+  EXPECT_EQ(stage, 1);
+  sync.EndRead();
+  EXPECT_EQ(writer->WaitFor(), 0u);
+  late_reader->WaitFor();
+  EXPECT_EQ(late_reader_in, 2) << "the late reader came in after the write";
+}
+
+TEST(MultiReadExclusiveWriteSync, ReadersAskingToWriteTogetherDoNotDeadlock) {
+  MultiReadExclusiveWriteSync sync;
+  std::atomic<int> reading{0};
+  std::atomic<int> undisturbed{0};
+  Threads threads;
+  for (int i = 0; i < 2; ++i) {
+    threads.push_back(StartThread<FunctionThread>([&](FunctionThread&) {
+      sync.BeginRead();
+      ++reading;
+      WaitUntil(reading, 2);  // both hold a read lock now
+      if (sync.BeginWrite()) ++undisturbed;
+      sync.EndWrite();
+      sync.EndRead();
+    }));
+  }
+  JoinAll(threads);
+  EXPECT_EQ(undisturbed, 1) << "the second upgrader learns that the first one wrote in between";
+}
+
+}  // namespace
+}  // namespace vellum
