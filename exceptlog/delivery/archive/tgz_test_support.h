@@ -129,7 +129,8 @@ inline std::vector<TarEntry> ReadTar(const Bytes& image, std::size_t* end_blocks
     if (offset + 512 + padded > image.size()) throw std::runtime_error("tar entry runs past the image");
     const auto content = image.begin() + static_cast<std::ptrdiff_t>(offset + 512);
     entry.content.assign(content, content + static_cast<std::ptrdiff_t>(entry.size));
-    entry.padding.assign(content + static_cast<std::ptrdiff_t>(entry.size), content + static_cast<std::ptrdiff_t>(padded));
+    entry.padding.assign(content + static_cast<std::ptrdiff_t>(entry.size),
+                         content + static_cast<std::ptrdiff_t>(padded));
     entries.push_back(std::move(entry));
     offset += 512 + padded;
   }

@@ -32,7 +32,9 @@ Outcome RunCommand(const std::string& command) {
   return outcome;
 }
 
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+std::string Quoted(const std::string& text) {
+  return "'" + text + "'";
+}
 
 // The archive ends with one zero block where the tar standard asks for two;
 // GNU tar reads it and says so on stderr. Any other message is a finding.
@@ -51,7 +53,9 @@ std::string WithoutLoneBlockWarning(const std::string& output) {
   return kept;
 }
 
-std::string Text(std::size_t size, char fill) { return std::string(size, fill); }
+std::string Text(std::size_t size, char fill) {
+  return std::string(size, fill);
+}
 
 struct Expected {
   std::string name;  // as stored
@@ -81,7 +85,8 @@ void ExpectListing(const std::string& listing, const std::vector<Expected>& entr
 class TGZToolsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (RunCommand("tar --version").status != 0 || RunCommand("gzip --version").status != 0) GTEST_SKIP() << "tar or gzip missing";
+    if (RunCommand("tar --version").status != 0 || RunCommand("gzip --version").status != 0)
+      GTEST_SKIP() << "tar or gzip missing";
   }
   ScratchFolder folder_;
 };

@@ -49,16 +49,17 @@ std::string SourceFile(int megabytes) {
                       seed % 9000 + 1000);
         break;
       case 1:
-        std::snprintf(line, sizeof line, "|%08X|VellumDeskBand.dll|bandform.cpp|TVellumDeskBandForm|pnlDockResize|%u[%u]|\r\n",
-                      address, seed % 900 + 10, seed % 7);
+        std::snprintf(line, sizeof line,
+                      "|%08X|VellumDeskBand.dll|bandform.cpp|TVellumDeskBandForm|pnlDockResize|%u[%u]|\r\n", address,
+                      seed % 900 + 10, seed % 7);
         break;
       case 2:
         std::snprintf(line, sizeof line, "|%08X|%-20s|7.0.2.%-4u|Vellum desk band module            |\r\n", address,
                       "shell32.dll", seed % 3000);
         break;
       default:
-        std::snprintf(line, sizeof line, "EAX: %08X  EBX: %08X  ECX: %08X  EDX: %08X\r\n", seed, address, seed ^ address,
-                      seed >> 3);
+        std::snprintf(line, sizeof line, "EAX: %08X  EBX: %08X  ECX: %08X  EDX: %08X\r\n", seed, address,
+                      seed ^ address, seed >> 3);
         break;
     }
     text += line;
@@ -118,11 +119,11 @@ void PrintComparison() {
     if (ours == tallies.end() || tool == tallies.end()) continue;
     const double our_rate = ours->second.bytes / ours->second.seconds / 1e6;
     const double tool_rate = tool->second.bytes / tool->second.seconds / 1e6;
-    std::printf("%2d MB report text: TTGZWriter %.1f MB/s, tar with gzip -9 %.1f MB/s, speed ratio %.2f; "
-                "archive %ju bytes vs %ju bytes, size ratio %.3f\n",
-                megabytes, our_rate, tool_rate, our_rate / tool_rate, ours->second.archive_size,
-                tool->second.archive_size,
-                static_cast<double>(ours->second.archive_size) / static_cast<double>(tool->second.archive_size));
+    std::printf(
+        "%2d MB report text: TTGZWriter %.1f MB/s, tar with gzip -9 %.1f MB/s, speed ratio %.2f; "
+        "archive %ju bytes vs %ju bytes, size ratio %.3f\n",
+        megabytes, our_rate, tool_rate, our_rate / tool_rate, ours->second.archive_size, tool->second.archive_size,
+        static_cast<double>(ours->second.archive_size) / static_cast<double>(tool->second.archive_size));
   }
 }
 

@@ -22,7 +22,9 @@ using Clock = std::chrono::system_clock;
 
 const Clock::time_point kMarch2021 = Clock::time_point(std::chrono::seconds(1614834367));
 
-GzipFile ReadArchive(const std::string& file_name) { return ReadGzip(ReadFileBytes(file_name)); }
+GzipFile ReadArchive(const std::string& file_name) {
+  return ReadGzip(ReadFileBytes(file_name));
+}
 
 // A stream that claims more than it delivers, as a file cut short while it
 // is read does.

@@ -9,12 +9,14 @@ namespace vellum {
 namespace {
 
 constexpr int kLevel = 9;
-constexpr int kZlibWindowBits = MAX_WBITS;    // with zlib header and Adler-32
-constexpr int kRawWindowBits = -MAX_WBITS;    // bare deflate data
+constexpr int kZlibWindowBits = MAX_WBITS;  // with zlib header and Adler-32
+constexpr int kRawWindowBits = -MAX_WBITS;  // bare deflate data
 constexpr std::size_t kGrowthStep = 256;
 constexpr std::size_t kMaxChunk = std::numeric_limits<uInt>::max();
 
-[[noreturn]] void RaiseZLibError(int code) { throw EZLibError(zError(code)); }
+[[noreturn]] void RaiseZLibError(int code) {
+  throw EZLibError(zError(code));
+}
 
 // zlib counts in uInt, which is 32 bits even where size_t is 64: feed and
 // drain in pieces no larger than that.
@@ -78,9 +80,8 @@ Bytes Deflate(const void* data, std::size_t size, int window_bits) {
 
   // deflateBound is exact enough that one buffer almost always suffices; it
   // takes a uLong, which is 32 bits on Windows.
-  const std::size_t bound = size <= std::numeric_limits<uLong>::max()
-                                ? deflateBound(&z, static_cast<uLong>(size))
-                                : size + size / 1000 + 64;
+  const std::size_t bound =
+      size <= std::numeric_limits<uLong>::max() ? deflateBound(&z, static_cast<uLong>(size)) : size + size / 1000 + 64;
   Bytes out(std::max(bound, kGrowthStep));
   std::size_t produced = 0;
   for (;;) {
@@ -101,9 +102,13 @@ Bytes Deflate(const void* data, std::size_t size, int window_bits) {
 
 }  // namespace
 
-Bytes CompressBuf(const void* data, std::size_t size) { return Deflate(data, size, kZlibWindowBits); }
+Bytes CompressBuf(const void* data, std::size_t size) {
+  return Deflate(data, size, kZlibWindowBits);
+}
 
-Bytes DeflateRaw(const void* data, std::size_t size) { return Deflate(data, size, kRawWindowBits); }
+Bytes DeflateRaw(const void* data, std::size_t size) {
+  return Deflate(data, size, kRawWindowBits);
+}
 
 PartialInflate DecompressBufPartial(const void* data, std::size_t size, std::size_t output_limit) {
   InflateStream stream;
@@ -112,12 +117,12 @@ PartialInflate DecompressBufPartial(const void* data, std::size_t size, std::siz
 
   // The buffer may reach one byte past the limit: that byte is how a stream
   // that would exceed the limit is told apart from one that ends on it.
-  const std::size_t capacity =
-      output_limit < std::numeric_limits<std::size_t>::max() ? output_limit + 1 : output_limit;
+  const std::size_t capacity = output_limit < std::numeric_limits<std::size_t>::max() ? output_limit + 1 : output_limit;
   // Start at the input's size rounded up to whole 256-byte steps, then
   // double: growing by a fixed step would copy the output quadratically for
   // a stream that inflates a thousandfold.
-  const std::size_t first = (std::min(size, capacity) / kGrowthStep + 1) * kGrowthStep;
+  const std::size_t first =
+      std::max((std::min(size, capacity) + kGrowthStep - 1) / kGrowthStep, std::size_t{1}) * kGrowthStep;
 
   PartialInflate result;
   Bytes& out = result.bytes;

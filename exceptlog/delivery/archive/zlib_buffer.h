@@ -57,7 +57,6 @@ struct PartialInflate {
 
 // Raises EZLibError only for output beyond `output_limit` and for zlib's own
 // failures (memory); data faults are reported in the result.
-PartialInflate DecompressBufPartial(const void* data, std::size_t size,
-                                    std::size_t output_limit = kDecompressLimit);
+PartialInflate DecompressBufPartial(const void* data, std::size_t size, std::size_t output_limit = kDecompressLimit);
 
 }  // namespace vellum

@@ -41,6 +41,8 @@ std::string Base64FromBytes(const void* data, std::size_t size) {
   return text;
 }
 
-std::string Base64FromText(const std::string& text) { return Base64FromBytes(text.data(), text.size()); }
+std::string Base64FromText(const std::string& text) {
+  return Base64FromBytes(text.data(), text.size());
+}
 
 }  // namespace vellum

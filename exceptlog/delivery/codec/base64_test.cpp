@@ -11,8 +11,13 @@ namespace {
 
 TEST(Base64Test, MatchesTheVectorsOfRfc4648) {
   const std::pair<const char*, const char*> vectors[] = {
-      {"", ""},         {"f", "Zg=="},         {"fo", "Zm8="},        {"foo", "Zm9v"},
-      {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="}, {"foobar", "Zm9vYmFy"},
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
   };
   for (const auto& [plain, encoded] : vectors) EXPECT_EQ(Base64FromText(plain), encoded) << plain;
 }

@@ -126,8 +126,12 @@ void SetCipherKey(const std::string& password) {
   process_key = cipher.Key();
 }
 
-CipherBlock EncryptBlock(const CipherBlock& block) { return ProcessCipher().EncryptBlock(block); }
-CipherBlock DecryptBlock(const CipherBlock& block) { return ProcessCipher().DecryptBlock(block); }
+CipherBlock EncryptBlock(const CipherBlock& block) {
+  return ProcessCipher().EncryptBlock(block);
+}
+CipherBlock DecryptBlock(const CipherBlock& block) {
+  return ProcessCipher().DecryptBlock(block);
+}
 
 void EncryptBuffer(const void* source, void* destination, std::size_t length) {
   ProcessCipher().EncryptBuffer(source, destination, length);

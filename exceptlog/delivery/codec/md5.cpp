@@ -6,9 +6,10 @@ namespace vellum {
 namespace {
 
 // Per-step shift amounts and sine-derived constants of RFC 1321, section 3.4.
-constexpr std::uint8_t kShift[64] = {
-    7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-    4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+constexpr std::uint8_t kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                                     5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                                     4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                                     6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
 
 constexpr std::uint32_t kSine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
@@ -22,7 +23,9 @@ constexpr std::uint32_t kSine[64] = {
 
 constexpr std::size_t kBlockSize = 64;
 
-std::uint32_t RotateLeft(std::uint32_t value, unsigned count) { return (value << count) | (value >> (32 - count)); }
+std::uint32_t RotateLeft(std::uint32_t value, unsigned count) {
+  return (value << count) | (value >> (32 - count));
+}
 
 void ProcessBlock(std::uint32_t state[4], const std::uint8_t* block) {
   std::uint32_t words[16];
@@ -35,10 +38,22 @@ void ProcessBlock(std::uint32_t state[4], const std::uint8_t* block) {
     std::uint32_t mixed;
     int word;
     switch (step / 16) {
-      case 0: mixed = (b & c) | (~b & d); word = step; break;
-      case 1: mixed = (d & b) | (~d & c); word = (5 * step + 1) % 16; break;
-      case 2: mixed = b ^ c ^ d; word = (3 * step + 5) % 16; break;
-      default: mixed = c ^ (b | ~d); word = (7 * step) % 16; break;
+      case 0:
+        mixed = (b & c) | (~b & d);
+        word = step;
+        break;
+      case 1:
+        mixed = (d & b) | (~d & c);
+        word = (5 * step + 1) % 16;
+        break;
+      case 2:
+        mixed = b ^ c ^ d;
+        word = (3 * step + 5) % 16;
+        break;
+      default:
+        mixed = c ^ (b | ~d);
+        word = (7 * step) % 16;
+        break;
     }
     const std::uint32_t next = b + RotateLeft(a + mixed + kSine[step] + words[word], kShift[step]);
     a = d;

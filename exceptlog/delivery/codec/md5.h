@@ -12,6 +12,8 @@ namespace vellum {
 using Md5Digest = std::array<std::uint8_t, 16>;
 
 Md5Digest MD5Digest(const void* data, std::size_t size);
-inline Md5Digest MD5Digest(const std::string& text) { return MD5Digest(text.data(), text.size()); }
+inline Md5Digest MD5Digest(const std::string& text) {
+  return MD5Digest(text.data(), text.size());
+}
 
 }  // namespace vellum
