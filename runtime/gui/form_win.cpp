@@ -1,0 +1,178 @@
+#include "runtime/gui/form_win.h"
+
+#include "runtime/component/class_builder.h"
+#include "runtime/gui/action_win.h"
+#include "runtime/gui/application_win.h"
+
+namespace vellum::gui {
+
+namespace {
+
+BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM list) {
+  if (IsWindowVisible(window) && IsWindowEnabled(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
+const ClassInfo& TCustomForm::StaticClass() {
+  static const ClassInfo info =
+      ClassBuilder<TCustomForm>("TForm", &TControl::StaticClass())
+          .Property("ClientWidth", &TCustomForm::ClientWidth, &TCustomForm::SetClientWidth)
+          .Property("ClientHeight", &TCustomForm::ClientHeight, &TCustomForm::SetClientHeight)
+          .Enumeration("BorderStyle", &TCustomForm::BorderStyle, &TCustomForm::SetBorderStyle,
+                       {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"})
+          .Enumeration("Position", &TCustomForm::Position, &TCustomForm::SetPosition,
+                       {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly", "poScreenCenter",
+                        "poDesktopCenter"})
+          .Enumeration("WindowState", &TCustomForm::WindowState, &TCustomForm::SetWindowState,
+                       {"wsNormal", "wsMinimized", "wsMaximized"})
+          .Property("KeyPreview", &TCustomForm::KeyPreview, &TCustomForm::SetKeyPreview)
+          .Property("AutoScroll", &TCustomForm::AutoScroll, &TCustomForm::SetAutoScroll)
+          .Property("HelpFile", &TCustomForm::HelpFile, &TCustomForm::SetHelpFile)
+          .Event("OnCreate", &TCustomForm::OnCreate)
+          .Event("OnShow", &TCustomForm::OnShow)
+          .Event("OnClose", &TCustomForm::OnClose)
+          .Event("OnKeyPress", &TCustomForm::OnKeyPress)
+          .Build();
+  return info;
+}
+
+TCustomForm::TCustomForm() {
+  SetVisible(false);
+  SetBounds(0, 0, 320, 240);
+}
+
+TCustomForm::~TCustomForm() = default;
+
+void TCustomForm::AfterConstruction() {
+  if (OnCreate) OnCreate(*this);
+}
+
+void TCustomForm::SetWindowState(TWindowState value) {
+  window_state_ = value;
+  if (HandleAllocated() && Visible()) {
+    ShowWindow(Handle(), value == wsMaximized ? SW_MAXIMIZE : value == wsMinimized ? SW_MINIMIZE : SW_RESTORE);
+  }
+}
+
+void TCustomForm::CreateParams(TCreateParams& params) {
+  TControl::CreateParams(params);
+  params.window_class = "TVellumForm";
+  params.style &= ~static_cast<DWORD>(WS_VISIBLE);
+  if (ParentWindow() != nullptr) {
+    params.style = WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_CAPTION | WS_THICKFRAME;
+    params.parent = ParentWindow();
+    return;
+  }
+  params.parent = nullptr;
+  switch (border_style_) {
+    case bsNone: params.style = WS_POPUP; break;
+    case bsSingle: params.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX; break;
+    case bsDialog:
+      params.style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+      params.ex_style = WS_EX_DLGMODALFRAME;
+      break;
+    case bsToolWindow:
+      params.style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+      params.ex_style = WS_EX_TOOLWINDOW;
+      break;
+    default: params.style = WS_OVERLAPPEDWINDOW; break;
+  }
+  params.style |= WS_CLIPCHILDREN;
+  if (position_ == poScreenCenter || position_ == poDesktopCenter) {
+    params.x = (GetSystemMetrics(SM_CXSCREEN) - params.width) / 2;
+    params.y = (GetSystemMetrics(SM_CYSCREEN) - params.height) / 2;
+  }
+}
+
+void TCustomForm::SetVisible(bool visible) {
+  const bool was_visible = Visible();
+  TControl::SetVisible(visible);
+  if (visible && HandleAllocated()) {
+    ShowWindow(Handle(), window_state_ == wsMaximized ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    if (!was_visible && OnShow) OnShow(*this);
+  }
+}
+
+void TCustomForm::Show() {
+  CreateHandles();
+  SetVisible(true);
+}
+
+void TCustomForm::Close() {
+  if (in_modal_loop_) {
+    modal_result_ = mrCancel;
+    return;
+  }
+  TCloseAction action = caHide;
+  if (OnClose) OnClose(*this, action);
+  if (action == caHide) Hide();
+  if (action == caMinimize) SetWindowState(wsMinimized);
+}
+
+int TCustomForm::ShowModal() {
+  // Everything else of this thread's top-level windows is disabled while the
+  // form is up, as a modal dialog box would do.
+  std::vector<HWND> disabled;
+  EnumThreadWindows(GetCurrentThreadId(), &CollectEnabledWindow, reinterpret_cast<LPARAM>(&disabled));
+  for (HWND window : disabled) EnableWindow(window, FALSE);
+  modal_result_ = mrNone;
+  in_modal_loop_ = true;
+  Show();
+  SetForegroundWindow(Handle());
+  MSG message;
+  while (modal_result_ == mrNone && HandleAllocated()) {
+    if (GetMessageA(&message, nullptr, 0, 0) <= 0) {
+      PostQuitMessage(static_cast<int>(message.wParam));
+      modal_result_ = mrCancel;
+      break;
+    }
+    if (!IsDialogMessageA(Handle(), &message)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  }
+  in_modal_loop_ = false;
+  TCloseAction action = caHide;
+  if (OnClose) OnClose(*this, action);
+  for (HWND window : disabled) EnableWindow(window, TRUE);
+  if (HandleAllocated()) Hide();
+  return modal_result_;
+}
+
+void TCustomForm::UpdateActions() {
+  for (int i = 0; i < ComponentCount(); ++i) {
+    if (auto* list = dynamic_cast<TActionList*>(Components(i))) list->UpdateActions();
+  }
+}
+
+void TCustomForm::DoKeyPress(char& key) {
+  if (OnKeyPress) OnKeyPress(*this, key);
+}
+
+void TCustomForm::WndProc(Message& message) {
+  switch (message.msg) {
+    case WM_CLOSE:
+      Close();
+      return;
+    case WM_CHAR: {
+      char key = static_cast<char>(message.wparam);
+      DoKeyPress(key);
+      if (key == 0) return;
+      break;
+    }
+    case WM_COMMAND:
+      // Enter and Esc in the modal loop arrive as IDOK / IDCANCEL.
+      if (message.lparam == 0 && in_modal_loop_ && LOWORD(message.wparam) == IDCANCEL) {
+        modal_result_ = mrCancel;
+        return;
+      }
+      break;
+    default:
+      break;
+  }
+  TControl::WndProc(message);
+}
+
+}  // namespace vellum::gui
