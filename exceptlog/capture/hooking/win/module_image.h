@@ -1,0 +1,34 @@
+// Reading a loaded module's image, where every byte is checked before it is
+// read: the handle may name anything.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+
+#include "runtime/exception.h"
+
+namespace vellum::hooking {
+
+template <typename T>
+std::optional<T> ReadForeign(std::uintptr_t address) {
+  if (!MemoryIsReadable(reinterpret_cast<const void*>(address), sizeof(T))) return std::nullopt;
+  T value;
+  std::memcpy(&value, reinterpret_cast<const void*>(address), sizeof(T));
+  return value;
+}
+
+// "MZ", the new header's offset at 0x3C, "PE\0\0" and the 248 bytes of the
+// 32-bit headers.
+inline std::optional<IMAGE_NT_HEADERS32> ReadImageHeaders(HMODULE module) {
+  const auto base = reinterpret_cast<std::uintptr_t>(module);
+  const auto dos = ReadForeign<IMAGE_DOS_HEADER>(base);
+  if (!dos || dos->e_magic != IMAGE_DOS_SIGNATURE) return std::nullopt;
+  const auto nt = ReadForeign<IMAGE_NT_HEADERS32>(base + static_cast<std::uint32_t>(dos->e_lfanew));
+  if (!nt || nt->Signature != IMAGE_NT_SIGNATURE) return std::nullopt;
+  return nt;
+}
+
+}  // namespace vellum::hooking
