@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,7 +18,6 @@ namespace {
 
 using win::UniqueKernelHandle;
 using win::UniqueWindow;
-using Standin = StandinProcess;
 
 // The band's form: records every WM_HOTKEY it is sent.
 struct BandWindow {
@@ -60,10 +58,6 @@ struct BandWindow {
   }
 };
 
-bool PumpUntil(const std::function<bool()>& done) {
-  return PumpMessagesUntil(done);
-}
-
 DWORD OwnerProcess(HWND window) {
   DWORD process_id = 0;
   GetWindowThreadProcessId(window, &process_id);
@@ -78,7 +72,7 @@ std::string ClassOf(HWND window) {
 
 TEST(VellumStandin, AnnouncementIsAnsweredWithTheHiddenWindowAndSizesAreLogged) {
   BandWindow band;
-  Standin standin({});
+  StandinProcess standin({});
   const HWND hidden = standin.WaitReady();
   ASSERT_NE(hidden, nullptr);
 
@@ -89,7 +83,7 @@ TEST(VellumStandin, AnnouncementIsAnsweredWithTheHiddenWindowAndSizesAreLogged) 
   EXPECT_NE(standin.process_id(), GetCurrentProcessId());
 
   ASSERT_TRUE(PostMessageA(hidden, WM_HOTKEY, kHotkeyAnnounce, reinterpret_cast<LPARAM>(band.window.get())));
-  ASSERT_TRUE(PumpUntil([&] { return !band.hotkeys.empty(); })) << "no answer to the announcement";
+  ASSERT_TRUE(PumpMessagesUntil([&] { return !band.hotkeys.empty(); })) << "no answer to the announcement";
   EXPECT_EQ(band.hotkeys[0].id, kHotkeyLinkOrSize);
   EXPECT_EQ(reinterpret_cast<HWND>(band.hotkeys[0].value), hidden);
   EXPECT_FALSE(standin.WaitFor("announce " + HandleText(band.window.get())).empty());
@@ -116,10 +110,10 @@ TEST(VellumStandin, RegistryModeAnswersTheBarHandleUnasked) {
   BandWindow band;
   ASSERT_TRUE(HostLinkRegistryGuard::WriteText("BarHandle", HandleText(band.window.get())));
 
-  Standin standin({"--answer-registry"});
+  StandinProcess standin({"--answer-registry"});
   const HWND hidden = standin.WaitReady();
   ASSERT_NE(hidden, nullptr);
-  ASSERT_TRUE(PumpUntil([&] { return !band.hotkeys.empty(); })) << "no unasked answer";
+  ASSERT_TRUE(PumpMessagesUntil([&] { return !band.hotkeys.empty(); })) << "no unasked answer";
   EXPECT_EQ(band.hotkeys[0].id, kHotkeyLinkOrSize);
   EXPECT_EQ(reinterpret_cast<HWND>(band.hotkeys[0].value), hidden);
   EXPECT_TRUE(standin.WaitFor("announce ", 200).empty()) << "answered without an announcement";
@@ -127,7 +121,7 @@ TEST(VellumStandin, RegistryModeAnswersTheBarHandleUnasked) {
   // The same on command, once the band has published a value.
   band.hotkeys.clear();
   PostMessageA(hidden, kCommandAnswerRegistry, 0, 0);
-  ASSERT_TRUE(PumpUntil([&] { return !band.hotkeys.empty(); }));
+  ASSERT_TRUE(PumpMessagesUntil([&] { return !band.hotkeys.empty(); }));
   EXPECT_EQ(reinterpret_cast<HWND>(band.hotkeys[0].value), hidden);
 }
 
@@ -136,7 +130,7 @@ TEST(VellumStandin, BadRegistryValuesAreLoggedNotFollowed) {
   ASSERT_TRUE(HostLinkRegistryGuard::WriteText("BarHandle", "12abc"));
   HostLinkRegistryGuard::Delete("DockPanel");
 
-  Standin standin({"--answer-registry", "--dock"});
+  StandinProcess standin({"--answer-registry", "--dock"});
   const HWND hidden = standin.WaitReady();
   ASSERT_NE(hidden, nullptr);
   EXPECT_EQ(standin.WaitFor("registry-failed "), "registry-failed BarHandle not a signed decimal handle: '12abc'");
@@ -148,7 +142,7 @@ TEST(VellumStandin, BadRegistryValuesAreLoggedNotFollowed) {
   PostMessageA(hidden, kCommandAnswerRegistry, 0, 0);
   PostMessageA(hidden, kCommandDock, 0, 0);
   EXPECT_EQ(standin.WaitFor("answer-failed "), "answer-failed -2 not a window");
-  PumpUntil([&] { return standin.Texts().size() >= 5; });
+  PumpMessagesUntil([&] { return standin.Texts().size() >= 5; });
   const std::vector<std::string> lines = standin.Texts();
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[4], "dock-failed DockPanel not a window");
@@ -161,7 +155,7 @@ TEST(VellumStandin, DockingMakesTheTesseraAChildOfThePanelAndFollowsSizes) {
   ASSERT_TRUE(panel);
   ASSERT_TRUE(HostLinkRegistryGuard::WriteText("DockPanel", HandleText(panel.get())));
 
-  Standin standin({"--dock"});
+  StandinProcess standin({"--dock"});
   const HWND hidden = standin.WaitReady();
   ASSERT_NE(hidden, nullptr);
   ASSERT_EQ(standin.WaitFor("docked "), "docked " + HandleText(panel.get()));
@@ -206,7 +200,7 @@ TEST(VellumStandin, DockingMakesTheTesseraAChildOfThePanelAndFollowsSizes) {
 }
 
 TEST(VellumStandin, WrongClassModeIsFoundByNameButFailsTheClassTest) {
-  Standin standin({"--class", "TfrmSomethingElse"});
+  StandinProcess standin({"--class", "TfrmSomethingElse"});
   const HWND hidden = standin.WaitReady();
   ASSERT_NE(hidden, nullptr);
   EXPECT_EQ(FindWindowA(nullptr, kHiddenWindowName), hidden);
@@ -216,7 +210,7 @@ TEST(VellumStandin, WrongClassModeIsFoundByNameButFailsTheClassTest) {
 
 TEST(VellumStandin, EndsOnCloseStopEventAndTimeLimit) {
   {
-    Standin standin({});
+    StandinProcess standin({});
     const HWND hidden = standin.WaitReady();
     ASSERT_NE(hidden, nullptr);
     PostMessageA(hidden, WM_CLOSE, 0, 0);
@@ -227,7 +221,7 @@ TEST(VellumStandin, EndsOnCloseStopEventAndTimeLimit) {
     const std::string name = "Local\\VellumStandinTestStop" + std::to_string(GetCurrentProcessId());
     UniqueKernelHandle stop(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
     ASSERT_TRUE(stop);
-    Standin standin({"--stop-event", name});
+    StandinProcess standin({"--stop-event", name});
     ASSERT_NE(standin.WaitReady(), nullptr);
     SetEvent(stop.get());
     EXPECT_EQ(standin.WaitForExit(), static_cast<DWORD>(kExitClosed));
@@ -237,7 +231,7 @@ TEST(VellumStandin, EndsOnCloseStopEventAndTimeLimit) {
   }
   {
     const DWORD before = GetTickCount();
-    Standin standin({"--timeout-ms", "300"});
+    StandinProcess standin({"--timeout-ms", "300"});
     EXPECT_EQ(standin.WaitForExit(), static_cast<DWORD>(kExitTimedOut));
     const DWORD after = GetTickCount();
     const std::vector<StandinLogLine> lines = standin.Lines();
@@ -253,7 +247,7 @@ TEST(VellumStandin, EndsOnCloseStopEventAndTimeLimit) {
     EXPECT_EQ(FindWindowA(nullptr, kHiddenWindowName), nullptr) << "the window went with the process";
   }
   {
-    Standin standin({"--timeout-ms", "soon"});
+    StandinProcess standin({"--timeout-ms", "soon"});
     EXPECT_EQ(standin.WaitForExit(), static_cast<DWORD>(kExitUsage));
   }
 }
