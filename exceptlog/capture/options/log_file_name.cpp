@@ -47,7 +47,7 @@ std::string ComposeLogFileName(std::string_view module_file_name, std::string_vi
   }
   if (computer_name) {
     const std::size_t extension = ExtensionStart(result);
-    result.insert(extension, "_" + FileNameSafe(*computer_name));
+    result = result.substr(0, extension) + '_' + FileNameSafe(*computer_name) + result.substr(extension);
   }
   return result;
 }
