@@ -16,22 +16,21 @@ LRESULT CALLBACK ControlWindowProc(HWND window, UINT msg, WPARAM wparam, LPARAM 
 
 namespace {
 
+// Window classes are process-wide and point into this module's code: they
+// must go when the module unloads, or a later window of that class would
+// call into freed memory.
 struct ClassRegistry {
   std::mutex lock;
   std::set<std::string> names;
+  ~ClassRegistry() {
+    for (const std::string& name : names) UnregisterClassA(name.c_str(), ModuleInstance());
+  }
 };
 
 ClassRegistry& Classes() {
   static ClassRegistry registry;
   return registry;
 }
-
-// Window classes are process-wide and point into this module's code: they
-// must go when the module unloads, or a later window of that class would
-// call into freed memory.
-struct ClassCleanup {
-  ~ClassCleanup() { UnregisterWindowClasses(); }
-} g_class_cleanup;
 
 void EnsureClassRegistered(const TCreateParams& params) {
   ClassRegistry& registry = Classes();
@@ -194,14 +193,19 @@ void TControl::SetParentWindow(HWND parent) {
 }
 
 void TControl::SetBounds(int left, int top, int width, int height) {
-  left_ = left;
-  top_ = top;
-  width_ = std::max(width, 0);
-  height_ = std::max(height, 0);
+  width = std::max(width, 0);
+  height = std::max(height, 0);
   if (handle_ != nullptr) {
-    SetWindowPos(handle_, nullptr, left_, top_, width_, height_, SWP_NOZORDER | SWP_NOACTIVATE);
+    // The window answers with WM_WINDOWPOSCHANGED, which takes the new
+    // bounds, lays out the children and fires OnResize when the size changed.
+    SetWindowPos(handle_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
   } else {
-    Resize();
+    const bool resized = width != width_ || height != height_;
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    if (resized) Realign();
   }
   if (align_ != alNone && parent_ != nullptr && !parent_->realigning_) parent_->Realign();
 }

@@ -45,6 +45,17 @@ TCustomForm::TCustomForm() {
 
 TCustomForm::~TCustomForm() = default;
 
+std::unique_ptr<TCustomForm> CreateParentedForm(const ClassInfo& form_class, HWND parent) {
+  if (!form_class.InheritsFrom(TCustomForm::StaticClass())) {
+    throw EInvalidOperation("Class " + form_class.Name() + " is not a form");
+  }
+  std::unique_ptr<Persistent> created = form_class.Create();
+  std::unique_ptr<TCustomForm> form(static_cast<TCustomForm*>(created.release()));
+  form->SetParentWindow(parent);
+  form->AfterConstruction();
+  return form;
+}
+
 void TCustomForm::AfterConstruction() {
   if (OnCreate) OnCreate(*this);
 }
@@ -61,7 +72,7 @@ void TCustomForm::CreateParams(TCreateParams& params) {
   params.window_class = "TVellumForm";
   params.style &= ~static_cast<DWORD>(WS_VISIBLE);
   if (ParentWindow() != nullptr) {
-    params.style = WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_CAPTION | WS_THICKFRAME;
+    params.style = WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_CAPTION | WS_THICKFRAME | (Visible() ? WS_VISIBLE : 0);
     params.parent = ParentWindow();
     return;
   }

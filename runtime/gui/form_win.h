@@ -83,4 +83,17 @@ std::unique_ptr<F> CreateForm(Args&&... args) {
   return form;
 }
 
+// Makes a form of class F as a child of a window of another program (the
+// window exists before OnCreate runs), and completes its construction.
+template <typename F>
+std::unique_ptr<F> CreateParentedForm(HWND parent) {
+  auto form = std::make_unique<F>();
+  form->SetParentWindow(parent);
+  form->AfterConstruction();
+  return form;
+}
+
+// The same for a form class known only by its class information.
+std::unique_ptr<TCustomForm> CreateParentedForm(const ClassInfo& form_class, HWND parent);
+
 }  // namespace vellum::gui

@@ -65,9 +65,24 @@ std::vector<TPopupMenu::Entry> TPopupMenu::VisibleEntries() const {
   return entries;
 }
 
+namespace {
+TPopupMenu::Chooser& TheChooser() {
+  static TPopupMenu::Chooser chooser;
+  return chooser;
+}
+}  // namespace
+
+void TPopupMenu::SetChooser(Chooser chooser) { TheChooser() = std::move(chooser); }
+
 TMenuItem* TPopupMenu::Popup(int x, int y, HWND owner) {
   if (OnPopup) OnPopup(*this);
   const std::vector<Entry> entries = VisibleEntries();
+  if (TheChooser()) {
+    const int index = TheChooser()(entries);
+    if (index < 0 || static_cast<std::size_t>(index) >= entries.size() || !entries[index].enabled) return nullptr;
+    entries[index].item->Click();
+    return entries[index].item;
+  }
   HMENU menu = CreatePopupMenu();
   if (menu == nullptr) return nullptr;
   struct MenuOwner {

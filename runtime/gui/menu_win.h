@@ -71,6 +71,11 @@ class TPopupMenu : public Component {
   };
   std::vector<Entry> VisibleEntries() const;
 
+  // Stands in for the user in the tracked menu (tests, where nobody can pick
+  // from a real menu): answers the index of the chosen entry, or -1 for none.
+  using Chooser = std::function<int(const std::vector<Entry>& entries)>;
+  static void SetChooser(Chooser chooser);
+
  private:
   TMenuItem* items_ = nullptr;  // owned as a component of this menu
 };
