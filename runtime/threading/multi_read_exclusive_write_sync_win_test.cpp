@@ -3,11 +3,27 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <vector>
 
 #include "runtime/exception.h"
 #include "runtime/threading/function_thread_win.h"
+
+// Counts every allocation of this test program, to show that the lock paths
+// make none.
+namespace {
+std::atomic<long> g_allocations{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  ++g_allocations;
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace vellum {
 namespace {
@@ -158,6 +174,40 @@ TEST(MultiReadExclusiveWriteSync, ReadersAskingToWriteTogetherDoNotDeadlock) {
   }
   JoinAll(threads);
   EXPECT_EQ(undisturbed, 1) << "the second upgrader learns that the first one wrote in between";
+}
+
+TEST(MultiReadExclusiveWriteSync, LockPathsDoNotAllocateEvenWhenTheyWait) {
+  {
+    const long before = g_allocations;
+    const std::string probe(100 + GetTickCount() % 7, 'x');
+    ASSERT_GT(g_allocations - before, 0) << "the counter sees allocations (" << probe.size() << ")";
+  }
+  MultiReadExclusiveWriteSync sync;
+  std::atomic<int> stage{0};
+  std::atomic<long> allocations_in_reader{-1};
+  auto reader = StartThread<FunctionThread>([&](FunctionThread&) {
+    while (stage != 1) Sleep(1);
+    const long before = g_allocations;
+    sync.BeginRead();  // waits for the writer below
+    sync.BeginRead();
+    sync.EndRead();
+    sync.EndRead();
+    allocations_in_reader = g_allocations - before;
+  });
+
+  const long before = g_allocations;
+  sync.BeginWrite();
+  sync.BeginWrite();
+  sync.BeginRead();
+  sync.EndRead();
+  sync.EndWrite();
+  stage = 1;
+  Sleep(30);  // the reader is blocked now
+  sync.EndWrite();
+  const long allocations_in_writer = g_allocations - before;
+  reader->WaitFor();
+  EXPECT_EQ(allocations_in_reader, 0);
+  EXPECT_EQ(allocations_in_writer, 0);
 }
 
 }  // namespace
