@@ -16,7 +16,9 @@ constexpr std::string_view kCpu = "CPU";
 constexpr std::string_view kSendMessages = "Send messages";
 
 // A text whose default wording is its name.
-constexpr CustomizedTextInfo Named(std::string_view group, std::string_view name) { return {group, name, name}; }
+constexpr CustomizedTextInfo Named(std::string_view group, std::string_view name) {
+  return {group, name, name};
+}
 
 }  // namespace
 

@@ -73,11 +73,13 @@ struct ModuleOptionValues {
 };
 
 // Getter `Name()` and setter `SetName(value)`; every setter announces a change.
-#define VELLUM_MODULE_OPTION(Type, Name)             \
-  const Type& Name() const { return values_.Name; } \
-  void Set##Name(Type value) {                      \
-    values_.Name = std::move(value);                \
-    Changed();                                      \
+#define VELLUM_MODULE_OPTION(Type, Name) \
+  const Type& Name() const {             \
+    return values_.Name;                 \
+  }                                      \
+  void Set##Name(Type value) {           \
+    values_.Name = std::move(value);     \
+    Changed();                           \
   }
 
 class TRuzadaModuleOptions {
@@ -103,6 +105,21 @@ class TRuzadaModuleOptions {
   void EndUpdate() { --update_count_; }
   // Announces a change unless inside an update bracket.
   void Changed();
+
+  // BeginUpdate, `body`, EndUpdate, Changed, the last two also when `body` raises.
+  template <typename Body>
+  void InUpdateBracket(Body&& body) {
+    BeginUpdate();
+    try {
+      body();
+    } catch (...) {
+      EndUpdate();
+      Changed();
+      throw;
+    }
+    EndUpdate();
+    Changed();
+  }
 
   // The log file for `module_file_name` (default: this object's module).
   std::string LogFileName() const { return LogFileName(module_file_name_); }
@@ -171,21 +188,6 @@ class TRuzadaModuleOptions {
   // Runs for every announced change of an object that publishes and belongs
   // to the module holding this code. Does nothing here.
   virtual void ChangeHook() {}
-
-  // BeginUpdate, `body`, EndUpdate, Changed, the last two also when `body` raises.
-  template <typename Body>
-  void InUpdateBracket(Body&& body) {
-    BeginUpdate();
-    try {
-      body();
-    } catch (...) {
-      EndUpdate();
-      Changed();
-      throw;
-    }
-    EndUpdate();
-    Changed();
-  }
 
  private:
   static void LoadFields(Stream& stream, std::uint16_t version, ModuleOptionValues& values);

@@ -11,7 +11,9 @@ FreezeWatchdogControl& WatchdogControl() {
 
 }  // namespace
 
-void SetFreezeWatchdogControl(FreezeWatchdogControl control) { WatchdogControl() = std::move(control); }
+void SetFreezeWatchdogControl(FreezeWatchdogControl control) {
+  WatchdogControl() = std::move(control);
+}
 
 TRuzadaModuleOptionsEx::TRuzadaModuleOptionsEx(std::string module_file_name, bool publish, Publisher publisher)
     : TRuzadaModuleOptions(std::move(module_file_name), publish), publisher_(std::move(publisher)) {}

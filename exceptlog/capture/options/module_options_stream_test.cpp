@@ -22,7 +22,8 @@ struct Image {
   }
   Image& Word(std::uint16_t value) { return Byte(value & 0xFF).Byte(value >> 8); }
   Image& Int(std::int32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) Byte(static_cast<std::uint8_t>(static_cast<std::uint32_t>(value) >> shift));
+    const auto bits = static_cast<std::uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8) Byte(static_cast<std::uint8_t>(bits >> shift));
     return *this;
   }
   Image& Str(std::string_view text) {
@@ -54,6 +55,12 @@ std::set<int> AbsentBefore450() {
   std::set<int> absent = kAbsentBefore500;
   absent.insert({8, 9, 10, 11, 18, 19, 20, 26, 41, 47, 48, 52});
   for (int i = 75; i < kCustomizedTextCount; ++i) absent.insert(i);
+  return absent;
+}
+
+std::set<int> AbsentBefore420() {
+  std::set<int> absent = AbsentBefore450();
+  absent.insert({16, 17});
   return absent;
 }
 
@@ -132,6 +139,7 @@ TEST(ModuleOptionsStream, Block400KeepsWhatItLacksAndRenumbersReportFields) {
   KeepMarkedTexts(options);
   options.changes = 0;
 
+  // clang-format off
   Image()
       .Byte(0).Byte(1).Byte(0x09)  // ReportingFlag, FilterEnabled, LogFlags
       .Byte(1)                     // "hide the dialog"
@@ -143,8 +151,9 @@ TEST(ModuleOptionsStream, Block400KeepsWhatItLacksAndRenumbersReportFields) {
       .Str("C:\\L")
       .Int(1).Str("EAbort").Str("quiet")
       .Str("body")
-      .Texts([] { auto absent = AbsentBefore450(); absent.insert({16, 17}); return absent; }())
+      .Texts(AbsentBefore420())
       .LoadInto(options, 400);
+  // clang-format on
 
   EXPECT_EQ(options.changes, 1);
   EXPECT_FALSE(options.ReportingFlag());
@@ -164,7 +173,7 @@ TEST(ModuleOptionsStream, Block400KeepsWhatItLacksAndRenumbersReportFields) {
   EXPECT_EQ(options.FilterClassNames(), std::vector<std::string>{"EAbort"});
   EXPECT_EQ(options.FilterMessages(), std::vector<std::string>{"quiet"});
   EXPECT_EQ(options.MailBody(), "body");
-  ExpectTexts(options, [] { auto absent = AbsentBefore450(); absent.insert({16, 17}); return absent; }());
+  ExpectTexts(options, AbsentBefore420());
 }
 
 TEST(ModuleOptionsStream, Blocks420And421DifferInTheSmtpAccountAndText16) {
@@ -176,6 +185,7 @@ TEST(ModuleOptionsStream, Blocks420And421DifferInTheSmtpAccountAndText16) {
     options.SetSmtpUser("kept user");
     KeepMarkedTexts(options);
     Image image;
+    // clang-format off
     image.Byte(1).Byte(1).Byte(0x30)
         .Byte(0)                 // "hide the dialog" clear
         .Byte(0)                 // LogInMessageBody
@@ -186,6 +196,7 @@ TEST(ModuleOptionsStream, Blocks420And421DifferInTheSmtpAccountAndText16) {
     if (version == 421) image.Str("u").Str("pw").Byte(0);  // SmtpUser, SmtpPassword, TerminateAction
     image.Byte(1).Int(10).Int(3).Str("").Str("").Byte(3)
         .Raw({0xFF, 0xFF, 0xFF, 0xFF}).Byte(0).Str("").Int(0).Str("");
+    // clang-format on
     std::set<int> absent = AbsentBefore450();
     if (version == 420) absent.insert(16);
     image.Texts(absent).LoadInto(options, version);
@@ -208,6 +219,7 @@ TEST(ModuleOptionsStream, Blocks420And421DifferInTheSmtpAccountAndText16) {
 TEST(ModuleOptionsStream, Block449KeepsSecondsAndBlock499CarriesTheThreeSendFlags) {
   CountingOptions options;
   KeepMarkedTexts(options);
+  // clang-format off
   Image()
       .Byte(1).Byte(1).Byte(0x30).Byte(1).Byte(0)  // "hide the dialog" set
       .Byte(1).Byte(0).Byte(0)                     // SaveLog, DialogFirstTab, dfOwnStyle
@@ -217,6 +229,7 @@ TEST(ModuleOptionsStream, Block449KeepsSecondsAndBlock499CarriesTheThreeSendFlag
       .Raw({0, 0, 0, 0}).Byte(0).Str("").Int(0).Str("")
       .Texts(AbsentBefore450())
       .LoadInto(options, 449);
+  // clang-format on
   EXPECT_EQ(options.FreezeSeconds(), 45);
   EXPECT_FALSE(options.DialogFlags().Contains(dfShowDialog));
   EXPECT_EQ(options.MailMethod(), 1);
@@ -225,6 +238,7 @@ TEST(ModuleOptionsStream, Block449KeepsSecondsAndBlock499CarriesTheThreeSendFlag
   options.SetReportFields(TReportFields::All());
   options.SetSendFlags(TSendFlags{sfProgressDialog, sfScreenshot, sfLastHtmlPage});
   KeepMarkedTexts(options);
+  // clang-format off
   Image()
       .Byte(1).Byte(1).Byte(0x30)
       .Byte(0)                        // dfShowDialog, no longer inverted
@@ -240,6 +254,7 @@ TEST(ModuleOptionsStream, Block449KeepsSecondsAndBlock499CarriesTheThreeSendFlag
       .Str("body")
       .Texts(kAbsentBefore500)
       .LoadInto(options, 499);
+  // clang-format on
   EXPECT_EQ(options.SendFlags(), (TSendFlags{sfWholeLog, sfLastHtmlPage}));
   EXPECT_FALSE(options.DialogFlags().Contains(dfShowDialog));
   EXPECT_TRUE(options.DialogFlags().Contains(dfOwnStyle));

@@ -4,7 +4,9 @@ namespace vellum::exceptlog {
 
 namespace {
 
-[[noreturn]] void RaiseReadError() { throw EReadError("Stream read error"); }
+[[noreturn]] void RaiseReadError() {
+  throw EReadError("Stream read error");
+}
 
 }  // namespace
 
@@ -33,7 +35,9 @@ std::uint32_t OptionsReader::Cardinal() {
          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
-std::int32_t OptionsReader::Integer() { return static_cast<std::int32_t>(Cardinal()); }
+std::int32_t OptionsReader::Integer() {
+  return static_cast<std::int32_t>(Cardinal());
+}
 
 std::string OptionsReader::String() {
   const std::int32_t length = Integer();

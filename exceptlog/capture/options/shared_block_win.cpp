@@ -45,8 +45,8 @@ SharedBlock SharedBlock::Create(const std::string& name, std::uint32_t size) {
     if (!mapping) win::RaiseLastOSError("CreateFileMappingA");
   }
   if (capacity < size) {
-    RaiseBlockError(name, "in use with room for " + std::to_string(capacity) + " bytes, " + std::to_string(size) +
-                              " needed");
+    RaiseBlockError(name,
+                    "in use with room for " + std::to_string(capacity) + " bytes, " + std::to_string(size) + " needed");
   }
   win::UniqueMappedView view(MapViewOfFile(mapping.get(), FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
   if (!view) win::RaiseLastOSError("MapViewOfFile");
