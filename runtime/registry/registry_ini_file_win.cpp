@@ -60,8 +60,7 @@ std::int32_t RegistryIniFile::ReadInteger(std::string_view section, std::string_
   if (info->type == REG_SZ || info->type == REG_EXPAND_SZ) {
     return StrToIntDef(ReadOr([&] { return key.ReadString(ident); }, std::string()), fallback);
   }
-  return static_cast<std::int32_t>(
-      ReadOr([&] { return key.ReadDword(ident); }, static_cast<DWORD>(fallback)));
+  return static_cast<std::int32_t>(ReadOr([&] { return key.ReadDword(ident); }, static_cast<DWORD>(fallback)));
 }
 
 void RegistryIniFile::WriteInteger(std::string_view section, std::string_view ident, std::int32_t value) {
@@ -87,7 +86,9 @@ void RegistryIniFile::WriteBinary(std::string_view section, std::string_view ide
   CreateSection(section).WriteBinary(ident, data);
 }
 
-bool RegistryIniFile::SectionExists(std::string_view section) const { return OpenSection(section).IsOpen(); }
+bool RegistryIniFile::SectionExists(std::string_view section) const {
+  return OpenSection(section).IsOpen();
+}
 
 bool RegistryIniFile::ValueExists(std::string_view section, std::string_view ident) const {
   const RegistryKey key = OpenSection(section);

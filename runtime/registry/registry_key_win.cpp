@@ -83,14 +83,16 @@ RegistryKey RegistryKey::Create(HKEY root, std::string_view path, REGSAM access,
   const std::string normal = NormalizeKeyPath(path);
   HKEY key = nullptr;
   DWORD disposition = 0;
-  const LONG result = RegCreateKeyExA(root, normal.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
-                                      &key, &disposition);
+  const LONG result =
+      RegCreateKeyExA(root, normal.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, &disposition);
   if (result != ERROR_SUCCESS) RaiseCall("RegCreateKeyExA", FullName(root, normal), result);
   if (created != nullptr) *created = disposition == REG_CREATED_NEW_KEY;
   return RegistryKey(key, FullName(root, normal));
 }
 
-bool RegistryKey::Exists(HKEY root, std::string_view path) { return OpenIfExists(root, path, KEY_READ).IsOpen(); }
+bool RegistryKey::Exists(HKEY root, std::string_view path) {
+  return OpenIfExists(root, path, KEY_READ).IsOpen();
+}
 
 bool RegistryKey::DeleteTree(HKEY root, std::string_view path) {
   const std::string normal = NormalizeKeyPath(path);
@@ -133,8 +135,8 @@ bool RegistryKey::ReadRaw(std::string_view name, DWORD& type, std::vector<std::u
     if (result == ERROR_FILE_NOT_FOUND) return false;
     if (result != ERROR_SUCCESS) Raise("RegQueryValueExA", result, name);
     data.assign(size, 0);
-    result = RegQueryValueExA(key_.get(), value_name.c_str(), nullptr, &type, data.empty() ? nullptr : data.data(),
-                              &size);
+    result =
+        RegQueryValueExA(key_.get(), value_name.c_str(), nullptr, &type, data.empty() ? nullptr : data.data(), &size);
     if (result == ERROR_MORE_DATA) continue;  // it grew in between
     if (result == ERROR_FILE_NOT_FOUND) return false;
     if (result != ERROR_SUCCESS) Raise("RegQueryValueExA", result, name);
@@ -185,16 +187,16 @@ void RegistryKey::WriteString(std::string_view name, std::string_view value) {
 void RegistryKey::WriteDword(std::string_view name, DWORD value) {
   CheckOpen();
   const std::string value_name(name);
-  const LONG result = RegSetValueExA(key_.get(), value_name.c_str(), 0, REG_DWORD,
-                                     reinterpret_cast<const BYTE*>(&value), sizeof value);
+  const LONG result =
+      RegSetValueExA(key_.get(), value_name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   if (result != ERROR_SUCCESS) Raise("RegSetValueExA", result, name);
 }
 
 void RegistryKey::WriteBinary(std::string_view name, std::span<const std::uint8_t> data) {
   CheckOpen();
   const std::string value_name(name);
-  const LONG result = RegSetValueExA(key_.get(), value_name.c_str(), 0, REG_BINARY, data.data(),
-                                     static_cast<DWORD>(data.size()));
+  const LONG result =
+      RegSetValueExA(key_.get(), value_name.c_str(), 0, REG_BINARY, data.data(), static_cast<DWORD>(data.size()));
   if (result != ERROR_SUCCESS) Raise("RegSetValueExA", result, name);
 }
 

@@ -29,7 +29,9 @@ TEST(RegistryKey, WritesValuesWithTheSystemTypesAndReadsThemBack) {
   key.WriteString("", "C:\\PROGRA~1\\band.dll");
   key.WriteString("ThreadingModel", "Apartment");
   key.WriteString("Empty", "");
-  key.WriteString("Ansi", "Gr\xFC\xDF" "e");
+  key.WriteString("Ansi",
+                  "Gr\xFC\xDF"
+                  "e");
   key.WriteDword("Number", 0xFFFFFFFEu);
   key.WriteBinary("Blob", Bytes{0, 1, 2, 255});
 
@@ -45,7 +47,9 @@ TEST(RegistryKey, WritesValuesWithTheSystemTypesAndReadsThemBack) {
   EXPECT_FALSE(created) << "stray backslashes name the same key";
   EXPECT_EQ(same.ReadString(""), "C:\\PROGRA~1\\band.dll");
   EXPECT_EQ(same.ReadString("Empty"), "");
-  EXPECT_EQ(same.ReadString("Ansi"), "Gr\xFC\xDF" "e");
+  EXPECT_EQ(same.ReadString("Ansi"),
+            "Gr\xFC\xDF"
+            "e");
   EXPECT_EQ(same.ReadDword("Number"), 0xFFFFFFFEu);
   EXPECT_EQ(same.ReadBinary("Blob"), (Bytes{0, 1, 2, 255}));
   EXPECT_EQ(same.ReadBinary("ThreadingModel"), (Bytes{'A', 'p', 'a', 'r', 't', 'm', 'e', 'n', 't', 0}));

@@ -9,7 +9,9 @@ namespace {
 
 constexpr std::int64_t kMillisecondsPerDay = 86'400'000;
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
   static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -53,7 +55,9 @@ std::string Padded(int number, std::size_t digits) {
   return number < 0 ? "-" + text : text;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 constexpr const char* kShortMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -66,9 +70,9 @@ constexpr const char* kLongDays[] = {"Sunday", "Monday", "Tuesday", "Wednesday",
 
 bool IsValidDateTime(const DateTime& value) {
   return value.year >= 1 && value.year <= 9999 && value.month >= 1 && value.month <= 12 && value.day >= 1 &&
-         value.day <= DaysInMonth(value.year, value.month) && value.hour >= 0 && value.hour < 24 &&
-         value.minute >= 0 && value.minute < 60 && value.second >= 0 && value.second < 60 &&
-         value.millisecond >= 0 && value.millisecond < 1000;
+         value.day <= DaysInMonth(value.year, value.month) && value.hour >= 0 && value.hour < 24 && value.minute >= 0 &&
+         value.minute < 60 && value.second >= 0 && value.second < 60 && value.millisecond >= 0 &&
+         value.millisecond < 1000;
 }
 
 double DateTimeToSerial(const DateTime& value) {
@@ -104,7 +108,8 @@ DateTime IncDay(const DateTime& value, int days) {
 
 int DayOfWeek(const DateTime& value) {
   // 1970-01-01 was a Thursday (5 in Sunday-first numbering).
-  const std::int64_t days = DaysFromCivil(value.year, static_cast<unsigned>(value.month), static_cast<unsigned>(value.day));
+  const std::int64_t days =
+      DaysFromCivil(value.year, static_cast<unsigned>(value.month), static_cast<unsigned>(value.day));
   return static_cast<int>(((days + 4) % 7 + 7) % 7) + 1;
 }
 
@@ -132,9 +137,7 @@ std::string FormatDateTime(std::string_view pattern, const DateTime& value) {
     i += count;
     const bool month_ok = value.month >= 1 && value.month <= 12;
     switch (letter) {
-      case 'y':
-        out += count <= 2 ? Padded(value.year % 100, 2) : Padded(value.year, 4);
-        break;
+      case 'y': out += count <= 2 ? Padded(value.year % 100, 2) : Padded(value.year, 4); break;
       case 'm':
         if (after_hour && count <= 2) {
           out += Padded(value.minute, count);
@@ -151,18 +154,10 @@ std::string FormatDateTime(std::string_view pattern, const DateTime& value) {
           out += count == 3 ? kShortDays[DayOfWeek(value) - 1] : kLongDays[DayOfWeek(value) - 1];
         }
         break;
-      case 'h':
-        out += Padded(value.hour, count >= 2 ? 2 : 1);
-        break;
-      case 'n':
-        out += Padded(value.minute, count >= 2 ? 2 : 1);
-        break;
-      case 's':
-        out += Padded(value.second, count >= 2 ? 2 : 1);
-        break;
-      case 'z':
-        out += Padded(value.millisecond, count >= 3 ? 3 : 1);
-        break;
+      case 'h': out += Padded(value.hour, count >= 2 ? 2 : 1); break;
+      case 'n': out += Padded(value.minute, count >= 2 ? 2 : 1); break;
+      case 's': out += Padded(value.second, count >= 2 ? 2 : 1); break;
+      case 'z': out += Padded(value.millisecond, count >= 3 ? 3 : 1); break;
     }
     after_hour = letter == 'h';
   }

@@ -7,7 +7,8 @@ namespace vellum {
 DateTime Now() {
   SYSTEMTIME local{};
   GetLocalTime(&local);
-  return DateTime{local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond, local.wMilliseconds};
+  return DateTime{local.wYear,   local.wMonth,  local.wDay,         local.wHour,
+                  local.wMinute, local.wSecond, local.wMilliseconds};
 }
 
 }  // namespace vellum

@@ -65,8 +65,8 @@ class Formatter {
       present = true;
       const FormatArg& arg = NextArg();
       if (arg.kind() != FormatArg::Kind::kSigned && arg.kind() != FormatArg::Kind::kUnsigned) RaiseBadFormat(pattern_);
-      const std::int64_t value = arg.kind() == FormatArg::Kind::kSigned ? arg.signed_integer()
-                                                                          : static_cast<std::int64_t>(arg.integer());
+      const std::int64_t value =
+          arg.kind() == FormatArg::Kind::kSigned ? arg.signed_integer() : static_cast<std::int64_t>(arg.integer());
       if (value > kMaxWidth || value < -kMaxWidth) RaiseBadFormat(pattern_);
       return static_cast<int>(value);
     }
@@ -229,8 +229,7 @@ class Formatter {
         Printf(spec, conversion, value);
         return;
       }
-      default:
-        RaiseBadFormat(pattern_);
+      default: RaiseBadFormat(pattern_);
     }
   }
 
@@ -326,7 +325,9 @@ std::int32_t StrToIntDef(std::string_view text, std::int32_t fallback) {
   return TryStrToInt(text, value) ? value : fallback;
 }
 
-bool TryStrToInt64(std::string_view text, std::int64_t& value) { return ParseInteger(text, 64, value); }
+bool TryStrToInt64(std::string_view text, std::int64_t& value) {
+  return ParseInteger(text, 64, value);
+}
 
 std::int64_t StrToInt64(std::string_view text) {
   std::int64_t value = 0;

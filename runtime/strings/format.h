@@ -26,8 +26,8 @@ class FormatArg {
   enum class Kind { kSigned, kUnsigned, kCharacter, kFloat, kText, kPointer };
 
   template <typename T>
-    requires(std::integral<T> && !std::same_as<T, char> && !std::same_as<T, bool>)
-  FormatArg(T value)  // NOLINT(google-explicit-constructor): built from Format's pack
+  requires(std::integral<T> && !std::same_as<T, char> && !std::same_as<T, bool>)
+      FormatArg(T value)  // NOLINT(google-explicit-constructor): built from Format's pack
       : kind_(std::is_signed_v<T> ? Kind::kSigned : Kind::kUnsigned),
         bits_(static_cast<int>(sizeof(T) * 8)),
         integer_(static_cast<std::uint64_t>(value)) {}
@@ -35,11 +35,9 @@ class FormatArg {
   FormatArg(char value)
       : kind_(Kind::kCharacter), bits_(8), integer_(static_cast<std::uint64_t>(static_cast<unsigned char>(value))) {}
   template <typename T>
-    requires std::is_enum_v<T>
-  FormatArg(T value) : FormatArg(static_cast<std::underlying_type_t<T>>(value)) {}
+  requires std::is_enum_v<T> FormatArg(T value) : FormatArg(static_cast<std::underlying_type_t<T>>(value)) {}
   template <typename T>
-    requires std::floating_point<T>
-  FormatArg(T value) : kind_(Kind::kFloat), floating_(static_cast<double>(value)) {}
+  requires std::floating_point<T> FormatArg(T value) : kind_(Kind::kFloat), floating_(static_cast<double>(value)) {}
   FormatArg(const char* text) : kind_(Kind::kText), text_(text != nullptr ? text : "") {}
   FormatArg(char* text) : FormatArg(static_cast<const char*>(text)) {}
   FormatArg(const std::string& text) : kind_(Kind::kText), text_(text) {}

@@ -10,8 +10,12 @@ namespace vellum {
 
 namespace {
 
-[[noreturn]] void RaiseIndexError(int index) { throw EListError(Format("List index out of bounds (%d)", index)); }
-[[noreturn]] void RaiseSortedError() { throw EListError("Operation not allowed on sorted list"); }
+[[noreturn]] void RaiseIndexError(int index) {
+  throw EListError(Format("List index out of bounds (%d)", index));
+}
+[[noreturn]] void RaiseSortedError() {
+  throw EListError("Operation not allowed on sorted list");
+}
 
 }  // namespace
 
@@ -80,10 +84,8 @@ int StringList::AddObject(const std::string& text, void* object) {
   int index = Count();
   if (sorted_ && Find(text, index)) {
     switch (duplicates_) {
-      case dupIgnore:
-        return index;
-      case dupError:
-        throw EListError("String list does not allow duplicates");
+      case dupIgnore: return index;
+      case dupError: throw EListError("String list does not allow duplicates");
       case dupAccept:
         // Behind the equal ones, so that equal strings keep their order.
         while (index < Count() && Compare(items_[static_cast<std::size_t>(index)].text, text) == 0) ++index;
@@ -163,8 +165,9 @@ bool StringList::Find(std::string_view text, int& index) const {
     index = Count();
     return false;
   }
-  const auto first = std::lower_bound(items_.begin(), items_.end(), text,
-                                      [this](const Item& item, std::string_view key) { return Compare(item.text, key) < 0; });
+  const auto first =
+      std::lower_bound(items_.begin(), items_.end(), text,
+                       [this](const Item& item, std::string_view key) { return Compare(item.text, key) < 0; });
   index = static_cast<int>(first - items_.begin());
   return first != items_.end() && Compare(first->text, text) == 0;
 }
@@ -217,7 +220,9 @@ void StringList::CustomSort(const CompareFunction& compare) {
   Changed();
 }
 
-void StringList::BeginUpdate() { ++update_count_; }
+void StringList::BeginUpdate() {
+  ++update_count_;
+}
 
 void StringList::EndUpdate() {
   if (update_count_ == 0) return;

@@ -9,7 +9,9 @@
 namespace vellum {
 namespace {
 
-std::vector<std::string> Items(const StringList& list) { return list.ToVector(); }
+std::vector<std::string> Items(const StringList& list) {
+  return list.ToVector();
+}
 using V = std::vector<std::string>;
 
 TEST(StringList, EditsInOrderAndChecksIndexes) {

@@ -10,7 +10,9 @@ namespace vellum {
 
 namespace {
 
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
 // Runs `fill` inside an update bracket so that a whole replacement fires one
 // change, and closes the bracket even when `fill` raises.
@@ -152,7 +154,9 @@ void StringList::LoadFromStream(Stream& stream) {
   SetText(text);
 }
 
-void StringList::SaveToStream(Stream& stream) const { stream.WriteString(Text()); }
+void StringList::SaveToStream(Stream& stream) const {
+  stream.WriteString(Text());
+}
 
 void StringList::LoadFromFile(const std::string& file_name) {
   FileStream file(file_name, fmOpenRead | fmShareDenyWrite);

@@ -6,9 +6,15 @@ namespace vellum {
 
 namespace {
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-bool IsBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+char AsciiLower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool IsBlank(char c) {
+  return static_cast<unsigned char>(c) <= ' ';
+}
 
 std::size_t FindText(std::string_view text, std::string_view part, std::size_t from, bool ignore_case) {
   if (!ignore_case) return text.find(part, from);
@@ -81,7 +87,9 @@ std::string TrimRight(std::string_view text) {
   return std::string(text.substr(0, end));
 }
 
-std::string Trim(std::string_view text) { return TrimLeft(TrimRight(text)); }
+std::string Trim(std::string_view text) {
+  return TrimLeft(TrimRight(text));
+}
 
 std::string StringReplace(std::string_view text, std::string_view pattern, std::string_view replacement,
                           ReplaceFlags flags) {
@@ -128,7 +136,9 @@ std::string AnsiQuotedStr(std::string_view text, char quote) {
   return result;
 }
 
-std::string QuotedStr(std::string_view text) { return AnsiQuotedStr(text, '\''); }
+std::string QuotedStr(std::string_view text) {
+  return AnsiQuotedStr(text, '\'');
+}
 
 std::string ExtractQuotedStr(std::string_view text, std::size_t& position, char quote) {
   std::string result;

@@ -51,9 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (TryStrToInt64(text, wide)) Check(StrToInt64(IntToStr(wide)) == wide);
       break;
     }
-    case 3:
-      try {
-        (void)Format(text, 42, -1, "text", std::string("string"), 2.5, 'c', static_cast<const void*>(data));
+    case 3: try { (void)Format(text, 42, -1, "text", std::string("string"), 2.5, 'c', static_cast<const void*>(data));
       } catch (const EConvertError&) {
       }
       break;

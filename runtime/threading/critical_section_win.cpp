@@ -11,8 +11,12 @@ constexpr DWORD kSpinCount = 0x80000000u | 4000u;
 
 }  // namespace
 
-CriticalSection::CriticalSection() { InitializeCriticalSectionAndSpinCount(&section_, kSpinCount); }
+CriticalSection::CriticalSection() {
+  InitializeCriticalSectionAndSpinCount(&section_, kSpinCount);
+}
 
-CriticalSection::~CriticalSection() { DeleteCriticalSection(&section_); }
+CriticalSection::~CriticalSection() {
+  DeleteCriticalSection(&section_);
+}
 
 }  // namespace vellum

@@ -4,8 +4,8 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <new>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "runtime/exception.h"
@@ -22,8 +22,12 @@ void* operator new(std::size_t size) {
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
   throw std::bad_alloc();
 }
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory) noexcept {
+  std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept {
+  std::free(memory);
+}
 
 namespace vellum {
 namespace {
