@@ -130,4 +130,9 @@ DWORD MultiReadExclusiveWriteSync::WriterThreadId() {
   return writer_thread_;
 }
 
+int MultiReadExclusiveWriteSync::WaitingWriters() {
+  CriticalSectionLock guard(state_lock_);
+  return waiting_writers_;
+}
+
 }  // namespace vellum

@@ -38,8 +38,10 @@ class MultiReadExclusiveWriteSync {
   bool BeginWrite();
   void EndWrite();
 
-  // The thread that writes now, 0 when none (for diagnostics and tests).
+  // The thread that writes now, 0 when none, and how many threads wait to
+  // write (for diagnostics and tests).
   DWORD WriterThreadId();
+  int WaitingWriters();
 
  private:
   struct ReaderSlot {

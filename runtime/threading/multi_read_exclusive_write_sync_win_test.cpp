@@ -143,8 +143,7 @@ TEST(MultiReadExclusiveWriteSync, WaitingWritersHoldBackNewReadersButNotNestedOn
     ScopedWriteLock write(sync);
     stage = 2;
   });
-  WaitUntil(stage, 1);
-  Sleep(30);  // the writer is now waiting for this thread's read
+  while (sync.WaitingWriters() == 0) Sleep(1);  // the writer waits for this thread's read
   std::atomic<int> late_reader_in{0};
   auto late_reader = StartThread<FunctionThread>([&](FunctionThread&) {
     ScopedReadLock read(sync);
