@@ -1,0 +1,272 @@
+// The demo taskbar: plays the shell's part with the desk band the way the
+// real taskbar does — real COM activation of the registered band, a band
+// site, SetSite, GetBandInfo, GetWindow, ShowDW, sizing, focus and Tab keys
+// through IInputObject, and at the end CloseDW, SetSite(nil), Release and
+// DllCanUnloadNow. With the stand-in Vellum it shows the whole host link.
+//
+//   demo_taskbar.exe [--vellum STANDIN.exe] [--log FILE] [--seconds N]
+//                    [--screenshot FILE.png] [--vertical]
+#include <windows.h>
+#include <ole2.h>
+#include <shobjidl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "band/band_ids.h"
+#include "exceptlog/delivery/screenshot/win/window_capture_win.h"
+#include "runtime/win/com_ptr.h"
+#include "runtime/win/unique_handle.h"
+#include "tools/demo_taskbar/band_site_win.h"
+
+namespace {
+
+using vellum::win::ComPtr;
+
+struct Options {
+  std::string vellum;
+  std::string log = "vellum_standin.log";
+  std::string screenshot;
+  int seconds = 0;  // 0: until the taskbar is closed
+  bool vertical = false;
+};
+
+Options ParseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
+    if (arg == "--vellum") options.vellum = value();
+    else if (arg == "--log") options.log = value();
+    else if (arg == "--screenshot") options.screenshot = value();
+    else if (arg == "--seconds") options.seconds = std::atoi(value().c_str());
+    else if (arg == "--vertical") options.vertical = true;
+    else std::fprintf(stderr, "demo_taskbar: unknown option %s\n", arg.c_str());
+  }
+  return options;
+}
+
+const char* HResultText(HRESULT hr) {
+  switch (hr) {
+    case S_OK: return "S_OK";
+    case S_FALSE: return "S_FALSE";
+    case E_NOTIMPL: return "E_NOTIMPL";
+    case E_NOINTERFACE: return "E_NOINTERFACE";
+    case E_FAIL: return "E_FAIL";
+    case REGDB_E_CLASSNOTREG: return "REGDB_E_CLASSNOTREG (run regsvr32 first)";
+    default: return "error";
+  }
+}
+
+void Say(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
+constexpr int kStartWidth = 56;
+
+LRESULT CALLBACK TaskbarProc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
+  switch (msg) {
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(window, &paint);
+      RECT client;
+      GetClientRect(window, &client);
+      HBRUSH back = CreateSolidBrush(RGB(32, 48, 72));
+      FillRect(dc, &client, back);
+      DeleteObject(back);
+      RECT start{4, 4, kStartWidth - 4, client.bottom - 4};
+      if (client.right < client.bottom) start = {4, 4, client.right - 4, 36};
+      HBRUSH button = CreateSolidBrush(RGB(70, 130, 90));
+      FillRect(dc, &start, button);
+      DeleteObject(button);
+      SetBkMode(dc, TRANSPARENT);
+      SetTextColor(dc, RGB(255, 255, 255));
+      DrawTextA(dc, "Start", -1, &start, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+      EndPaint(window, &paint);
+      return 0;
+    }
+    case WM_CLOSE:
+      PostQuitMessage(0);
+      return 0;
+    default:
+      return DefWindowProcA(window, msg, wparam, lparam);
+  }
+}
+
+HWND MakeWindow(const char* class_name, WNDPROC proc, DWORD style, HWND parent, int x, int y, int w, int h) {
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = proc;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  window_class.lpszClassName = class_name;
+  RegisterClassA(&window_class);
+  return CreateWindowExA(parent == nullptr ? WS_EX_TOOLWINDOW : 0, class_name, class_name, style, x, y, w, h, parent,
+                         nullptr, window_class.hInstance, nullptr);
+}
+
+// Lays the band area out in the taskbar and the band in the area.
+void Layout(HWND taskbar, HWND area, HWND band, bool vertical) {
+  RECT client;
+  GetClientRect(taskbar, &client);
+  if (vertical) {
+    SetWindowPos(area, nullptr, 0, 40, client.right, client.bottom - 40, SWP_NOZORDER);
+  } else {
+    SetWindowPos(area, nullptr, kStartWidth, 0, client.right - kStartWidth, client.bottom, SWP_NOZORDER);
+  }
+  if (band != nullptr) {
+    RECT area_rect;
+    GetClientRect(area, &area_rect);
+    SetWindowPos(band, nullptr, 0, 0, area_rect.right, area_rect.bottom, SWP_NOZORDER);
+  }
+}
+
+HRESULT CallCanUnloadNow() {
+  HMODULE module = GetModuleHandleA("VellumDeskBand.dll");
+  if (module == nullptr) return S_OK;  // already unloaded
+  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+  return can_unload != nullptr ? can_unload() : E_FAIL;
+}
+
+void PumpFor(DWORD milliseconds, IInputObject* input) {
+  const DWORD start = GetTickCount();
+  MSG msg;
+  while (GetTickCount() - start < milliseconds) {
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return;
+      // As the taskbar does: key messages go to the band first.
+      if (input != nullptr && (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP) &&
+          input->TranslateAcceleratorIO(&msg) == S_OK) {
+        continue;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options options = ParseOptions(argc, argv);
+  if (FAILED(OleInitialize(nullptr))) return 1;
+
+  const int screen_width = GetSystemMetrics(SM_CXSCREEN);
+  const int screen_height = GetSystemMetrics(SM_CYSCREEN);
+  const int bar_height = 40;
+  HWND taskbar = options.vertical
+                     ? MakeWindow("VellumDemoTaskbar", TaskbarProc, WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, nullptr,
+                                  screen_width - 140, 0, 140, screen_height)
+                     : MakeWindow("VellumDemoTaskbar", TaskbarProc, WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, nullptr, 0,
+                                  screen_height - bar_height, 900, bar_height);
+  HWND area = MakeWindow("VellumDemoBandArea", DefWindowProcA, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, taskbar, 0, 0,
+                         10, 10);
+  Layout(taskbar, area, nullptr, options.vertical);
+
+  CLSID clsid{};
+  wchar_t clsid_text[64] = {};
+  MultiByteToWideChar(CP_ACP, 0, vellum::band::kDeskBandClsid, -1, clsid_text, 64);
+  CLSIDFromString(clsid_text, &clsid);
+  ComPtr<IDeskBand> band;
+  HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDeskBand, band.ReceiveVoid());
+  Say("CoCreateInstance(%s): %s", vellum::band::kDeskBandClsid, HResultText(hr));
+  if (FAILED(hr)) return 1;
+
+  vellum::demo::BandSite site(area);
+  site.on_focus_change = [](bool has_focus) { Say("band focus: %s", has_focus ? "in" : "out"); };
+  ComPtr<IObjectWithSite> with_site = band.As<IObjectWithSite>(IID_IObjectWithSite);
+  ComPtr<IInputObject> input = band.As<IInputObject>(IID_IInputObject);
+  hr = with_site ? with_site->SetSite(static_cast<IOleWindow*>(&site)) : E_NOINTERFACE;
+  Say("SetSite: %s", HResultText(hr));
+
+  DESKBANDINFO info{};
+  info.dwMask = DBIM_MINSIZE | DBIM_MAXSIZE | DBIM_INTEGRAL | DBIM_ACTUAL | DBIM_TITLE | DBIM_MODEFLAGS | DBIM_BKCOLOR;
+  const DWORD view_mode = options.vertical ? DBIF_VIEWMODE_VERTICAL : DBIF_VIEWMODE_NORMAL;
+  Say("GetBandInfo before GetWindow: %s", HResultText(band->GetBandInfo(0, view_mode, &info)));
+
+  HWND band_window = nullptr;
+  hr = band->GetWindow(&band_window);
+  Say("GetWindow: %s, window %p, parent is band area: %s", HResultText(hr), static_cast<void*>(band_window),
+      GetParent(band_window) == area ? "yes" : "no");
+  if (band_window == nullptr) return 1;
+
+  hr = band->GetBandInfo(0, view_mode, &info);
+  Say("GetBandInfo: %s, min (%ld, %ld), max (%ld, %ld), actual (%ld, %ld), mode flags %lu, title \"%ls\"",
+      HResultText(hr), info.ptMinSize.x, info.ptMinSize.y, info.ptMaxSize.x, info.ptMaxSize.y, info.ptActual.x,
+      info.ptActual.y, info.dwModeFlags, info.wszTitle);
+  Layout(taskbar, area, band_window, options.vertical);
+  Say("ShowDW(TRUE): %s", HResultText(band->ShowDW(TRUE)));
+
+  vellum::win::UniqueKernelHandle standin;
+  if (!options.vellum.empty()) {
+    const int timeout_ms = (options.seconds > 0 ? options.seconds : 600) * 1000 + 5000;
+    std::string command = "\"" + options.vellum + "\" --answer-registry --dock --log \"" + options.log +
+                          "\" --timeout-ms " + std::to_string(timeout_ms);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+      CloseHandle(process.hThread);
+      standin.reset(process.hProcess);
+      Say("stand-in Vellum started (log: %s)", options.log.c_str());
+    } else {
+      Say("stand-in Vellum could not be started (%lu)", GetLastError());
+    }
+  }
+
+  if (options.seconds > 0) {
+    PumpFor(1500, input.get());
+    // The taskbar grows, as when the user drags its edge: the band sends its new size.
+    RECT bar;
+    GetWindowRect(taskbar, &bar);
+    if (options.vertical) {
+      SetWindowPos(taskbar, nullptr, bar.left - 40, bar.top, bar.right - bar.left + 40, bar.bottom - bar.top, SWP_NOZORDER);
+    } else {
+      SetWindowPos(taskbar, nullptr, bar.left, bar.top - 20, bar.right - bar.left, bar.bottom - bar.top + 20, SWP_NOZORDER);
+    }
+    Layout(taskbar, area, band_window, options.vertical);
+    PumpFor(static_cast<DWORD>(options.seconds) * 1000, input.get());
+    if (!options.screenshot.empty()) {
+      try {
+        vellum::screenshot::SaveWindowPng(taskbar, options.screenshot);
+        Say("screenshot saved: %s", options.screenshot.c_str());
+      } catch (const std::exception& e) {
+        Say("screenshot failed: %s", e.what());
+      }
+    }
+  } else {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      if (input && (msg.message == WM_KEYDOWN || msg.message == WM_KEYUP) &&
+          input->TranslateAcceleratorIO(&msg) == S_OK) {
+        continue;
+      }
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
+
+  Say("CloseDW: %s", HResultText(band->CloseDW(0)));
+  Say("SetSite(nil): %s", HResultText(with_site ? with_site->SetSite(nullptr) : E_NOINTERFACE));
+  input.Reset();
+  with_site.Reset();
+  band.Reset();
+  Say("DllCanUnloadNow after Release, band window still up: %s", HResultText(CallCanUnloadNow()));
+  DestroyWindow(taskbar);
+  PumpFor(500, nullptr);  // the band form is freed within one collector period
+  Say("DllCanUnloadNow after the taskbar went: %s", HResultText(CallCanUnloadNow()));
+
+  if (standin) {
+    if (HWND hidden = FindWindowA(nullptr, "Hidden Vellum Window")) PostMessageA(hidden, WM_CLOSE, 0, 0);
+    WaitForSingleObject(standin.get(), 3000);
+  }
+  OleUninitialize();
+  return 0;
+}
