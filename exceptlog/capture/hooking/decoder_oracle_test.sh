@@ -22,9 +22,14 @@ command -v "$objdump" >/dev/null || { echo "decoder oracle: $objdump not found" 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 status=0
+declare -A checked
 
 check_file() {
   local file=$1
+  local key
+  key=$(realpath -m "$file")
+  [ -z "${checked[$key]:-}" ] || return 0
+  checked[$key]=1
   if [ ! -s "$file" ]; then
     echo "decoder oracle: missing binary $file"
     status=1

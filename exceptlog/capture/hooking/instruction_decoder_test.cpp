@@ -167,8 +167,9 @@ TEST(InstructionDecoder, UndecodableBytesCountAsOne) {
   std::vector<std::uint8_t> prefixes(14, 0x66);
   prefixes.push_back(0x90);
   EXPECT_TRUE(DecodeInstruction(prefixes).ok());
-  std::vector<std::uint8_t> too_long(12, 0x2E);
-  too_long.insert(too_long.end(), {0x81, 0xC1, 1, 2, 3, 4});  // add ecx, imm32 after 12 prefixes: 18 bytes
+  // add ecx, imm32 after 12 prefixes: 18 bytes
+  const std::vector<std::uint8_t> too_long = {0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E, 0x2E,
+                                              0x2E, 0x2E, 0x2E, 0x81, 0xC1, 1,    2,    3,    4};
   EXPECT_EQ(DecodeInstruction(too_long).status, DecodeStatus::kInvalid);
 }
 
