@@ -55,8 +55,17 @@ std::string HexBytes(std::span<const std::uint8_t> bytes) {
 
 bool IsLegacyPrefix(std::uint8_t byte) {
   switch (byte) {
-    case 0x26: case 0x2E: case 0x36: case 0x3E: case 0x64: case 0x65: case 0x66: case 0x67:
-    case 0xF0: case 0xF2: case 0xF3: return true;
+    case 0x26:
+    case 0x2E:
+    case 0x36:
+    case 0x3E:
+    case 0x64:
+    case 0x65:
+    case 0x66:
+    case 0x67:
+    case 0xF0:
+    case 0xF2:
+    case 0xF3: return true;
     default: return false;
   }
 }
@@ -164,9 +173,9 @@ OracleReport CompareWithListing(const DisassemblyListing& listing, std::size_t m
       ++report.mismatches;
       if (report.examples.size() < max_examples) {
         char head[96];
-        std::snprintf(head, sizeof head, "%08llx: listed %zu, decoded %u%s: ",
-                      static_cast<unsigned long long>(run.start + listed.offset), listed.length,
-                      static_cast<unsigned>(decoded.length),
+        std::snprintf(head, sizeof head,
+                      "%08llx: listed %zu, decoded %u%s: ", static_cast<unsigned long long>(run.start + listed.offset),
+                      listed.length, static_cast<unsigned>(decoded.length),
                       decoded.status == DecodeStatus::kOk        ? ""
                       : decoded.status == DecodeStatus::kInvalid ? " (invalid)"
                                                                  : " (truncated)");

@@ -15,7 +15,7 @@ namespace vellum::hooking {
 struct ListedInstruction {
   std::size_t offset = 0;  // within its run
   std::size_t length = 0;
-  std::string text;        // mnemonic and operands as listed
+  std::string text;  // mnemonic and operands as listed
 };
 
 // Bytes listed at consecutive addresses, with the instructions found in them.
@@ -37,8 +37,8 @@ class DisassemblyListing {
 };
 
 struct OracleReport {
-  std::size_t listed = 0;        // every instruction in the listing
-  std::size_t skipped_bad = 0;   // bytes the reference lists as undecodable or as data
+  std::size_t listed = 0;       // every instruction in the listing
+  std::size_t skipped_bad = 0;  // bytes the reference lists as undecodable or as data
   std::size_t compared = 0;
   std::size_t agreed = 0;
   // WAIT (0x9B) that the reference prints as part of the x87 instruction

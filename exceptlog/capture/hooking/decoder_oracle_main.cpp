@@ -18,12 +18,12 @@ int main(int argc, char** argv) {
 
   const vellum::hooking::OracleReport report = vellum::hooking::CompareWithListing(listing);
   for (const std::string& example : report.examples) std::printf("  mismatch %s\n", example.c_str());
-  const double rate = report.compared == 0 ? 0.0 : 100.0 * static_cast<double>(report.agreed) /
-                                                       static_cast<double>(report.compared);
-  std::printf("%s: %zu instructions compared, %zu agree (%.4f%%), %zu mismatches, %zu WAIT merged, "
-              "%zu undecodable for the reference skipped\n",
-              name.c_str(), report.compared, report.agreed, rate, report.mismatches, report.wait_merged,
-              report.skipped_bad);
+  const double rate =
+      report.compared == 0 ? 0.0 : 100.0 * static_cast<double>(report.agreed) / static_cast<double>(report.compared);
+  std::printf(
+      "%s: %zu instructions compared, %zu agree (%.4f%%), %zu mismatches, %zu WAIT merged, "
+      "%zu undecodable for the reference skipped\n",
+      name.c_str(), report.compared, report.agreed, rate, report.mismatches, report.wait_merged, report.skipped_bad);
   if (report.compared == 0) {
     std::printf("%s: no instructions in the listing\n", name.c_str());
     return 1;

@@ -14,7 +14,8 @@ TEST(HookErrors, CarryTheirTextsAndClasses) {
   const EProcNull null = NullProcedureError("SymbolID = 0");
   EXPECT_EQ(null.Message(), "Cannot hook a null procedure (\"SymbolID = 0\").");
   const ESharedArea shared = SharedAreaError("C:\\WINDOWS\\SYSTEM\\KERNEL32.DLL");
-  EXPECT_EQ(shared.Message(), "Cannot hook the module \"C:\\WINDOWS\\SYSTEM\\KERNEL32.DLL\" located into the shared-area.");
+  EXPECT_EQ(shared.Message(),
+            "Cannot hook the module \"C:\\WINDOWS\\SYSTEM\\KERNEL32.DLL\" located into the shared-area.");
   const EHookingError hooking = HookingError("kernel32.dll.CreateThread");
   EXPECT_EQ(hooking.Message(), "Cannot hook the procedure \"kernel32.dll.CreateThread\".");
   for (const EHookError* error : std::vector<const EHookError*>{&null, &shared, &hooking}) {

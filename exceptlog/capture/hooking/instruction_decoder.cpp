@@ -12,18 +12,18 @@ enum OperandFlags : std::uint16_t {
   kImm8 = 1 << 1,
   kImm16 = 1 << 2,
   kImm32 = 1 << 3,
-  kImmZ = 1 << 4,           // 32 bits, 16 after the operand-size prefix
+  kImmZ = 1 << 4,  // 32 bits, 16 after the operand-size prefix
   kRel8 = 1 << 5,
-  kRelZ = 1 << 6,           // 32 bits, 16 after the operand-size prefix
-  kMemoryOffset = 1 << 7,   // 32 bits, 16 after the address-size prefix
-  kFarPointer = 1 << 8,     // an immZ offset and a 16-bit selector
-  kTestGroup = 1 << 9,      // 0xF6/0xF7: TEST (reg 0 and 1) has an immediate, NOT..IDIV none
+  kRelZ = 1 << 6,          // 32 bits, 16 after the operand-size prefix
+  kMemoryOffset = 1 << 7,  // 32 bits, 16 after the address-size prefix
+  kFarPointer = 1 << 8,    // an immZ offset and a 16-bit selector
+  kTestGroup = 1 << 9,     // 0xF6/0xF7: TEST (reg 0 and 1) has an immediate, NOT..IDIV none
   kPrefix = 1 << 10,
   kInvalid = 1 << 11,
   kEndsFlow = 1 << 12,
-  kRegisterOnly = 1 << 13,  // MOV to/from CRn/DRn/TRn: the mod field is ignored
-  kEscape = 1 << 14,        // 0x0F
-  kExtendedPrefix = 1 << 15 // 0xC4/0xC5 (VEX), 0x62 (EVEX), 0x8F (XOP) when the next byte says so
+  kRegisterOnly = 1 << 13,   // MOV to/from CRn/DRn/TRn: the mod field is ignored
+  kEscape = 1 << 14,         // 0x0F
+  kExtendedPrefix = 1 << 15  // 0xC4/0xC5 (VEX), 0x62 (EVEX), 0x8F (XOP) when the next byte says so
 };
 
 using OpcodeTable = std::array<std::uint16_t, 256>;
@@ -87,20 +87,20 @@ constexpr OpcodeTable MakePrimaryTable() {
 constexpr OpcodeTable MakeSecondaryTable() {
   OpcodeTable t{};
   t.fill(kModRm);  // most of the two-byte map is ModRM-only (SSE, CMOVcc, SETcc...)
-  for (unsigned op : {0x04u, 0x0Au, 0x0Cu, 0x25u, 0x27u, 0x36u, 0x39u, 0x3Bu, 0x3Cu, 0x3Du, 0x3Eu, 0x3Fu, 0x7Au,
-                      0x7Bu}) {
+  for (unsigned op :
+       {0x04u, 0x0Au, 0x0Cu, 0x25u, 0x27u, 0x36u, 0x39u, 0x3Bu, 0x3Cu, 0x3Du, 0x3Eu, 0x3Fu, 0x7Au, 0x7Bu}) {
     t[op] = kInvalid;
   }
-  // 0xA6 and 0xA7 (the string-crypto extensions of one x86 maker) take a
-  // register-form ModRM byte that names the operation.
-  for (unsigned op : {0x05u, 0x06u, 0x07u, 0x08u, 0x09u, 0x0Bu, 0x0Eu, 0x30u, 0x31u, 0x32u, 0x33u, 0x34u, 0x35u,
-                      0x37u, 0x77u, 0xA0u, 0xA1u, 0xA2u, 0xA8u, 0xA9u, 0xAAu}) {
+  // 0xA6 and 0xA7 stay ModRM-only: one maker's string-crypto instructions
+  // use them, with a register-form ModRM byte naming the operation.
+  for (unsigned op : {0x05u, 0x06u, 0x07u, 0x08u, 0x09u, 0x0Bu, 0x0Eu, 0x30u, 0x31u, 0x32u, 0x33u,
+                      0x34u, 0x35u, 0x37u, 0x77u, 0xA0u, 0xA1u, 0xA2u, 0xA8u, 0xA9u, 0xAAu}) {
     t[op] = 0;
   }
   for (unsigned op = 0xC8; op <= 0xCF; ++op) t[op] = 0;  // BSWAP
   t[0x07] = kEndsFlow;                                   // SYSRET
   t[0x35] = kEndsFlow;                                   // SYSEXIT
-  t[0x0F] = kModRm | kImm8;  // 3DNow!: the operation byte follows the operands
+  t[0x0F] = kModRm | kImm8;                              // 3DNow!: the operation byte follows the operands
   for (unsigned op = 0x20; op <= 0x24; ++op) t[op] = kModRm | kRegisterOnly;
   t[0x26] = kModRm | kRegisterOnly;
   for (unsigned op = 0x70; op <= 0x73; ++op) t[op] = kModRm | kImm8;

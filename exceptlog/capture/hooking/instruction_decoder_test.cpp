@@ -110,20 +110,20 @@ TEST(InstructionDecoder, ReportsRelativeBranchesAndWhereControlStops) {
     bool ends_flow;
   };
   const std::vector<Branch> branches = {
-      {{0x74, 0x10}, RelativeKind::kShort, 1, false},                  // jz
-      {{0xE3, 0x10}, RelativeKind::kShort, 1, false},                  // jecxz
-      {{0xE2, 0xFE}, RelativeKind::kShort, 1, false},                  // loop
-      {{0xEB, 0x10}, RelativeKind::kShort, 1, true},                   // jmp short
-      {{0xE8, 1, 2, 3, 4}, RelativeKind::kNear, 4, false},             // call
-      {{0xE9, 1, 2, 3, 4}, RelativeKind::kNear, 4, true},              // jmp
-      {{0x0F, 0x84, 1, 2, 3, 4}, RelativeKind::kNear, 4, false},       // jz near
-      {{0x66, 0xE8, 1, 2}, RelativeKind::kNear, 2, false},             // call rel16
-      {{0xC7, 0xF8, 1, 2, 3, 4}, RelativeKind::kNear, 4, false},       // xbegin
-      {{0xC3}, RelativeKind::kNone, 0, true},                          // ret
-      {{0xC2, 0x08, 0x00}, RelativeKind::kNone, 0, true},              // ret 8
-      {{0xFF, 0x25, 1, 2, 3, 4}, RelativeKind::kNone, 0, true},        // jmp [mem]
-      {{0xFF, 0x15, 1, 2, 3, 4}, RelativeKind::kNone, 0, false},       // call [mem]
-      {{0x0F, 0xFF, 0x25, 1, 2, 3, 4}, RelativeKind::kNone, 0, false}, // ud0 is no jmp
+      {{0x74, 0x10}, RelativeKind::kShort, 1, false},                   // jz
+      {{0xE3, 0x10}, RelativeKind::kShort, 1, false},                   // jecxz
+      {{0xE2, 0xFE}, RelativeKind::kShort, 1, false},                   // loop
+      {{0xEB, 0x10}, RelativeKind::kShort, 1, true},                    // jmp short
+      {{0xE8, 1, 2, 3, 4}, RelativeKind::kNear, 4, false},              // call
+      {{0xE9, 1, 2, 3, 4}, RelativeKind::kNear, 4, true},               // jmp
+      {{0x0F, 0x84, 1, 2, 3, 4}, RelativeKind::kNear, 4, false},        // jz near
+      {{0x66, 0xE8, 1, 2}, RelativeKind::kNear, 2, false},              // call rel16
+      {{0xC7, 0xF8, 1, 2, 3, 4}, RelativeKind::kNear, 4, false},        // xbegin
+      {{0xC3}, RelativeKind::kNone, 0, true},                           // ret
+      {{0xC2, 0x08, 0x00}, RelativeKind::kNone, 0, true},               // ret 8
+      {{0xFF, 0x25, 1, 2, 3, 4}, RelativeKind::kNone, 0, true},         // jmp [mem]
+      {{0xFF, 0x15, 1, 2, 3, 4}, RelativeKind::kNone, 0, false},        // call [mem]
+      {{0x0F, 0xFF, 0x25, 1, 2, 3, 4}, RelativeKind::kNone, 0, false},  // ud0 is no jmp
   };
   for (const Branch& branch : branches) {
     const DecodedInstruction decoded = DecodeInstruction(branch.bytes);
@@ -139,10 +139,8 @@ TEST(InstructionDecoder, ReportsRelativeBranchesAndWhereControlStops) {
 TEST(InstructionDecoder, NeverReadsPastTheBytesGiven) {
   const std::vector<std::vector<std::uint8_t>> instructions = {
       {0xF7, 0x84, 0x24, 1, 2, 3, 4, 5, 6, 7, 8},  // test [esp+disp32], imm32
-      {0x66, 0x0F, 0x3A, 0x0F, 0x44, 0x24, 0x04, 0x08},
-      {0x62, 0xF1, 0x7C, 0x48, 0x28, 0x84, 0x24, 1, 2, 3, 4},
-      {0x8F, 0xEA, 0x78, 0x10, 0xC0, 1, 2, 3, 4},
-      {0x67, 0xA1, 1, 2},
+      {0x66, 0x0F, 0x3A, 0x0F, 0x44, 0x24, 0x04, 0x08}, {0x62, 0xF1, 0x7C, 0x48, 0x28, 0x84, 0x24, 1, 2, 3, 4},
+      {0x8F, 0xEA, 0x78, 0x10, 0xC0, 1, 2, 3, 4},       {0x67, 0xA1, 1, 2},
   };
   for (const auto& full : instructions) {
     ASSERT_EQ(DecodeInstruction(full).length, full.size());
@@ -157,8 +155,8 @@ TEST(InstructionDecoder, NeverReadsPastTheBytesGiven) {
 }
 
 TEST(InstructionDecoder, UndecodableBytesCountAsOne) {
-  for (const std::vector<std::uint8_t>& bytes : std::vector<std::vector<std::uint8_t>>{
-           {0x0F, 0x04, 0x90}, {0x0F, 0x0A}, {0xC4, 0xE0, 0x79, 0x00, 0xC1}}) {
+  for (const std::vector<std::uint8_t>& bytes :
+       std::vector<std::vector<std::uint8_t>>{{0x0F, 0x04, 0x90}, {0x0F, 0x0A}, {0xC4, 0xE0, 0x79, 0x00, 0xC1}}) {
     const DecodedInstruction decoded = DecodeInstruction(bytes);
     EXPECT_EQ(decoded.status, DecodeStatus::kInvalid);
     EXPECT_EQ(decoded.length, 1);

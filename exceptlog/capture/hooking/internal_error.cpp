@@ -21,8 +21,8 @@ std::string FormatInternalError(std::string_view section, std::uint32_t address,
   char digits[9];
   std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(address));
   const std::string_view text = message.empty() ? std::string_view("General internal error.") : message;
-  return "[ERROR] - Section: " + std::string(section) + " - Address: " + digits + " - Message: \"" +
-         std::string(text) + "\"";
+  return "[ERROR] - Section: " + std::string(section) + " - Address: " + digits + " - Message: \"" + std::string(text) +
+         "\"";
 }
 
 std::string FormatCriticalError(std::string_view section, std::string_view message) {

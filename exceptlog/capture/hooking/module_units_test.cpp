@@ -32,7 +32,7 @@ TEST(ModuleInitDoneHook, FlagsFollowTheModulesOwnStartAndEnd) {
   EXPECT_EQ(trace.events, (std::vector<std::string>{
                               "init runtime initializing",
                               "init capture initializing",
-                              "init band initializing",  // still initializing inside the last one
+                              "init band initializing",   // still initializing inside the last one
                               "done capture finalizing",  // set before the first finalization runs
                               "done runtime finalizing",
                           }));

@@ -43,6 +43,8 @@ std::optional<NumberedSymbol> FindNumberedSymbol(std::span<const std::uint8_t> b
   return std::nullopt;
 }
 
-std::string SymbolDescription(unsigned number) { return "SymbolID = " + std::to_string(number); }
+std::string SymbolDescription(unsigned number) {
+  return "SymbolID = " + std::to_string(number);
+}
 
 }  // namespace vellum::hooking

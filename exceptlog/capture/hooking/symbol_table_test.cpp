@@ -26,7 +26,7 @@ std::vector<std::uint8_t> Block(std::uint16_t version, const std::vector<Numbere
     Put32(bytes, symbol.code_offset);
     Put32(bytes, symbol.size);
   }
-  Put32(bytes, 0);                 // options length
+  Put32(bytes, 0);                  // options length
   Put32(bytes, kStoredBlockMagic);  // password check
   return bytes;
 }

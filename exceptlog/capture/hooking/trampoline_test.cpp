@@ -28,8 +28,8 @@ std::uint32_t FinalTarget(const std::vector<std::uint8_t>& code, std::uint32_t b
   const DecodedInstruction decoded = DecodeInstruction(std::span(code).subspan(offset));
   const std::size_t end = offset + decoded.length;
   const auto at = offset + decoded.displacement_offset();
-  const std::int32_t distance = decoded.displacement_size == 1 ? static_cast<std::int8_t>(code[at])
-                                                               : static_cast<std::int32_t>(Read32(code, at));
+  const std::int32_t distance =
+      decoded.displacement_size == 1 ? static_cast<std::int8_t>(code[at]) : static_cast<std::int32_t>(Read32(code, at));
   const std::uint32_t target = base + static_cast<std::uint32_t>(end) + static_cast<std::uint32_t>(distance);
   const std::size_t inside = target - base;
   if (target >= base && inside < code.size() && inside != offset && code[inside] == 0xE9) {

@@ -4,6 +4,8 @@
 
 namespace vellum::hooking {
 
-void WriteToDebuggerOutput(const std::string& line) { OutputDebugStringA(line.c_str()); }
+void WriteToDebuggerOutput(const std::string& line) {
+  OutputDebugStringA(line.c_str());
+}
 
 }  // namespace vellum::hooking

@@ -30,9 +30,13 @@ void Attempt(std::string& first_failure, Undo&& undo) {
 
 }  // namespace
 
-HookRegistry* ActiveHookRegistry() { return active_registry.load(); }
+HookRegistry* ActiveHookRegistry() {
+  return active_registry.load();
+}
 
-bool HookingStarted() { return ActiveHookRegistry() != nullptr; }
+bool HookingStarted() {
+  return ActiveHookRegistry() != nullptr;
+}
 
 void StartHooking() {
   RunCriticalSection("EHook.Init", [] {

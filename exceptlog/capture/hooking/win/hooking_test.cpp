@@ -1,8 +1,7 @@
 #include "exceptlog/capture/hooking/win/hooking.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstring>
 #include <string>
@@ -30,12 +29,16 @@ namespace {
 using lifecycle_probes::Other;
 using lifecycle_probes::Probe;
 
-int HOOKING_SAMPLE_CALL Doubling(int x) { return 2 * x; }
+int HOOKING_SAMPLE_CALL Doubling(int x) {
+  return 2 * x;
+}
 [[gnu::noinline]] const Probe* Opaque(const Probe* probe) {
   asm volatile("" : "+r"(probe));
   return probe;
 }
-void* const* MethodTable(const void* object) { return *static_cast<void* const* const*>(object); }
+void* const* MethodTable(const void* object) {
+  return *static_cast<void* const* const*>(object);
+}
 
 std::vector<std::string> reports;
 void RecordReport(std::string_view section, std::uint32_t, std::string_view message) {
@@ -76,8 +79,8 @@ TEST(HookingLifecycle, AChangeThatCannotBeUndoneIsReportedAfterTheOthersAreUndon
   // A procedure in memory of its own: "mov eax, 42; ret" and padding.
   UniqueVirtualMemory memory(VirtualAlloc(nullptr, 64, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
   ASSERT_TRUE(memory);
-  const std::uint8_t code[] = {0xB8, 42, 0, 0, 0, 0xC3, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC,
-                               0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC};
+  const std::uint8_t code[] = {0xB8, 42,   0,    0,    0,    0xC3, 0xCC, 0xCC, 0xCC, 0xCC,
+                               0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xCC};
   std::memcpy(memory.get(), code, sizeof code);
 
   StartHooking();
@@ -93,8 +96,7 @@ TEST(HookingLifecycle, AChangeThatCannotBeUndoneIsReportedAfterTheOthersAreUndon
     StopHooking();
     ADD_FAILURE() << "the lost procedure was not reported";
   } catch (const Exception& e) {
-    EXPECT_EQ(e.Message().rfind("Critical error at: \"EHook.Done\"\r\nError: \"VirtualProtect", 0), 0u)
-        << e.Message();
+    EXPECT_EQ(e.Message().rfind("Critical error at: \"EHook.Done\"\r\nError: \"VirtualProtect", 0), 0u) << e.Message();
   }
   SetInternalErrorReporter(previous);
   ASSERT_EQ(reports.size(), 1u);

@@ -1,8 +1,7 @@
 #include "exceptlog/capture/hooking/win/import_hooks.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <array>
 #include <string>
@@ -30,9 +29,13 @@ HANDLE WINAPI CountingCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack,
   return counters[Index].next(security, stack, start, argument, flags, id);
 }
 
-void* AsPointer(CreateThreadProcedure procedure) { return reinterpret_cast<void*>(procedure); }
+void* AsPointer(CreateThreadProcedure procedure) {
+  return reinterpret_cast<void*>(procedure);
+}
 
-DWORD WINAPI Idle(void*) { return 0; }
+DWORD WINAPI Idle(void*) {
+  return 0;
+}
 
 class ImportHooks : public ::testing::Test {
  protected:
@@ -137,9 +140,9 @@ TEST_F(ImportHooks, StopUndoesChainedHooksLastHookedFirst) {
   EXPECT_EQ(RunThreads(), 12u);
   EXPECT_EQ(counters[0].calls, 1);
   EXPECT_EQ(counters[1].calls, 1);
-  EXPECT_THROW(HookImport(probe_, "kernel32.dll", create_thread_, false, false, "stopped",
-                          AsPointer(&CountingCreateThread<0>)),
-               EHookingError)
+  EXPECT_THROW(
+      HookImport(probe_, "kernel32.dll", create_thread_, false, false, "stopped", AsPointer(&CountingCreateThread<0>)),
+      EHookingError)
       << "nothing is hooked, and so nothing left unrestorable, while stopped";
 }
 

@@ -4,13 +4,15 @@
 
 namespace {
 
-DWORD WINAPI Worker(void* argument) { return 7 + static_cast<DWORD>(reinterpret_cast<UINT_PTR>(argument)); }
+DWORD WINAPI Worker(void* argument) {
+  return 7 + static_cast<DWORD>(reinterpret_cast<UINT_PTR>(argument));
+}
 
 }  // namespace
 
 extern "C" DWORD __cdecl ProbeRunThread(DWORD argument) {
-  HANDLE thread = CreateThread(nullptr, 0, &Worker, reinterpret_cast<void*>(static_cast<UINT_PTR>(argument)), 0,
-                               nullptr);
+  HANDLE thread =
+      CreateThread(nullptr, 0, &Worker, reinterpret_cast<void*>(static_cast<UINT_PTR>(argument)), 0, nullptr);
   if (thread == nullptr) return 0xFFFFFFFF;
   WaitForSingleObject(thread, INFINITE);
   DWORD code = 0;

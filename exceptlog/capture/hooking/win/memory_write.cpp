@@ -76,16 +76,21 @@ void JumpToMem(void* at, const void* target) {
 }
 
 bool IsNtPlatform() {
-  OSVERSIONINFOA version{};
-  version.dwOSVersionInfoSize = sizeof version;
+  static const bool nt = [] {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-  if (!GetVersionExA(&version)) return true;
+    if (!GetVersionExA(&version)) return true;
 #pragma GCC diagnostic pop
-  return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+  }();
+  return nt;
 }
 
-bool InSharedArea(const void* address) { return AddressOf(address) >= 0x80000000u; }
+bool InSharedArea(const void* address) {
+  return AddressOf(address) >= 0x80000000u;
+}
 
 std::string ModuleFileNameOf(const void* address) {
   MEMORY_BASIC_INFORMATION info{};

@@ -8,7 +8,9 @@
 namespace vellum::hooking {
 namespace {
 
-void* const* SlotAddress(void* const* method_table, std::size_t slot) { return method_table + slot; }
+void* const* SlotAddress(void* const* method_table, std::size_t slot) {
+  return method_table + slot;
+}
 
 }  // namespace
 
@@ -55,8 +57,7 @@ void THookedMethodsList::RestoreAll() {
   std::string first_failure;
   for (auto item = items_.rbegin(); item != items_.rend(); ++item) {
     try {
-      WriteMem(const_cast<void**>(SlotAddress(item->method_table, item->slot)), &item->previous,
-               sizeof item->previous);
+      WriteMem(const_cast<void**>(SlotAddress(item->method_table, item->slot)), &item->previous, sizeof item->previous);
     } catch (const std::exception& failure) {
       if (first_failure.empty()) first_failure = failure.what();
     }

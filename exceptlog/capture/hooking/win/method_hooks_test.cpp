@@ -36,7 +36,9 @@ using method_probes::Derived;
 using method_probes::Probe;
 using method_probes::Replacement;
 
-void* const* MethodTable(const void* object) { return *static_cast<void* const* const*>(object); }
+void* const* MethodTable(const void* object) {
+  return *static_cast<void* const* const*>(object);
+}
 
 // Keeps the compiler from calling the method directly: the call must go
 // through the object's method table.

@@ -1,8 +1,7 @@
 #include "exceptlog/capture/hooking/win/numbered_symbols.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "exceptlog/capture/hooking/symbol_table.h"
 
@@ -33,8 +32,7 @@ TEST(NumberedSymbols, FallBackToTheExportOfALoadedPackage) {
   const HMODULE self = GetModuleHandleA(nullptr);
   const auto tick = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetTickCount"));
   EXPECT_EQ(LookupHookTarget(self, 5, "kernel32.dll", "GetTickCount"), tick);
-  EXPECT_EQ(LookupHookTarget(self, 0, "kernel32.dll", "GetTickCount"),
-            reinterpret_cast<std::uint8_t*>(self) + 0x1010)
+  EXPECT_EQ(LookupHookTarget(self, 0, "kernel32.dll", "GetTickCount"), reinterpret_cast<std::uint8_t*>(self) + 0x1010)
       << "the number wins";
   // Packages of other runtimes are looked up, never loaded.
   EXPECT_EQ(LookupHookTarget(self, 5, "VCL70.BPL", "@Forms@TApplication@HandleException$qqrp14System@TObject"),

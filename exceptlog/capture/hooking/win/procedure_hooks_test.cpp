@@ -1,8 +1,7 @@
 #include "exceptlog/capture/hooking/win/procedure_hooks.h"
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <array>
 #include <cstring>
@@ -66,9 +65,8 @@ TEST_F(ProcedureHooks, ProceduresBehaveTheSameThroughTheirTrampolines) {
     for (int x : inputs) expected.push_back(sample.procedure(x));
     const auto original = FirstBytes(reinterpret_cast<const void*>(sample.procedure));
 
-    auto trampoline = reinterpret_cast<HookingSample>(
-        HookProcedure(reinterpret_cast<const void*>(sample.procedure), reinterpret_cast<const void*>(sample.hook),
-                      sample.name));
+    auto trampoline = reinterpret_cast<HookingSample>(HookProcedure(
+        reinterpret_cast<const void*>(sample.procedure), reinterpret_cast<const void*>(sample.hook), sample.name));
     ASSERT_NE(trampoline, nullptr);
     hook_states[i].trampoline = trampoline;
     EXPECT_EQ(FirstBytes(reinterpret_cast<const void*>(sample.procedure))[0], 0xE9);
@@ -115,8 +113,8 @@ TEST_F(ProcedureHooks, ThunksAreResolvedToTheProcedureTheyJumpTo) {
     EXPECT_EQ(ResolveImportThunk(thunk), target);
     const auto thunk_bytes = FirstBytes(thunk, 8);
 
-    hook_states[0].trampoline = reinterpret_cast<HookingSample>(
-        HookProcedure(thunk, reinterpret_cast<const void*>(&CountingHook<0>), "thunk"));
+    hook_states[0].trampoline =
+        reinterpret_cast<HookingSample>(HookProcedure(thunk, reinterpret_cast<const void*>(&CountingHook<0>), "thunk"));
     EXPECT_EQ(FirstBytes(thunk, 8), thunk_bytes) << "the thunk itself stays";
     EXPECT_EQ(FirstBytes(target)[0], 0xE9);
     EXPECT_EQ(reinterpret_cast<HookingSample>(static_cast<void*>(thunk))(4), 5);
