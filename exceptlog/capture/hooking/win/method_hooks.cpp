@@ -25,7 +25,7 @@ THookedMethodsList::~THookedMethodsList() {
 void* THookedMethodsList::Hook(void* const* method_table, std::size_t slot, void* method) {
   if (method_table == nullptr) return nullptr;
   void* const* address = SlotAddress(method_table, slot);
-  ScopedCriticalSection lock(lock_);
+  CriticalSectionLock lock(lock_);
   if (!MemoryIsReadable(address, sizeof *address)) return nullptr;
   void* const previous = *address;
   if (previous == method) {
@@ -42,7 +42,7 @@ void* THookedMethodsList::Hook(void* const* method_table, std::size_t slot, void
 }
 
 bool THookedMethodsList::Unhook(void* const* method_table, std::size_t slot) {
-  ScopedCriticalSection lock(lock_);
+  CriticalSectionLock lock(lock_);
   for (auto item = items_.begin(); item != items_.end(); ++item) {
     if (item->method_table != method_table || item->slot != slot) continue;
     WriteMem(const_cast<void**>(SlotAddress(method_table, slot)), &item->previous, sizeof item->previous);
@@ -53,7 +53,7 @@ bool THookedMethodsList::Unhook(void* const* method_table, std::size_t slot) {
 }
 
 void THookedMethodsList::RestoreAll() {
-  ScopedCriticalSection lock(lock_);
+  CriticalSectionLock lock(lock_);
   std::string first_failure;
   for (auto item = items_.rbegin(); item != items_.rend(); ++item) {
     try {
@@ -67,7 +67,7 @@ void THookedMethodsList::RestoreAll() {
 }
 
 std::size_t THookedMethodsList::Count() {
-  ScopedCriticalSection lock(lock_);
+  CriticalSectionLock lock(lock_);
   return items_.size();
 }
 

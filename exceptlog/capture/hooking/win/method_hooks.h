@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "exceptlog/capture/hooking/win/critical_section.h"
+#include "runtime/threading/critical_section_win.h"
 
 namespace vellum::hooking {
 
