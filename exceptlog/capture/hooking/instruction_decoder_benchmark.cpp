@@ -3,6 +3,10 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <vector>
 
@@ -76,8 +80,28 @@ Bytes CodeStream(std::size_t size) {
   return code;
 }
 
-void BM_DecodeCodeStream(benchmark::State& state) {
-  const Bytes code = CodeStream(1 << 20);
+std::uint32_t Read32(const Bytes& bytes, std::size_t at) {
+  std::uint32_t value = 0;
+  if (at + 4 <= bytes.size()) std::memcpy(&value, bytes.data() + at, 4);
+  return value;
+}
+
+// The first section of a PE file (its code), or nothing when the file is
+// missing or not a PE image.
+Bytes FirstSectionOf(const char* path) {
+  std::ifstream file(path, std::ios::binary);
+  const Bytes image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+  const std::size_t headers = Read32(image, 0x3C);
+  if (image.size() < 0x40 || headers + 24 > image.size() || Read32(image, headers) != 0x00004550) return {};
+  const std::size_t optional_size = image[headers + 20] | image[headers + 21] << 8;
+  const std::size_t section = headers + 24 + optional_size;
+  const std::size_t size = Read32(image, section + 16), offset = Read32(image, section + 20);
+  if (offset + size > image.size()) return {};
+  return Bytes(image.begin() + static_cast<std::ptrdiff_t>(offset),
+               image.begin() + static_cast<std::ptrdiff_t>(offset + size));
+}
+
+void DecodeAll(benchmark::State& state, const Bytes& code) {
   const std::span<const std::uint8_t> all(code);
   std::int64_t instructions = 0;
   for (auto _ : state) {
@@ -91,7 +115,24 @@ void BM_DecodeCodeStream(benchmark::State& state) {
   state.SetItemsProcessed(instructions);
   state.SetLabel("items = instructions");
 }
+
+void BM_DecodeCodeStream(benchmark::State& state) {
+  DecodeAll(state, CodeStream(1 << 20));
+}
 BENCHMARK(BM_DecodeCodeStream);
+
+// Real compiled code: the code section of a 32-bit system DLL (Wine's, or the
+// file named by VELLUM_DECODER_BENCH_BINARY).
+void BM_DecodeSystemDll(benchmark::State& state) {
+  const char* path = std::getenv("VELLUM_DECODER_BENCH_BINARY");
+  const Bytes code = FirstSectionOf(path != nullptr ? path : "/usr/lib/i386-linux-gnu/wine/i386-windows/kernel32.dll");
+  if (code.empty()) {
+    state.SkipWithError("no 32-bit DLL to read");
+    return;
+  }
+  DecodeAll(state, code);
+}
+BENCHMARK(BM_DecodeSystemDll);
 
 void BM_PlanAndBuildTrampoline(benchmark::State& state) {
   const Bytes prologue = {0x8B, 0xFF, 0x55, 0x89, 0xE5, 0x74, 0x10, 0x83, 0xEC, 0x1C,
