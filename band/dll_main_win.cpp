@@ -1,12 +1,36 @@
-// The module's load and unload notifications. Static initialisation of every
-// unit has run before process attach; detach is where finalisation begins.
+// The module's exports and its load and unload notifications. Static
+// initialisation of every unit has run before process attach; detach is
+// where finalisation begins.
 #include <windows.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    // The band is loaded into Explorer; thread attach/detach notices are not
-    // needed yet and would only cost every thread of the shell a call.
-    DisableThreadLibraryCalls(instance);
+#include "band/server_module_win.h"
+
+extern "C" {
+
+HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
+  return vellum::band::ServerGetClassObject(clsid, riid, object);
+}
+
+HRESULT WINAPI DllCanUnloadNow() { return vellum::band::ServerCanUnloadNow(); }
+
+HRESULT WINAPI DllRegisterServer() { return vellum::band::ServerRegister(); }
+
+HRESULT WINAPI DllUnregisterServer() { return vellum::band::ServerUnregister(); }
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      vellum::band::ProcessAttach();
+      break;
+    case DLL_PROCESS_DETACH:
+      vellum::band::ProcessDetach();
+      break;
+    default:
+      // Thread attach and detach: the runtime's per-thread storage is the
+      // compiler's thread_local data, which the C runtime releases itself.
+      break;
   }
   return TRUE;
 }
+
+}  // extern "C"

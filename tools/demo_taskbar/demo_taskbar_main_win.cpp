@@ -232,6 +232,7 @@ int main(int argc, char** argv) {
       SetWindowPos(taskbar, nullptr, bar.left, bar.top - 20, bar.right - bar.left, bar.bottom - bar.top + 20, SWP_NOZORDER);
     }
     Layout(taskbar, area, band_window, options.vertical);
+    InvalidateRect(taskbar, nullptr, TRUE);
     PumpFor(static_cast<DWORD>(options.seconds) * 1000, input.get());
     if (!options.screenshot.empty()) {
       try {
@@ -258,6 +259,8 @@ int main(int argc, char** argv) {
   input.Reset();
   with_site.Reset();
   band.Reset();
+  // The data module's templates are counted too, so a server that has been
+  // used answers S_FALSE until the process ends; the form goes with its window.
   Say("DllCanUnloadNow after Release, band window still up: %s", HResultText(CallCanUnloadNow()));
   DestroyWindow(taskbar);
   PumpFor(500, nullptr);  // the band form is freed within one collector period

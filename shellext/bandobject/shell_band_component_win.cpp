@@ -1,0 +1,419 @@
+#include "shellext/bandobject/shell_band_component_win.h"
+
+#include <cwchar>
+
+#include "runtime/component/class_builder.h"
+#include "runtime/gui/control_win.h"
+#include "shellext/bandform/garbage_collector_win.h"
+#include "shellext/registration/desk_band_registration_win.h"
+
+namespace vellum::shellext {
+
+namespace {
+
+// Activation contexts and visual styles are used only when every entry point
+// exists; the answer is fixed when the module loads.
+bool LookUpThemingEntryPoints() {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  HMODULE theme = GetModuleHandleA("uxtheme.dll");
+  if (theme == nullptr) theme = LoadLibraryA("uxtheme.dll");
+  if (kernel == nullptr || theme == nullptr) return false;
+  for (const char* name : {"ActivateActCtx", "CreateActCtxA", "CreateActCtxW", "DeactivateActCtx", "GetCurrentActCtx",
+                           "ReleaseActCtx", "ZombifyActCtx"}) {
+    if (GetProcAddress(kernel, name) == nullptr) return false;
+  }
+  for (const char* name : {"OpenThemeData", "CloseThemeData", "DrawThemeBackground", "DrawThemeParentBackground",
+                           "IsThemeBackgroundPartiallyTransparent", "IsThemeActive", "IsAppThemed"}) {
+    if (GetProcAddress(theme, name) == nullptr) return false;
+  }
+  return true;
+}
+
+const bool g_theming_available = LookUpThemingEntryPoints();
+
+// This module's manifest (resource 2) active for one scope, so the form's
+// controls get the common controls the manifest names.
+class ManifestActivation {
+ public:
+  ManifestActivation() {
+    char file_name[261] = {};
+    GetModuleFileNameA(gui::ModuleInstance(), file_name, sizeof file_name);
+    ACTCTXA description{};
+    description.cbSize = 32;
+    description.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+    description.lpSource = file_name;
+    description.lpResourceName = MAKEINTRESOURCEA(2);
+    context_ = CreateActCtxA(&description);
+    if (context_ != INVALID_HANDLE_VALUE && !ActivateActCtx(context_, &cookie_)) cookie_ = 0;
+  }
+  ~ManifestActivation() {
+    if (context_ == INVALID_HANDLE_VALUE) return;
+    if (cookie_ != 0) DeactivateActCtx(0, cookie_);
+    ReleaseActCtx(context_);
+  }
+  ManifestActivation(const ManifestActivation&) = delete;
+  ManifestActivation& operator=(const ManifestActivation&) = delete;
+
+ private:
+  HANDLE context_ = INVALID_HANDLE_VALUE;
+  ULONG_PTR cookie_ = 0;
+};
+
+// The web browser service that browser bands connect to.
+const GUID kSidWebBrowserApp = {0x0002DF05, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kIidWebBrowser2 = {0xD30C1661, 0xCDAF, 0x11D0, {0x8A, 0x3E, 0x00, 0xC0, 0x4F, 0xC9, 0xE2, 0x6E}};
+
+bool IsDescendant(HWND ancestor, HWND window) {
+  return window != nullptr && (window == ancestor || IsChild(ancestor, window));
+}
+
+}  // namespace
+
+const ClassInfo& DUduzShellBandComponent::StaticClass() {
+  using T = DUduzShellBandComponent;
+  static const ClassInfo info = ClassBuilder<T>("DUduzShellBandComponent", &DUduzRegisterableShellComponent::StaticClass())
+                                    .Factory(nullptr)
+                                    .Build();
+  return info;
+}
+
+DUduzShellBandComponent::DUduzShellBandComponent() { Registration().SetDescription("RereRAV Band Extension"); }
+
+DUduzShellBandComponent::~DUduzShellBandComponent() {
+  // A band object that goes before its form leaves the form alive in the
+  // shell's window; only the link is cut.
+  if (band_form_ != nullptr) band_form_->SetBandObject(nullptr);
+  band_form_ = nullptr;
+}
+
+std::unique_ptr<DUduzBaseRegistration> DUduzShellBandComponent::CreateRegistration() const {
+  return std::make_unique<DUduzBandRegistration>();
+}
+
+void* DUduzShellBandComponent::FindInterface(const IID& iid) {
+  if (void* found = InterfaceTable<IOleCommandTarget, IDispatch, IInputObject, IDeskBand, IDockingWindow, IOleWindow,
+                                   IPersistStream, IPersist, IObjectWithSite>::Find(this, iid)) {
+    return found;
+  }
+  return DUduzRegisterableShellComponent::FindInterface(iid);
+}
+
+// ---- IOleCommandTarget, IDispatch ------------------------------------------
+
+STDMETHODIMP DUduzShellBandComponent::QueryStatus(const GUID*, ULONG, OLECMD[], OLECMDTEXT*) {
+  return OLECMDERR_E_UNKNOWNGROUP;
+}
+
+STDMETHODIMP DUduzShellBandComponent::Exec(const GUID* group, DWORD command, DWORD, VARIANT*, VARIANT*) {
+  try {
+    return ExecCommand(group, command);
+  } catch (...) {
+    return OLECMDERR_E_NOTSUPPORTED;
+  }
+}
+
+HRESULT DUduzShellBandComponent::ExecCommand(const GUID*, DWORD) { return OLECMDERR_E_NOTSUPPORTED; }
+
+STDMETHODIMP DUduzShellBandComponent::GetTypeInfoCount(UINT* count) {
+  if (count != nullptr) *count = 0;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP DUduzShellBandComponent::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) {
+  return DISP_E_MEMBERNOTFOUND;
+}
+
+// ---- IObjectWithSite --------------------------------------------------------
+
+STDMETHODIMP DUduzShellBandComponent::SetSite(IUnknown* site) {
+  try {
+    site_.Reset();
+    parent_window_ = nullptr;
+    if (site != nullptr) {
+      win::ComPtr<IOleWindow> window;
+      if (SUCCEEDED(site->QueryInterface(IID_IOleWindow, window.ReceiveVoid())) && window) {
+        if (FAILED(window->GetWindow(&parent_window_))) {
+          parent_window_ = nullptr;
+          return S_OK;
+        }
+        site->QueryInterface(IID_IInputObjectSite, site_.ReceiveVoid());
+      }
+    } else {
+      DisconnectBrowserEvents();
+      if (band_form_ != nullptr) {
+        band_form_->SetBandObject(nullptr);
+        band_form_->SetBrowser(nullptr);
+        ReleaseBandForm();
+      }
+    }
+  } catch (...) {
+  }
+  return S_OK;
+}
+
+STDMETHODIMP DUduzShellBandComponent::GetSite(REFIID riid, void** site) {
+  try {
+    if (site == nullptr) return E_POINTER;
+    *site = nullptr;
+    if (!site_) return E_FAIL;
+    return site_->QueryInterface(riid, site);
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+// ---- the form ---------------------------------------------------------------
+
+const ClassInfo* DUduzShellBandComponent::DoGetBandForm() {
+  const ClassInfo* form_class = nullptr;
+  if (OnGetBandForm) OnGetBandForm(*this, form_class);
+  return form_class;
+}
+
+DUduzBaseBandForm& DUduzShellBandComponent::MakeForm(const ClassInfo& form_class) {
+  if (!form_class.InheritsFrom(DUduzBaseBandForm::StaticClass())) {
+    throw EInvalidOperation("Class " + form_class.Name() + " is not a band form");
+  }
+  std::unique_ptr<gui::TCustomForm> created = gui::CreateParentedForm(form_class, parent_window_);
+  std::unique_ptr<DUduzBaseBandForm> form(static_cast<DUduzBaseBandForm*>(created.release()));
+  return DUduzGarbageCollector::Instance().Adopt(std::move(form));
+}
+
+bool DUduzShellBandComponent::CreateBandForm() {
+  const ClassInfo* form_class = DoGetBandForm();
+  if (form_class == nullptr) return false;
+  if (g_theming_available) {
+    ManifestActivation activation;
+    RECT client{};
+    GetClientRect(parent_window_, &client);
+    DUduzBaseBandForm& form = MakeForm(*form_class);
+    form.SetBounds(client.left, client.top, client.right, client.bottom);
+    band_form_ = &form;
+    form.SetBandObject(this);
+    form.CreateHandles();
+  } else {
+    DUduzBaseBandForm& form = MakeForm(*form_class);
+    band_form_ = &form;
+    form.SetBandObject(this);
+    form.CreateHandles();
+  }
+  if (!site_) return false;
+  win::ComPtr<IServiceProvider> services = site_.As<IServiceProvider>(IID_IServiceProvider);
+  if (!services) return false;
+  win::ComPtr<IWebBrowser2> browser;
+  if (FAILED(services->QueryService(kSidWebBrowserApp, kIidWebBrowser2, browser.ReceiveVoid())) || !browser) {
+    return false;
+  }
+  band_form_->SetBrowser(browser.get());
+  DisconnectBrowserEvents();
+  ConnectBrowserEvents();
+  return true;
+}
+
+void DUduzShellBandComponent::ReleaseBandForm() {
+  DisconnectBrowserEvents();
+  if (band_form_ != nullptr) band_form_->SetBandObject(nullptr);
+  band_form_ = nullptr;
+}
+
+bool DUduzShellBandComponent::ShowBandForm(bool visible) {
+  if (band_form_ == nullptr) return false;
+  static_cast<gui::TControl&>(*band_form_).SetVisible(visible);
+  return true;
+}
+
+void DUduzShellBandComponent::DisconnectBrowser() {
+  DisconnectBrowserEvents();
+  browser_events_.Reset();
+  browser_cookie_ = 0;
+}
+
+void DUduzShellBandComponent::DoViewModeChange(DUduzBandViewMode mode) {
+  if (band_form_ != nullptr) band_form_->DoBandViewModeChange(mode);
+}
+
+// ---- IOleWindow, IDockingWindow, IDeskBand ---------------------------------
+
+STDMETHODIMP DUduzShellBandComponent::GetWindow(HWND* window) {
+  try {
+    if (band_form_ == nullptr) CreateBandForm();
+    if (band_form_ == nullptr || window == nullptr) return E_NOTIMPL;
+    *window = band_form_->Handle();
+    return S_OK;
+  } catch (...) {
+    return E_NOTIMPL;
+  }
+}
+
+STDMETHODIMP DUduzShellBandComponent::ShowDW(BOOL show) {
+  try {
+    return ShowBandForm(show != FALSE) ? S_OK : E_FAIL;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+STDMETHODIMP DUduzShellBandComponent::CloseDW(DWORD) {
+  try {
+    return ShowBandForm(false) ? S_OK : E_FAIL;  // hidden, not destroyed
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+STDMETHODIMP DUduzShellBandComponent::GetBandInfo(DWORD, DWORD view_mode, DESKBANDINFO* info) {
+  if (band_form_ == nullptr) return E_NOTIMPL;
+  try {
+    switch (view_mode) {
+      case DBIF_VIEWMODE_NORMAL: view_mode_ = ebmNormal; break;
+      case DBIF_VIEWMODE_VERTICAL: view_mode_ = ebmVertical; break;
+      case DBIF_VIEWMODE_FLOATING: view_mode_ = ebmFloating; break;
+      case DBIF_VIEWMODE_TRANSPARENT: view_mode_ = ebmTransparent; break;
+      default: break;
+    }
+    if (info == nullptr) return E_NOTIMPL;
+    const DUduzBandConstraints& limits = band_form_->BandConstraints();
+    auto limit = [](int value) -> LONG { return value != 0 ? value : -1; };
+    if (info->dwMask & DBIM_MINSIZE) info->ptMinSize = {limit(limits.MinWidth()), limit(limits.MinHeight())};
+    if (info->dwMask & DBIM_MAXSIZE) info->ptMaxSize = {-1, limit(limits.MaxHeight())};
+    if (info->dwMask & DBIM_INTEGRAL) info->ptIntegral = {1, 1};
+    if (info->dwMask & DBIM_ACTUAL) info->ptActual = {band_form_->ClientWidth(), band_form_->ClientHeight()};
+    if (info->dwMask & DBIM_TITLE) {
+      std::wmemset(info->wszTitle, 0, 256);
+      const std::string& caption = band_form_->Caption();
+      if (!caption.empty()) {
+        wchar_t wide[1024] = {};
+        const int length = MultiByteToWideChar(CP_ACP, 0, caption.data(), static_cast<int>(caption.size()), wide, 1023);
+        std::wmemcpy(info->wszTitle, wide, static_cast<std::size_t>(length < 255 ? length : 255));
+      }
+    }
+    if (info->dwMask & DBIM_MODEFLAGS) info->dwModeFlags = DBIMF_VARIABLEHEIGHT;
+    if (info->dwMask & DBIM_BKCOLOR) info->crBkgnd = 5;
+    DoViewModeChange(view_mode_);
+    return S_OK;
+  } catch (...) {
+    return E_NOTIMPL;
+  }
+}
+
+// ---- IPersist, IPersistStream ----------------------------------------------
+
+STDMETHODIMP DUduzShellBandComponent::GetClassID(CLSID* class_id) {
+  try {
+    if (class_id == nullptr) return E_NOTIMPL;
+    *class_id = GUID_NULL;
+    wchar_t text[64] = {};
+    MultiByteToWideChar(CP_ACP, 0, Registration().Clsid().c_str(), -1, text, 63);
+    return CLSIDFromString(text, class_id);
+  } catch (...) {
+    return E_NOTIMPL;
+  }
+}
+
+STDMETHODIMP DUduzShellBandComponent::GetSizeMax(ULARGE_INTEGER* size) {
+  if (size != nullptr) size->QuadPart = 0;
+  return S_OK;
+}
+
+// ---- focus ------------------------------------------------------------------
+
+void DUduzShellBandComponent::FocusChange(bool has_focus) {
+  if (!site_) return;
+  has_focus_ = has_focus;
+  site_->OnFocusChangeIS(Unknown(), has_focus ? -1 : 0);
+}
+
+STDMETHODIMP DUduzShellBandComponent::UIActivateIO(BOOL activate, MSG*) {
+  try {
+    if (band_form_ != nullptr && activate != FALSE) {
+      has_focus_ = true;
+      FocusChange(true);
+      return S_OK;
+    }
+    has_focus_ = false;
+    FocusChange(false);
+    return S_FALSE;
+  } catch (...) {
+    return S_OK;
+  }
+}
+
+STDMETHODIMP DUduzShellBandComponent::HasFocusIO() {
+  if (band_form_ == nullptr) return S_FALSE;
+  return has_focus_ ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP DUduzShellBandComponent::TranslateAcceleratorIO(MSG* message) {
+  try {
+    if (band_form_ == nullptr || message == nullptr) return S_FALSE;
+    const bool tab_key = (message->message == WM_KEYDOWN || message->message == WM_KEYUP) && message->wParam == VK_TAB;
+    if (!tab_key) {
+      // The band consumes every other key message it is offered.
+      TranslateMessage(message);
+      DispatchMessageA(message);
+      return S_OK;
+    }
+    return TabKey(*message);
+  } catch (...) {
+    return S_FALSE;
+  }
+}
+
+HRESULT DUduzShellBandComponent::TabKey(const MSG& message) {
+  HWND form = band_form_->Handle();
+  const bool backward = GetAsyncKeyState(VK_CONTROL) < 0;
+  HWND focused = GetFocus();
+  HWND active = IsDescendant(form, focused) && focused != form ? focused : nullptr;
+  if (message.message == WM_KEYDOWN) {
+    HWND next = GetNextDlgTabItem(form, active, backward ? TRUE : FALSE);
+    // Leaving the band: there is no other tab stop, or the move wraps round
+    // past the last (first, going backward) one.
+    bool leaves = next == nullptr || next == active;
+    if (!leaves && active != nullptr) {
+      HWND first = GetNextDlgTabItem(form, nullptr, FALSE);
+      HWND last = GetNextDlgTabItem(form, first, TRUE);
+      leaves = backward ? active == first : active == last;
+    }
+    if (!leaves) {
+      ::SetFocus(next);
+      FocusChange(true);
+      return S_OK;
+    }
+    FocusChange(false);
+    if (active != nullptr) ::SetFocus(nullptr);
+    has_focus_ = false;
+    return S_FALSE;
+  }
+  if (active == nullptr) {
+    HWND first = GetNextDlgTabItem(form, nullptr, FALSE);
+    active = backward && first != nullptr ? GetNextDlgTabItem(form, first, TRUE) : first;
+  }
+  if (active != nullptr) {
+    ::SetFocus(active);
+    FocusChange(true);
+    return S_OK;
+  }
+  return S_FALSE;
+}
+
+// ---- the desk band ----------------------------------------------------------
+
+const ClassInfo& DUduzDesktopBandComponent::StaticClass() {
+  using T = DUduzDesktopBandComponent;
+  static const ClassInfo info = ClassBuilder<T>("DUduzDesktopBandComponent", &DUduzShellBandComponent::StaticClass())
+                                    .Factory(nullptr)
+                                    .Build();
+  return info;
+}
+
+void DUduzDesktopBandComponent::RegisterServer() { RegisterDeskBand(Registration(), MenuText()); }
+
+void DUduzDesktopBandComponent::UnregisterServer() { UnregisterDeskBand(Registration()); }
+
+HRESULT DUduzDesktopBandComponent::ExecCommand(const GUID*, DWORD command) {
+  if (command != kSetWindowThemeCommand) return OLECMDERR_E_NOTSUPPORTED;
+  if (auto* form = dynamic_cast<DUduzDeskBandForm*>(BandForm())) form->DoSetWindowTheme();
+  return S_OK;
+}
+
+}  // namespace vellum::shellext
