@@ -1,40 +1,15 @@
 #include "band/artwork_win.h"
 
+#include "runtime/win/gdi.h"
 #include "runtime/win/unique_handle.h"
 
 namespace vellum::band {
 
 namespace {
 
-class ScreenDC {
- public:
-  ScreenDC() : dc_(GetDC(nullptr)) {}
-  ~ScreenDC() { ReleaseDC(nullptr, dc_); }
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
-class MemoryDC {
- public:
-  explicit MemoryDC(HDC like) : dc_(CreateCompatibleDC(like)) {}
-  ~MemoryDC() { DeleteDC(dc_); }
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
-class Selected {
- public:
-  Selected(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-  ~Selected() { SelectObject(dc_, previous_); }
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
+using win::MemoryDC;
+using Selected = win::SelectedObject;
+using ScreenDC = win::WindowDC;
 
 const COLORREF kTeal = RGB(0, 128, 128);
 const COLORREF kPaper = RGB(250, 246, 232);

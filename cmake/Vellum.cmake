@@ -39,6 +39,15 @@ endif()
 
 set(VELLUM_SOURCE_ROOT ${CMAKE_SOURCE_DIR})
 
+# zlib: linked statically into the Windows build, because the DLL lives in
+# Explorer's process and may import system DLLs only, never zlib1.dll.
+if(VELLUM_WINDOWS)
+  set(VELLUM_ZLIB /usr/i686-w64-mingw32/lib/libz.a)
+else()
+  find_package(ZLIB REQUIRED)
+  set(VELLUM_ZLIB ZLIB::ZLIB)
+endif()
+
 # Adds every immediate sub-folder that has a CMakeLists.txt, so that pieces of a
 # subsystem can be added without touching a shared list.
 function(vellum_add_subdirectories)

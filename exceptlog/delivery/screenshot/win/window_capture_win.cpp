@@ -4,6 +4,7 @@
 
 #include "exceptlog/delivery/screenshot/png_encoder.h"
 #include "runtime/stream.h"
+#include "runtime/win/gdi.h"
 #include "runtime/win/unique_handle.h"
 #include "runtime/win/win_error.h"
 
@@ -11,29 +12,8 @@ namespace vellum::screenshot {
 
 namespace {
 
-class ScreenDC {
- public:
-  ScreenDC() : dc_(GetDC(nullptr)) {}
-  ~ScreenDC() { ReleaseDC(nullptr, dc_); }
-  ScreenDC(const ScreenDC&) = delete;
-  ScreenDC& operator=(const ScreenDC&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
-
-class MemoryDC {
- public:
-  explicit MemoryDC(HDC like) : dc_(CreateCompatibleDC(like)) {}
-  ~MemoryDC() { DeleteDC(dc_); }
-  MemoryDC(const MemoryDC&) = delete;
-  MemoryDC& operator=(const MemoryDC&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
+using ScreenDC = win::WindowDC;
+using win::MemoryDC;
 
 struct DibHeader {
   BITMAPINFOHEADER header;
