@@ -3,6 +3,7 @@
 #include "runtime/component/class_builder.h"
 #include "runtime/gui/action_win.h"
 #include "runtime/gui/application_win.h"
+#include "runtime/gui/controls_win.h"
 
 namespace vellum::gui {
 
@@ -11,6 +12,15 @@ namespace {
 BOOL CALLBACK CollectEnabledWindow(HWND window, LPARAM list) {
   if (IsWindowVisible(window) && IsWindowEnabled(window)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
   return TRUE;
+}
+
+TButton* FindDefaultButton(const TControl& parent) {
+  for (TControl* child : parent.Controls()) {
+    if (!child->Visible() || !child->Enabled()) continue;
+    if (auto* button = dynamic_cast<TButton*>(child); button != nullptr && button->Default()) return button;
+    if (TButton* inner = FindDefaultButton(*child)) return inner;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -65,6 +75,56 @@ void TCustomForm::SetWindowState(TWindowState value) {
   if (HandleAllocated() && Visible()) {
     ShowWindow(Handle(), value == wsMaximized ? SW_MAXIMIZE : value == wsMinimized ? SW_MINIMIZE : SW_RESTORE);
   }
+}
+
+void TCustomForm::SetClientWidth(int value) {
+  if (HandleAllocated()) {
+    TControl::SetClientWidth(value);
+    return;
+  }
+  setting_client_size_ = true;
+  SetWidth(value);
+  setting_client_size_ = false;
+  client_width_designed_ = true;
+}
+
+void TCustomForm::SetClientHeight(int value) {
+  if (HandleAllocated()) {
+    TControl::SetClientHeight(value);
+    return;
+  }
+  setting_client_size_ = true;
+  SetHeight(value);
+  setting_client_size_ = false;
+  client_height_designed_ = true;
+}
+
+void TCustomForm::SetBounds(int left, int top, int width, int height) {
+  if (!HandleAllocated() && !setting_client_size_) {
+    // A size set directly replaces a designed client size.
+    if (width != Width()) client_width_designed_ = false;
+    if (height != Height()) client_height_designed_ = false;
+  }
+  TControl::SetBounds(left, top, width, height);
+}
+
+void TCustomForm::CreateWnd() {
+  TControl::CreateWnd();
+  if (!client_width_designed_ && !client_height_designed_) return;
+  RECT window{};
+  RECT client{};
+  GetWindowRect(Handle(), &window);
+  GetClientRect(Handle(), &client);
+  const int width = Width() + (client_width_designed_ ? window.right - window.left - client.right : 0);
+  const int height = Height() + (client_height_designed_ ? window.bottom - window.top - client.bottom : 0);
+  client_width_designed_ = client_height_designed_ = false;
+  int left = Left();
+  int top = Top();
+  if (ParentWindow() == nullptr && (position_ == poScreenCenter || position_ == poDesktopCenter)) {
+    left = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+    top = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  }
+  SetBounds(left, top, width, height);
 }
 
 void TCustomForm::CreateParams(TCreateParams& params) {
@@ -158,6 +218,13 @@ void TCustomForm::UpdateActions() {
   }
 }
 
+bool TCustomForm::ClickDefaultButton() {
+  TButton* button = FindDefaultButton(*this);
+  if (button == nullptr) return false;
+  button->Click();
+  return true;
+}
+
 void TCustomForm::DoKeyPress(char& key) {
   if (OnKeyPress) OnKeyPress(*this, key);
 }
@@ -179,6 +246,7 @@ void TCustomForm::WndProc(Message& message) {
         modal_result_ = mrCancel;
         return;
       }
+      if (message.lparam == 0 && in_modal_loop_ && LOWORD(message.wparam) == IDOK && ClickDefaultButton()) return;
       break;
     default:
       break;

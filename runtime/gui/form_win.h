@@ -39,6 +39,11 @@ class TCustomForm : public TControl {
   void SetHelpFile(const std::string& value) { help_file_ = value; }
   int ModalResult() const { return modal_result_; }
   void SetModalResult(int value) { modal_result_ = value; }
+  // Before the window exists its frame is unknown: a designed client size is
+  // kept as the size and made the client area's once the window is created.
+  void SetClientWidth(int value);
+  void SetClientHeight(int value);
+  void SetBounds(int left, int top, int width, int height) override;
 
   std::function<void(Component& sender)> OnCreate;
   std::function<void(Component& sender)> OnShow;
@@ -59,10 +64,14 @@ class TCustomForm : public TControl {
 
  protected:
   void CreateParams(TCreateParams& params) override;
+  void CreateWnd() override;
   void WndProc(Message& message) override;
   void SetVisible(bool visible) override;
 
  private:
+  // Enter in the modal loop: the default button's click.
+  bool ClickDefaultButton();
+
   TBorderStyle border_style_ = bsSizeable;
   TPosition position_ = poDesigned;
   TWindowState window_state_ = wsNormal;
@@ -71,6 +80,9 @@ class TCustomForm : public TControl {
   bool in_modal_loop_ = false;
   std::string help_file_;
   int modal_result_ = mrNone;
+  bool client_width_designed_ = false;
+  bool client_height_designed_ = false;
+  bool setting_client_size_ = false;
 };
 
 using TForm = TCustomForm;

@@ -1,0 +1,131 @@
+// Test support for window tests: a plain top-level window of the test's own
+// (the stand-in for a window of another program, such as the taskbar's band
+// site), message pumping with a time limit, and reading pixels back.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "runtime/win/unique_handle.h"
+
+namespace vellum::gui::testing {
+
+// Dispatches this thread's messages until `done` answers true or `limit_ms`
+// passed; answers whether `done` came true.
+inline bool PumpUntil(const std::function<bool()>& done, DWORD limit_ms = 3000) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    if (done()) return true;
+    if (GetTickCount() - start > limit_ms) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+  }
+}
+
+// Dispatches messages for `ms` milliseconds.
+inline void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
+
+// A visible top-level window with a plain window procedure and a solid
+// background brush, destroyed with the object unless destroyed before.
+class HostWindow {
+ public:
+  explicit HostWindow(int width = 400, int height = 120, COLORREF background = RGB(255, 0, 255)) {
+    static const ATOM atom = [] {
+      WNDCLASSA window_class{};
+      window_class.lpfnWndProc = DefWindowProcA;
+      window_class.hInstance = GetModuleHandleA(nullptr);
+      window_class.lpszClassName = "VellumTestHostWindow";
+      window_class.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+      return RegisterClassA(&window_class);
+    }();
+    (void)atom;
+    brush_.reset(CreateSolidBrush(background));
+    window_.reset(CreateWindowExA(0, "VellumTestHostWindow", "host", WS_POPUP | WS_VISIBLE, 0, 0, width, height,
+                                  nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+    SetClassLongPtrA(window_.get(), GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(brush_.get()));
+  }
+  HWND get() const { return window_.get(); }
+  // Destroys the window now (as the shell does with a band's site).
+  void Destroy() { window_.reset(); }
+
+ private:
+  win::UniqueHandle<win::GdiObjectTraits> brush_;
+  win::UniqueHandle<win::WindowTraits> window_;
+};
+
+// A 32-bit top-down DIB section selected into a memory DC, for reading back
+// what a window painted into a DC it was handed.
+class PixelCanvas {
+ public:
+  PixelCanvas(int width, int height, COLORREF fill) : width_(width), height_(height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    dc_ = CreateCompatibleDC(nullptr);
+    bitmap_.reset(CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0));
+    previous_ = SelectObject(dc_, bitmap_.get());
+    Fill(fill);
+  }
+  ~PixelCanvas() {
+    SelectObject(dc_, previous_);
+    DeleteDC(dc_);
+  }
+  PixelCanvas(const PixelCanvas&) = delete;
+  PixelCanvas& operator=(const PixelCanvas&) = delete;
+
+  HDC dc() const { return dc_; }
+  void Fill(COLORREF color) {
+    for (int i = 0; i < width_ * height_; ++i) bits_[i] = ToPixel(color);
+  }
+  COLORREF At(int x, int y) const {
+    GdiFlush();
+    const DWORD pixel = bits_[y * width_ + x];
+    return RGB((pixel >> 16) & 0xFF, (pixel >> 8) & 0xFF, pixel & 0xFF);
+  }
+  // How many pixels of the rectangle have exactly this colour.
+  int Count(COLORREF color, int left, int top, int right, int bottom) const {
+    int count = 0;
+    for (int y = top; y < bottom; ++y) {
+      for (int x = left; x < right; ++x) count += At(x, y) == color ? 1 : 0;
+    }
+    return count;
+  }
+
+ private:
+  static DWORD ToPixel(COLORREF color) {
+    return (static_cast<DWORD>(GetRValue(color)) << 16) | (static_cast<DWORD>(GetGValue(color)) << 8) | GetBValue(color);
+  }
+  int width_;
+  int height_;
+  HDC dc_ = nullptr;
+  HGDIOBJ previous_ = nullptr;
+  DWORD* bits_ = nullptr;
+  win::UniqueHandle<win::GdiObjectTraits> bitmap_;
+};
+
+inline BOOL CALLBACK CollectChildText(HWND child, LPARAM list) {
+  char text[512] = {};
+  GetWindowTextA(child, text, sizeof text);
+  reinterpret_cast<std::vector<std::string>*>(list)->push_back(text);
+  return TRUE;
+}
+
+// The texts of a window's children (a message box's static text, its buttons).
+inline std::vector<std::string> ChildTexts(HWND window) {
+  std::vector<std::string> texts;
+  EnumChildWindows(window, &CollectChildText, reinterpret_cast<LPARAM>(&texts));
+  return texts;
+}
+
+}  // namespace vellum::gui::testing
