@@ -65,8 +65,7 @@ HRESULT CopyText(const std::string& text, UINT type, CHAR* name, UINT size) {
 
 const ClassInfo& DUduzContextMenuHandler::StaticClass() {
   static const ClassInfo info =
-      ClassBuilder<DUduzContextMenuHandler>("DUduzContextMenuHandler",
-                                            &DUduzRegisterableShellComponent::StaticClass())
+      ClassBuilder<DUduzContextMenuHandler>("DUduzContextMenuHandler", &DUduzRegisterableShellComponent::StaticClass())
           .Event("OnBeforeBuildMenu", &DUduzContextMenuHandler::OnBeforeBuildMenu)
           .Event("OnBeforePopup", &DUduzContextMenuHandler::OnBeforePopup)
           .Build();
@@ -108,7 +107,9 @@ DUduzMenuItem* DUduzContextMenuHandler::FindVerb(const std::string& verb) const 
   return nullptr;
 }
 
-CloneCopyStep DUduzContextMenuHandler::CopyStep() const { return CopyMenuItemEvents; }
+CloneCopyStep DUduzContextMenuHandler::CopyStep() const {
+  return CopyMenuItemEvents;
+}
 
 HRESULT STDMETHODCALLTYPE DUduzContextMenuHandler::QueryContextMenu(HMENU menu, UINT index, UINT first_command,
                                                                     UINT last_command, UINT flags) {

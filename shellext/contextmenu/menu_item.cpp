@@ -20,7 +20,9 @@ void DUduzMenuItem::Click() {
   if (OnClick) OnClick(*this);
 }
 
-std::vector<DUduzMenuItem*> DUduzMenuItem::SubItems() const { return MenuItemsOf(*this); }
+std::vector<DUduzMenuItem*> DUduzMenuItem::SubItems() const {
+  return MenuItemsOf(*this);
+}
 
 std::vector<DUduzMenuItem*> MenuItemsOf(const Component& owner) {
   std::vector<DUduzMenuItem*> items;

@@ -14,7 +14,8 @@ void BuildTree(Component& owner, std::vector<std::string>* log) {
   auto add = [log](Component& parent, const std::string& caption) -> DUduzMenuItem& {
     auto& item = parent.CreateOwned<DUduzMenuItem>();
     item.SetCaption(caption);
-    if (log != nullptr) item.OnClick = [log, caption](DUduzMenuItem& sender) { log->push_back(caption + "@" + sender.Caption()); };
+    if (log != nullptr)
+      item.OnClick = [log, caption](DUduzMenuItem& sender) { log->push_back(caption + "@" + sender.Caption()); };
     return item;
   };
   add(owner, "Open");

@@ -5,8 +5,12 @@
 
 namespace vellum::shellext {
 
-void RegisterComponentClass(const ClassInfo& info) { RegisterClass(info); }
+void RegisterComponentClass(const ClassInfo& info) {
+  RegisterClass(info);
+}
 
-void UnregisterComponentClass(const ClassInfo& info) { UnregisterClass(info); }
+void UnregisterComponentClass(const ClassInfo& info) {
+  UnregisterClass(info);
+}
 
 }  // namespace vellum::shellext

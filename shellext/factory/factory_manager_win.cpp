@@ -25,8 +25,7 @@ void DUduzFactoryManager::AddToComponentList(Component& component) {
 }
 
 void DUduzFactoryManager::RemoveFromComponentList(Component& component) {
-  component_list_.erase(std::remove(component_list_.begin(), component_list_.end(), &component),
-                        component_list_.end());
+  component_list_.erase(std::remove(component_list_.begin(), component_list_.end(), &component), component_list_.end());
   RemoveFreeNotification(component);
 }
 

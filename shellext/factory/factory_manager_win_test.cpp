@@ -1,7 +1,6 @@
 #include "shellext/factory/factory_manager_win.h"
 
 #include <gtest/gtest.h>
-
 #include <oleidl.h>
 
 #include <memory>
@@ -23,7 +22,9 @@ constexpr CLSID kServerClsid = {0x6A8B8C3E, 0x0D2F, 0x4A5B, {0x9C, 0x1D, 0x2E, 0
 constexpr CLSID kOtherClsid = {0x6A8B8C3E, 0x0D2F, 0x4A5B, {0x9C, 0x1D, 0x2E, 0x3F, 0x4A, 0x5B, 0x6C, 0x7E}};
 constexpr char kServerClsidText[] = "{6A8B8C3E-0D2F-4A5B-9C1D-2E3F4A5B6C7D}";
 
-TFactoryHelper& Helper(const ComPtr<IClassFactory>& factory) { return static_cast<TFactoryHelper&>(*factory.get()); }
+TFactoryHelper& Helper(const ComPtr<IClassFactory>& factory) {
+  return static_cast<TFactoryHelper&>(*factory.get());
+}
 
 // A data module built in code as the server module builds it: the factory
 // manager first, then the templates, all handed to the manager's list.
@@ -46,8 +47,8 @@ class FactoryManagerTest : public ::testing::Test {
     other_ = &data_module_.CreateOwned<TTestServer>();
     other_->SetName("EasyTestServer2");
     other_->Registration().SetClsid("{6A8B8C3E-0D2F-4A5B-9C1D-2E3F4A5B6C7E}");
-    for (Component* component : {static_cast<Component*>(&plain), static_cast<Component*>(server_),
-                                 static_cast<Component*>(other_)}) {
+    for (Component* component :
+         {static_cast<Component*>(&plain), static_cast<Component*>(server_), static_cast<Component*>(other_)}) {
       manager_->AddToComponentList(*component);
     }
   }
@@ -115,8 +116,8 @@ TEST_F(FactoryManagerTest, CreateInstanceHandsOutTheCopyOnceAndOnlyForADeclaredI
   ComPtr<IPersist> persist;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPersist, persist.ReceiveVoid()), S_OK);
   EXPECT_EQ(Helper(factory).PendingObject(), nullptr);
-  EXPECT_EQ(static_cast<void*>(persist.get()), static_cast<void*>(static_cast<IPersist*>(
-                                                   static_cast<TTestServer*>(pending))));
+  EXPECT_EQ(static_cast<void*>(persist.get()),
+            static_cast<void*>(static_cast<IPersist*>(static_cast<TTestServer*>(pending))));
   EXPECT_TRUE(pending->RefCounted());
   EXPECT_EQ(pending->RefCount(), 1) << "the caller's pointer holds the only count";
   CLSID clsid{};

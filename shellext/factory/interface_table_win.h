@@ -26,11 +26,15 @@ struct InterfaceTable {
 
 // The IUnknown methods of a class that adds interfaces to one of the object
 // bases: every interface's slots lead to the base's table lookup and counts.
-#define VELLUM_COM_UNKNOWN_METHODS()                                                                    \
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {                        \
-    return QueryDeclaredInterface(iid, object);                                                         \
-  }                                                                                                     \
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(_AddRef()); }                   \
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(_Release()); }
+#define VELLUM_COM_UNKNOWN_METHODS()                                             \
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override { \
+    return QueryDeclaredInterface(iid, object);                                  \
+  }                                                                              \
+  ULONG STDMETHODCALLTYPE AddRef() override {                                    \
+    return static_cast<ULONG>(_AddRef());                                        \
+  }                                                                              \
+  ULONG STDMETHODCALLTYPE Release() override {                                   \
+    return static_cast<ULONG>(_Release());                                       \
+  }
 
 }  // namespace vellum::shellext

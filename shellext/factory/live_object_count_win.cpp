@@ -9,10 +9,16 @@ volatile LONG live_objects = 0;
 
 }  // namespace
 
-LONG LiveObjectCount() { return InterlockedCompareExchange(&live_objects, 0, 0); }
+LONG LiveObjectCount() {
+  return InterlockedCompareExchange(&live_objects, 0, 0);
+}
 
-LiveObjectMark::LiveObjectMark() { InterlockedIncrement(&live_objects); }
+LiveObjectMark::LiveObjectMark() {
+  InterlockedIncrement(&live_objects);
+}
 
-LiveObjectMark::~LiveObjectMark() { InterlockedDecrement(&live_objects); }
+LiveObjectMark::~LiveObjectMark() {
+  InterlockedDecrement(&live_objects);
+}
 
 }  // namespace vellum::shellext

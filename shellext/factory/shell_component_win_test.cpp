@@ -1,12 +1,12 @@
-#include <gtest/gtest.h>
+#include "shellext/factory/shell_component_win.h"
 
+#include <gtest/gtest.h>
 #include <shobjidl.h>
 
 #include "shellext/factory/com_ptr_win.h"
 #include "shellext/factory/factory_test_support_win.h"
 #include "shellext/factory/interfaced_object_win.h"
 #include "shellext/factory/live_object_count_win.h"
-#include "shellext/factory/shell_component_win.h"
 #include "shellext/registration/registry_guid_win.h"
 
 namespace vellum::shellext {
@@ -133,7 +133,9 @@ TEST(ShellComponents, RegistrationAndAssignEvent) {
   TTestServer server;
   EXPECT_TRUE(IsRegistryGuid(server.Registration().Clsid())) << server.Registration().Clsid();
   EXPECT_EQ(&server.Registration(), &server.Registration()) << "made once";
-  server.Registration().SetDescription("Vellum Tessera \xC4" "7");
+  server.Registration().SetDescription(
+      "Vellum Tessera \xC4"
+      "7");
   EXPECT_EQ(server.GetDescription(), L"Vellum Tessera \u00C47") << "ANSI (code page 1252 under Wine) to wide";
 
   DUduzNonRegisterableShellComponent plain;

@@ -24,7 +24,9 @@ std::string CategoryKey(const DUduzBaseRegistration& registration) {
 // The shell caches which classes implement a category below the category's
 // "Enum" key and only rebuilds the cache when the key is gone; without this a
 // newly registered band stays missing from the taskbar's Toolbars menu.
-std::string CategoryCacheKey() { return std::string("Component Categories\\") + kCatIdDeskBand + "\\Enum"; }
+std::string CategoryCacheKey() {
+  return std::string("Component Categories\\") + kCatIdDeskBand + "\\Enum";
+}
 
 }  // namespace
 

@@ -84,7 +84,8 @@ TEST_F(DeskBandRegistrationTest, WritesTheClassItsServerTheCategoryAndTheApprova
 
   RegistryDump written = Dump(HKEY_CLASSES_ROOT, class_key_);
   ASSERT_TRUE(written.count("InProcServer32") && written["InProcServer32"].count(""));
-  const std::string server_path = written["InProcServer32"][""].data.substr(0, written["InProcServer32"][""].data.size() - 1);
+  const std::string server_path =
+      written["InProcServer32"][""].data.substr(0, written["InProcServer32"][""].data.size() - 1);
   const std::string category = std::string("Implemented Categories\\") + kCatIdDeskBand;
   const RegistryDump expected = {
       {"", {{"", Sz("Vellum Tessera 7")}, {"Description", Sz("Vellum Tessera 7.0")}}},
@@ -126,9 +127,8 @@ TEST_F(DeskBandRegistrationTest, UnregisteringRemovesEverythingOtherToolsAddedAn
   RegisterDeskBand(registration_, "Vellum Tessera 7");
   ASSERT_TRUE(WriteRegistryString(HKEY_CLASSES_ROOT, class_key_ + "\\Extra\\Deeper\\Deepest", "Note", "added"));
   ASSERT_TRUE(WriteRegistryString(HKEY_CLASSES_ROOT, class_key_ + "\\InProcServer32\\Options", "", "x"));
-  ASSERT_TRUE(WriteRegistryString(HKEY_CLASSES_ROOT,
-                                  class_key_ + "\\Implemented Categories\\{62C8FE65-4EBB-45E7-B440-6E39B2CDBF29}",
-                                  "", ""));
+  ASSERT_TRUE(WriteRegistryString(
+      HKEY_CLASSES_ROOT, class_key_ + "\\Implemented Categories\\{62C8FE65-4EBB-45E7-B440-6E39B2CDBF29}", "", ""));
   UnregisterDeskBand(registration_);
   EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, class_key_));
   EXPECT_EQ(Approval().type, static_cast<DWORD>(REG_NONE));
@@ -182,7 +182,7 @@ TEST_F(DeskBandRegistrationTest, AClassIdentifierThatIsNoGuidIsRefusedBeforeTheR
   const DWORD classes_before = SubKeyCount(HKEY_CLASSES_ROOT, "CLSID");
   ASSERT_GT(classes_before, 0u);
   for (const std::string& bad : {std::string(), std::string("{6A8B8C3E-0D2F-4A5B-9C1D-2E3F4A5B6C7D}\\..\\x"),
-                                std::string("6A8B8C3E-0D2F-4A5B-9C1D-2E3F4A5B6C7D")}) {
+                                 std::string("6A8B8C3E-0D2F-4A5B-9C1D-2E3F4A5B6C7D")}) {
     DUduzBandRegistration broken;
     broken.SetClsid(bad);
     EXPECT_THROW(RegisterDeskBand(broken, "Vellum"), ERegistrationError) << bad;

@@ -51,7 +51,9 @@ HMODULE ThisModule() {
   return module;
 }
 
-bool IsWindowsNT() { return (GetVersion() & 0x80000000u) == 0; }
+bool IsWindowsNT() {
+  return (GetVersion() & 0x80000000u) == 0;
+}
 
 std::string ShortModulePath(HMODULE module) {
   char buffer[261];

@@ -32,7 +32,8 @@ TEST(Registration, DefaultsAreARandomClassIdentifierInRegistryFormAndPerUserScop
   EXPECT_TRUE(first.InheritsFrom("DUduzBaseRegistration"));
 
   std::vector<std::string> names;
-  for (const PropertyInfo* property : DUduzBandRegistration::StaticClass().Properties()) names.push_back(property->name);
+  for (const PropertyInfo* property : DUduzBandRegistration::StaticClass().Properties())
+    names.push_back(property->name);
   EXPECT_EQ(names, (std::vector<std::string>{"RegisterInRegistry", "CLSID", "Description", "Scope"}));
 
   constexpr GUID kKnown = {0x00021492, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -70,7 +71,8 @@ class RegistryOperationsTest : public ::testing::Test {
 
 TEST_F(RegistryOperationsTest, WritesZeroTerminatedStringsAndCreatesTheKeys) {
   EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, path() + "\\CLSID\\InProcServer32\\", "", ""));
-  EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, path() + "\\CLSID\\InProcServer32", "ThreadingModel", "Apartment"));
+  EXPECT_TRUE(
+      WriteRegistryString(HKEY_CURRENT_USER, path() + "\\CLSID\\InProcServer32", "ThreadingModel", "Apartment"));
   EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, path() + "\\CLSID", "ThreadingModel", "Both"));
   EXPECT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, path() + "\\CLSID", "ThreadingModel", "Free"));
   const RegistryDump expected = {

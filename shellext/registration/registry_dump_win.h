@@ -19,7 +19,9 @@ struct DumpedValue {
   bool operator==(const DumpedValue&) const = default;
 };
 
-inline DumpedValue Sz(const std::string& text) { return {REG_SZ, text + std::string(1, '\0')}; }
+inline DumpedValue Sz(const std::string& text) {
+  return {REG_SZ, text + std::string(1, '\0')};
+}
 
 inline std::ostream& operator<<(std::ostream& out, const DumpedValue& value) {
   return out << "type " << value.type << " \"" << value.data << "\" (" << value.data.size() << " bytes)";
