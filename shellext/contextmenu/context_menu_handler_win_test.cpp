@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "runtime/component/class_builder.h"
-#include "shellext/factory/com_ptr_win.h"
+#include "runtime/win/com_ptr.h"
 #include "shellext/factory/component_classes.h"
 #include "shellext/factory/factory_manager_win.h"
 
@@ -76,11 +76,11 @@ class ContextMenuHandlerTest : public ::testing::Test {
     return item;
   }
 
-  ComPtr<IContextMenu> CreateMenuObject() {
+  win::ComPtr<IContextMenu> CreateMenuObject() {
     CLSID clsid{};
     CLSIDFromString(L"{3F1C2B4A-6D5E-4F70-8A91-B2C3D4E5F607}", &clsid);
-    ComPtr<IClassFactory> factory = manager_->GetClassObject(clsid);
-    ComPtr<IContextMenu> menu;
+    win::ComPtr<IClassFactory> factory = manager_->GetClassObject(clsid);
+    win::ComPtr<IContextMenu> menu;
     if (factory) factory->CreateInstance(nullptr, IID_IContextMenu, menu.ReceiveVoid());
     return menu;
   }
@@ -93,10 +93,10 @@ class ContextMenuHandlerTest : public ::testing::Test {
 };
 
 TEST_F(ContextMenuHandlerTest, ACloneBuildsTheMenuAndItsItemsRunTheTemplatesHandlers) {
-  const ComPtr<IContextMenu> menu_object = CreateMenuObject();
+  const win::ComPtr<IContextMenu> menu_object = CreateMenuObject();
   ASSERT_TRUE(menu_object);
-  EXPECT_TRUE(menu_object.As<IContextMenu2>());
-  const ComPtr<IContextMenu3> menu3 = menu_object.As<IContextMenu3>();
+  EXPECT_TRUE(menu_object.As<IContextMenu2>(IID_IContextMenu2));
+  const win::ComPtr<IContextMenu3> menu3 = menu_object.As<IContextMenu3>(IID_IContextMenu3);
   ASSERT_TRUE(menu3);
 
   const UniqueMenu menu(CreatePopupMenu());
@@ -130,7 +130,7 @@ TEST_F(ContextMenuHandlerTest, ACloneBuildsTheMenuAndItsItemsRunTheTemplatesHand
 }
 
 TEST_F(ContextMenuHandlerTest, CommandStringsInBothCharacterSets) {
-  const ComPtr<IContextMenu> menu_object = CreateMenuObject();
+  const win::ComPtr<IContextMenu> menu_object = CreateMenuObject();
   ASSERT_TRUE(menu_object);
   char ansi[32] = {};
   EXPECT_EQ(menu_object->GetCommandString(0, GCS_VERBA, nullptr, ansi, sizeof ansi), S_OK);

@@ -37,7 +37,7 @@ void DUduzFactoryManager::Notification(Component& component, Operation operation
   }
 }
 
-ComPtr<IClassFactory> DUduzFactoryManager::GetClassObject(const CLSID& clsid) const {
+win::ComPtr<IClassFactory> DUduzFactoryManager::GetClassObject(const CLSID& clsid) const {
   const std::string wanted = GuidToRegistryString(clsid);
   for (Component* component : component_list_) {
     const auto* template_component = dynamic_cast<const DUduzRegisterableShellComponent*>(component);
@@ -54,7 +54,7 @@ ComPtr<IClassFactory> DUduzFactoryManager::GetClassObject(const CLSID& clsid) co
     factory->SetRefCounted(true);
     factory->_AddRef();  // the count the caller's pointer holds
     // From here the factory's own count decides its lifetime.
-    return ComPtr<IClassFactory>::Attach(factory.release());
+    return win::ComPtr<IClassFactory>::Attach(factory.release());
   }
   return {};
 }

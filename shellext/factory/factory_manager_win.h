@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "shellext/factory/com_ptr_win.h"
+#include "runtime/win/com_ptr.h"
 #include "shellext/factory/registerable_shell_component_win.h"
 #include "shellext/factory/shell_component_win.h"
 
@@ -30,7 +30,7 @@ class DUduzFactoryManager : public DUduzInterfacedShellComponent {
   // A new class object holding a new copy of the template whose
   // Registration.CLSID is exactly (case included) the registry form of
   // `clsid`; empty when no template carries it. Cloning errors propagate.
-  ComPtr<IClassFactory> GetClassObject(const CLSID& clsid) const;
+  win::ComPtr<IClassFactory> GetClassObject(const CLSID& clsid) const;
 
   // Each registerable template in list order, then the event. An exception
   // stops the walk and propagates.

@@ -22,7 +22,7 @@ constexpr CLSID kServerClsid = {0x6A8B8C3E, 0x0D2F, 0x4A5B, {0x9C, 0x1D, 0x2E, 0
 constexpr CLSID kOtherClsid = {0x6A8B8C3E, 0x0D2F, 0x4A5B, {0x9C, 0x1D, 0x2E, 0x3F, 0x4A, 0x5B, 0x6C, 0x7E}};
 constexpr char kServerClsidText[] = "{6A8B8C3E-0D2F-4A5B-9C1D-2E3F4A5B6C7D}";
 
-TFactoryHelper& Helper(const ComPtr<IClassFactory>& factory) {
+TFactoryHelper& Helper(const win::ComPtr<IClassFactory>& factory) {
   return static_cast<TFactoryHelper&>(*factory.get());
 }
 
@@ -63,7 +63,7 @@ class FactoryManagerTest : public ::testing::Test {
 };
 
 TEST_F(FactoryManagerTest, FindsTheTemplateByItsExactClassIdentifierAndHandsOutACopy) {
-  const ComPtr<IClassFactory> factory = manager_->GetClassObject(kServerClsid);
+  const win::ComPtr<IClassFactory> factory = manager_->GetClassObject(kServerClsid);
   ASSERT_TRUE(factory);
   auto* copy = dynamic_cast<TTestServer*>(Helper(factory).PendingObject());
   ASSERT_NE(copy, nullptr);
@@ -80,7 +80,7 @@ TEST_F(FactoryManagerTest, FindsTheTemplateByItsExactClassIdentifierAndHandsOutA
   copy->OnPing(*copy);
   EXPECT_EQ(pinged_, std::vector<TTestServer*>{copy});
 
-  const ComPtr<IClassFactory> other = manager_->GetClassObject(kOtherClsid);
+  const win::ComPtr<IClassFactory> other = manager_->GetClassObject(kOtherClsid);
   ASSERT_TRUE(other);
   EXPECT_EQ(Helper(other).PendingObject()->Name(), "EasyTestServer2");
 
@@ -90,8 +90,8 @@ TEST_F(FactoryManagerTest, FindsTheTemplateByItsExactClassIdentifierAndHandsOutA
 }
 
 TEST_F(FactoryManagerTest, EveryRequestMakesANewFactoryWithItsOwnCopy) {
-  const ComPtr<IClassFactory> first = manager_->GetClassObject(kServerClsid);
-  const ComPtr<IClassFactory> second = manager_->GetClassObject(kServerClsid);
+  const win::ComPtr<IClassFactory> first = manager_->GetClassObject(kServerClsid);
+  const win::ComPtr<IClassFactory> second = manager_->GetClassObject(kServerClsid);
   ASSERT_TRUE(first);
   ASSERT_TRUE(second);
   EXPECT_NE(first.get(), second.get());
@@ -100,7 +100,7 @@ TEST_F(FactoryManagerTest, EveryRequestMakesANewFactoryWithItsOwnCopy) {
 }
 
 TEST_F(FactoryManagerTest, CreateInstanceHandsOutTheCopyOnceAndOnlyForADeclaredInterface) {
-  const ComPtr<IClassFactory> factory = manager_->GetClassObject(kServerClsid);
+  const win::ComPtr<IClassFactory> factory = manager_->GetClassObject(kServerClsid);
   DUduzRegisterableShellComponent* pending = Helper(factory).PendingObject();
 
   void* object = reinterpret_cast<void*>(1);
@@ -113,7 +113,7 @@ TEST_F(FactoryManagerTest, CreateInstanceHandsOutTheCopyOnceAndOnlyForADeclaredI
   EXPECT_EQ(object, nullptr);
   EXPECT_EQ(Helper(factory).PendingObject(), pending) << "kept for a query that can succeed";
 
-  ComPtr<IPersist> persist;
+  win::ComPtr<IPersist> persist;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPersist, persist.ReceiveVoid()), S_OK);
   EXPECT_EQ(Helper(factory).PendingObject(), nullptr);
   EXPECT_EQ(static_cast<void*>(persist.get()),
@@ -124,7 +124,7 @@ TEST_F(FactoryManagerTest, CreateInstanceHandsOutTheCopyOnceAndOnlyForADeclaredI
   EXPECT_EQ(persist->GetClassID(&clsid), S_OK);
   EXPECT_TRUE(IsEqualCLSID(clsid, kServerClsid));
 
-  ComPtr<IPersist> again;
+  win::ComPtr<IPersist> again;
   EXPECT_EQ(factory->CreateInstance(nullptr, IID_IPersist, again.ReceiveVoid()), E_NOINTERFACE);
   EXPECT_FALSE(again);
 }
@@ -133,14 +133,14 @@ TEST_F(FactoryManagerTest, LiveObjectCountFollowsFactoriesAndObjects) {
   const LONG base = LiveObjectCount();
   const int instances = TTestServer::instances;
 
-  ComPtr<IClassFactory> unused = manager_->GetClassObject(kServerClsid);
+  win::ComPtr<IClassFactory> unused = manager_->GetClassObject(kServerClsid);
   EXPECT_EQ(LiveObjectCount(), base + 2) << "the factory and its copy";
   unused.Reset();
   EXPECT_EQ(LiveObjectCount(), base) << "a factory frees a copy it never handed out";
   EXPECT_EQ(TTestServer::instances, instances);
 
-  ComPtr<IClassFactory> factory = manager_->GetClassObject(kServerClsid);
-  ComPtr<IPersist> object;
+  win::ComPtr<IClassFactory> factory = manager_->GetClassObject(kServerClsid);
+  win::ComPtr<IPersist> object;
   ASSERT_EQ(factory->CreateInstance(nullptr, IID_IPersist, object.ReceiveVoid()), S_OK);
   factory.Reset();
   EXPECT_EQ(LiveObjectCount(), base + 1) << "the handed-out object outlives its factory";
@@ -153,7 +153,7 @@ TEST_F(FactoryManagerTest, LiveObjectCountFollowsFactoriesAndObjects) {
 
 TEST_F(FactoryManagerTest, ALockedServerKeepsItsFactoryAlive) {
   const LONG base = LiveObjectCount();
-  ComPtr<IClassFactory> factory = manager_->GetClassObject(kServerClsid);
+  win::ComPtr<IClassFactory> factory = manager_->GetClassObject(kServerClsid);
   IClassFactory* locked = factory.get();
   ASSERT_EQ(factory->LockServer(TRUE), S_OK);
   factory.Reset();

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "runtime/component/class_builder.h"
-#include "shellext/factory/com_ptr_win.h"
+#include "runtime/win/com_ptr.h"
 #include "shellext/factory/component_classes.h"
 #include "shellext/factory/registerable_shell_component_win.h"
 
@@ -70,11 +70,11 @@ inline const ClassInfo& TTestServer::StaticClass() {
 
 // A new object whose count is switched on and held by the answer.
 template <typename Interface, typename T, typename... Args>
-ComPtr<Interface> MakeCounted(Args&&... args) {
+win::ComPtr<Interface> MakeCounted(Args&&... args) {
   auto object = std::make_unique<T>(std::forward<Args>(args)...);
   object->SetRefCounted(true);
   object->_AddRef();
-  return ComPtr<Interface>::Attach(object.release());
+  return win::ComPtr<Interface>::Attach(object.release());
 }
 
 // COM for the test's thread, as the shell's thread has it.

@@ -79,9 +79,9 @@ TEST(ServerModule, TemplateIsFoundClonedHandedOutRegisteredAndUnregistered) {
   } cleanup{band.Registration()};
 
   {
-    ComPtr<IClassFactory> factory = manager.GetClassObject(ClassIdOf(band.Registration()));
+    win::ComPtr<IClassFactory> factory = manager.GetClassObject(ClassIdOf(band.Registration()));
     ASSERT_TRUE(factory);
-    ComPtr<IUnknown> object;
+    win::ComPtr<IUnknown> object;
     ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, object.ReceiveVoid()), S_OK);
     auto* copy = dynamic_cast<TTestDeskBand*>(static_cast<DUduzInterfacedShellComponent*>(object.get()));
     ASSERT_NE(copy, nullptr);

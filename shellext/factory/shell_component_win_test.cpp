@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <shobjidl.h>
 
-#include "shellext/factory/com_ptr_win.h"
+#include "runtime/win/com_ptr.h"
 #include "shellext/factory/factory_test_support_win.h"
 #include "shellext/factory/interfaced_object_win.h"
 #include "shellext/factory/live_object_count_win.h"
@@ -71,7 +71,7 @@ TEST(ObjectBases, CountedObjectsAreFreedByTheirLastRelease) {
 
 TEST(ObjectBases, ControllerTakesTheCountsOfTheComponentsItHolds) {
   bool destroyed = false;
-  ComPtr<IPersist> controller_ref = MakeCounted<IPersist, TTwoFaced>(&destroyed);
+  win::ComPtr<IPersist> controller_ref = MakeCounted<IPersist, TTwoFaced>(&destroyed);
 
   TTestServer held;
   held.SetRefCounted(true);
@@ -85,14 +85,14 @@ TEST(ObjectBases, ControllerTakesTheCountsOfTheComponentsItHolds) {
 
 TEST(ObjectBases, QueryInterfaceAnswersExactlyTheDeclaredInterfaces) {
   bool destroyed = false;
-  ComPtr<IPersist> persist = MakeCounted<IPersist, TTwoFaced>(&destroyed);
+  win::ComPtr<IPersist> persist = MakeCounted<IPersist, TTwoFaced>(&destroyed);
   auto* object = static_cast<TTwoFaced*>(persist.get());
 
-  ComPtr<IOleWindow> window = persist.As<IOleWindow>();
+  win::ComPtr<IOleWindow> window = persist.As<IOleWindow>(IID_IOleWindow);
   ASSERT_TRUE(window);
   EXPECT_EQ(static_cast<void*>(window.get()), static_cast<void*>(static_cast<IOleWindow*>(object)));
-  ComPtr<IUnknown> identity_a = persist.As<IUnknown>();
-  ComPtr<IUnknown> identity_b = window.As<IUnknown>();
+  win::ComPtr<IUnknown> identity_a = persist.As<IUnknown>(IID_IUnknown);
+  win::ComPtr<IUnknown> identity_b = window.As<IUnknown>(IID_IUnknown);
   EXPECT_EQ(identity_a.get(), identity_b.get()) << "one identity whatever interface is asked";
   EXPECT_EQ(static_cast<void*>(identity_a.get()), static_cast<void*>(persist.get()));
   EXPECT_EQ(object->RefCount(), 4);
@@ -104,9 +104,10 @@ TEST(ObjectBases, QueryInterfaceAnswersExactlyTheDeclaredInterfaces) {
   EXPECT_EQ(object->RefCount(), 4) << "a failed query takes no reference";
 
   TTestServer component;
-  EXPECT_TRUE(ComPtr<IUnknown>::Share(component.Unknown()).As<IPersist>());
-  EXPECT_FALSE(ComPtr<IUnknown>::Share(component.Unknown()).As<IOleWindow>());
-  EXPECT_EQ(ComPtr<IUnknown>::Share(static_cast<IPersist*>(&component)).As<IUnknown>().get(), component.Unknown());
+  EXPECT_TRUE(win::ComPtr<IUnknown>::Share(component.Unknown()).As<IPersist>(IID_IPersist));
+  EXPECT_FALSE(win::ComPtr<IUnknown>::Share(component.Unknown()).As<IOleWindow>(IID_IOleWindow));
+  EXPECT_EQ(win::ComPtr<IUnknown>::Share(static_cast<IPersist*>(&component)).As<IUnknown>(IID_IUnknown).get(),
+            component.Unknown());
 }
 
 TEST(ObjectBases, LiveObjectCountFollowsEveryObjectAndComponent) {
