@@ -155,11 +155,13 @@ TControl* TControl::FromHandle(HWND window) {
 TControl* TControl::FindControlAt(POINT screen_point) {
   HWND window = WindowFromPoint(screen_point);
   if (window == nullptr) return nullptr;
-  // WindowFromPoint skips disabled children; look through them too.
+  // WindowFromPoint skips disabled children; look through them too. Labels
+  // are WS_EX_TRANSPARENT only to be painted over their parent: they are
+  // still controls with hints, so transparent children are not skipped.
   for (;;) {
     POINT client = screen_point;
     ScreenToClient(window, &client);
-    HWND child = ChildWindowFromPointEx(window, client, CWP_SKIPINVISIBLE | CWP_SKIPTRANSPARENT);
+    HWND child = ChildWindowFromPointEx(window, client, CWP_SKIPINVISIBLE);
     if (child == nullptr || child == window) break;
     window = child;
   }

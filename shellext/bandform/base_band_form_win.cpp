@@ -23,6 +23,8 @@ DUduzBaseBandForm::DUduzBaseBandForm() = default;
 
 DUduzBaseBandForm::~DUduzBaseBandForm() {
   if (registered_) DUduzHookUpdater::Instance().Unregister(*this);
+  // Queued but freed by its owner first: the queue must not keep the pointer.
+  DUduzGarbageCollector::Instance().Forget(*this);
 }
 
 void DUduzBaseBandForm::AfterConstruction() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "runtime/gui/application_win.h"
+#include "shellext/bandform/hook_updater_win.h"
 
 namespace vellum::shellext {
 
@@ -10,6 +11,10 @@ DUduzGarbageCollector& DUduzGarbageCollector::Instance() {
   static DUduzGarbageCollector collector;
   return collector;
 }
+
+// The forms this collector frees last, at unload, unregister from the hook
+// updater then: made first, the updater is destroyed after the collector.
+DUduzGarbageCollector::DUduzGarbageCollector() { DUduzHookUpdater::Instance(); }
 
 DUduzGarbageCollector::~DUduzGarbageCollector() {
   try {

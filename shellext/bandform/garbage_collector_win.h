@@ -26,6 +26,8 @@ class DUduzGarbageCollector {
   DUduzBaseBandForm& Adopt(std::unique_ptr<DUduzBaseBandForm> form);
   // Queues a form to be freed at the next tick; starts the timer if needed.
   void Add(DUduzBaseBandForm& form);
+  // Drops a form from the queue (a form its owner frees before the tick).
+  void Forget(DUduzBaseBandForm& form) { queue_.Remove(&form); }
   // Frees every queued form now (the timer's work).
   void Collect();
 
@@ -35,7 +37,7 @@ class DUduzGarbageCollector {
   static constexpr UINT kPeriodMs = 200;
 
  private:
-  DUduzGarbageCollector() = default;
+  DUduzGarbageCollector();
   static void CALLBACK TimerProc(HWND, UINT, UINT_PTR, DWORD);
 
   ThreadList<DUduzBaseBandForm> queue_;
