@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "band/data_module_win.h"
-#include "shellext/factory/component_classes.h"
+#include "runtime/component/class_info.h"
 #include "shellext/contextmenu/context_menu_handler_win.h"
 #include "shellext/factory/live_object_count_win.h"
 
@@ -32,9 +32,9 @@ void InitialiseOnce() {
   if (state.initialised) return;
   // Templates are cloned by streaming, which re-creates them by class name.
   // The framework's other handler kinds are not part of this server.
-  shellext::RegisterComponentClass(shellext::DUduzContextMenuHandler::StaticClass());
-  shellext::RegisterComponentClass(shellext::DUduzDesktopBandHandler::StaticClass());
-  shellext::RegisterComponentClass(shellext::DUduzFactoryManager::StaticClass());
+  RegisterComponentClass(shellext::DUduzContextMenuHandler::StaticClass());
+  RegisterComponentClass(shellext::DUduzDesktopBandHandler::StaticClass());
+  RegisterComponentClass(shellext::DUduzFactoryManager::StaticClass());
   OleInitialize(nullptr);
   if (!state.data_module) state.data_module = std::make_unique<TDataModule1>();
   if (state.factory_manager == nullptr) {

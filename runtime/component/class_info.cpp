@@ -97,13 +97,13 @@ Registry& TheRegistry() {
 
 }  // namespace
 
-void RegisterClass(const ClassInfo& info) {
+void RegisterComponentClass(const ClassInfo& info) {
   Registry& registry = TheRegistry();
   std::lock_guard guard(registry.lock);
   registry.classes[info.Name()] = &info;
 }
 
-void UnregisterClass(const ClassInfo& info) {
+void UnregisterComponentClass(const ClassInfo& info) {
   Registry& registry = TheRegistry();
   std::lock_guard guard(registry.lock);
   const auto found = registry.classes.find(info.Name());

@@ -75,9 +75,10 @@ class ClassInfo {
   std::vector<PropertyInfo> own_properties_;
 };
 
-// The process-wide registry of classes that can be created by name.
-void RegisterClass(const ClassInfo& info);
-void UnregisterClass(const ClassInfo& info);
+// The process-wide registry of classes that can be created by name. (Not
+// "RegisterClass": <windows.h> turns that name into its window-class function.)
+void RegisterComponentClass(const ClassInfo& info);
+void UnregisterComponentClass(const ClassInfo& info);
 // Nullptr when no class of that name is registered.
 const ClassInfo* FindClass(std::string_view name);
 // Raises EClassNotFound "Class <name> not found".

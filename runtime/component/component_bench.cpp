@@ -28,7 +28,7 @@ const vellum::ClassInfo& TBenchItem::StaticClass() {
 }
 
 void CloneTemplate(benchmark::State& state) {
-  vellum::RegisterClass(TBenchItem::StaticClass());
+  vellum::RegisterComponentClass(TBenchItem::StaticClass());
   TBenchItem root;
   root.SetName("Template");
   root.OnExecute = [] {};

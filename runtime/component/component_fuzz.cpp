@@ -40,7 +40,7 @@ const vellum::ClassInfo& TFuzzComponent::StaticClass() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const bool registered = [] {
-    vellum::RegisterClass(TFuzzComponent::StaticClass());
+    vellum::RegisterComponentClass(TFuzzComponent::StaticClass());
     return true;
   }();
   (void)registered;

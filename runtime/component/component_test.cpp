@@ -101,12 +101,12 @@ const ClassInfo& TTestHandler::StaticClass() {
 class ComponentModel : public ::testing::Test {
  protected:
   void SetUp() override {
-    RegisterClass(TTestHandler::StaticClass());
-    RegisterClass(Component::StaticClass());
+    RegisterComponentClass(TTestHandler::StaticClass());
+    RegisterComponentClass(Component::StaticClass());
   }
   void TearDown() override {
-    UnregisterClass(TTestHandler::StaticClass());
-    UnregisterClass(Component::StaticClass());
+    UnregisterComponentClass(TTestHandler::StaticClass());
+    UnregisterComponentClass(Component::StaticClass());
   }
 
   static std::unique_ptr<Component> RoundTrip(const Component& original, const ReadComponentOptions& options = {}) {
@@ -314,7 +314,7 @@ TEST_F(ComponentModel, DamagedStreamsEndInClearErrors) {
   }
 
   // A class that is not registered is named.
-  UnregisterClass(TTestHandler::StaticClass());
+  UnregisterComponentClass(TTestHandler::StaticClass());
   stream.SetPosition(0);
   try {
     ReadComponent(stream);
@@ -322,7 +322,7 @@ TEST_F(ComponentModel, DamagedStreamsEndInClearErrors) {
   } catch (const EClassNotFound& e) {
     EXPECT_EQ(e.Message(), "Class TTestHandler not found");
   }
-  RegisterClass(TTestHandler::StaticClass());
+  RegisterComponentClass(TTestHandler::StaticClass());
 
   // A count that the rest of the stream cannot hold is refused before any allocation.
   MemoryStream forged;

@@ -7,7 +7,7 @@
 
 #include "runtime/component/class_builder.h"
 #include "runtime/win/com_ptr.h"
-#include "shellext/factory/component_classes.h"
+#include "runtime/component/class_info.h"
 #include "shellext/factory/factory_manager_win.h"
 
 namespace vellum::shellext {

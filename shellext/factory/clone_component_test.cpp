@@ -67,7 +67,7 @@ const ClassInfo& TCloneTemplate::StaticClass() {
 class CloneComponentTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    RegisterClass(TCloneTemplate::StaticClass());
+    RegisterComponentClass(TCloneTemplate::StaticClass());
     data_module_.SetName("DataModule1");
     auto& band = data_module_.CreateOwned<TCloneTemplate>();
     band.SetName("EasyDesktopBandHandler1");
@@ -79,7 +79,7 @@ class CloneComponentTest : public ::testing::Test {
     };
     template_ = &band;
   }
-  void TearDown() override { UnregisterClass(TCloneTemplate::StaticClass()); }
+  void TearDown() override { UnregisterComponentClass(TCloneTemplate::StaticClass()); }
 
   Component data_module_;
   TCloneTemplate* template_ = nullptr;
@@ -135,7 +135,7 @@ TEST_F(CloneComponentTest, CopyStepRunsOnTemplateAndCopyAndItsErrorsPropagate) {
   EXPECT_THROW(CloneComponent(*template_, [](const Component&, Component&) { throw EComponentError("step"); }),
                EComponentError);
 
-  UnregisterClass(TCloneTemplate::StaticClass());
+  UnregisterComponentClass(TCloneTemplate::StaticClass());
   try {
     CloneComponent(*template_);
     FAIL() << "a class that is not registered by name cannot be cloned";

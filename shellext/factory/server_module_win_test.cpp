@@ -7,7 +7,7 @@
 #include <string>
 
 #include "runtime/component/class_builder.h"
-#include "shellext/factory/component_classes.h"
+#include "runtime/component/class_info.h"
 #include "shellext/factory/factory_helper_win.h"
 #include "shellext/factory/factory_manager_win.h"
 #include "shellext/factory/factory_test_support_win.h"
