@@ -1,5 +1,6 @@
 #include "shellext/bandobject/shell_band_component_win.h"
 
+#include <algorithm>
 #include <cwchar>
 
 #include "runtime/component/class_builder.h"
@@ -63,6 +64,15 @@ class ManifestActivation {
 const GUID kSidWebBrowserApp = {0x0002DF05, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID kIidWebBrowser2 = {0xD30C1661, 0xCDAF, 0x11D0, {0x8A, 0x3E, 0x00, 0xC0, 0x4F, 0xC9, 0xE2, 0x6E}};
 
+std::wstring WideText(const std::string& text) {
+  if (text.empty()) return {};
+  const int size = static_cast<int>(text.size());
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
+  return wide;
+}
+
 bool IsDescendant(HWND ancestor, HWND window) {
   return window != nullptr && (window == ancestor || IsChild(ancestor, window));
 }
@@ -71,13 +81,16 @@ bool IsDescendant(HWND ancestor, HWND window) {
 
 const ClassInfo& DUduzShellBandComponent::StaticClass() {
   using T = DUduzShellBandComponent;
-  static const ClassInfo info = ClassBuilder<T>("DUduzShellBandComponent", &DUduzRegisterableShellComponent::StaticClass())
-                                    .Factory(nullptr)
-                                    .Build();
+  static const ClassInfo info =
+      ClassBuilder<T>("DUduzShellBandComponent", &DUduzRegisterableShellComponent::StaticClass())
+          .Factory(nullptr)
+          .Build();
   return info;
 }
 
-DUduzShellBandComponent::DUduzShellBandComponent() { Registration().SetDescription("RereRAV Band Extension"); }
+DUduzShellBandComponent::DUduzShellBandComponent() {
+  Registration().SetDescription("RereRAV Band Extension");
+}
 
 DUduzShellBandComponent::~DUduzShellBandComponent() {
   // A band object that goes before its form leaves the form alive in the
@@ -112,7 +125,9 @@ STDMETHODIMP DUduzShellBandComponent::Exec(const GUID* group, DWORD command, DWO
   }
 }
 
-HRESULT DUduzShellBandComponent::ExecCommand(const GUID*, DWORD) { return OLECMDERR_E_NOTSUPPORTED; }
+HRESULT DUduzShellBandComponent::ExecCommand(const GUID*, DWORD) {
+  return OLECMDERR_E_NOTSUPPORTED;
+}
 
 STDMETHODIMP DUduzShellBandComponent::GetTypeInfoCount(UINT* count) {
   if (count != nullptr) *count = 0;
@@ -280,12 +295,10 @@ STDMETHODIMP DUduzShellBandComponent::GetBandInfo(DWORD, DWORD view_mode, DESKBA
     if (info->dwMask & DBIM_ACTUAL) info->ptActual = {band_form_->ClientWidth(), band_form_->ClientHeight()};
     if (info->dwMask & DBIM_TITLE) {
       std::wmemset(info->wszTitle, 0, 256);
-      const std::string& caption = band_form_->Caption();
-      if (!caption.empty()) {
-        wchar_t wide[1024] = {};
-        const int length = MultiByteToWideChar(CP_ACP, 0, caption.data(), static_cast<int>(caption.size()), wide, 1023);
-        std::wmemcpy(info->wszTitle, wide, static_cast<std::size_t>(length < 255 ? length : 255));
-      }
+      // The whole caption is converted before it is cut: a fixed buffer would
+      // make the conversion of a long caption fail and leave no title at all.
+      const std::wstring title = WideText(band_form_->Caption());
+      std::wmemcpy(info->wszTitle, title.data(), std::min<std::size_t>(title.size(), 255));
     }
     if (info->dwMask & DBIM_MODEFLAGS) info->dwModeFlags = DBIMF_VARIABLEHEIGHT;
     if (info->dwMask & DBIM_BKCOLOR) info->crBkgnd = 5;
@@ -302,9 +315,9 @@ STDMETHODIMP DUduzShellBandComponent::GetClassID(CLSID* class_id) {
   try {
     if (class_id == nullptr) return E_NOTIMPL;
     *class_id = GUID_NULL;
-    wchar_t text[64] = {};
-    MultiByteToWideChar(CP_ACP, 0, Registration().Clsid().c_str(), -1, text, 63);
-    return CLSIDFromString(text, class_id);
+    const HRESULT result = CLSIDFromString(WideText(Registration().Clsid()).c_str(), class_id);
+    if (FAILED(result)) *class_id = GUID_NULL;
+    return result;
   } catch (...) {
     return E_NOTIMPL;
   }
@@ -400,15 +413,18 @@ HRESULT DUduzShellBandComponent::TabKey(const MSG& message) {
 
 const ClassInfo& DUduzDesktopBandComponent::StaticClass() {
   using T = DUduzDesktopBandComponent;
-  static const ClassInfo info = ClassBuilder<T>("DUduzDesktopBandComponent", &DUduzShellBandComponent::StaticClass())
-                                    .Factory(nullptr)
-                                    .Build();
+  static const ClassInfo info =
+      ClassBuilder<T>("DUduzDesktopBandComponent", &DUduzShellBandComponent::StaticClass()).Factory(nullptr).Build();
   return info;
 }
 
-void DUduzDesktopBandComponent::RegisterServer() { RegisterDeskBand(Registration(), MenuText()); }
+void DUduzDesktopBandComponent::RegisterServer() {
+  RegisterDeskBand(Registration(), MenuText());
+}
 
-void DUduzDesktopBandComponent::UnregisterServer() { UnregisterDeskBand(Registration()); }
+void DUduzDesktopBandComponent::UnregisterServer() {
+  UnregisterDeskBand(Registration());
+}
 
 HRESULT DUduzDesktopBandComponent::ExecCommand(const GUID*, DWORD command) {
   if (command != kSetWindowThemeCommand) return OLECMDERR_E_NOTSUPPORTED;
