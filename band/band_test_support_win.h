@@ -1,0 +1,142 @@
+// Test support for the band form: the form in a window of the test's own
+// (as the band object creates it in the taskbar's band window), the host
+// link's registry values, the stand-in's log, and a watcher that answers
+// the message boxes the band shows.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "band/vellum_desk_band_form_win.h"
+#include "runtime/gui/gui_test_support_win.h"
+#include "tools/vellum_standin/host_link_guard_win.h"
+#include "tools/vellum_standin/standin_process_win.h"
+
+namespace vellum::band::testing {
+
+inline const std::vector<std::string> kHostLinkValues = {"BarHandle", "DockPanel", "InvitationFromBar2", "CMDLINE"};
+
+// A REG_SZ value of the host link, or "<missing>".
+inline std::string ReadLinkValue(const char* name) {
+  char buffer[1024] = {};
+  DWORD size = sizeof buffer;
+  DWORD type = 0;
+  const LSTATUS status = RegGetValueA(HKEY_CURRENT_USER, "Software\\Larchwood\\Vellum7\\Tessera", name,
+                                      RRF_RT_ANY, &type, buffer, &size);
+  if (status != ERROR_SUCCESS) return "<missing>";
+  if (type != REG_SZ) return "<not REG_SZ>";
+  return buffer;
+}
+
+inline std::string SignedDecimal(HWND window) {
+  return std::to_string(static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(window)));
+}
+
+// The band form inside a host window of the band's usual size, with every
+// control's window made, as the band object leaves it.
+struct HostedBand {
+  gui::testing::HostWindow host;
+  std::unique_ptr<TVellumDeskBandForm> form;
+
+  explicit HostedBand(int width = 300, int height = 28, COLORREF background = RGB(255, 0, 255))
+      : host(width + 40, height + 20, background) {
+    form = gui::CreateParentedForm<TVellumDeskBandForm>(host.get());
+    form->SetBounds(0, 0, width, height);
+    form->CreateHandles();
+  }
+  TVellumDeskBandForm* operator->() const { return form.get(); }
+  HWND PanelWindow() const { return form->pnlDock->Handle(); }
+  void Resize(int width, int height) { form->SetBounds(0, 0, width, height); }
+  // A click on the connect button, as the mouse gives it.
+  void ClickConnectButton() const {
+    HWND button = form->cmdActivateVellum->Handle();
+    SendMessageA(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+    SendMessageA(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+  }
+};
+
+// The stand-in's log lines that start with `prefix`.
+inline std::vector<std::string> LinesStartingWith(const standin::StandinProcess& standin, const std::string& prefix) {
+  std::vector<std::string> found;
+  for (std::string& text : standin.Texts()) {
+    if (text.rfind(prefix, 0) == 0) found.push_back(std::move(text));
+  }
+  return found;
+}
+
+inline DWORD TickOf(const standin::StandinProcess& standin, const std::string& text) {
+  for (const standin::StandinLogLine& line : standin.Lines()) {
+    if (line.text == text) return line.tick;
+  }
+  return 0;
+}
+
+// Watches, from a thread of its own, for a message box of this process with
+// the given caption; records its texts and answers it with OK.
+class MessageBoxWatcher {
+ public:
+  explicit MessageBoxWatcher(std::string caption) : caption_(std::move(caption)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~MessageBoxWatcher() {
+    stop_ = true;
+    thread_.join();
+  }
+  MessageBoxWatcher(const MessageBoxWatcher&) = delete;
+  MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
+
+  int Count() const { return count_; }
+  // The texts of the last box answered (its message and its buttons).
+  std::vector<std::string> Texts() {
+    std::vector<std::string> copy;
+    {
+      std::lock_guard guard(lock_);
+      copy = texts_;
+    }
+    return copy;
+  }
+
+ private:
+  void Run() {
+    while (!stop_) {
+      HWND box = FindWindowA(nullptr, caption_.c_str());
+      DWORD process = 0;
+      if (box != nullptr) GetWindowThreadProcessId(box, &process);
+      if (box != nullptr && process == GetCurrentProcessId() && IsWindowVisible(box)) {
+        {
+          std::lock_guard guard(lock_);
+          texts_ = gui::testing::ChildTexts(box);
+        }
+        ++count_;
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        while (!stop_ && IsWindow(box)) Sleep(10);
+      }
+      Sleep(20);
+    }
+  }
+
+  std::string caption_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> count_{0};
+  std::mutex lock_;
+  std::vector<std::string> texts_;
+  std::thread thread_;
+};
+
+// Sets or clears the Ctrl key in this thread's keyboard state, which is
+// what GetKeyState reads.
+inline void SetControlKeyDown(bool down) {
+  BYTE state[256] = {};
+  GetKeyboardState(state);
+  state[VK_CONTROL] = down ? 0x80 : 0;
+  state[VK_LCONTROL] = down ? 0x80 : 0;
+  SetKeyboardState(state);
+}
+
+}  // namespace vellum::band::testing
