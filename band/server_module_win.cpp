@@ -20,6 +20,10 @@ struct ServerState {
   std::unique_ptr<TDataModule1> data_module;
   shellext::DUduzFactoryManager* factory_manager = nullptr;
   unsigned short saved_control_word = 0;
+  // OleInitialize succeeded here and detach owes the thread one
+  // OleUninitialize. A thread of the multi-threaded apartment refuses it;
+  // uninitialising anyway would take the host's own COM away.
+  bool ole_initialised = false;
 };
 
 ServerState& State() {
@@ -35,7 +39,7 @@ void InitialiseOnce() {
   RegisterComponentClass(shellext::DUduzContextMenuHandler::StaticClass());
   RegisterComponentClass(shellext::DUduzDesktopBandHandler::StaticClass());
   RegisterComponentClass(shellext::DUduzFactoryManager::StaticClass());
-  OleInitialize(nullptr);
+  if (!state.ole_initialised) state.ole_initialised = SUCCEEDED(OleInitialize(nullptr));
   if (!state.data_module) state.data_module = std::make_unique<TDataModule1>();
   if (state.factory_manager == nullptr) {
     TDataModule1& module = *state.data_module;
@@ -56,7 +60,9 @@ void InitialiseOnce() {
 
 }  // namespace
 
-bool ServerInitialised() { return State().initialised; }
+bool ServerInitialised() {
+  return State().initialised;
+}
 
 HRESULT ServerGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
   if (object == nullptr) return E_POINTER;
@@ -110,7 +116,9 @@ unsigned short ReadFpuControlWord() {
   return word;
 }
 
-void WriteFpuControlWord(unsigned short value) { __asm__ __volatile__("fldcw %0" : : "m"(value)); }
+void WriteFpuControlWord(unsigned short value) {
+  __asm__ __volatile__("fldcw %0" : : "m"(value));
+}
 
 void ProcessAttach() {
   State().saved_control_word = ReadFpuControlWord();
@@ -120,8 +128,9 @@ void ProcessAttach() {
 void ProcessDetach() {
   ServerState& state = State();
   WriteFpuControlWord(state.saved_control_word);
+  if (state.ole_initialised) OleUninitialize();
+  state.ole_initialised = false;
   if (!state.initialised) return;
-  OleUninitialize();
   state.factory_manager = nullptr;
   state.data_module.reset();
   state.initialised = false;

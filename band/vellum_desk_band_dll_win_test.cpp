@@ -1,0 +1,195 @@
+// The built DLL through its exports, loaded with LoadLibrary as a host or a
+// registration tool would: what each entry point answers before and after the
+// server is built, the control word around load and unload, registration
+// entries written twice and removed, and unloading with a band form still up.
+// Every test loads the DLL afresh and unloads it again.
+#include <gtest/gtest.h>
+#include <ole2.h>
+#include <shobjidl.h>
+#include <windows.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "band/band_ids.h"
+#include "band/server_dll_test_support_win.h"
+#include "runtime/win/com_ptr.h"
+#include "shellext/bandobject/band_object_test_support_win.h"
+#include "tools/vellum_standin/host_link_guard_win.h"
+
+namespace vellum::band {
+namespace {
+
+using shellext::testing::BandAreaWindow;
+using shellext::testing::TestBandSite;
+using testing::LoadedServer;
+using win::ComPtr;
+
+CLSID DeskBandClassId() {
+  CLSID clsid{};
+  EXPECT_EQ(CLSIDFromString(L"" VELLUM_DESK_BAND_CLSID_TEXT, &clsid), S_OK);
+  return clsid;
+}
+
+const CLSID kUnknownClass = {0x1B2C3D4E, 0x5F60, 0x4172, {0x83, 0x94, 0xA5, 0xB6, 0xC7, 0xD8, 0xE9, 0xF0}};
+
+unsigned short ReadControlWord() {
+  unsigned short word = 0;
+  __asm__ __volatile__("fnstcw %0" : "=m"(word));
+  return word;
+}
+
+void WriteControlWord(unsigned short value) {
+  __asm__ __volatile__("fldcw %0" : : "m"(value));
+}
+
+bool ProductLoaded() {
+  return GetModuleHandleA("VellumDeskBand.dll") != nullptr;
+}
+
+std::string ReadText(HKEY root, const std::string& key, const char* name) {
+  char buffer[512] = {};
+  DWORD size = sizeof buffer;
+  if (RegGetValueA(root, key.c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) != ERROR_SUCCESS) {
+    return "<missing>";
+  }
+  return buffer;
+}
+
+bool KeyExists(HKEY root, const std::string& key) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+  RegCloseKey(opened);
+  return true;
+}
+
+const std::string kClassKey = std::string("CLSID\\") + kDeskBandClsid;
+constexpr char kApprovedKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+class ProductDllTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OleInitialize(nullptr);
+    ASSERT_FALSE(ProductLoaded());
+  }
+  void TearDown() override {
+    EXPECT_FALSE(ProductLoaded());
+    OleUninitialize();
+  }
+};
+
+TEST_F(ProductDllTest, ExportsAnswerBeforeAndAfterTheServerIsBuilt) {
+  for (int load = 0; load < 2; ++load) {  // the second load starts from nothing again
+    LoadedServer server;
+    ASSERT_TRUE(server.Loaded());
+    EXPECT_EQ(server.DllCanUnloadNow(), S_OK);
+    EXPECT_EQ(server.DllGetClassObject(DeskBandClassId(), IID_IClassFactory, nullptr), E_POINTER);
+    EXPECT_EQ(server.DllCanUnloadNow(), S_OK);
+
+    void* answer = reinterpret_cast<void*>(1);
+    EXPECT_EQ(server.DllGetClassObject(kUnknownClass, IID_IClassFactory, &answer), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(answer, nullptr);
+    EXPECT_EQ(server.DllCanUnloadNow(), S_FALSE);
+    answer = reinterpret_cast<void*>(1);
+    EXPECT_EQ(server.DllGetClassObject(DeskBandClassId(), IID_IUnknown, &answer), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(answer, nullptr);
+
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(server.DllGetClassObject(DeskBandClassId(), IID_IClassFactory, factory.ReceiveVoid()), S_OK);
+    ComPtr<IDeskBand> band;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDeskBand, band.ReceiveVoid()), S_OK);
+    // A class object hands out one band.
+    ComPtr<IDeskBand> second;
+    EXPECT_TRUE(FAILED(factory->CreateInstance(nullptr, IID_IDeskBand, second.ReceiveVoid())));
+    auto menu = band.As<IContextMenu>(IID_IContextMenu);
+    ASSERT_TRUE(menu);
+    HMENU popup = CreatePopupMenu();
+    EXPECT_EQ(menu->QueryContextMenu(popup, 0, 1, 100, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
+    EXPECT_EQ(GetMenuItemCount(popup), 0);
+    DestroyMenu(popup);
+    menu.Reset();
+    band.Reset();
+    factory.Reset();
+    // The data module's templates keep the server from unloading.
+    EXPECT_EQ(server.DllCanUnloadNow(), S_FALSE);
+    server.Unload();
+    EXPECT_FALSE(ProductLoaded());
+  }
+}
+
+TEST_F(ProductDllTest, LoadingSetsTheControlWordAndUnloadingPutsBackTheOneBefore) {
+  const unsigned short original = ReadControlWord();
+  for (const unsigned short before : std::initializer_list<unsigned short>{0x027F, 0x0C7F, original}) {
+    WriteControlWord(before);
+    {
+      LoadedServer server;
+      ASSERT_TRUE(server.Loaded());
+      // Bit 6 of the x87 control word is reserved and always reads as one:
+      // 0x133F written reads back as 0x137F.
+      EXPECT_EQ(ReadControlWord(), 0x137F);
+      // Detach restores the word also when it has a server to free.
+      void* answer = nullptr;
+      server.DllGetClassObject(kUnknownClass, IID_IClassFactory, &answer);
+      WriteControlWord(0x133F);
+    }
+    EXPECT_EQ(ReadControlWord(), before);
+  }
+}
+
+TEST_F(ProductDllTest, RegisteringTwiceWritesTheSameEntriesAndUnregisteringRemovesThem) {
+  LoadedServer server;
+  ASSERT_TRUE(server.Loaded());
+  char short_path[MAX_PATH] = {};
+  GetShortPathNameA(testing::ProductDllPath().c_str(), short_path, MAX_PATH);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(server.DllRegisterServer(), S_OK) << round;
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, kClassKey, nullptr), "Vellum Tessera 7");
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, kClassKey, "Description"), "Vellum Tessera 7.0");
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, kClassKey + "\\InProcServer32", nullptr), short_path);
+    EXPECT_EQ(ReadText(HKEY_CLASSES_ROOT, kClassKey + "\\InProcServer32", "ThreadingModel"), "Apartment");
+    EXPECT_TRUE(
+        KeyExists(HKEY_CLASSES_ROOT, kClassKey + "\\Implemented Categories\\{00021492-0000-0000-C000-000000000046}"));
+    EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, kApprovedKey, kDeskBandClsid), "Vellum Tessera 7.0");
+  }
+  EXPECT_EQ(server.DllUnregisterServer(), S_OK);
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+  EXPECT_EQ(ReadText(HKEY_LOCAL_MACHINE, kApprovedKey, kDeskBandClsid), "<missing>");
+  // Unregistering what is not registered is no failure.
+  EXPECT_EQ(server.DllUnregisterServer(), S_OK);
+}
+
+// A host that unloads the DLL while a band form is still up in its window
+// must be left with no window, timer or hook that leads into the unloaded code.
+TEST_F(ProductDllTest, UnloadingWithABandFormUpLeavesNothingOfTheModuleBehind) {
+  standin::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
+  BandAreaWindow area;
+  TestBandSite site(area.get());
+  HWND form = nullptr;
+  {
+    LoadedServer server;
+    ASSERT_TRUE(server.Loaded());
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(server.DllGetClassObject(DeskBandClassId(), IID_IClassFactory, factory.ReceiveVoid()), S_OK);
+    ComPtr<IDeskBand> band;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDeskBand, band.ReceiveVoid()), S_OK);
+    ASSERT_EQ(band.As<IObjectWithSite>(IID_IObjectWithSite)->SetSite(static_cast<IOleWindow*>(&site)), S_OK);
+    ASSERT_EQ(band->GetWindow(&form), S_OK);
+    EXPECT_EQ(GetParent(form), area.get());
+    EXPECT_EQ(band->ShowDW(TRUE), S_OK);
+    shellext::testing::PumpUntil([] { return false; }, 300);
+    band.Reset();
+    factory.Reset();
+  }
+  EXPECT_FALSE(ProductLoaded());
+  EXPECT_FALSE(IsWindow(form));
+  EXPECT_EQ(GetWindow(area.get(), GW_CHILD), nullptr);
+  // Messages, input and idle time after the unload reach none of its code.
+  SetForegroundWindow(area.get());
+  PostMessageA(area.get(), WM_KEYDOWN, 'A', 0);
+  shellext::testing::PumpUntil([] { return false; }, 500);
+  area.Destroy();
+  EXPECT_EQ(site.references(), 0);
+}
+
+}  // namespace
+}  // namespace vellum::band
