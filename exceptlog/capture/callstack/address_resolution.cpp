@@ -1,0 +1,41 @@
+#include "exceptlog/capture/callstack/address_resolution.h"
+
+namespace vellum::exceptlog {
+
+void NameFromExport(const std::string& exported_name, TRuzadaDebugInfo& entry) {
+  std::optional<ExportedNameParts> parts = ResolveExportedName(exported_name);
+  if (!parts) return;
+  entry.Kind = parts->Kind;
+  entry.UnitName = std::move(parts->UnitName);
+  entry.ClassName = std::move(parts->ClassName);
+  entry.ProcedureName = std::move(parts->ProcedureName);
+}
+
+void ResolveInModule(TRuzadaDebugInfo& entry, std::shared_ptr<const TRuzadaModuleInfo> module,
+                     const MemoryReader& memory) {
+  entry.Module = std::move(module);
+  if (!entry.Module) return;
+  const TRuzadaModuleInfo& info = *entry.Module;
+  if (info.DebugIndex && entry.Address >= info.Handle + kDebugCodeBase) {
+    const std::uint32_t code_base = info.Handle + kDebugCodeBase;
+    const CodeBytesReader code = [&](std::uint32_t code_offset, std::span<std::uint8_t> out) {
+      const std::uint32_t at = code_base + code_offset;
+      return at >= code_base && memory.Read(at, out.data(), static_cast<std::uint32_t>(out.size()));
+    };
+    if (std::optional<DebugLocation> location = info.DebugIndex->LookUp(entry.Address - code_base, code)) {
+      entry.Kind = dkDebugData;
+      entry.UnitName = std::move(location->UnitName);
+      entry.ClassName = std::move(location->ClassName);
+      entry.ProcedureName = std::move(location->ProcedureName);
+      entry.Line = location->Line;
+      entry.ProcedureLine = location->ProcedureLine;
+      return;
+    }
+  }
+  entry.Kind = dkModule;
+  if (const TRuzadaFunctionInfo* function = info.Functions.FindByAddress(entry.Address)) {
+    NameFromExport(function->Name, entry);
+  }
+}
+
+}  // namespace vellum::exceptlog
