@@ -222,11 +222,11 @@ TEST(AboutBox, TheBandShowsANewBoxOwnedByTheApplicationAndFreesItAfterwards) {
   bool owned_by_application = false;
   std::string version;
   SoonOnThisThread([&] {
-    HWND window = FindWindowA(nullptr, "About");
+    HWND window = testing::FindOwnWindow("About");
     auto* box = dynamic_cast<TAboutBox*>(gui::TControl::FromHandle(window));
     found = box != nullptr && IsWindowVisible(window);
     if (box == nullptr) {
-      PostMessageA(window, WM_CLOSE, 0, 0);
+      if (window != nullptr) PostMessageA(window, WM_CLOSE, 0, 0);
       return;
     }
     owned_by_application = box->Owner() == &application;
@@ -241,7 +241,7 @@ TEST(AboutBox, TheBandShowsANewBoxOwnedByTheApplicationAndFreesItAfterwards) {
   EXPECT_TRUE(owned_by_application);
   EXPECT_EQ(version, "v7.0.02 Build 118");
   EXPECT_EQ(application.ComponentCount(), components);
-  EXPECT_EQ(FindWindowA(nullptr, "About"), nullptr);
+  EXPECT_EQ(testing::FindOwnWindow("About"), nullptr);
 }
 
 }  // namespace

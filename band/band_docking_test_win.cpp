@@ -43,8 +43,10 @@ bool IsDark(COLORREF color) { return GetRValue(color) < 96 && GetGValue(color) <
 
 TEST(Docking, VellumDocksItsBarIntoThePanelAndTheShellEndsTheBand) {
   HostLinkRegistryGuard registry(testing::kHostLinkValues);
+  gui::testing::ScreenLock screen;
   const COLORREF taskbar = RGB(32, 36, 44);
   HostedBand hosted(360, 32, taskbar);
+  hosted.host.MakeTopmost();
   HWND panel = hosted.PanelWindow();
   HWND form_window = hosted->Handle();
   // From here on the band form belongs to the collector, as in the product.

@@ -77,6 +77,18 @@ inline DWORD TickOf(const standin::StandinProcess& standin, const std::string& t
   return 0;
 }
 
+// A top-level window of this process with the given caption, or null:
+// test programs of one session run side by side.
+inline HWND FindOwnWindow(const char* caption) {
+  for (HWND window = FindWindowExA(nullptr, nullptr, nullptr, caption); window != nullptr;
+       window = FindWindowExA(nullptr, window, nullptr, caption)) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId()) return window;
+  }
+  return nullptr;
+}
+
 // Watches, from a thread of its own, for a message box of this process with
 // the given caption; records its texts and answers it with OK.
 class MessageBoxWatcher {
@@ -105,10 +117,8 @@ class MessageBoxWatcher {
  private:
   void Run() {
     while (!stop_) {
-      HWND box = FindWindowA(nullptr, caption_.c_str());
-      DWORD process = 0;
-      if (box != nullptr) GetWindowThreadProcessId(box, &process);
-      if (box != nullptr && process == GetCurrentProcessId() && IsWindowVisible(box)) {
+      HWND box = FindOwnWindow(caption_.c_str());
+      if (box != nullptr && IsWindowVisible(box)) {
         {
           std::lock_guard guard(lock_);
           texts_ = gui::testing::ChildTexts(box);

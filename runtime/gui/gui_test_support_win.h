@@ -52,12 +52,40 @@ class HostWindow {
     SetClassLongPtrA(window_.get(), GCLP_HBRBACKGROUND, reinterpret_cast<LONG_PTR>(brush_.get()));
   }
   HWND get() const { return window_.get(); }
+  // Above every ordinary window, away from the corner where most tests put
+  // theirs: for tests that move the real mouse or read the screen (and hold
+  // a ScreenLock meanwhile).
+  void MakeTopmost() const {
+    SetWindowPos(window_.get(), HWND_TOPMOST, 820, 560, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+  }
   // Destroys the window now (as the shell does with a band's site).
   void Destroy() { window_.reset(); }
 
  private:
   win::UniqueHandle<win::GdiObjectTraits> brush_;
   win::UniqueHandle<win::WindowTraits> window_;
+};
+
+// Held by tests that move the real mouse or read pixels of a window on the
+// screen: test programs of one Wine session run side by side, and two of
+// them with topmost windows in the same place would take each other's input.
+class ScreenLock {
+ public:
+  ScreenLock() : mutex_(CreateMutexA(nullptr, FALSE, "Local\\VellumTestScreenLock")) {
+    if (mutex_) {
+      const DWORD result = WaitForSingleObject(mutex_.get(), 60000);
+      owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    }
+  }
+  ~ScreenLock() {
+    if (owned_) ReleaseMutex(mutex_.get());
+  }
+  ScreenLock(const ScreenLock&) = delete;
+  ScreenLock& operator=(const ScreenLock&) = delete;
+
+ private:
+  win::UniqueKernelHandle mutex_;
+  bool owned_ = false;
 };
 
 // A 32-bit top-down DIB section selected into a memory DC, for reading back

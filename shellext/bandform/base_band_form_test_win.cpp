@@ -90,6 +90,7 @@ TEST(BandForm, ConstructionForcesTheBandPropertiesBeforeOnCreateAndDropsTheFrame
 }
 
 struct ShownBandForm {
+  gui::testing::ScreenLock screen;  // real clicks and pixels read back
   HostWindow host{300, 60};
   std::unique_ptr<DUduzDeskBandForm> form = gui::CreateParentedForm<DUduzDeskBandForm>(host.get());
   gui::TPanel& child = form->CreateOwned<gui::TPanel>();
@@ -102,6 +103,7 @@ struct ShownBandForm {
     form->SetBounds(0, 0, 300, 60);
     form->Show();
     form->SetBandObject(&band);
+    host.MakeTopmost();
     UpdateWindow(host.get());
   }
   // What the screen shows of the form, after a full repaint of the host.
