@@ -61,6 +61,9 @@ struct Point {
 struct Record {
   std::uint32_t Unit = 0;
   std::vector<Point> Points;
+  // A procedure whose stored first line could not be set right at its first
+  // entry; a later entry of it names it again with the right first line.
+  std::uint32_t Redeclare = kNoProcedure;
   std::uint64_t End() const { return std::uint64_t{Points.back().Address} + Points.back().Size; }
 };
 
@@ -71,11 +74,12 @@ class Writer {
       : source_(source), version_(version), cipher_(cipher), code_(code) {}
 
   void Add(const LineTableRange& range) {
-    if (!Continues(range)) records_.push_back({range.Unit, {}});
+    if (!Continues(range)) records_.push_back({range.Unit, {}, kNoProcedure});
     Record& record = records_.back();
     const bool named = range.Procedure != kNoProcedure &&
                        (record.Points.empty() || range.Procedure != record.Points.back().Procedure);
-    if (named) {
+    if (named) record.Redeclare = kNoProcedure;
+    if (named || (range.Procedure != kNoProcedure && record.Redeclare == range.Procedure)) {
       const std::uint32_t first = StoredFirstLine(range);
       if (first != 0 && first < range.Line && range.Line - first <= kMaxLineStep &&
           (record.Points.empty() || first > record.Points.back().Line)) {
@@ -83,8 +87,13 @@ class Writer {
         // below the line of its first code.
         record.Points.push_back({first, range.CodeOffset, 0, true, range.Procedure});
         record.Points.push_back({range.Line, range.CodeOffset, range.Size, false, range.Procedure});
+        record.Redeclare = kNoProcedure;
         return;
       }
+      // Code at the very first line of a procedure without a frame: the
+      // reader would count every line of it one too high, so the procedure
+      // is named again at its next entry that allows it.
+      if (named && first > range.Line) record.Redeclare = range.Procedure;
     }
     record.Points.push_back({range.Line, range.CodeOffset, range.Size, named, range.Procedure});
   }
@@ -130,9 +139,11 @@ class Writer {
     const Point& last = record.Points.back();
     if (record.Unit != range.Unit || record.End() != range.CodeOffset) return false;
     if (range.Line <= last.Line || range.Line - last.Line > kMaxLineStep) return false;
-    if (range.Procedure == last.Procedure) return true;
+    if (range.Procedure == last.Procedure && record.Redeclare != range.Procedure) return true;
     // Code without a procedure after a procedure would read as part of it.
     if (range.Procedure == kNoProcedure) return false;
+    // A procedure starts (or is named again): a new record when only there
+    // its first line can be stored below its code's line.
     const std::uint32_t first = StoredFirstLine(range);
     return first == 0 || first >= range.Line || first > last.Line;
   }
