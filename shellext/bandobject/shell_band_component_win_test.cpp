@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "runtime/gui/gui_test_support_win.h"
 #include "shellext/bandobject/band_object_test_support_win.h"
 #include "shellext/factory/live_object_count_win.h"
 
@@ -485,6 +486,9 @@ TEST_F(BandObjectTest, TabWalksTheTabStopsAndLeavesPastTheLast) {
   EXPECT_EQ(GetFocus(), form.first->Handle());
 
   // Ctrl held (as the key state says): backwards, leaving before the first.
+  // The key state is the whole session's: other test programs must not type
+  // or click meanwhile.
+  gui::testing::ScreenLock screen;
   SetFocus(form.second->Handle());
   keybd_event(VK_CONTROL, 0, 0, 0);
   PumpUntil([] { return GetAsyncKeyState(VK_CONTROL) < 0; }, 1000);
