@@ -1,0 +1,135 @@
+#include "exceptlog/capture/callstack/win/modules_list_win.h"
+
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+#include "exceptlog/capture/callstack/win/entry_point_win.h"
+#include "exceptlog/capture/callstack/win/module_record_win.h"
+#include "exceptlog/capture/hooking/win/memory_write.h"
+#include "runtime/win/unique_handle.h"
+
+namespace vellum::exceptlog {
+
+namespace {
+
+// Bounds the two-call protocol of EnumProcessModules against a list that
+// keeps growing between the calls.
+constexpr int kEnumerationAttempts = 4;
+
+struct ToolHelpSnapshotTraits {
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { ::CloseHandle(h); }
+};
+
+}  // namespace
+
+bool EnumerateModulesWithPsapi(std::vector<HMODULE>& modules) {
+  win::UniqueModule psapi(LoadLibraryA("PSAPI.DLL"));
+  auto* enumerate = LookUpEntryPoint<decltype(EnumProcessModules)>(psapi.get(), "EnumProcessModules");
+  if (enumerate == nullptr) return false;
+  win::UniqueKernelHandle process(
+      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+  if (!process) return false;
+  DWORD needed = 0;
+  if (!enumerate(process.get(), nullptr, 0, &needed)) return false;
+  for (int attempt = 0; attempt < kEnumerationAttempts; ++attempt) {
+    modules.assign(needed / sizeof(HMODULE), nullptr);
+    const DWORD size = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
+    if (!enumerate(process.get(), modules.data(), size, &needed)) return false;
+    if (needed <= size) {
+      modules.resize(needed / sizeof(HMODULE));
+      return true;
+    }
+  }
+  return false;
+}
+
+bool EnumerateModulesWithToolHelp(std::vector<HMODULE>& modules) {
+  HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  auto* snapshot_of = LookUpEntryPoint<decltype(CreateToolhelp32Snapshot)>(kernel, "CreateToolhelp32Snapshot");
+  auto* first = LookUpEntryPoint<decltype(Module32First)>(kernel, "Module32First");
+  auto* next = LookUpEntryPoint<decltype(Module32Next)>(kernel, "Module32Next");
+  if (snapshot_of == nullptr || first == nullptr || next == nullptr) return false;
+  win::UniqueHandle<ToolHelpSnapshotTraits> snapshot(snapshot_of(TH32CS_SNAPMODULE, GetCurrentProcessId()));
+  if (!snapshot) return false;
+  modules.clear();
+  MODULEENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = first(snapshot.get(), &entry); more; more = next(snapshot.get(), &entry)) {
+    modules.push_back(entry.hModule);
+  }
+  return true;
+}
+
+HMODULE ModuleOfAddress(std::uint32_t address) {
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), &info, sizeof info) == 0) {
+    return nullptr;
+  }
+  if (info.State != MEM_COMMIT || info.Type != MEM_IMAGE || info.AllocationBase == nullptr) return nullptr;
+  return static_cast<HMODULE>(info.AllocationBase);
+}
+
+std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::Find(HMODULE module) const {
+  const auto handle = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module));
+  for (const auto& record : items_) {
+    if (record->Handle == handle) return record;
+  }
+  return nullptr;
+}
+
+std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::FindOrCreate(HMODULE module) {
+  const bool quick = QuickEnumerationRunning();
+  std::shared_ptr<TRuzadaModuleInfo> found = Find(module);
+  if (found && (found->Kind != mkUndetermined || quick)) return found;
+  std::shared_ptr<TRuzadaModuleInfo> record = CreateModuleRecord(module, quick);
+  if (!record) return found;
+  if (found) {
+    // Entries made from the quick record keep it; the list has the full one.
+    *std::find(items_.begin(), items_.end(), found) = record;
+  } else {
+    items_.push_back(record);
+  }
+  return record;
+}
+
+std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::FindByAddress(std::uint32_t address) {
+  HMODULE module = ModuleOfAddress(address);
+  return module == nullptr ? nullptr : FindOrCreate(module);
+}
+
+void TRuzadaModulesList::DropChanged() {
+  std::erase_if(items_, [](const std::shared_ptr<TRuzadaModuleInfo>& record) {
+    return ModuleFileDate(record->FileName) != record->FileDate;
+  });
+}
+
+void TRuzadaModulesList::CollectAll() {
+  // A module that is gone has no file name; one unloaded with another loaded
+  // at its address has another file name, and its record would describe the
+  // wrong module.
+  std::erase_if(items_, [](const std::shared_ptr<TRuzadaModuleInfo>& record) {
+    const std::string current =
+        LoadedModuleFileName(reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(record->Handle)));
+    return current.empty() || lstrcmpiA(current.c_str(), record->FileName.c_str()) != 0;
+  });
+  {
+    const QuickEnumerationScope quick;
+    std::vector<HMODULE> modules;
+    bool listed = false;
+    if (hooking::IsNtPlatform()) listed = EnumerateModulesWithPsapi(modules);
+    // PSAPI.DLL is an optional part of some systems; ToolHelp lists the same.
+    if (!listed) listed = EnumerateModulesWithToolHelp(modules);
+    if (listed) {
+      for (HMODULE module : modules) {
+        if (!Find(module)) FindOrCreate(module);
+      }
+    }
+  }
+  std::stable_sort(items_.begin(), items_.end(), [](const auto& a, const auto& b) { return a->Handle < b->Handle; });
+}
+
+}  // namespace vellum::exceptlog

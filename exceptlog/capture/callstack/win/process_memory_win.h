@@ -1,0 +1,43 @@
+// This process's memory as a MemoryReader. Readability comes from the
+// memory manager (VirtualQuery: committed, not a guard page, not
+// no-access), so a check never faults; a read happens only after its check.
+//
+// A scan asks about the same few regions over and over (the stack, the code
+// sections of a handful of modules), so the answers are kept for the
+// reader's life: make one per scan. Memory freed by another thread during
+// that time may still be answered readable.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "exceptlog/capture/callstack/memory_reader.h"
+
+namespace vellum::exceptlog {
+
+class ProcessMemoryReader final : public MemoryReader {
+ public:
+  bool IsReadable(std::uint32_t address, std::uint32_t size) const override;
+  bool Read(std::uint32_t address, void* buffer, std::uint32_t size) const override;
+
+  // How many times the memory manager was asked (for tests and benchmarks).
+  int Queries() const { return queries_; }
+
+ private:
+  struct Region {
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;  // 0 with start 0: an empty slot
+    bool readable = false;
+  };
+  // The region holding `address`, from the cache or the memory manager;
+  // false when the memory manager knows nothing of it.
+  bool RegionOf(std::uint32_t address, Region& region) const;
+
+  // Fixed size, so that asking never allocates: a scan may run while another
+  // thread is stopped inside the heap.
+  mutable std::array<Region, 32> cache_{};
+  mutable std::size_t next_slot_ = 0;
+  mutable int queries_ = 0;
+};
+
+}  // namespace vellum::exceptlog
