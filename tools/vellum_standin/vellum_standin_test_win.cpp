@@ -194,7 +194,9 @@ TEST(VellumStandin, DockingMakesTheTesseraAChildOfThePanelAndFollowsSizes) {
   // notices and lets go of the handle.
   second.reset();
   EXPECT_FALSE(standin.WaitFor("bar-destroyed").empty());
-  EXPECT_FALSE(IsWindow(bar));
+  // The bar's thread is the stand-in's: its window goes a moment after the
+  // stand-in heard of it, not when the panel's DestroyWindow returns.
+  EXPECT_TRUE(PumpMessagesUntil([&] { return !IsWindow(bar); }, 2000));
   PostMessageA(hidden, WM_HOTKEY, kHotkeyLinkOrSize, 10 * 65536 + 10);
   EXPECT_FALSE(standin.WaitFor("size 10 10").empty()) << "still serving after losing its bar";
 }
