@@ -203,14 +203,9 @@ bool DUduzShellBandComponent::CreateBandForm() {
     GetClientRect(parent_window_, &client);
     DUduzBaseBandForm& form = MakeForm(*form_class);
     form.SetBounds(client.left, client.top, client.right, client.bottom);
-    band_form_ = &form;
-    form.SetBandObject(this);
-    form.CreateHandles();
+    InstallForm(form);
   } else {
-    DUduzBaseBandForm& form = MakeForm(*form_class);
-    band_form_ = &form;
-    form.SetBandObject(this);
-    form.CreateHandles();
+    InstallForm(MakeForm(*form_class));
   }
   if (!site_) return false;
   win::ComPtr<IServiceProvider> services = site_.As<IServiceProvider>(IID_IServiceProvider);
@@ -223,6 +218,22 @@ bool DUduzShellBandComponent::CreateBandForm() {
   DisconnectBrowserEvents();
   ConnectBrowserEvents();
   return true;
+}
+
+void DUduzShellBandComponent::InstallForm(DUduzBaseBandForm& form) {
+  band_form_ = &form;
+  form.SetBandObject(this);
+  try {
+    form.CreateHandles();
+  } catch (...) {
+    // Its windows could not be made (the site's window is gone, say). Kept,
+    // it would answer for the band without a window and, never getting a
+    // WM_DESTROY, stay with the collector until the module unloads.
+    form.SetBandObject(nullptr);
+    band_form_ = nullptr;
+    DUduzGarbageCollector::Instance().Add(form);
+    throw;
+  }
 }
 
 void DUduzShellBandComponent::ReleaseBandForm() {

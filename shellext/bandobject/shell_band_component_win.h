@@ -105,6 +105,9 @@ class DUduzShellBandComponent : public DUduzRegisterableShellComponent,
 
  private:
   DUduzBaseBandForm& MakeForm(const ClassInfo& form_class);
+  // Stores and links the form and makes its windows; a form whose windows
+  // cannot be made is handed back to the collector and the error raised.
+  void InstallForm(DUduzBaseBandForm& form);
   HRESULT TabKey(const MSG& message);
 
   std::string menu_text_ = "RereRAV Band Menu Item";

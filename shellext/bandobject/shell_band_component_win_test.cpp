@@ -386,6 +386,28 @@ TEST_F(BandObjectTest, TheFormOutlivesTheObjectUntilTheShellDestroysItsWindow) {
   EXPECT_TRUE(PumpUntil([] { return TTestBandForm::instances == 0; }, 2000));
 }
 
+TEST_F(BandObjectTest, WhenTheWindowGoesFirstTheObjectForgetsItsForm) {
+  ASSERT_EQ(Site(), S_OK);
+  HWND window = Window();
+  area_.Destroy();
+  EXPECT_FALSE(IsWindow(window));
+  EXPECT_EQ(object_->BandForm(), nullptr);
+  EXPECT_EQ(band_->ShowDW(TRUE), E_FAIL);
+  EXPECT_EQ(band_->CloseDW(0), E_FAIL);
+  DESKBANDINFO info = Untouched(kAllBandInfo);
+  EXPECT_EQ(band_->GetBandInfo(0, DBIF_VIEWMODE_NORMAL, &info), E_NOTIMPL);
+  EXPECT_EQ(As<IInputObject>(IID_IInputObject)->HasFocusIO(), S_FALSE);
+  EXPECT_TRUE(PumpUntil([] { return TTestBandForm::instances == 0; }, 2000));
+  // The site's window is gone too: a new form gets no window in it, and is
+  // neither kept for the band nor left with the collector.
+  HWND again = nullptr;
+  EXPECT_EQ(band_->GetWindow(&again), E_NOTIMPL);
+  EXPECT_EQ(object_->BandForm(), nullptr);
+  EXPECT_EQ(band_->ShowDW(TRUE), E_FAIL);
+  EXPECT_TRUE(PumpUntil([] { return TTestBandForm::instances == 0; }, 2000));
+  EXPECT_EQ(DUduzGarbageCollector::Instance().AdoptedCount(), 0);
+}
+
 TEST_F(BandObjectTest, FocusChangesReachTheSiteWithTheBandsIdentity) {
   band_ = MakeBand(&TTestTabBandForm::StaticClass());
   ASSERT_EQ(Site(), S_OK);
