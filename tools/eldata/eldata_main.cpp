@@ -1,0 +1,88 @@
+// eldata: the post-link step of the product DLL. "stamp" reads the linked
+// DLL's DWARF and writes the stored block it is linked again with; "verify"
+// proves that the second link left every described code byte where it was.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "runtime/stream.h"
+#include "runtime/strings/date_time.h"
+#include "tools/eldata/stamp.h"
+
+using namespace vellum;
+using namespace vellum::eldata;
+
+namespace {
+
+std::vector<std::uint8_t> ReadFile(const std::string& name) {
+  MemoryStream stream;
+  stream.LoadFromFile(name);
+  return stream.Bytes();
+}
+
+int Usage() {
+  std::fputs(
+      "usage: eldata stamp MODULE OUTPUT [--options FILE] [--password TEXT] [--compile-date SERIAL]\n"
+      "       eldata verify FIRST_LINK SECOND_LINK\n",
+      stderr);
+  return 2;
+}
+
+int Stamp(const std::vector<std::string>& args) {
+  if (args.size() < 2) return Usage();
+  StampSettings settings;
+  settings.CompileDate = DateTimeToSerial(Now());
+  for (std::size_t i = 2; i + 1 < args.size() + 1; i += 2) {
+    if (i + 1 >= args.size()) return Usage();
+    if (args[i] == "--options") {
+      const std::vector<std::uint8_t> text = ReadFile(args[i + 1]);
+      settings.OptionsText.assign(text.begin(), text.end());
+      settings.OptionsFileName = args[i + 1];
+    } else if (args[i] == "--password") {
+      settings.Password = args[i + 1];
+    } else if (args[i] == "--compile-date") {
+      settings.CompileDate = std::stod(args[i + 1]);
+    } else {
+      return Usage();
+    }
+  }
+  const PeImage module(ReadFile(args[0]));
+  const StampResult result = BuildStoredBlock(module, settings);
+  MemoryStream(result.Block).SaveToFile(args[1]);
+  std::printf(
+      "eldata: %s: %zu source files, %zu functions, %zu code ranges -> %zu unit records, %zu entries "
+      "(%zu named), debug data %zu bytes, stored block %zu bytes\n",
+      args[0].c_str(), result.Units, result.Procedures, result.Ranges, result.Statistics.UnitRecords,
+      result.Statistics.Entries, result.Statistics.NamedEntries, result.DebugDataSize, result.Block.size());
+  return 0;
+}
+
+int Verify(const std::vector<std::string>& args) {
+  if (args.size() != 2) return Usage();
+  const PeImage first(ReadFile(args[0]));
+  const PeImage second(ReadFile(args[1]));
+  const std::string difference = CompareCode(first, second);
+  if (!difference.empty()) {
+    std::fprintf(stderr, "eldata: %s and %s differ: %s\n", args[0].c_str(), args[1].c_str(), difference.c_str());
+    return 1;
+  }
+  std::printf("eldata: code and data before the resources are identical in both links\n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return Usage();
+  const std::string command = argv[1];
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  try {
+    if (command == "stamp") return Stamp(args);
+    if (command == "verify") return Verify(args);
+    return Usage();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "eldata: %s\n", e.what());
+    return 1;
+  }
+}

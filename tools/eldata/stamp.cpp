@@ -1,0 +1,91 @@
+#include "tools/eldata/stamp.h"
+
+#include "exceptlog/capture/debugdata/stored_block_writer.h"
+#include "exceptlog/capture/options/module_options.h"
+#include "tools/eldata/line_source_builder.h"
+#include "tools/eldata/option_fields.h"
+
+namespace vellum::eldata {
+namespace {
+
+std::span<const std::uint8_t> Section(const PeImage& module, const char* name) {
+  const PeSection* section = module.FindSection(name);
+  return section != nullptr ? module.SectionData(*section) : std::span<const std::uint8_t>{};
+}
+
+}  // namespace
+
+exceptlog::CodeBytesReader CodeOf(const PeImage& module) {
+  return [&module](std::uint32_t code_offset, std::span<std::uint8_t> out) {
+    const std::uint64_t rva = std::uint64_t{code_offset} + exceptlog::kDebugCodeBase;
+    return rva <= 0xFFFFFFFFu && module.ReadRva(static_cast<std::uint32_t>(rva), out);
+  };
+}
+
+StampResult BuildStoredBlock(const PeImage& module, const StampSettings& settings) {
+  const PeSection* text = module.FindSection(".text");
+  if (text == nullptr) throw EPeFormatError("the module has no .text section");
+  const DwarfSections sections{Section(module, ".debug_info"),     Section(module, ".debug_abbrev"),
+                               Section(module, ".debug_line"),     Section(module, ".debug_str"),
+                               Section(module, ".debug_line_str"), Section(module, ".debug_ranges"),
+                               Section(module, ".debug_rnglists"), Section(module, ".debug_addr"),
+                               Section(module, ".debug_str_offsets")};
+  if (sections.Info.empty() || sections.Line.empty()) throw EDwarfError("the module carries no DWARF line information");
+  const DwarfInfo dwarf = ReadDwarf(sections);
+  const CodeBounds bounds{module.ImageBase(), module.ImageBase() + text->VirtualAddress,
+                          module.ImageBase() + text->VirtualAddress + text->VirtualSize};
+
+  StampResult result;
+  const exceptlog::LineTableSource source = BuildLineTableSource(dwarf, bounds);
+  result.Units = source.UnitNames.size();
+  result.Procedures = source.Procedures.size();
+  result.Ranges = source.Ranges.size();
+  const BlockCipher cipher(settings.Password);
+
+  exceptlog::StoredBlockContents contents;
+  contents.BlockVersion = exceptlog::kOwnBlockVersion;
+  contents.CompileDate = settings.CompileDate;
+  contents.Password = settings.Password;
+  contents.DebugData = WriteDebugData(source, contents.BlockVersion, cipher, CodeOf(module), &result.Statistics);
+  result.DebugDataSize = contents.DebugData.size();
+
+  std::vector<hooking::NumberedSymbol> symbols;
+  for (std::uint8_t number = 0; number < std::size(kNumberedProcedures); ++number) {
+    const auto symbol = FindNumberedFunction(dwarf, bounds, kNumberedProcedures[number], number);
+    if (!symbol) throw EDwarfError(std::string("the module has no code for ") + kNumberedProcedures[number]);
+    symbols.push_back(*symbol);
+  }
+  contents.SymbolTable = exceptlog::WriteNumberedSymbols(symbols);
+
+  exceptlog::TRuzadaModuleOptions options(std::string(), false);
+  ApplyOptionsFile(options, settings.OptionsText, settings.OptionsFileName);
+  MemoryStream saved;
+  options.SaveToStream(saved);
+  contents.OptionsStream = saved.Bytes();
+
+  result.Block = exceptlog::WriteStoredBlock(contents);
+  return result;
+}
+
+std::string CompareCode(const PeImage& first, const PeImage& second) {
+  if (first.ImageBase() != second.ImageBase()) return "the preferred base differs";
+  const PeSection* resources = first.FindSection(".rsrc");
+  const std::uint32_t limit = resources != nullptr ? resources->VirtualAddress : 0xFFFFFFFFu;
+  std::size_t compared = 0;
+  for (const PeSection& section : first.Sections()) {
+    if (section.VirtualAddress >= limit) continue;
+    const PeSection* other = second.FindSection(section.Name);
+    if (other == nullptr) return "section " + section.Name + " is missing";
+    if (other->VirtualAddress != section.VirtualAddress || other->VirtualSize != section.VirtualSize) {
+      return "section " + section.Name + " moved or changed size";
+    }
+    const auto a = first.SectionData(section);
+    const auto b = second.SectionData(*other);
+    if (!std::equal(a.begin(), a.end(), b.begin(), b.end())) return "section " + section.Name + " has other bytes";
+    ++compared;
+  }
+  if (compared == 0 || first.FindSection(".text") == nullptr) return "no code section to compare";
+  return {};
+}
+
+}  // namespace vellum::eldata
