@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "exceptlog/capture/callstack/win/entry_point_win.h"
 #include "exceptlog/capture/callstack/win/module_record_win.h"
@@ -102,8 +103,11 @@ std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::FindByAddress(std::uint32
 }
 
 void TRuzadaModulesList::DropChanged() {
-  std::erase_if(items_, [](const std::shared_ptr<TRuzadaModuleInfo>& record) {
-    return ModuleFileDate(record->FileName) != record->FileDate;
+  // Compared in whole seconds: a date just computed may still carry the
+  // x87 unit's extra precision that the stored one lost.
+  auto seconds = [](double date) { return std::llround(date * 86400.0); };
+  std::erase_if(items_, [&](const std::shared_ptr<TRuzadaModuleInfo>& record) {
+    return seconds(ModuleFileDate(record->FileName)) != seconds(record->FileDate);
   });
 }
 

@@ -3,6 +3,7 @@
 #include "exceptlog/capture/callstack/call_stack.h"
 #include "exceptlog/capture/callstack/stack_scan.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
+#include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 
 namespace vellum::exceptlog {
 
@@ -23,7 +24,7 @@ class SuspendedThread {
  public:
   explicit SuspendedThread(HANDLE thread) : thread_(thread), suspended_(SuspendThread(thread) != DWORD(-1)) {}
   ~SuspendedThread() {
-    if (suspended_) ResumeThread(thread_);
+    if (suspended_) ResumeThreadDirectly(thread_);
   }
   SuspendedThread(const SuspendedThread&) = delete;
   SuspendedThread& operator=(const SuspendedThread&) = delete;

@@ -202,14 +202,6 @@ DWORD WINAPI WrappedStart(void* parameter) {
   return result;
 }
 
-DWORD ResumeWithoutHook(HANDLE thread) {
-  // This module's own import of ResumeThread may be hooked; the creation
-  // has recorded the caller already.
-  static const auto resume = reinterpret_cast<ResumeThreadProcedure>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "ResumeThread")));
-  return resume(thread);
-}
-
 }  // namespace
 
 ThreadBookkeeping SetThreadBookkeeping(ThreadBookkeeping settings) {
@@ -231,6 +223,12 @@ bool IsSubsystemThreadClass(const Thread& thread) {
 std::size_t ExecuteSlot() {
   static const std::size_t slot = ExecuteSlotProbe::Slot();
   return slot;
+}
+
+DWORD ResumeThreadDirectly(HANDLE thread) {
+  static const auto resume = reinterpret_cast<ResumeThreadProcedure>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "ResumeThread")));
+  return resume(thread);
 }
 
 std::uint32_t CurrentStackBase() {
@@ -278,8 +276,9 @@ HANDLE BookkeptCreateThread(CreateThreadProcedure previous, LPSECURITY_ATTRIBUTE
   }
   if (thread_id != nullptr) *thread_id = id;
   // Only a caller that asked for a suspended thread resumes it itself; other
-  // flags (a stack reservation size) say nothing about that.
-  if ((flags & CREATE_SUSPENDED) == 0) ResumeWithoutHook(handle);
+  // flags (a stack reservation size) say nothing about that. The creation
+  // has recorded the caller already.
+  if ((flags & CREATE_SUSPENDED) == 0) ResumeThreadDirectly(handle);
   return handle;
 }
 

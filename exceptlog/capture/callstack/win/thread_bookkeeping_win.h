@@ -59,6 +59,10 @@ HANDLE BookkeptCreateThread(CreateThreadProcedure previous, LPSECURITY_ATTRIBUTE
 DWORD BookkeptResumeThread(ResumeThreadProcedure previous, HANDLE thread);
 [[noreturn]] void BookkeptExitThread(ExitThreadProcedure previous, DWORD exit_code);
 
+// ResumeThread of kernel32 itself, past any hook on this module's import:
+// the subsystem's own resumes say nothing about callers.
+DWORD ResumeThreadDirectly(HANDLE thread);
+
 // The calling thread's stack base (its highest address) and stack pointer.
 std::uint32_t CurrentStackBase();
 std::uint32_t CurrentStackPointer();

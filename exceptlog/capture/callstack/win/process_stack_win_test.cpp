@@ -1,0 +1,172 @@
+#include "exceptlog/capture/callstack/win/process_stack_win.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <vector>
+
+#include "exceptlog/capture/callstack/stack_scan.h"
+#include "exceptlog/capture/callstack/win/module_test_support_win.h"
+#include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
+#include "runtime/win/unique_handle.h"
+
+namespace vellum::exceptlog {
+namespace {
+
+using testing::AddressOf;
+using testing::ExportAddress;
+
+using Chain = void(__cdecl*)(void (*callback)());
+
+// Where the assembly chain calls on: each call instruction sits 6 bytes
+// into its procedure (after push ebp; mov ebp, esp; and the argument push or
+// load).
+constexpr std::uint32_t kCallOffset = 6;
+
+// Named entries of one module, with consecutive repeats of a name left out
+// (a relative call lists its target before its call site).
+std::vector<std::string> NamesIn(const TRuzadaStackList& list, std::uint32_t module_handle) {
+  std::vector<std::string> names;
+  for (const TRuzadaDebugInfo& entry : list.Entries()) {
+    if (!entry.Named() || !entry.Module || entry.Module->Handle != module_handle) continue;
+    if (names.empty() || names.back() != entry.ProcedureName) names.push_back(entry.ProcedureName);
+  }
+  return names;
+}
+
+const TRuzadaDebugInfo* EntryAt(const TRuzadaStackList& list, std::uint32_t address) {
+  for (const TRuzadaDebugInfo& entry : list.Entries()) {
+    if (entry.Address == address) return &entry;
+  }
+  return nullptr;
+}
+
+class ProcessStack : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    probe_.reset(LoadLibraryA("callstack_probe.dll"));
+    ASSERT_TRUE(probe_);
+    handle_ = AddressOf(probe_.get());
+  }
+  win::UniqueModule probe_;
+  std::uint32_t handle_ = 0;
+  TRuzadaModulesList modules_;
+};
+
+TRuzadaModulesList* chain_modules = nullptr;
+std::unique_ptr<TRuzadaStackList> chain_stack;
+
+void CaptureStackHere() {
+  chain_stack = BuildStack(*chain_modules, 0, CurrentStackPointer(), CurrentStackBase(), true, GetCurrentThreadId());
+}
+
+TEST_F(ProcessStack, CallChainOnTheLiveStackIsFoundInOrder) {
+  const auto outer = reinterpret_cast<Chain>(reinterpret_cast<void*>(GetProcAddress(probe_.get(), "ChainOuter")));
+  ASSERT_NE(outer, nullptr);
+  chain_modules = &modules_;
+  outer(&CaptureStackHere);
+  ASSERT_NE(chain_stack, nullptr);
+  const TRuzadaStackList& stack = *chain_stack;
+
+  EXPECT_EQ(NamesIn(stack, handle_), (std::vector<std::string>{"ChainInner", "ChainMiddle", "ChainOuter"}));
+  for (const char* name : {"ChainInner", "ChainMiddle", "ChainOuter"}) {
+    const TRuzadaDebugInfo* site = EntryAt(stack, ExportAddress(probe_.get(), name) + kCallOffset);
+    ASSERT_NE(site, nullptr) << "the call site in " << name;
+    EXPECT_EQ(site->Kind, dkExportedName);
+    EXPECT_EQ(site->ProcedureName, name);
+    EXPECT_EQ(site->ThreadId, GetCurrentThreadId());
+    EXPECT_EQ(site->FromLiveStack, 1);
+  }
+  // The relative calls list their targets too.
+  EXPECT_NE(EntryAt(stack, ExportAddress(probe_.get(), "ChainInner")), nullptr);
+  EXPECT_NE(EntryAt(stack, ExportAddress(probe_.get(), "ChainMiddle")), nullptr);
+  // And the program's own frames follow: the test body called the chain.
+  const auto program = modules_.Find(GetModuleHandleA(nullptr));
+  ASSERT_NE(program, nullptr);
+  EXPECT_EQ(program->Kind, mkProgram);
+  chain_stack.reset();
+}
+
+TEST_F(ProcessStack, RelativeCallIntoAnImportThunkGivesTheThunksTargetAndTheCallSite) {
+  // ThunkCaller: push 0 (2 bytes); call _Sleep@4 - the linker's thunk
+  // "jmp [__imp_Sleep]" padded with two NOPs. Its return address alone on a
+  // stack.
+  const std::uint32_t caller = ExportAddress(probe_.get(), "ThunkCaller");
+  std::uint32_t stack[] = {0, caller + 7, 0};
+  const auto list = BuildStack(modules_, 0, AddressOf(stack), AddressOf(stack) + sizeof stack, false, 42);
+  ASSERT_EQ(list->Count(), 2);
+  const std::uint32_t sleep = ExportAddress(GetModuleHandleA("kernel32.dll"), "Sleep");
+  EXPECT_EQ(list->Items(0).Address, sleep);
+  EXPECT_EQ(list->Items(0).ProcedureName, "Sleep");
+  EXPECT_EQ(list->Items(0).Module->Handle, AddressOf(ModuleOfAddress(sleep)));
+  EXPECT_EQ(list->Items(1).Address, caller + 2);
+  EXPECT_EQ(list->Items(1).ProcedureName, "ThunkCaller");
+  EXPECT_EQ(list->Items(1).ThreadId, 42u);
+  EXPECT_EQ(list->Items(1).FromLiveStack, 0);
+}
+
+TEST_F(ProcessStack, MangledExportNamesUnitClassAndMethod) {
+  // The exception address comes first, even with nothing on the stack.
+  const std::uint32_t address = ExportAddress(probe_.get(), "@Probeunit@TProbe@Run$qqrv") + 3;
+  std::uint32_t empty = 0;
+  const auto list = BuildStack(modules_, address, AddressOf(&empty), AddressOf(&empty), true, 1);
+  ASSERT_EQ(list->Count(), 1);
+  const TRuzadaDebugInfo& entry = list->Items(0);
+  EXPECT_EQ(entry.Kind, dkExportedUnit);
+  EXPECT_EQ(entry.UnitName, "Probeunit.pas");
+  EXPECT_EQ(entry.ClassName, "TProbe");
+  EXPECT_EQ(entry.ProcedureName, "Run");
+}
+
+// In a thread with a large stack: a 1 MB array on it, two return addresses
+// inside, one in the lowest 100 KB and one above.
+struct DeepStackResult {
+  TRuzadaModulesList* modules = nullptr;
+  std::uint32_t return_address = 0;  // preceded by a call in the probe
+  std::unique_ptr<TRuzadaStackList> from_bottom;
+  std::unique_ptr<TRuzadaStackList> from_above_bound;
+  std::unique_ptr<TRuzadaStackList> from_top;
+  std::uint32_t used = 0;
+};
+
+DWORD WINAPI DeepStackThread(void* parameter) {
+  auto& result = *static_cast<DeepStackResult*>(parameter);
+  constexpr std::uint32_t kWords = (1 << 20) / 4;
+  volatile std::uint32_t* words = static_cast<std::uint32_t*>(__builtin_alloca(kWords * 4));
+  for (std::uint32_t i = 0; i < kWords; ++i) words[i] = 0;
+  constexpr std::uint32_t kInside = 10;
+  constexpr std::uint32_t kAbove = kMaxScannedStackBytes / 4 + 10;
+  words[kInside] = result.return_address;
+  words[kAbove] = result.return_address;
+  const std::uint32_t bottom = AddressOf(const_cast<std::uint32_t*>(words));
+  result.used = CurrentStackBase() - bottom;
+  result.from_bottom = BuildStack(*result.modules, 0, bottom, CurrentStackBase(), true, GetCurrentThreadId());
+  result.from_above_bound =
+      BuildStack(*result.modules, 0, bottom + kMaxScannedStackBytes, CurrentStackBase(), true, GetCurrentThreadId());
+  result.from_top = BuildStack(*result.modules, 0, bottom + kWords * 4, CurrentStackBase(), true, GetCurrentThreadId());
+  return 0;
+}
+
+TEST_F(ProcessStack, DeepStackIsScannedOnlyInItsLowest100KB) {
+  DeepStackResult result;
+  result.modules = &modules_;
+  result.return_address = ExportAddress(probe_.get(), "ChainInner") + kCallOffset + 2;  // after "call eax"
+  win::UniqueKernelHandle thread(
+      CreateThread(nullptr, 4 << 20, &DeepStackThread, &result, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+  ASSERT_TRUE(thread);
+  ASSERT_EQ(WaitForSingleObject(thread.get(), 60000), WAIT_OBJECT_0);
+  ASSERT_GT(result.used, 1u << 20);
+  const std::uint32_t site = ExportAddress(probe_.get(), "ChainInner") + kCallOffset;
+  auto count_sites = [&](const TRuzadaStackList& list) {
+    int count = 0;
+    for (const TRuzadaDebugInfo& entry : list.Entries()) count += entry.Address == site;
+    return count;
+  };
+  EXPECT_EQ(count_sites(*result.from_bottom), 1) << "the copy above the first 100 KB is not reached";
+  EXPECT_EQ(result.from_bottom->Count(), 1) << "nor the thread's real frames";
+  EXPECT_EQ(count_sites(*result.from_above_bound), 1) << "it is a return address all the same";
+  EXPECT_GT(result.from_top->Count(), 0) << "the real frames above the array";
+}
+
+}  // namespace
+}  // namespace vellum::exceptlog
