@@ -401,10 +401,12 @@ class InfoReader {
       const Die* die = Find(code.Offset);
       if (die == nullptr) continue;
       const std::uint32_t function = FunctionOf(code.Offset, *die);
+      bool entry = true;
       for (const auto& [low, high] : code.Ranges) {
         if (high <= low || high > 0xFFFFFFFFull) continue;
         info_.CodeRanges.push_back({static_cast<std::uint32_t>(low), static_cast<std::uint32_t>(high), function,
-                                    code.Depth, code.Inlined});
+                                    code.Depth, code.Inlined, entry});
+        entry = false;
       }
     }
   }

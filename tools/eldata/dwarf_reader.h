@@ -45,6 +45,7 @@ struct DwarfCodeRange {
   std::uint32_t Function = 0;  // index into DwarfInfo::Functions
   std::uint32_t Depth = 0;     // inlined code nests deeper than the function it is inlined into
   bool Inlined = false;
+  bool Entry = false;  // the first range listed: where the code is entered (later ones are cold parts)
 };
 
 struct DwarfInfo {

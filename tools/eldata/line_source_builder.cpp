@@ -132,7 +132,7 @@ std::optional<hooking::NumberedSymbol> FindNumberedFunction(const DwarfInfo& dwa
                                                             std::uint8_t number) {
   std::optional<hooking::NumberedSymbol> best;
   for (const DwarfCodeRange& range : dwarf.CodeRanges) {
-    if (range.Inlined || range.Low < bounds.Low || range.High > bounds.High) continue;
+    if (range.Inlined || !range.Entry || range.Low < bounds.Low || range.High > bounds.High) continue;
     if (dwarf.Functions[range.Function].QualifiedName != qualified_name) continue;
     const std::uint32_t size = range.High - range.Low;
     if (!best || size > best->size) {

@@ -25,8 +25,9 @@ struct CodeBounds {
 // away sit at address 0) is left out.
 exceptlog::LineTableSource BuildLineTableSource(const DwarfInfo& dwarf, const CodeBounds& bounds);
 
-// The out-of-line copy of the function with `qualified_name` (the largest,
-// when there are overloads) as a numbered-symbol entry.
+// The entry part (not a cold part) of the out-of-line copy of the function
+// with `qualified_name` (the largest, when there are overloads) as a
+// numbered-symbol entry.
 std::optional<hooking::NumberedSymbol> FindNumberedFunction(const DwarfInfo& dwarf, const CodeBounds& bounds,
                                                             const std::string& qualified_name,
                                                             std::uint8_t number);

@@ -79,9 +79,19 @@ std::string CompareCode(const PeImage& first, const PeImage& second) {
     if (other->VirtualAddress != section.VirtualAddress || other->VirtualSize != section.VirtualSize) {
       return "section " + section.Name + " moved or changed size";
     }
-    const auto a = first.SectionData(section);
-    const auto b = second.SectionData(*other);
-    if (!std::equal(a.begin(), a.end(), b.begin(), b.end())) return "section " + section.Name + " has other bytes";
+    std::vector<std::uint8_t> a(first.SectionData(section).begin(), first.SectionData(section).end());
+    std::vector<std::uint8_t> b(second.SectionData(*other).begin(), second.SectionData(*other).end());
+    // The export directory carries the time of the link, which is all that
+    // may differ between the two.
+    const PeImage::Directory exports = first.DataDirectory(kExportDirectory);
+    if (exports.Rva >= section.VirtualAddress && exports.Size >= 8 &&
+        exports.Rva - section.VirtualAddress + 8 <= std::min(a.size(), b.size()) &&
+        second.DataDirectory(kExportDirectory).Rva == exports.Rva) {
+      const std::size_t stamp = exports.Rva - section.VirtualAddress + 4;
+      std::fill_n(a.begin() + static_cast<std::ptrdiff_t>(stamp), 4, 0);
+      std::fill_n(b.begin() + static_cast<std::ptrdiff_t>(stamp), 4, 0);
+    }
+    if (a != b) return "section " + section.Name + " has other bytes";
     ++compared;
   }
   if (compared == 0 || first.FindSection(".text") == nullptr) return "no code section to compare";

@@ -13,7 +13,7 @@ std::string Demangled(std::string name) {
   if (!name.empty() && name.back() == '@') name.pop_back();
   if (!name.empty() && name.front() == '@') name.erase(0, 1);
   const std::size_t double_at = name.find("@@");
-  if (double_at != std::string::npos) name.replace(double_at, 2, "_");
+  if (double_at != std::string::npos) name = name.substr(0, double_at) + '_' + name.substr(double_at + 2);
   for (char& c : name) {
     if (c == '@') c = '.';
   }

@@ -31,7 +31,7 @@ std::string UnitDisplayName(const DebugDataView& view, const UnitRecord& unit, c
   ByteCursor in(view.Data.subspan(unit.NameOffset));
   std::string name = ReadProtectedName(in, ProtectionOf(view, cipher));
   if (!view.PasswordOk) {
-    if (!name.empty()) name.insert(1, "p");
+    if (!name.empty()) name = name.substr(0, 1) + 'p' + name.substr(1);
   } else if (name.find('.') == std::string::npos) {
     name += ".pas";
   }
