@@ -2,6 +2,9 @@
 // import-thunk call are written in assembly, so that their call encodings
 // and call sites are known to the byte: ChainOuter calls ChainMiddle, which
 // calls ChainInner, which calls the test's callback through a register.
+// The chain's frames start with the classic prologue "55 8B EC" (the
+// assembler would pick "89 E5" for the same move), which the line tables'
+// count of lines within a procedure looks for.
 #include <windows.h>
 
 #include <algorithm>
@@ -19,8 +22,7 @@ asm(R"(
   .p2align 4, 0xCC
   .globl _ChainOuter
 _ChainOuter:
-  push ebp
-  mov ebp, esp
+  .byte 0x55, 0x8B, 0xEC
   push dword ptr [ebp + 8]
   call _ChainMiddle
   add esp, 4
@@ -30,8 +32,7 @@ _ChainOuter:
   .p2align 4, 0xCC
   .globl _ChainMiddle
 _ChainMiddle:
-  push ebp
-  mov ebp, esp
+  .byte 0x55, 0x8B, 0xEC
   push dword ptr [ebp + 8]
   call _ChainInner
   add esp, 4
@@ -41,8 +42,7 @@ _ChainMiddle:
   .p2align 4, 0xCC
   .globl _ChainInner
 _ChainInner:
-  push ebp
-  mov ebp, esp
+  .byte 0x55, 0x8B, 0xEC
   mov eax, [ebp + 8]
   call eax
   pop ebp
