@@ -31,7 +31,7 @@ class DwarfCursor {
   std::span<const std::uint8_t> Take(std::uint64_t count) {
     const std::uint64_t at = position_;
     Skip(count);
-    return bytes_.subspan(at, count);
+    return bytes_.subspan(static_cast<std::size_t>(at), static_cast<std::size_t>(count));
   }
   std::uint64_t Fixed(unsigned size) {
     const auto b = Take(size);
@@ -66,9 +66,9 @@ class DwarfCursor {
     const std::uint64_t start = position_;
     while (true) {
       if (AtEnd()) throw EDwarfError("DWARF string without its end");
-      if (bytes_[position_++] == 0) break;
+      if (bytes_[static_cast<std::size_t>(position_++)] == 0) break;
     }
-    return {reinterpret_cast<const char*>(bytes_.data() + start), position_ - start - 1};
+    return {reinterpret_cast<const char*>(bytes_.data() + start), static_cast<std::size_t>(position_ - start - 1)};
   }
 
  private:

@@ -14,11 +14,11 @@ inline constexpr std::uint32_t kCodeRva = 0x1000;
 inline constexpr std::uint32_t kResourceRva = 0x2000;
 
 inline void Put16(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+  b.at(at) = static_cast<std::uint8_t>(v);
+  b.at(at + 1) = static_cast<std::uint8_t>(v >> 8);
 }
 inline void Put32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (std::size_t i = 0; i < 4; ++i) b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // `code` goes to RVA 0x1000, the resource of type 10 named `name` holds `data`.
