@@ -1,5 +1,7 @@
 #include "exceptlog/capture/debugdata/stored_block_writer.h"
 
+#include <algorithm>
+
 #include "exceptlog/capture/debugdata/byte_cursor.h"
 #include "exceptlog/delivery/archive/zlib_buffer.h"
 
@@ -10,9 +12,11 @@ constexpr std::uint16_t kFirstVersionWithSymbols = 500;
 constexpr std::uint16_t kFirstCompressedVersion = 450;
 
 std::vector<std::uint8_t> LengthPrefixed(std::span<const std::uint8_t> bytes) {
-  std::vector<std::uint8_t> out;
-  AppendU32(out, static_cast<std::uint32_t>(bytes.size()));
-  AppendBytes(out, bytes);
+  // Sized up front: GCC 12 at -O3 warns falsely about push_back then insert.
+  std::vector<std::uint8_t> out(4 + bytes.size());
+  const auto length = static_cast<std::uint32_t>(bytes.size());
+  for (std::size_t i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(length >> (8 * i));
+  std::copy(bytes.begin(), bytes.end(), out.begin() + 4);
   return out;
 }
 
