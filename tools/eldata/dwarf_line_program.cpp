@@ -6,8 +6,16 @@ namespace vellum::eldata {
 namespace {
 
 enum : std::uint64_t {
-  kFormBlock = 0x09, kFormBlock1 = 0x0a, kFormData1 = 0x0b, kFormData2 = 0x05, kFormData4 = 0x06,
-  kFormData8 = 0x07, kFormData16 = 0x1e, kFormString = 0x08, kFormStrp = 0x0e, kFormLineStrp = 0x1f,
+  kFormBlock = 0x09,
+  kFormBlock1 = 0x0a,
+  kFormData1 = 0x0b,
+  kFormData2 = 0x05,
+  kFormData4 = 0x06,
+  kFormData8 = 0x07,
+  kFormData16 = 0x1e,
+  kFormString = 0x08,
+  kFormStrp = 0x0e,
+  kFormLineStrp = 0x1f,
   kFormUdata = 0x0f,
 };
 enum : std::uint64_t { kContentPath = 1, kContentDirectoryIndex = 2 };
@@ -166,7 +174,10 @@ LineProgram ReadLineProgram(const DwarfSections& sections, std::uint64_t offset,
       case 5: in.Uleb(); break;
       case 8: address += std::uint64_t{(255u - opcode_base) / line_range} * min_instruction_length; break;
       case 9: address += in.U16(); break;
-      case 6: case 7: case 10: case 11: break;
+      case 6:
+      case 7:
+      case 10:
+      case 11: break;
       default:
         for (std::uint8_t i = 0; i < opcode_lengths[opcode]; ++i) in.Uleb();
     }

@@ -11,7 +11,7 @@
 namespace vellum::eldata {
 
 struct LineProgram {
-  std::vector<std::string> Files;  // by the program's own file index
+  std::vector<std::string> Files;                    // by the program's own file index
   std::vector<std::vector<DwarfLineRow>> Sequences;  // File = the program's index
 };
 

@@ -9,26 +9,81 @@ namespace vellum::eldata {
 namespace {
 
 enum Tag : std::uint64_t {
-  kTagClass = 0x02, kTagLexicalBlock = 0x0b, kTagCompileUnit = 0x11, kTagStructure = 0x13, kTagUnion = 0x17,
-  kTagInlined = 0x1d, kTagSubprogram = 0x2e, kTagNamespace = 0x39, kTagPartialUnit = 0x3c, kTagSkeleton = 0x4a,
+  kTagClass = 0x02,
+  kTagLexicalBlock = 0x0b,
+  kTagCompileUnit = 0x11,
+  kTagStructure = 0x13,
+  kTagUnion = 0x17,
+  kTagInlined = 0x1d,
+  kTagSubprogram = 0x2e,
+  kTagNamespace = 0x39,
+  kTagPartialUnit = 0x3c,
+  kTagSkeleton = 0x4a,
 };
 enum Attribute : std::uint64_t {
-  kAtName = 0x03, kAtStmtList = 0x10, kAtLowPc = 0x11, kAtHighPc = 0x12, kAtCompDir = 0x1b,
-  kAtAbstractOrigin = 0x31, kAtDeclLine = 0x3b, kAtSpecification = 0x47, kAtRanges = 0x55,
-  kAtLinkageName = 0x6e, kAtStrOffsetsBase = 0x72, kAtAddrBase = 0x73, kAtRnglistsBase = 0x74,
+  kAtName = 0x03,
+  kAtStmtList = 0x10,
+  kAtLowPc = 0x11,
+  kAtHighPc = 0x12,
+  kAtCompDir = 0x1b,
+  kAtAbstractOrigin = 0x31,
+  kAtDeclLine = 0x3b,
+  kAtSpecification = 0x47,
+  kAtRanges = 0x55,
+  kAtLinkageName = 0x6e,
+  kAtStrOffsetsBase = 0x72,
+  kAtAddrBase = 0x73,
+  kAtRnglistsBase = 0x74,
   kAtMipsLinkageName = 0x2007,
 };
 enum Form : std::uint64_t {
-  kFormAddr = 0x01, kFormBlock2 = 0x03, kFormBlock4 = 0x04, kFormData2 = 0x05, kFormData4 = 0x06,
-  kFormData8 = 0x07, kFormString = 0x08, kFormBlock = 0x09, kFormBlock1 = 0x0a, kFormData1 = 0x0b,
-  kFormFlag = 0x0c, kFormSdata = 0x0d, kFormStrp = 0x0e, kFormUdata = 0x0f, kFormRefAddr = 0x10,
-  kFormRef1 = 0x11, kFormRef2 = 0x12, kFormRef4 = 0x13, kFormRef8 = 0x14, kFormRefUdata = 0x15,
-  kFormIndirect = 0x16, kFormSecOffset = 0x17, kFormExprloc = 0x18, kFormFlagPresent = 0x19,
-  kFormStrx = 0x1a, kFormAddrx = 0x1b, kFormRefSup4 = 0x1c, kFormStrpSup = 0x1d, kFormData16 = 0x1e,
-  kFormLineStrp = 0x1f, kFormRefSig8 = 0x20, kFormImplicitConst = 0x21, kFormLoclistx = 0x22,
-  kFormRnglistx = 0x23, kFormRefSup8 = 0x24, kFormStrx1 = 0x25, kFormStrx2 = 0x26, kFormStrx3 = 0x27,
-  kFormStrx4 = 0x28, kFormAddrx1 = 0x29, kFormAddrx2 = 0x2a, kFormAddrx3 = 0x2b, kFormAddrx4 = 0x2c,
-  kFormGnuAddrIndex = 0x1f01, kFormGnuStrIndex = 0x1f02, kFormGnuRefAlt = 0x1f20, kFormGnuStrpAlt = 0x1f21,
+  kFormAddr = 0x01,
+  kFormBlock2 = 0x03,
+  kFormBlock4 = 0x04,
+  kFormData2 = 0x05,
+  kFormData4 = 0x06,
+  kFormData8 = 0x07,
+  kFormString = 0x08,
+  kFormBlock = 0x09,
+  kFormBlock1 = 0x0a,
+  kFormData1 = 0x0b,
+  kFormFlag = 0x0c,
+  kFormSdata = 0x0d,
+  kFormStrp = 0x0e,
+  kFormUdata = 0x0f,
+  kFormRefAddr = 0x10,
+  kFormRef1 = 0x11,
+  kFormRef2 = 0x12,
+  kFormRef4 = 0x13,
+  kFormRef8 = 0x14,
+  kFormRefUdata = 0x15,
+  kFormIndirect = 0x16,
+  kFormSecOffset = 0x17,
+  kFormExprloc = 0x18,
+  kFormFlagPresent = 0x19,
+  kFormStrx = 0x1a,
+  kFormAddrx = 0x1b,
+  kFormRefSup4 = 0x1c,
+  kFormStrpSup = 0x1d,
+  kFormData16 = 0x1e,
+  kFormLineStrp = 0x1f,
+  kFormRefSig8 = 0x20,
+  kFormImplicitConst = 0x21,
+  kFormLoclistx = 0x22,
+  kFormRnglistx = 0x23,
+  kFormRefSup8 = 0x24,
+  kFormStrx1 = 0x25,
+  kFormStrx2 = 0x26,
+  kFormStrx3 = 0x27,
+  kFormStrx4 = 0x28,
+  kFormAddrx1 = 0x29,
+  kFormAddrx2 = 0x2a,
+  kFormAddrx3 = 0x2b,
+  kFormAddrx4 = 0x2c,
+  kFormGnuAddrIndex = 0x1f01,
+  kFormGnuStrIndex = 0x1f02,
+  kFormGnuRefAlt = 0x1f20,
+  kFormGnuStrpAlt = 0x1f21,
 };
 
 struct AbbrevAttribute {
@@ -122,23 +177,40 @@ class InfoReader {
       case kFormAddr: v.Number = in.Fixed(unit.AddressSize); break;
       case kFormBlock2: in.Skip(in.U16()); break;
       case kFormBlock4: in.Skip(in.U32()); break;
-      case kFormData2: case kFormRef2: v.Number = in.U16(); break;
-      case kFormData4: case kFormRef4: case kFormRefSup4: v.Number = in.U32(); break;
-      case kFormData8: case kFormRef8: case kFormRefSig8: case kFormRefSup8: v.Number = in.Fixed(8); break;
+      case kFormData2:
+      case kFormRef2: v.Number = in.U16(); break;
+      case kFormData4:
+      case kFormRef4:
+      case kFormRefSup4: v.Number = in.U32(); break;
+      case kFormData8:
+      case kFormRef8:
+      case kFormRefSig8:
+      case kFormRefSup8: v.Number = in.Fixed(8); break;
       case kFormString: v.Text = in.CString(); break;
-      case kFormBlock: case kFormExprloc: in.Skip(in.Uleb()); break;
+      case kFormBlock:
+      case kFormExprloc: in.Skip(in.Uleb()); break;
       case kFormBlock1: in.Skip(in.U8()); break;
-      case kFormData1: case kFormRef1: case kFormFlag: case kFormStrx1: case kFormAddrx1: v.Number = in.U8(); break;
+      case kFormData1:
+      case kFormRef1:
+      case kFormFlag:
+      case kFormStrx1:
+      case kFormAddrx1: v.Number = in.U8(); break;
       case kFormSdata: v.Number = static_cast<std::uint64_t>(in.Sleb()); break;
-      case kFormStrp: case kFormLineStrp: case kFormSecOffset: case kFormStrpSup: case kFormGnuRefAlt:
-      case kFormGnuStrpAlt:
-        v.Number = in.U32();
-        break;
+      case kFormStrp:
+      case kFormLineStrp:
+      case kFormSecOffset:
+      case kFormStrpSup:
+      case kFormGnuRefAlt:
+      case kFormGnuStrpAlt: v.Number = in.U32(); break;
       case kFormRefAddr: v.Number = unit.Version <= 2 ? in.Fixed(unit.AddressSize) : in.U32(); break;
-      case kFormUdata: case kFormRefUdata: case kFormStrx: case kFormAddrx: case kFormLoclistx:
-      case kFormRnglistx: case kFormGnuAddrIndex: case kFormGnuStrIndex:
-        v.Number = in.Uleb();
-        break;
+      case kFormUdata:
+      case kFormRefUdata:
+      case kFormStrx:
+      case kFormAddrx:
+      case kFormLoclistx:
+      case kFormRnglistx:
+      case kFormGnuAddrIndex:
+      case kFormGnuStrIndex: v.Number = in.Uleb(); break;
       case kFormIndirect: {
         const std::uint64_t actual = in.Uleb();
         if (actual == kFormIndirect || actual == kFormImplicitConst) throw EDwarfError("indirect form loops");
@@ -147,9 +219,12 @@ class InfoReader {
       case kFormFlagPresent: v.Number = 1; break;
       case kFormImplicitConst: v.Number = static_cast<std::uint64_t>(attribute.ImplicitConst); break;
       case kFormData16: in.Skip(16); break;
-      case kFormStrx2: case kFormAddrx2: v.Number = in.U16(); break;
-      case kFormStrx3: case kFormAddrx3: v.Number = in.Fixed(3); break;
-      case kFormStrx4: case kFormAddrx4: v.Number = in.U32(); break;
+      case kFormStrx2:
+      case kFormAddrx2: v.Number = in.U16(); break;
+      case kFormStrx3:
+      case kFormAddrx3: v.Number = in.Fixed(3); break;
+      case kFormStrx4:
+      case kFormAddrx4: v.Number = in.U32(); break;
       default: throw EDwarfError("unknown DWARF form " + std::to_string(form));
     }
     return v;
@@ -160,7 +235,12 @@ class InfoReader {
       case kFormString: return v.Text;
       case kFormStrp: return StringAt(s_.Str, v.Number);
       case kFormLineStrp: return StringAt(s_.LineStr, v.Number);
-      case kFormStrx: case kFormStrx1: case kFormStrx2: case kFormStrx3: case kFormStrx4: case kFormGnuStrIndex: {
+      case kFormStrx:
+      case kFormStrx1:
+      case kFormStrx2:
+      case kFormStrx3:
+      case kFormStrx4:
+      case kFormGnuStrIndex: {
         DwarfCursor offsets(s_.StrOffsets, unit.StrOffsetsBase);
         offsets.Skip(v.Number * 4);
         return StringAt(s_.Str, offsets.U32());
@@ -171,7 +251,11 @@ class InfoReader {
 
   std::uint64_t Address(const Value& v, const Unit& unit) const {
     switch (v.Form) {
-      case kFormAddrx: case kFormAddrx1: case kFormAddrx2: case kFormAddrx3: case kFormAddrx4:
+      case kFormAddrx:
+      case kFormAddrx1:
+      case kFormAddrx2:
+      case kFormAddrx3:
+      case kFormAddrx4:
       case kFormGnuAddrIndex: {
         DwarfCursor addresses(s_.Addr, unit.AddrBase);
         addresses.Skip(v.Number * unit.AddressSize);
@@ -183,8 +267,11 @@ class InfoReader {
 
   std::uint64_t Reference(const Value& v, const Unit& unit) const {
     switch (v.Form) {
-      case kFormRef1: case kFormRef2: case kFormRef4: case kFormRef8: case kFormRefUdata:
-        return unit.Offset + v.Number;
+      case kFormRef1:
+      case kFormRef2:
+      case kFormRef4:
+      case kFormRef8:
+      case kFormRefUdata: return unit.Offset + v.Number;
       case kFormRefAddr: return v.Number;
       default: return 0;
     }
@@ -219,12 +306,32 @@ class InfoReader {
       switch (in.U8()) {
         case 0: return ranges;
         case 1: base = indexed(in.Uleb()); break;
-        case 2: { const std::uint64_t b = indexed(in.Uleb()); ranges.emplace_back(b, indexed(in.Uleb())); break; }
-        case 3: { const std::uint64_t b = indexed(in.Uleb()); ranges.emplace_back(b, b + in.Uleb()); break; }
-        case 4: { const std::uint64_t b = in.Uleb(); ranges.emplace_back(base + b, base + in.Uleb()); break; }
+        case 2: {
+          const std::uint64_t b = indexed(in.Uleb());
+          ranges.emplace_back(b, indexed(in.Uleb()));
+          break;
+        }
+        case 3: {
+          const std::uint64_t b = indexed(in.Uleb());
+          ranges.emplace_back(b, b + in.Uleb());
+          break;
+        }
+        case 4: {
+          const std::uint64_t b = in.Uleb();
+          ranges.emplace_back(base + b, base + in.Uleb());
+          break;
+        }
         case 5: base = in.Fixed(unit.AddressSize); break;
-        case 6: { const std::uint64_t b = in.Fixed(unit.AddressSize); ranges.emplace_back(b, in.Fixed(unit.AddressSize)); break; }
-        case 7: { const std::uint64_t b = in.Fixed(unit.AddressSize); ranges.emplace_back(b, b + in.Uleb()); break; }
+        case 6: {
+          const std::uint64_t b = in.Fixed(unit.AddressSize);
+          ranges.emplace_back(b, in.Fixed(unit.AddressSize));
+          break;
+        }
+        case 7: {
+          const std::uint64_t b = in.Fixed(unit.AddressSize);
+          ranges.emplace_back(b, b + in.Uleb());
+          break;
+        }
         default: throw EDwarfError("unknown range list entry");
       }
     }
@@ -253,7 +360,8 @@ class InfoReader {
     }
     if (unit.AddressSize != 4 && unit.AddressSize != 8) throw EDwarfError("unknown address size");
     auto cached = abbrevs_.find(abbrev_offset);
-    if (cached == abbrevs_.end()) cached = abbrevs_.emplace(abbrev_offset, ReadAbbrevTable(s_.Abbrev, abbrev_offset)).first;
+    if (cached == abbrevs_.end())
+      cached = abbrevs_.emplace(abbrev_offset, ReadAbbrevTable(s_.Abbrev, abbrev_offset)).first;
     const AbbrevTable& abbrevs = cached->second;
     const auto unit_index = static_cast<std::uint32_t>(units_.size());
     units_.push_back(unit);
@@ -278,15 +386,20 @@ class InfoReader {
         const Value v = ReadValue(in, attribute.Form, attribute, u);
         switch (attribute.Name) {
           case kAtName: name = v; break;
-          case kAtLinkageName: case kAtMipsLinkageName: linkage = v; break;
+          case kAtLinkageName:
+          case kAtMipsLinkageName: linkage = v; break;
           case kAtLowPc: low = v; break;
           case kAtHighPc: high = v; break;
           case kAtRanges: ranges = v; break;
           case kAtSpecification: specification = v; break;
           case kAtAbstractOrigin: origin = v; break;
           case kAtDeclLine: decl_line = v; break;
-          case kAtStmtList: if (abbrev.Tag == kTagCompileUnit || abbrev.Tag == kTagPartialUnit) stmt_list = v.Number; break;
-          case kAtCompDir: if (abbrev.Tag == kTagCompileUnit) comp_dir = std::string(Text(v, u)); break;
+          case kAtStmtList:
+            if (abbrev.Tag == kTagCompileUnit || abbrev.Tag == kTagPartialUnit) stmt_list = v.Number;
+            break;
+          case kAtCompDir:
+            if (abbrev.Tag == kTagCompileUnit) comp_dir = std::string(Text(v, u));
+            break;
           case kAtStrOffsetsBase: u.StrOffsetsBase = v.Number; break;
           case kAtAddrBase: u.AddrBase = v.Number; break;
           case kAtRnglistsBase: u.RnglistsBase = v.Number; break;
@@ -378,8 +491,8 @@ class InfoReader {
     for (int step = 0; scope != nullptr && step < 64; ++step, scope = Find(scope->Parent)) {
       const bool is_class = scope->Tag == kTagClass || scope->Tag == kTagStructure || scope->Tag == kTagUnion;
       if (is_class || scope->Tag == kTagNamespace) {
-        const std::string name = scope->Name.empty() ? (is_class ? "<anonymous>" : "(anonymous namespace)")
-                                                     : std::string(scope->Name);
+        const std::string name =
+            scope->Name.empty() ? (is_class ? "<anonymous>" : "(anonymous namespace)") : std::string(scope->Name);
         scopes.insert(scopes.begin(), name);
         if (is_class && in_class) class_name = class_name.empty() ? name : name + "::" + class_name;
         if (!is_class) in_class = false;

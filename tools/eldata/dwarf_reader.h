@@ -49,7 +49,7 @@ struct DwarfCodeRange {
 };
 
 struct DwarfInfo {
-  std::vector<std::string> Files;               // full paths as the line tables give them
+  std::vector<std::string> Files;  // full paths as the line tables give them
   std::vector<std::vector<DwarfLineRow>> Sequences;
   std::vector<DwarfFunction> Functions;
   std::vector<DwarfCodeRange> CodeRanges;

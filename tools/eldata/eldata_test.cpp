@@ -50,7 +50,7 @@ TEST(PeImage, ReadsSectionsAndTheNamedResource) {
   std::uint8_t first[3];
   ASSERT_TRUE(image.ReadRva(0x1000, first));
   EXPECT_EQ(first[2], 0xEC);
-  EXPECT_FALSE(image.ReadRva(0x1000 + 0x1FF, first));  // beyond the file data
+  EXPECT_FALSE(image.ReadRva(0x1000 + 0x1FF, first));                 // beyond the file data
   const auto found = image.FindResource(kRawDataResource, "eldata");  // names compare without case
   ASSERT_TRUE(found);
   EXPECT_EQ(std::vector<std::uint8_t>(found->begin(), found->end()), block);

@@ -128,8 +128,7 @@ exceptlog::LineTableSource BuildLineTableSource(const DwarfInfo& dwarf, const Co
 }
 
 std::optional<hooking::NumberedSymbol> FindNumberedFunction(const DwarfInfo& dwarf, const CodeBounds& bounds,
-                                                            const std::string& qualified_name,
-                                                            std::uint8_t number) {
+                                                            const std::string& qualified_name, std::uint8_t number) {
   std::optional<hooking::NumberedSymbol> best;
   for (const DwarfCodeRange& range : dwarf.CodeRanges) {
     if (range.Inlined || !range.Entry || range.Low < bounds.Low || range.High > bounds.High) continue;

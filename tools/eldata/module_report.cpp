@@ -62,8 +62,7 @@ std::optional<std::uint32_t> ModuleReport::ParseAddress(const std::string& text)
   const bool relative = !digits.empty() && digits.front() == '+';
   if (relative) digits.erase(0, 1);
   if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
-  if (digits.empty() || digits.size() > 8 ||
-      digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+  if (digits.empty() || digits.size() > 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
     return std::nullopt;
   }
   const auto value = static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
@@ -78,8 +77,7 @@ std::string ModuleReport::ExportedPlace(std::uint32_t rva) const {
   --it;
   const PeSection* code = image_.SectionAt(it->Rva);
   if (code == nullptr) return {};
-  const std::uint32_t size =
-      EstimatedProcedureSize(image_.SectionData(*code), code->VirtualAddress, it->Rva);
+  const std::uint32_t size = EstimatedProcedureSize(image_.SectionData(*code), code->VirtualAddress, it->Rva);
   if (rva >= it->Rva + std::max<std::uint32_t>(size, 1)) return {};
   const auto parts = exceptlog::ResolveExportedName(it->Name);
   if (!parts) return {};
@@ -110,8 +108,8 @@ std::string ModuleReport::InfoText() const {
   out += "CompileDate: " + DateText(b.CompileDate) + "\n";
   out += std::string("Password: ") + (b.PasswordOk ? "ok" : "not right; protected names are shown as ?Base64") + "\n";
   if (!b.Problem.empty()) out += "Problem: " + b.Problem + "\n";
-  for (const auto& symbol : hooking::ReadNumberedSymbols(image_.FindResource(kRawDataResource, "ELDATA").value_or(
-           std::span<const std::uint8_t>{}))) {
+  for (const auto& symbol : hooking::ReadNumberedSymbols(
+           image_.FindResource(kRawDataResource, "ELDATA").value_or(std::span<const std::uint8_t>{}))) {
     out += "Symbol " + std::to_string(symbol.number) + ": " +
            Hex8(image_.ImageBase() + exceptlog::kDebugCodeBase + symbol.code_offset) + ", " +
            std::to_string(symbol.size) + " bytes\n";
@@ -148,8 +146,8 @@ std::string ModuleReport::InfoText() const {
       auto& procedures = units[exceptlog::UnitDisplayName(view, *unit, cipher)];
       exceptlog::DecodeUnitTable(view, *unit, cipher, [&](const exceptlog::LineRange& range) {
         if (range.Size == 0) return true;
-        const std::string name = range.ClassName->empty() ? *range.ProcedureName
-                                                           : *range.ClassName + "." + *range.ProcedureName;
+        const std::string name =
+            range.ClassName->empty() ? *range.ProcedureName : *range.ClassName + "." + *range.ProcedureName;
         Lines& lines = procedures[name];
         lines.First = std::min(lines.First, range.Line);
         lines.Last = std::max(lines.Last, range.Line);
@@ -163,8 +161,8 @@ std::string ModuleReport::InfoText() const {
   for (const auto& [unit, procedures] : units) {
     out += "  " + unit + "\n";
     for (const auto& [name, lines] : procedures) {
-      out += "    " + (name.empty() ? std::string("(no procedure)") : name) + "  lines " +
-             std::to_string(lines.First) + "-" + std::to_string(lines.Last) + "\n";
+      out += "    " + (name.empty() ? std::string("(no procedure)") : name) + "  lines " + std::to_string(lines.First) +
+             "-" + std::to_string(lines.Last) + "\n";
     }
   }
   return out;

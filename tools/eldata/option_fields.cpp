@@ -313,7 +313,9 @@ std::string OptionsJson(const TRuzadaModuleOptions& options, int indent) {
     out += pad + "  " + JsonString(accessor.Field.Name) + ": ";
     switch (accessor.Field.Kind) {
       case OptionKind::kString: out += JsonString(accessor.Get(options)); break;
-      case OptionKind::kBoolean: case OptionKind::kNumber: case OptionKind::kFlags: out += accessor.Get(options); break;
+      case OptionKind::kBoolean:
+      case OptionKind::kNumber:
+      case OptionKind::kFlags: out += accessor.Get(options); break;
       case OptionKind::kStringList: {
         out += "[";
         const auto values = accessor.GetList(options);

@@ -76,7 +76,8 @@ PeImage::PeImage(std::vector<std::uint8_t> file) : file_(std::move(file)) {
     section.Name.assign(raw_name, strnlen(raw_name, 8));
     if (section.Name.size() > 1 && section.Name[0] == '/' && symbol_table != 0) {
       std::uint64_t offset = 0;
-      for (std::size_t k = 1; k < section.Name.size() && std::isdigit(static_cast<unsigned char>(section.Name[k])); ++k) {
+      for (std::size_t k = 1; k < section.Name.size() && std::isdigit(static_cast<unsigned char>(section.Name[k]));
+           ++k) {
         offset = offset * 10 + static_cast<unsigned>(section.Name[k] - '0');
       }
       const std::uint64_t name_at = strings + offset;
@@ -215,7 +216,8 @@ std::vector<PeExport> PeImage::Exports() const {
     // A forwarder's address points into the export directory itself.
     if (rva >= directory.Rva && std::uint64_t{rva} < std::uint64_t{directory.Rva} + directory.Size) continue;
     const auto text = BytesAt(n.U32(4 * std::uint64_t{i}));
-    const std::size_t length = std::find(text.begin(), text.begin() + std::min<std::size_t>(text.size(), 256), 0) - text.begin();
+    const std::size_t length =
+        std::find(text.begin(), text.begin() + std::min<std::size_t>(text.size(), 256), 0) - text.begin();
     exports.push_back({std::string(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length)), rva});
   }
   return exports;

@@ -62,16 +62,16 @@ inline std::vector<std::uint8_t> BuildTestDll(const std::vector<std::uint8_t>& c
   std::copy(code.begin(), code.end(), b.begin() + code_raw);
 
   const std::size_t r = resource_raw;
-  Put16(b, r + 14, 1);                                  // root: one id entry
-  Put32(b, r + 16, 10);                                 //   type 10
-  Put32(b, r + 20, 0x80000000u | 0x18);                 //   -> names
-  Put16(b, r + 0x18 + 12, 1);                           // names: one named entry
-  Put32(b, r + 0x18 + 16, 0x80000000u | name_at);       //   the name
-  Put32(b, r + 0x18 + 20, 0x80000000u | 0x30);          //   -> languages
-  Put16(b, r + 0x30 + 14, 1);                           // languages: one id entry
-  Put32(b, r + 0x30 + 16, 0x409);                       //
-  Put32(b, r + 0x30 + 20, 0x48);                        //   -> data entry
-  Put32(b, r + 0x48, kResourceRva + data_at);           // data entry: RVA, size
+  Put16(b, r + 14, 1);                             // root: one id entry
+  Put32(b, r + 16, 10);                            //   type 10
+  Put32(b, r + 20, 0x80000000u | 0x18);            //   -> names
+  Put16(b, r + 0x18 + 12, 1);                      // names: one named entry
+  Put32(b, r + 0x18 + 16, 0x80000000u | name_at);  //   the name
+  Put32(b, r + 0x18 + 20, 0x80000000u | 0x30);     //   -> languages
+  Put16(b, r + 0x30 + 14, 1);                      // languages: one id entry
+  Put32(b, r + 0x30 + 16, 0x409);                  //
+  Put32(b, r + 0x30 + 20, 0x48);                   //   -> data entry
+  Put32(b, r + 0x48, kResourceRva + data_at);      // data entry: RVA, size
   Put32(b, r + 0x4C, static_cast<std::uint32_t>(data.size()));
   Put16(b, r + name_at, static_cast<std::uint32_t>(name.size()));
   for (std::size_t i = 0; i < name.size(); ++i) Put16(b, r + name_at + 2 + 2 * i, static_cast<std::uint8_t>(name[i]));

@@ -25,11 +25,10 @@ exceptlog::CodeBytesReader CodeOf(const PeImage& module) {
 StampResult BuildStoredBlock(const PeImage& module, const StampSettings& settings) {
   const PeSection* text = module.FindSection(".text");
   if (text == nullptr) throw EPeFormatError("the module has no .text section");
-  const DwarfSections sections{Section(module, ".debug_info"),     Section(module, ".debug_abbrev"),
-                               Section(module, ".debug_line"),     Section(module, ".debug_str"),
-                               Section(module, ".debug_line_str"), Section(module, ".debug_ranges"),
-                               Section(module, ".debug_rnglists"), Section(module, ".debug_addr"),
-                               Section(module, ".debug_str_offsets")};
+  const DwarfSections sections{
+      Section(module, ".debug_info"),     Section(module, ".debug_abbrev"),   Section(module, ".debug_line"),
+      Section(module, ".debug_str"),      Section(module, ".debug_line_str"), Section(module, ".debug_ranges"),
+      Section(module, ".debug_rnglists"), Section(module, ".debug_addr"),     Section(module, ".debug_str_offsets")};
   if (sections.Info.empty() || sections.Line.empty()) throw EDwarfError("the module carries no DWARF line information");
   const DwarfInfo dwarf = ReadDwarf(sections);
   const CodeBounds bounds{module.ImageBase(), module.ImageBase() + text->VirtualAddress,

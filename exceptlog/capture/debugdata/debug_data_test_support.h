@@ -61,8 +61,8 @@ struct Image {
 // The options stream of a block of version 449: every text stored from 450
 // on and from 500 on left out.
 inline std::vector<std::uint8_t> OptionsStream449(std::string_view mail_subject) {
-  std::set<int> absent = {12, 13, 21, 27, 46, 47, 48, 54, 55, 56, 57, 58, 59, 60, 61, 68, 69, 70, 71, 72, 73, 74,
-                          89, 94, 95, 8,  9,  10, 11, 18, 19, 20, 26, 41, 47, 48, 52};
+  std::set<int> absent = {12, 13, 21, 27, 46, 47, 48, 54, 55, 56, 57, 58, 59, 60, 61, 68, 69, 70, 71,
+                          72, 73, 74, 89, 94, 95, 8,  9,  10, 11, 18, 19, 20, 26, 41, 47, 48, 52};
   for (int i = 75; i < kCustomizedTextCount; ++i) absent.insert(i);
   Image image;
   // clang-format off

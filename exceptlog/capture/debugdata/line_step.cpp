@@ -18,7 +18,8 @@ bool HasEscape(std::uint16_t block_version) {
 
 LineStep ReadLineStep(ByteCursor& in, std::uint16_t block_version) {
   const std::uint8_t f = in.U8();
-  if ((f & 1) == 0) return {static_cast<std::uint32_t>(f >> 6) + 1, static_cast<std::uint32_t>((f >> 1) & 0x1F) + 1, false};
+  if ((f & 1) == 0)
+    return {static_cast<std::uint32_t>(f >> 6) + 1, static_cast<std::uint32_t>((f >> 1) & 0x1F) + 1, false};
   if ((f & 2) == 0) return {static_cast<std::uint32_t>(f >> 5) + 1, static_cast<std::uint32_t>((f >> 2) & 7) + 1, true};
   const bool named = (f & 4) != 0;
   if ((f & 8) == 0) {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "exceptlog/capture/debugdata/line_step.h"
+
+#include <gtest/gtest.h>
 
 namespace vellum::exceptlog {
 namespace {

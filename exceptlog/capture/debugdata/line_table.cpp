@@ -98,9 +98,8 @@ std::uint32_t ProcedureLineOf(const LineRange& range, const CodeBytesReader& cod
   return offset < 0 ? 0 : static_cast<std::uint32_t>(offset);
 }
 
-std::optional<DebugLocation> LookUpInUnit(const DebugDataView& view, const UnitRecord& unit,
-                                          const BlockCipher& cipher, std::uint32_t code_offset,
-                                          const CodeBytesReader& code) {
+std::optional<DebugLocation> LookUpInUnit(const DebugDataView& view, const UnitRecord& unit, const BlockCipher& cipher,
+                                          std::uint32_t code_offset, const CodeBytesReader& code) {
   std::optional<DebugLocation> found;
   DecodeUnitTable(view, unit, cipher, [&](const LineRange& range) {
     if (range.Start > code_offset) return false;  // passed

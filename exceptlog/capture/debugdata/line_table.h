@@ -75,9 +75,8 @@ void DecodeUnitTable(const DebugDataView& view, const UnitRecord& unit, const Bl
 std::uint32_t ProcedureLineOf(const LineRange& range, const CodeBytesReader& code);
 
 // Looks `code_offset` up in one unit.
-std::optional<DebugLocation> LookUpInUnit(const DebugDataView& view, const UnitRecord& unit,
-                                          const BlockCipher& cipher, std::uint32_t code_offset,
-                                          const CodeBytesReader& code);
+std::optional<DebugLocation> LookUpInUnit(const DebugDataView& view, const UnitRecord& unit, const BlockCipher& cipher,
+                                          std::uint32_t code_offset, const CodeBytesReader& code);
 
 // The protection of a view's names; `cipher` must outlive the result.
 NameProtection ProtectionOf(const DebugDataView& view, const BlockCipher& cipher);

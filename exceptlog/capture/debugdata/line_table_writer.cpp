@@ -69,15 +69,14 @@ struct Record {
 
 class Writer {
  public:
-  Writer(const LineTableSource& source, std::uint16_t version, const BlockCipher& cipher,
-         const CodeBytesReader& code)
+  Writer(const LineTableSource& source, std::uint16_t version, const BlockCipher& cipher, const CodeBytesReader& code)
       : source_(source), version_(version), cipher_(cipher), code_(code) {}
 
   void Add(const LineTableRange& range) {
     if (!Continues(range)) records_.push_back({range.Unit, {}, kNoProcedure});
     Record& record = records_.back();
-    const bool named = range.Procedure != kNoProcedure &&
-                       (record.Points.empty() || range.Procedure != record.Points.back().Procedure);
+    const bool named =
+        range.Procedure != kNoProcedure && (record.Points.empty() || range.Procedure != record.Points.back().Procedure);
     if (named) record.Redeclare = kNoProcedure;
     if (named || (range.Procedure != kNoProcedure && record.Redeclare == range.Procedure)) {
       const std::uint32_t first = StoredFirstLine(range);

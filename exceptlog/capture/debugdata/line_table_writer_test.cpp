@@ -1,9 +1,10 @@
+#include "exceptlog/capture/debugdata/line_table_writer.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "exceptlog/capture/debugdata/debug_data_index.h"
-#include "exceptlog/capture/debugdata/line_table_writer.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -64,10 +65,12 @@ TEST(LineTableWriter, EveryByteOfEveryRangeLooksUpAsWritten) {
 
       std::size_t with_procedure_line = 0;
       for (const LineTableRange& range : source.Ranges) {
-        for (const std::uint32_t at : {range.CodeOffset, range.CodeOffset + range.Size / 2, range.CodeOffset + range.Size - 1}) {
+        for (const std::uint32_t at :
+             {range.CodeOffset, range.CodeOffset + range.Size / 2, range.CodeOffset + range.Size - 1}) {
           const auto found = index.LookUp(at, FakeCode);
           ASSERT_TRUE(found) << at;
-          EXPECT_EQ(found->UnitName, source.UnitNames[range.Unit] == "functional" ? "functional.pas" : source.UnitNames[range.Unit]);
+          EXPECT_EQ(found->UnitName,
+                    source.UnitNames[range.Unit] == "functional" ? "functional.pas" : source.UnitNames[range.Unit]);
           EXPECT_EQ(found->Line, range.Line);
           if (range.Procedure == kNoProcedure) {
             EXPECT_EQ(found->ProcedureName, "");
@@ -139,7 +142,8 @@ TEST(ExportedNames, MangledNamesGiveUnitClassAndMethod) {
   EXPECT_EQ(method->ProcedureName, "HandleException");
 
   // A trailing "@" before "$" goes; two parts are unit and procedure.
-  const auto constructor = ResolveExportedName("@Iwservercontrollerbase@TIWServerControllerBase@$bctr$qqrp18Classes@TComponent");
+  const auto constructor =
+      ResolveExportedName("@Iwservercontrollerbase@TIWServerControllerBase@$bctr$qqrp18Classes@TComponent");
   ASSERT_TRUE(constructor);
   EXPECT_EQ(constructor->Kind, 3);
   EXPECT_EQ(constructor->UnitName, "Iwservercontrollerbase.pas");

@@ -85,8 +85,8 @@ void WritePart(std::vector<std::uint8_t>& out, const std::string& part, bool mor
 
 }  // namespace
 
-void WriteProtectedName(std::vector<std::uint8_t>& out, std::span<const std::string> parts,
-                        std::uint16_t block_version, const BlockCipher& cipher) {
+void WriteProtectedName(std::vector<std::uint8_t>& out, std::span<const std::string> parts, std::uint16_t block_version,
+                        const BlockCipher& cipher) {
   std::vector<std::string> pieces;
   if (block_version >= kFirstChainedNameVersion) {
     for (const std::string& part : parts) {

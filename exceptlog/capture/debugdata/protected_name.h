@@ -38,7 +38,7 @@ void SkipProtectedName(ByteCursor& in, std::uint16_t block_version);
 // part would read back as "keep the previous class"). Before 502 the parts are joined with "." into a
 // single part; a part too long for its length byte is cut (from 502, at a "."
 // where there is one, so that the reader's joining gives the same text).
-void WriteProtectedName(std::vector<std::uint8_t>& out, std::span<const std::string> parts,
-                        std::uint16_t block_version, const BlockCipher& cipher);
+void WriteProtectedName(std::vector<std::uint8_t>& out, std::span<const std::string> parts, std::uint16_t block_version,
+                        const BlockCipher& cipher);
 
 }  // namespace vellum::exceptlog

@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!block) block = ReadAppendedStoredBlock(bytes, quick);
     if (!block) continue;
     if (block->HasDebugData) {
-      for (const std::uint32_t offset : {0u, 0x10u, 0x1234u, 0xFFFFFFFFu}) LookUpDebugData(ViewOf(*block), offset, code);
+      for (const std::uint32_t offset : {0u, 0x10u, 0x1234u, 0xFFFFFFFFu})
+        LookUpDebugData(ViewOf(*block), offset, code);
     }
   }
   return 0;

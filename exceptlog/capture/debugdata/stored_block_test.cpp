@@ -20,8 +20,8 @@ const std::vector<std::uint8_t> kNoFrame = {0x83, 0xEC, 0x10};
 // [0x10, 0x30), then ".Stop" (same class) from 0x30 on line 110.
 std::vector<std::uint8_t> OldDebugData() {
   Image table;
-  table.Byte(0x2D).OldName("TApp.Run");  // named, line +2, 4 bytes
-  table.Byte(0x36);                      // line +1, 28 bytes
+  table.Byte(0x2D).OldName("TApp.Run");      // named, line +2, 4 bytes
+  table.Byte(0x36);                          // line +1, 28 bytes
   table.Raw({0xF7, 0x00}).OldName(".Stop");  // named, 16-bit: line +1, 16 bytes
   Image data;
   data.Int(3).Raw({1, 2, 3});  // the block skipped from 405 to 499
@@ -119,7 +119,12 @@ std::vector<std::uint8_t> CipheredBlock(std::uint16_t version, const std::string
   }
   table.Byte(0x36);
   Image debug;
-  debug.Int(1).CipheredName("Forms", password).Int(100).Int(0x10).Int(0x20).Int(static_cast<std::uint32_t>(table.bytes.size()));
+  debug.Int(1)
+      .CipheredName("Forms", password)
+      .Int(100)
+      .Int(0x10)
+      .Int(0x20)
+      .Int(static_cast<std::uint32_t>(table.bytes.size()));
   debug.Append(table.bytes);
   Image rest;
   rest.Int(static_cast<std::uint32_t>(debug.bytes.size())).Append(debug.bytes);
@@ -267,8 +272,7 @@ TEST(StoredBlock, DamagedBlocksLoseWhatIsDamagedAndSaySo) {
   const std::vector<std::uint8_t> good = CipheredBlock(504, "");
   for (std::size_t size = 4; size < good.size(); ++size) {
     const StoredBlock block = Read(std::vector<std::uint8_t>(good.begin(), good.begin() + size));
-    EXPECT_FALSE(block.HasDebugData && block.DebugData.size() == Read(good).DebugData.size() &&
-                 block.Problem.empty())
+    EXPECT_FALSE(block.HasDebugData && block.DebugData.size() == Read(good).DebugData.size() && block.Problem.empty())
         << size;
     EXPECT_FALSE(block.Problem.empty()) << size;
   }
@@ -298,9 +302,8 @@ TEST(StoredBlock, DamagedBlocksLoseWhatIsDamagedAndSaySo) {
 }
 
 TEST(StoredBlock, AFailingPasswordRequestLeavesThePasswordEmpty) {
-  const StoredBlock block = Read(CipheredBlock(504, ""), false, [](const std::string&) -> std::string {
-    throw Exception("handler failed");
-  });
+  const StoredBlock block =
+      Read(CipheredBlock(504, ""), false, [](const std::string&) -> std::string { throw Exception("handler failed"); });
   EXPECT_TRUE(block.PasswordOk);  // the empty password was the right one
   EXPECT_NE(block.Problem.find("handler failed"), std::string::npos);
 }
