@@ -35,7 +35,7 @@ class ProcessMemoryReader final : public MemoryReader {
 
   // Fixed size, so that asking never allocates: a scan may run while another
   // thread is stopped inside the heap.
-  mutable std::array<Region, 32> cache_{};
+  mutable std::array<Region, 128> cache_{};
   mutable std::size_t next_slot_ = 0;
   mutable int queries_ = 0;
 };
