@@ -292,7 +292,9 @@ TEST_F(PlainThreads, CreationFlagsAndResumesRecordTheCaller) {
 // A plain thread parked inside the probe's call chain, for the stacks of
 // other threads.
 HANDLE park_event = nullptr;
+HANDLE parked_event = nullptr;
 void ParkHere() {
+  SetEvent(parked_event);
   WaitForSingleObject(park_event, INFINITE);
 }
 DWORD WINAPI ParkInChain(void* chain) {
@@ -304,14 +306,14 @@ TEST_F(ThreadBookkeepingTest, StacksOfOtherThreadsAndTheirCallersAreScanned) {
   win::UniqueModule probe(LoadLibraryA("callstack_probe.dll"));
   ASSERT_TRUE(probe);
   win::UniqueKernelHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  win::UniqueKernelHandle parked_signal(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   park_event = event.get();
+  parked_event = parked_signal.get();
   DWORD id = 0;
   win::UniqueKernelHandle parked(CreateThread(
       nullptr, 0, &ParkInChain, reinterpret_cast<void*>(GetProcAddress(probe.get(), "ChainOuter")), 0, &id));
   ASSERT_TRUE(parked);
-  // Until it waits inside the chain.
-  for (int i = 0; i < 500 && RecordOf(id) && RecordOf(id)->StackBase == 0; ++i) Sleep(10);
-  Sleep(100);
+  ASSERT_EQ(WaitForSingleObject(parked_signal.get(), 10000), WAIT_OBJECT_0) << "inside the chain";
 
   inside_pipeline_ = true;
   TRuzadaThreadsList snapshot(threads_);
