@@ -4,38 +4,14 @@
 
 #include "runtime/component/class_builder.h"
 #include "runtime/gui/form_win.h"
+#include "runtime/win/gdi.h"
 
 namespace vellum::gui {
 
 namespace {
 
-// Selects a GDI object into a DC for one scope and puts the old one back.
-class SelectedObject {
- public:
-  SelectedObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(object != nullptr ? SelectObject(dc, object) : nullptr) {}
-  ~SelectedObject() {
-    if (previous_ != nullptr) SelectObject(dc_, previous_);
-  }
-  SelectedObject(const SelectedObject&) = delete;
-  SelectedObject& operator=(const SelectedObject&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ previous_;
-};
-
-// A memory DC for one scope.
-class MemoryDC {
- public:
-  explicit MemoryDC(HDC like) : dc_(CreateCompatibleDC(like)) {}
-  ~MemoryDC() { DeleteDC(dc_); }
-  MemoryDC(const MemoryDC&) = delete;
-  MemoryDC& operator=(const MemoryDC&) = delete;
-  HDC get() const { return dc_; }
-
- private:
-  HDC dc_;
-};
+using win::MemoryDC;
+using win::SelectedObject;
 
 const std::vector<std::string> kBevelNames = {"bvNone", "bvLowered", "bvRaised"};
 
@@ -114,13 +90,12 @@ void TLabel::CreateParams(TCreateParams& params) {
 
 void TLabel::AdjustSize() {
   if (!HandleAllocated() || word_wrap_) return;
-  HDC dc = GetDC(Handle());
   RECT rect{0, 0, 0, 0};
   {
-    SelectedObject font(dc, Font());
-    DrawTextA(dc, Caption().c_str(), -1, &rect, DT_CALCRECT | DT_SINGLELINE);
+    win::WindowDC dc(Handle());
+    SelectedObject font(dc.get(), Font());
+    DrawTextA(dc.get(), Caption().c_str(), -1, &rect, DT_CALCRECT | DT_SINGLELINE);
   }
-  ReleaseDC(Handle(), dc);
   SetBounds(Left(), Top(), rect.right, rect.bottom);
 }
 
