@@ -15,27 +15,14 @@
 
 #include "runtime/component/class_builder.h"
 #include "runtime/gui/controls_win.h"
+#include "runtime/gui/gui_test_support_win.h"
 #include "runtime/win/unique_handle.h"
 #include "shellext/bandform/base_band_form_win.h"
 #include "shellext/bandform/garbage_collector_win.h"
 
 namespace vellum::shellext::testing {
 
-// Dispatches this thread's messages until `done` answers true or `limit_ms`
-// passed; answers whether `done` came true.
-inline bool PumpUntil(const std::function<bool()>& done, DWORD limit_ms = 3000) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
-    if (done()) return true;
-    if (GetTickCount() - start > limit_ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-}
+using gui::testing::PumpUntil;
 
 // A visible top-level window playing the shell's band area; destroyed with
 // the object unless the test destroys it first (as the shell does).
