@@ -21,7 +21,7 @@ namespace {
 // allocating gigabytes.
 constexpr int kMaxWidth = 4096;
 
-struct Spec {
+struct Directive {
   std::string flags;
   int width = -1;
   int precision = -1;
@@ -87,21 +87,21 @@ class Formatter {
       out_ += '%';
       return i + 1;
     }
-    Spec spec;
+    Directive directive;
     while (i < pattern_.size() && std::string_view("-+ #0").find(pattern_[i]) != std::string_view::npos) {
-      if (spec.flags.find(pattern_[i]) == std::string::npos) spec.flags += pattern_[i];
+      if (directive.flags.find(pattern_[i]) == std::string::npos) directive.flags += pattern_[i];
       ++i;
     }
     bool present = false;
     const int width = ParseNumber(i, present);
     if (present) {
-      spec.width = width < 0 ? -width : width;
-      if (width < 0 && spec.flags.find('-') == std::string::npos) spec.flags += '-';  // "*" given a negative width
+      directive.width = width < 0 ? -width : width;
+      if (width < 0 && directive.flags.find('-') == std::string::npos) directive.flags += '-';  // "*" given a negative width
     }
     if (i < pattern_.size() && pattern_[i] == '.') {
       ++i;
       const int precision = ParseNumber(i, present);
-      spec.precision = !present ? 0 : (precision < 0 ? -1 : precision);
+      directive.precision = !present ? 0 : (precision < 0 ? -1 : precision);
     }
     // Length modifiers, including the Microsoft "I64"/"I32" forms.
     for (;;) {
@@ -114,26 +114,26 @@ class Formatter {
       }
     }
     if (i >= pattern_.size()) RaiseBadFormat(pattern_);
-    spec.conversion = pattern_[i];
-    Convert(spec);
+    directive.conversion = pattern_[i];
+    Convert(directive);
     return i + 1;
   }
 
-  void Pad(const Spec& spec, std::string_view body) {
-    const int fill = spec.width - static_cast<int>(body.size());
-    const bool left = spec.flags.find('-') != std::string::npos;
+  void Pad(const Directive& directive, std::string_view body) {
+    const int fill = directive.width - static_cast<int>(body.size());
+    const bool left = directive.flags.find('-') != std::string::npos;
     if (fill > 0 && !left) out_.append(static_cast<std::size_t>(fill), ' ');
     out_.append(body);
     if (fill > 0 && left) out_.append(static_cast<std::size_t>(fill), ' ');
   }
 
-  // Hands one number to the C library with a spec rebuilt for the argument's
+  // Hands one number to the C library with a directive rebuilt for the argument's
   // real type.
   template <typename T>
-  void Printf(const Spec& spec, const char* length_and_conversion, T value) {
-    std::string c_spec = "%" + spec.flags;
-    if (spec.width >= 0) c_spec += std::to_string(spec.width);
-    if (spec.precision >= 0) c_spec += "." + std::to_string(spec.precision);
+  void Printf(const Directive& directive, const char* length_and_conversion, T value) {
+    std::string c_spec = "%" + directive.flags;
+    if (directive.width >= 0) c_spec += std::to_string(directive.width);
+    if (directive.precision >= 0) c_spec += "." + std::to_string(directive.precision);
     c_spec += length_and_conversion;
     const int size = std::snprintf(nullptr, 0, c_spec.c_str(), value);
     if (size < 0) RaiseBadFormat(pattern_);
@@ -143,42 +143,42 @@ class Formatter {
     out_ += text;
   }
 
-  void Convert(const Spec& spec) {
+  void Convert(const Directive& directive) {
     using Kind = FormatArg::Kind;
     const FormatArg& arg = NextArg();
     const bool integral = arg.kind() == Kind::kSigned || arg.kind() == Kind::kUnsigned ||
                           arg.kind() == Kind::kCharacter || arg.kind() == Kind::kPointer;
     const std::uint64_t mask = arg.bits() >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << arg.bits()) - 1;
-    switch (spec.conversion) {
+    switch (directive.conversion) {
       case 'd':
       case 'i':
         if (!integral) RaiseBadFormat(pattern_);
         if (arg.kind() == Kind::kSigned) {
-          Printf(spec, PRId64, arg.signed_integer());
+          Printf(directive, PRId64, arg.signed_integer());
         } else {
-          Printf(spec, PRIu64, arg.integer() & mask);
+          Printf(directive, PRIu64, arg.integer() & mask);
         }
         return;
       case 'u':
         if (!integral) RaiseBadFormat(pattern_);
-        Printf(spec, PRIu64, arg.integer() & mask);
+        Printf(directive, PRIu64, arg.integer() & mask);
         return;
       case 'x':
         if (!integral) RaiseBadFormat(pattern_);
-        Printf(spec, PRIx64, arg.integer() & mask);
+        Printf(directive, PRIx64, arg.integer() & mask);
         return;
       case 'X':
         if (!integral) RaiseBadFormat(pattern_);
-        Printf(spec, PRIX64, arg.integer() & mask);
+        Printf(directive, PRIX64, arg.integer() & mask);
         return;
       case 'o':
         if (!integral) RaiseBadFormat(pattern_);
-        Printf(spec, PRIo64, arg.integer() & mask);
+        Printf(directive, PRIo64, arg.integer() & mask);
         return;
       case 'c': {
         if (!integral) RaiseBadFormat(pattern_);
         const char c = static_cast<char>(arg.integer() & 0xFF);
-        Pad(spec, std::string_view(&c, 1));
+        Pad(directive, std::string_view(&c, 1));
         return;
       }
       case 's': {
@@ -192,17 +192,17 @@ class Formatter {
         } else {
           RaiseBadFormat(pattern_);
         }
-        if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) {
-          text = text.substr(0, static_cast<std::size_t>(spec.precision));
+        if (directive.precision >= 0 && text.size() > static_cast<std::size_t>(directive.precision)) {
+          text = text.substr(0, static_cast<std::size_t>(directive.precision));
         }
-        Pad(spec, text);
+        Pad(directive, text);
         return;
       }
       case 'p': {
         if (arg.kind() != Kind::kPointer && arg.kind() != Kind::kUnsigned && arg.kind() != Kind::kSigned) {
           RaiseBadFormat(pattern_);
         }
-        Pad(spec, IntToHexBits(arg.integer() & ((sizeof(void*) >= 8) ? ~std::uint64_t{0}
+        Pad(directive, IntToHexBits(arg.integer() & ((sizeof(void*) >= 8) ? ~std::uint64_t{0}
                                                                      : (std::uint64_t{1} << (sizeof(void*) * 8)) - 1),
                                static_cast<int>(sizeof(void*) * 2)));
         return;
@@ -225,8 +225,8 @@ class Formatter {
         } else {
           RaiseBadFormat(pattern_);
         }
-        const char conversion[2] = {spec.conversion, '\0'};
-        Printf(spec, conversion, value);
+        const char conversion[2] = {directive.conversion, '\0'};
+        Printf(directive, conversion, value);
         return;
       }
       default: RaiseBadFormat(pattern_);
