@@ -28,7 +28,7 @@ enum Attribute : std::uint64_t {
   kAtCompDir = 0x1b,
   kAtAbstractOrigin = 0x31,
   kAtDeclLine = 0x3b,
-  kAtSpecification = 0x47,
+  kAtInClassDeclaration = 0x47,  // the out-of-line definition names its in-class declaration
   kAtRanges = 0x55,
   kAtLinkageName = 0x6e,
   kAtStrOffsetsBase = 0x72,
@@ -146,7 +146,7 @@ struct Die {
   std::string_view Name;
   std::string_view LinkageName;
   std::uint32_t DeclLine = 0;
-  std::uint64_t Specification = 0;
+  std::uint64_t InClassDeclaration = 0;
   std::uint64_t AbstractOrigin = 0;
 };
 
@@ -381,7 +381,7 @@ class InfoReader {
       if (found == abbrevs.end()) throw EDwarfError("DIE with an unknown abbreviation");
       const Abbrev& abbrev = found->second;
       Unit& u = units_[unit_index];
-      Value name, linkage, low, high, ranges, specification, origin, decl_line;
+      Value name, linkage, low, high, ranges, in_class_declaration, origin, decl_line;
       for (const AbbrevAttribute& attribute : abbrev.Attributes) {
         const Value v = ReadValue(in, attribute.Form, attribute, u);
         switch (attribute.Name) {
@@ -391,7 +391,7 @@ class InfoReader {
           case kAtLowPc: low = v; break;
           case kAtHighPc: high = v; break;
           case kAtRanges: ranges = v; break;
-          case kAtSpecification: specification = v; break;
+          case kAtInClassDeclaration: in_class_declaration = v; break;
           case kAtAbstractOrigin: origin = v; break;
           case kAtDeclLine: decl_line = v; break;
           case kAtStmtList:
@@ -417,7 +417,7 @@ class InfoReader {
       if (name.Present) die.Name = Text(name, u);
       if (linkage.Present) die.LinkageName = Text(linkage, u);
       die.DeclLine = static_cast<std::uint32_t>(decl_line.Number);
-      die.Specification = specification.Present ? Reference(specification, u) : 0;
+      die.InClassDeclaration = in_class_declaration.Present ? Reference(in_class_declaration, u) : 0;
       die.AbstractOrigin = origin.Present ? Reference(origin, u) : 0;
 
       if (abbrev.Tag == kTagCompileUnit || abbrev.Tag == kTagPartialUnit || abbrev.Tag == kTagSkeleton) {
@@ -464,7 +464,7 @@ class InfoReader {
     return it == dies_.end() ? nullptr : &it->second;
   }
 
-  // Follows abstract origins and specifications (at most a few steps in real
+  // Follows abstract origins and in-class declarations (at most a few steps in real
   // data; bounded against loops) to the declaration that names the function.
   std::uint32_t FunctionOf(std::uint64_t concrete_offset, const Die& concrete) {
     const Die* die = &concrete;
@@ -473,7 +473,7 @@ class InfoReader {
     for (int step = 0; step < 16; ++step) {
       if (function.Name.empty() && !die->Name.empty()) function.Name = std::string(die->Name);
       if (function.DeclLine == 0) function.DeclLine = die->DeclLine;
-      const std::uint64_t next = die->AbstractOrigin != 0 ? die->AbstractOrigin : die->Specification;
+      const std::uint64_t next = die->AbstractOrigin != 0 ? die->AbstractOrigin : die->InClassDeclaration;
       const Die* following = next != 0 ? Find(next) : nullptr;
       if (following == nullptr) break;
       if (die->AbstractOrigin != 0 && key == 0) key = next;
