@@ -7,11 +7,22 @@
 #include <olectl.h>
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <string>
+
+#include "band/band_ids.h"
 
 #include "runtime/win/unique_handle.h"
 
 namespace vellum::band::testing {
+
+// The band's class identifier as a CLSID.
+inline CLSID DeskBandClassId() {
+  CLSID clsid{};
+  EXPECT_EQ(CLSIDFromString(L"" VELLUM_DESK_BAND_CLSID_TEXT, &clsid), S_OK);
+  return clsid;
+}
 
 // bin/, where the test programs, the DLL and the tools are built.
 inline std::string BinaryFolder() {

@@ -21,13 +21,8 @@ using shellext::testing::BandAreaWindow;
 using shellext::testing::PumpUntil;
 using shellext::testing::TestBandSite;
 using testing::Regsvr32;
+using testing::DeskBandClassId;
 using win::ComPtr;
-
-CLSID DeskBandClassId() {
-  CLSID clsid{};
-  EXPECT_EQ(CLSIDFromString(L"" VELLUM_DESK_BAND_CLSID_TEXT, &clsid), S_OK);
-  return clsid;
-}
 
 std::string ServerPath() {
   char buffer[MAX_PATH] = {};

@@ -23,13 +23,8 @@ namespace {
 using shellext::testing::BandAreaWindow;
 using shellext::testing::TestBandSite;
 using testing::LoadedServer;
+using testing::DeskBandClassId;
 using win::ComPtr;
-
-CLSID DeskBandClassId() {
-  CLSID clsid{};
-  EXPECT_EQ(CLSIDFromString(L"" VELLUM_DESK_BAND_CLSID_TEXT, &clsid), S_OK);
-  return clsid;
-}
 
 const CLSID kUnknownClass = {0x1B2C3D4E, 0x5F60, 0x4172, {0x83, 0x94, 0xA5, 0xB6, 0xC7, 0xD8, 0xE9, 0xF0}};
 
