@@ -48,4 +48,20 @@ class SelectedObject {
   HGDIOBJ previous_;
 };
 
+// BeginPaint / EndPaint of a WM_PAINT.
+class PaintScope {
+ public:
+  explicit PaintScope(HWND window) : window_(window) { dc_ = BeginPaint(window_, &paint_); }
+  ~PaintScope() { EndPaint(window_, &paint_); }
+  PaintScope(const PaintScope&) = delete;
+  PaintScope& operator=(const PaintScope&) = delete;
+  HDC get() const { return dc_; }
+  const PAINTSTRUCT& paint() const { return paint_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_{};
+  HDC dc_ = nullptr;
+};
+
 }  // namespace vellum::win

@@ -63,8 +63,11 @@ struct MappedViewTraits {
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::UnmapViewOfFile(h); }
 };
-struct GdiObjectTraits {
-  using Handle = HGDIOBJ;
+// GDI objects are typed: a brush owner hands out an HBRUSH, a bitmap owner an
+// HBITMAP, so no caller casts from HGDIOBJ.
+template <typename GdiHandle>
+struct GdiTraits {
+  using Handle = GdiHandle;
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::DeleteObject(h); }
 };
@@ -73,13 +76,42 @@ struct WindowTraits {
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::DestroyWindow(h); }
 };
+struct MenuTraits {  // CreateMenu / CreatePopupMenu; a menu attached to a window is the window's
+  using Handle = HMENU;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::DestroyMenu(h); }
+};
+struct IconTraits {  // CreateIconIndirect / CopyIcon; never for shared (LoadIcon) icons
+  using Handle = HICON;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::DestroyIcon(h); }
+};
+struct WindowsHookTraits {  // SetWindowsHookEx
+  using Handle = HHOOK;
+  static Handle Invalid() { return nullptr; }
+  static void Close(Handle h) { ::UnhookWindowsHookEx(h); }
+};
+struct ActivationContextTraits {  // CreateActCtx answers INVALID_HANDLE_VALUE
+  using Handle = HANDLE;
+  static Handle Invalid() { return INVALID_HANDLE_VALUE; }
+  static void Close(Handle h) { ::ReleaseActCtx(h); }
+};
 
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 using UniqueModule = UniqueHandle<ModuleTraits>;
 using UniqueMappedView = UniqueHandle<MappedViewTraits>;
-using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
+using UniqueGdiObject = UniqueHandle<GdiTraits<HGDIOBJ>>;
+using UniqueBitmap = UniqueHandle<GdiTraits<HBITMAP>>;
+using UniqueBrush = UniqueHandle<GdiTraits<HBRUSH>>;
+using UniquePen = UniqueHandle<GdiTraits<HPEN>>;
+using UniqueFont = UniqueHandle<GdiTraits<HFONT>>;
+using UniqueRegion = UniqueHandle<GdiTraits<HRGN>>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueMenu = UniqueHandle<MenuTraits>;
+using UniqueIcon = UniqueHandle<IconTraits>;
+using UniqueWindowsHook = UniqueHandle<WindowsHookTraits>;
+using UniqueActivationContext = UniqueHandle<ActivationContextTraits>;
 
 }  // namespace vellum::win
