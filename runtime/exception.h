@@ -7,6 +7,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vellum {
 
@@ -26,10 +27,20 @@ class Exception : public std::exception {
   virtual bool InheritsFrom(std::string_view class_name) const noexcept {
     return class_name == "Exception";
   }
+  // The class's own name, then its ancestors' up to "Exception": filters
+  // compare names without case, which InheritsFrom cannot.
+  std::vector<std::string_view> ClassChain() const {
+    std::vector<std::string_view> chain;
+    AppendClassChain(chain);
+    return chain;
+  }
   // A live object carries the signature; destruction wipes it, so a stale
   // pointer found on a stack or in a register does not pass for an exception.
   static constexpr std::uint32_t kSignature = 0x43584556;  // "VEXC"
   bool HasSignature() const noexcept { return signature_ == kSignature; }
+
+ protected:
+  virtual void AppendClassChain(std::vector<std::string_view>& chain) const { chain.push_back("Exception"); }
 
  private:
   volatile std::uint32_t signature_ = kSignature;
@@ -45,6 +56,12 @@ class Exception : public std::exception {
     const char* ClassName() const noexcept override { return #Class; }         \
     bool InheritsFrom(std::string_view class_name) const noexcept override {   \
       return class_name == #Class || Base::InheritsFrom(class_name);           \
+    }                                                                          \
+                                                                               \
+   protected:                                                                  \
+    void AppendClassChain(std::vector<std::string_view>& chain) const override { \
+      chain.push_back(#Class);                                                 \
+      Base::AppendClassChain(chain);                                           \
     }                                                                          \
   }
 
@@ -78,6 +95,12 @@ class EOSError : public Exception {
   }
   std::uint32_t ErrorCode() const noexcept { return error_code_; }
 
+ protected:
+  void AppendClassChain(std::vector<std::string_view>& chain) const override {
+    chain.push_back("EOSError");
+    Exception::AppendClassChain(chain);
+  }
+
  private:
   std::uint32_t error_code_ = 0;
 };
@@ -103,6 +126,12 @@ class EExternal : public Exception {
   }
   const ExternalExceptionInfo& Info() const noexcept { return info_; }
   std::uint32_t ExceptionCode() const noexcept { return info_.code; }
+
+ protected:
+  void AppendClassChain(std::vector<std::string_view>& chain) const override {
+    chain.push_back("EExternal");
+    Exception::AppendClassChain(chain);
+  }
 
  private:
   ExternalExceptionInfo info_;

@@ -25,6 +25,12 @@ TEST(ExceptionClasses, AnswerTheirNameAndEveryAncestorByName) {
   EXPECT_TRUE(read.InheritsFrom("EFilerError"));
   EXPECT_TRUE(read.InheritsFrom("EStreamError"));
   EXPECT_FALSE(read.InheritsFrom("EExternal"));
+
+  using Chain = std::vector<std::string_view>;
+  EXPECT_EQ(zero.ClassChain(), (Chain{"EZeroDivide", "EMathError", "EExternal", "Exception"}));
+  EXPECT_EQ(EOSError("x", 5).ClassChain(), (Chain{"EOSError", "Exception"}));
+  const Exception& through_base = read;
+  EXPECT_EQ(through_base.ClassChain(), (Chain{"EReadError", "EFilerError", "EStreamError", "Exception"}));
 }
 
 TEST(ExceptionClasses, ExternalExceptionsKeepWhatTheSystemReported) {
