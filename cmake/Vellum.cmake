@@ -19,6 +19,10 @@ set(VELLUM_TEST_TIMEOUT 120 CACHE STRING "Seconds a single test may run")
 if(VELLUM_WINDOWS)
   # Win32 headers: ANSI functions, no min/max macros, Windows XP-era API
   # surface plus what Vista added (the shell band interfaces need it).
+  # A fault in our code is turned into an exception thrown at the faulting
+  # instruction; the unwinder finds handlers there only when every
+  # instruction that may trap is covered like a call.
+  add_compile_options(-fnon-call-exceptions)
   add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
                           WINVER=0x0601 _WIN32_IE=0x0800 STRICT)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/_googletest EXCLUDE_FROM_ALL)
