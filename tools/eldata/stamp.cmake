@@ -19,7 +19,17 @@ include(ExternalProject)
 set(VELLUM_ELDATA_PASSWORD "" CACHE STRING "Password that protects the names in the product's line tables")
 set(VELLUM_PRODUCT_IMAGE_BASE 0x6B400000 CACHE STRING "Preferred base of the product DLL")
 
+# vellum_stamp_stored_block(TARGET [OPTIONS file] [IMAGE_BASE address]): a DLL
+# or a program; OPTIONS defaults to the product's options file.
 function(vellum_stamp_stored_block target)
+  cmake_parse_arguments(A "" "OPTIONS;IMAGE_BASE" "" ${ARGN})
+  if(NOT A_OPTIONS)
+    set(A_OPTIONS ${VELLUM_SOURCE_ROOT}/tools/eldata/band_options.conf)
+  endif()
+  if(NOT A_IMAGE_BASE)
+    set(A_IMAGE_BASE ${VELLUM_PRODUCT_IMAGE_BASE})
+  endif()
+  get_target_property(target_type ${target} TYPE)
   set(host_dir ${CMAKE_BINARY_DIR}/eldata-host)
   set(eldata_tool ${host_dir}/tools/eldata/eldata)
   if(NOT TARGET eldata_host)
@@ -37,7 +47,7 @@ function(vellum_stamp_stored_block target)
 
   # ld derives a DLL's automatic preferred base from the output path, so the
   # two links would get different bases; both get the same fixed one.
-  target_link_options(${target} PRIVATE -Wl,--image-base,${VELLUM_PRODUCT_IMAGE_BASE})
+  target_link_options(${target} PRIVATE -Wl,--image-base,${A_IMAGE_BASE})
 
   # The first link: everything the product links, nothing more.
   set(unstamped ${target}_unstamped)
@@ -46,7 +56,11 @@ function(vellum_stamp_stored_block target)
   get_target_property(link_options ${target} LINK_OPTIONS)
   get_target_property(compile_options ${target} COMPILE_OPTIONS)
   get_target_property(include_dirs ${target} INCLUDE_DIRECTORIES)
-  add_library(${unstamped} SHARED ${sources})
+  if(target_type STREQUAL "EXECUTABLE")
+    add_executable(${unstamped} ${sources})
+  else()
+    add_library(${unstamped} SHARED ${sources})
+  endif()
   target_link_libraries(${unstamped} PRIVATE ${libraries})
   if(link_options)
     target_link_options(${unstamped} PRIVATE ${link_options})
@@ -60,9 +74,9 @@ function(vellum_stamp_stored_block target)
   set_target_properties(${unstamped} PROPERTIES PREFIX "" OUTPUT_NAME ${target}
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/unstamped ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/unstamped)
 
-  set(block_dir ${CMAKE_CURRENT_BINARY_DIR}/eldata)
+  set(block_dir ${CMAKE_CURRENT_BINARY_DIR}/eldata/${target})
   set(block ${block_dir}/ELDATA.bin)
-  set(options_file ${VELLUM_SOURCE_ROOT}/tools/eldata/band_options.conf)
+  set(options_file ${A_OPTIONS})
   add_custom_command(OUTPUT ${block}
     COMMAND ${eldata_tool} stamp $<TARGET_FILE:${unstamped}> ${block} --options ${options_file}
             --password "${VELLUM_ELDATA_PASSWORD}"

@@ -22,6 +22,7 @@ __attribute__((noinline, optimize("no-omit-frame-pointer"))) [[noreturn]] void _
       // A converted fault: its position and registers were taken at the
       // fault; only the object is new.
       state.fault_pending = false;
+      if (object == state.reported_object) state.reported_object = nullptr;
       state.object = object;
     } else if (!state.inside_dispatcher && !state.inside_pipeline) {
       const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));

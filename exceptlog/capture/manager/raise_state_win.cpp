@@ -32,6 +32,8 @@ bool RaiseHookEnabled() { return raise_hook_enabled.load(std::memory_order_acqui
 
 void RecordRaise(TRaiseState& state, const void* object, std::uint32_t raise_address, std::uint32_t stack_position,
                  bool language) {
+  // A new throw whose object happens to sit where a reported one was.
+  if (object != nullptr && object == state.reported_object) state.reported_object = nullptr;
   state.object = object;
   state.raise_address = raise_address;
   state.stack_position = stack_position;

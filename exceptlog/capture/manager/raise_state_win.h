@@ -30,6 +30,12 @@ struct TRaiseState {
   std::uint32_t copy_size = 0;        // bytes of stack from stack_position kept in `copy`
   alignas(4) std::uint8_t copy[kStackCopyBytes];
 
+  // The object last reported from this thread and what its report answered:
+  // an exception that several catch points see on its way out (a thread's
+  // Execute hook, then the thread boundary; a rethrow) is reported once.
+  const void* reported_object = nullptr;
+  bool reported_result = true;
+
   // The converted fault the redirected thread is about to throw.
   bool fault_pending = false;
   // Raises of the subsystem's own code while it reports are not recorded:

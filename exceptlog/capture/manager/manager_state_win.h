@@ -1,0 +1,100 @@
+// The exception manager's process-wide state, shared by its start and stop,
+// the dispatcher, the pipeline and the catch points. Made by the start, freed
+// by the stop; everything a report changes is changed under the pipeline
+// lock.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "exceptlog/capture/callstack/win/modules_list_win.h"
+#include "exceptlog/capture/callstack/win/threads_list_win.h"
+#include "exceptlog/capture/component/exception_record.h"
+#include "exceptlog/capture/manager/delivery_warning.h"
+#include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/capture/manager/pipeline_rules.h"
+#include "exceptlog/capture/manager/raise_state_win.h"
+#include "exceptlog/capture/options/module_options_ex.h"
+#include "runtime/threading/critical_section_win.h"
+#include "runtime/win/unique_handle.h"
+
+namespace vellum::exceptlog {
+
+// One exception on its way through the dispatcher and the pipeline.
+struct ExceptionRun {
+  std::exception_ptr error;
+  const std::exception* object = nullptr;  // the raised object, when a std::exception
+  std::vector<std::string> class_chain;
+  std::string message;
+  std::uint32_t address = 0;  // language: the return address of the raising call
+  bool language = true;
+  TRaiserType raiser = rtOrdinary;
+  HMODULE module = nullptr;
+  TRaiseKind kind = rkGeneral;
+  TExceptNotifyParams params;
+  DWORD raising_thread = 0;
+  // The raising thread's raise state as the raise left it (its stack copy
+  // above all), taken before anything else could overwrite it.
+  std::unique_ptr<TRaiseState> raise;
+};
+
+struct ManagerState {
+  ExceptionLogModule self;
+  bool forward = false;          // hand exceptions to the main module's ExceptionManager
+  bool hooks_installed = false;  // the thread and runtime hooks are ours to install
+  std::atomic<bool> initializing{true};
+  std::atomic<bool> finalizing{false};
+
+  CriticalSection pipeline_lock;  // outermost: ExceptionManager to the end of a report
+  CriticalSection slot_lock;      // the synchronisation slot only
+  const std::function<void()>* slot = nullptr;
+
+  std::unique_ptr<TRuzadaModulesList> modules;
+  std::unique_ptr<TRuzadaModuleOptionsEx> current_options;
+  std::unique_ptr<TRuzadaThreadsList> threads;
+
+  DWORD main_thread_id = 0;
+  win::UniqueKernelHandle main_thread;
+  std::uint32_t main_stack_base = 0;
+  SYSTEMTIME start_time{};
+  std::string start_folder;
+
+  std::atomic<int> progress{0};
+  std::uint32_t last_reported_address = 0;
+  int error_count = 0;
+  BurstList bursts;
+  bool terminate_request = false;
+
+  TRuzadaExceptionRecord record;
+  std::atomic<const TRuzadaExceptionRecord*> current_record{nullptr};
+  std::atomic<DWORD> raising_thread{0};  // of the running report
+  std::atomic<DWORD> worker_thread{0};   // the TExceptionThread of the running report
+
+  TDeliveryError last_error;
+};
+
+// nullptr unless started.
+ManagerState* State();
+
+// The pipeline: true when the default handling is to go on.
+bool RunPipeline(ManagerState& state, ExceptionRun& run);
+
+// The internal-error reporter for failures inside the pipeline: the
+// debugger line, the ".log" file beside the program and, with a debugger
+// attached, the question whether to send it.
+void ReportPipelineFailure(const std::exception_ptr& failure, std::uint32_t address);
+
+// The full internal-error reporter over the hooking layer's minimal one.
+void InstallInternalErrorReporter();
+
+// Catch points the start installs and the stop removes.
+void InstallCatchPoints(ManagerState& state);
+void RemoveCatchPoints(ManagerState& state);
+
+}  // namespace vellum::exceptlog

@@ -1,0 +1,340 @@
+// The report pipeline: from the module whose options apply to the end of the
+// report. Each step stores its progress code first, so that a failure inside
+// the pipeline is reported as an internal error naming the step.
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include "exceptlog/capture/callstack/debug_info.h"
+#include "exceptlog/capture/callstack/win/process_stack_win.h"
+#include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
+#include "exceptlog/capture/component/deveru_vuz.h"
+#include "exceptlog/capture/manager/manager_state_win.h"
+#include "exceptlog/capture/manager/pipeline_steps.h"
+#include "runtime/exception.h"
+
+namespace vellum::exceptlog {
+
+namespace {
+
+// Pairs SuspendThread with ResumeThread for the threads the options ask to
+// stop while the report runs: resumed on every way out.
+class SuspendedThreads {
+ public:
+  SuspendedThreads() = default;
+  ~SuspendedThreads() {
+    for (HANDLE thread : suspended_) ResumeThreadDirectly(thread);
+  }
+  SuspendedThreads(const SuspendedThreads&) = delete;
+  SuspendedThreads& operator=(const SuspendedThreads&) = delete;
+  void Suspend(HANDLE thread) {
+    if (SuspendThread(thread) != static_cast<DWORD>(-1)) suspended_.push_back(thread);
+  }
+
+ private:
+  std::vector<HANDLE> suspended_;
+};
+
+// Marks the calling thread as running a report: its own raises are not
+// recorded and the thread bookkeeping ignores its resumes.
+class InsidePipeline {
+ public:
+  InsidePipeline() : state_(CurrentRaiseState()) { state_.inside_pipeline = true; }
+  ~InsidePipeline() { state_.inside_pipeline = false; }
+  InsidePipeline(const InsidePipeline&) = delete;
+  InsidePipeline& operator=(const InsidePipeline&) = delete;
+
+ private:
+  TRaiseState& state_;
+};
+
+bool HasDebugData(const std::shared_ptr<TRuzadaModuleInfo>& record) {
+  return record != nullptr && record->DebugData != nullptr;
+}
+
+// The record whose options and debug data the report uses.
+std::shared_ptr<TRuzadaModuleInfo> ChooseModule(ManagerState& state, const ExceptionRun& run) {
+  TRuzadaModulesList& modules = *state.modules;
+  state.progress = ppModuleByAddress;
+  std::shared_ptr<TRuzadaModuleInfo> record = modules.FindByAddress(run.address);
+  state.progress = ppModuleByHandle;
+  if (record == nullptr && run.module != nullptr) record = modules.FindOrCreate(run.module);
+  state.progress = ppHostModule;
+  HMODULE host = run.module == state.self.module ? GetModuleHandleA(nullptr) : state.self.module;
+  std::shared_ptr<TRuzadaModuleInfo> host_record = modules.FindOrCreate(host);
+  if (!HasDebugData(record) && HasDebugData(host_record)) record = host_record;
+  if (state.current_options->BehaviorFlags().Contains(bfUseMainModuleInfo) && HasDebugData(host_record)) {
+    record = host_record;
+  }
+  if (record == nullptr || record->Options == nullptr) record = modules.FindOrCreate(state.self.module);
+  return record;
+}
+
+std::string DefaultReportText(const PipelineReport& report) {
+  char address[16];
+  std::snprintf(address, sizeof address, "%08X", static_cast<unsigned>(report.record.RaiseAddress));
+  return report.class_name + " at " + address + ": " + report.message;
+}
+
+void DefaultDialog(const PipelineReport& report, const TRuzadaModuleOptions& options) {
+  MessageBoxA(nullptr, report.message.c_str(), options.GetText(2).c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+// The same command line, from the folder the program started in.
+void Restart(const ManagerState& state) {
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  std::string command_line = GetCommandLineA();
+  if (CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     state.start_folder.empty() ? nullptr : state.start_folder.c_str(), &startup, &process)) {
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+  }
+}
+
+double MinutesNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const auto ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<double>(ticks) / (10'000'000.0 * 60.0);
+}
+
+bool FireExceptionNotify(const TRuzadaExceptionRecord& record) {
+  bool handled = true;
+  if (!HasHandler(&TDeveruVuz::OnExceptionNotify)) return handled;
+  RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnExceptionNotify, record, handled); });
+  return handled;
+}
+
+bool FireAction(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
+  bool execute = true;
+  if (!HasHandler(&TDeveruVuz::OnExceptionActionNotify)) return execute;
+  const TRuzadaExceptionRecord copy = record;
+  RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnExceptionActionNotify, copy, action, execute); });
+  return execute;
+}
+
+std::string FireCustomData(const TRuzadaExceptionRecord& record) {
+  std::string data;
+  if (!HasHandler(&TDeveruVuz::OnCustomDataRequest)) return data;
+  RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnCustomDataRequest, record, data); });
+  return data;
+}
+
+// The raising thread's stack: the copy the raise hook kept (the frames
+// between the raise and the catch point), then the live stack above it.
+std::unique_ptr<TRuzadaStackList> RaisingThreadStack(ManagerState& state, const ExceptionRun& run,
+                                                     std::uint32_t top_address) {
+  auto list = std::make_unique<TRuzadaStackList>();
+  const TRaiseState& raise = *run.raise;
+  if (raise.copy_size != 0) {
+    const auto copy = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(raise.copy));
+    AddStack(*list, *state.modules, top_address, copy, copy + raise.copy_size, true, run.raising_thread);
+    if (raise.stack_top > raise.stack_position + raise.copy_size) {
+      AddStack(*list, *state.modules, 0, raise.stack_position + raise.copy_size, raise.stack_top, true,
+               run.raising_thread);
+    }
+  } else if (raise.stack_position != 0 && raise.stack_top > raise.stack_position) {
+    AddStack(*list, *state.modules, top_address, raise.stack_position, raise.stack_top, true, run.raising_thread);
+  }
+  return list;
+}
+
+bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapshot) {
+  const PipelineSteps& steps = CurrentPipelineSteps();
+  TRuzadaModuleOptionsEx& options = *state.current_options;
+
+  state.progress = ppDropChangedModules;
+  state.modules->DropChanged();
+  const std::shared_ptr<TRuzadaModuleInfo> record = ChooseModule(state, run);
+  state.progress = ppOptions;
+  if (record != nullptr && record->Options != nullptr) options.Assign(record->Options.get());
+  if (record != nullptr) options.SetModuleFileName(record->FileName);
+  const bool send_possible = options.MailMethod() != 0 || options.UploadMethod() != 0;
+
+  if (run.raiser != rtThreadProcedure) {
+    state.progress = ppFilter;
+    if (options.FilterEnabled()) {
+      const int filter = FindFilter(run.class_chain, options.FilterClassNames());
+      if (filter >= 0) {
+        const auto& messages = options.FilterMessages();
+        if (filter < static_cast<int>(messages.size()) && !messages[filter].empty()) {
+          MessageBoxA(nullptr, messages[filter].c_str(), options.GetText(0).c_str(), 0x242040);
+        }
+        return false;
+      }
+    }
+  }
+
+  state.progress = ppParameters;
+  TExceptNotifyParams& params = run.params;
+  if (params.StackTop == 0) params.StackTop = run.raise->stack_top;
+  if (params.StackPosition == 0) params.StackPosition = run.raise->stack_position;
+  if (params.CpuContext == nullptr && run.raise->context_valid) params.CpuContext = &run.raise->context;
+
+  state.progress = ppCallStacks;
+  const std::uint32_t top_address = run.language && run.address >= 5 ? run.address - 5 : run.address;
+  std::unique_ptr<TRuzadaStackList> stack = RaisingThreadStack(state, run, top_address);
+  const TStackFlags stack_flags = options.StackFlags();
+  if (stack_flags.Contains(skRuntimeThreads) || stack_flags.Contains(skOtherThreads)) {
+    AddThreadStacks(*stack, *state.modules, snapshot, [&](const TRuzadaThreadRecord& thread) {
+      if (thread.ThreadId == run.raising_thread) return false;
+      return thread.ThreadObject != nullptr ? stack_flags.Contains(skRuntimeThreads)
+                                            : stack_flags.Contains(skOtherThreads);
+    });
+  }
+  if (run.raiser == rtThreadProcedure) return true;
+
+  SuspendedThreads suspended;
+  const TBehaviorFlags behavior = options.BehaviorFlags();
+  {
+    ScopedReadLock guard(snapshot.Lock());
+    for (int i = 0; i < snapshot.Count(); ++i) {
+      const TRuzadaThreadRecord& thread = *snapshot.Items(i);
+      if (thread.ThreadId == GetCurrentThreadId() || thread.ThreadId == run.raising_thread) continue;
+      if (thread.Handle == nullptr) continue;
+      const bool main = thread.ThreadId == state.main_thread_id;
+      const bool wanted = main ? !behavior.Contains(bfKeepMainThreadRunning) &&
+                                     (behavior.Contains(bfSuspendRuntimeThreads) ||
+                                      behavior.Contains(bfSuspendOtherThreads))
+                               : thread.ThreadObject != nullptr ? behavior.Contains(bfSuspendRuntimeThreads)
+                                                                : behavior.Contains(bfSuspendOtherThreads);
+      if (wanted) suspended.Suspend(thread.Handle);
+    }
+  }
+
+  state.progress = ppHandled;
+  if (options.LogFlags().Contains(lfModulesSection)) state.modules->CollectAll();
+
+  state.progress = ppRecord;
+  PipelineReport report;
+  report.record.RaisedObject = run.error;
+  report.record.RaisedException = run.object;
+  report.record.RaiseAddress = top_address;
+  report.record.RaiseThreadId = run.raising_thread;
+  report.record.Modules = state.modules.get();
+  report.record.StackEntries = stack.get();
+  report.record.Options = &options;
+  report.params = &params;
+  report.class_name = run.class_chain.empty() ? "Exception" : run.class_chain.front();
+  report.message = run.message;
+  report.console = state.self.console;
+  state.progress = ppReportText;
+  report.record.ReportText = steps.build_report ? steps.build_report(report) : DefaultReportText(report);
+  state.progress = ppPublished;
+  state.record = report.record;
+  state.current_record.store(&state.record);
+  state.progress = ppDuplicates;
+  if (options.LogFlags().Contains(lfSkipDuplicates) && steps.is_duplicate) report.duplicate = steps.is_duplicate(report);
+  state.progress = ppLastError;
+  state.last_error = {};
+  state.progress = ppScreenshot;
+  if (options.SendFlags().Contains(sfScreenshot) && steps.take_screenshot) steps.take_screenshot(report);
+
+  const bool handled = FireExceptionNotify(state.record);
+  bool result = true;
+  state.progress = ppReporting;
+  if (handled) {
+    if (behavior.Contains(bfBurstCheck)) state.bursts.Append(MinutesNow(), options.BurstCount());
+    report.custom_data = FireCustomData(state.record);
+    state.progress = ppCounting;
+    ++state.error_count;
+    state.progress = ppMessageText;
+
+    state.progress = ppDisplay;
+    const bool show = options.DialogFlags().Contains(dfShowDialog);
+    if (show) {
+      state.progress = ppShowing;
+      if (FireAction(state.record, atShowingExceptionInfo)) {
+        state.progress = ppShow;
+        try {
+          if (state.self.console) {
+            std::string line = report.record.ReportText;
+            for (char& c : line) {
+              if (c == '\r' || c == '\n') c = ' ';
+            }
+            line += "\r\n";
+            DWORD written = 0;
+            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
+                      nullptr);
+          } else if (steps.show_dialog) {
+            steps.show_dialog(report);
+          } else {
+            DefaultDialog(report, options);
+          }
+        } catch (...) {
+          ReportDeliveryWarning(eeShowError, state.self.console ? "Console" : "GUI", std::current_exception());
+        }
+        state.progress = ppShowed;
+        FireAction(state.record, atShowedExceptionInfo);
+      }
+    }
+    if (options.LogFlags().Contains(lfAskReproduceSteps) && steps.ask_reproduce_steps) {
+      steps.ask_reproduce_steps(report);
+    }
+    const bool sending = SendingWillHappen({.send_possible = send_possible,
+                                            .duplicate = report.duplicate,
+                                            .dialog_shown = show,
+                                            .user_kept_send_choice = report.send_chosen});
+    if (sending && steps.save_screenshot) steps.save_screenshot(report);
+    if (steps.release_screenshot) steps.release_screenshot(report);
+
+    state.progress = ppLog;
+    if (options.LogFlags().Contains(lfResetOnNewVersion) && steps.reset_log_on_new_version) {
+      steps.reset_log_on_new_version(report);
+    }
+    if (options.SaveLog() && steps.save_log) steps.save_log(report);
+    if (report.copy_to_clipboard && steps.copy_to_clipboard) steps.copy_to_clipboard(report);
+
+    state.progress = ppSend;
+    if (sending && steps.send) steps.send(report);
+    if (!options.SendFlags().Contains(sfBackgroundThread)) {
+      if (behavior.Contains(bfBurstCheck) && state.bursts.IsBurst(options.BurstCount(), options.BurstMinutes())) {
+        options.SetTerminateAction(options.BurstAction());
+        state.terminate_request = true;
+      }
+    }
+    if (report.terminate_requested) {
+      state.terminate_request = true;
+      if (report.terminate_action >= 0) options.SetTerminateAction(static_cast<std::uint8_t>(report.terminate_action));
+    }
+    result = false;
+  }
+  if (steps.reported) steps.reported(report);
+
+  state.progress = ppFreeStack;
+  stack.reset();
+  state.record.StackEntries = nullptr;
+
+  state.progress = ppTerminate;
+  if (!options.SendFlags().Contains(sfBackgroundThread) && state.terminate_request) {
+    if (FireAction(state.record, atTerminating)) {
+      if (options.TerminateAction() == 1) Restart(state);
+      TerminateProcess(GetCurrentProcess(), 1);
+    }
+    state.terminate_request = false;
+  }
+  return result;
+}
+
+}  // namespace
+
+bool RunPipeline(ManagerState& state, ExceptionRun& run) {
+  const InsidePipeline inside;
+  state.progress = ppStarting;
+  state.last_reported_address = run.address;
+  try {
+    // A copy of the threads list: threads may end and leave it while the
+    // report reads their records.
+    TRuzadaThreadsList snapshot(*state.threads);
+    return RunSteps(state, run, snapshot);
+  } catch (...) {
+    ReportPipelineFailure(std::current_exception(), run.address);
+  }
+  return true;
+}
+
+}  // namespace vellum::exceptlog

@@ -1,0 +1,185 @@
+#include "tools/crash_sample/sample_faults_win.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <stdexcept>
+
+#include "exceptlog/capture/callstack/debug_info.h"
+#include "exceptlog/capture/component/deveru_vuz.h"
+#include "exceptlog/capture/manager/exception_manager_win.h"
+#include "runtime/exception.h"
+#include "runtime/threading/thread_win.h"
+
+namespace vellum::crash_sample {
+
+namespace {
+
+volatile int* volatile null_pointer = nullptr;
+volatile int zero = 0;
+volatile int sink = 0;
+
+VELLUM_EXCEPTION_CLASS(ESampleError, Exception);
+
+std::string Hex(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+// "unit:procedure:line" of the first entry the debug data or exports name.
+std::string TopOfStack(const exceptlog::TRuzadaExceptionRecord& record) {
+  if (record.StackEntries == nullptr) return "?";
+  for (const exceptlog::TRuzadaDebugInfo& entry : record.StackEntries->Entries()) {
+    if (!entry.Named()) continue;
+    std::string procedure = entry.ClassName.empty() ? entry.ProcedureName : entry.ClassName + "." + entry.ProcedureName;
+    return entry.UnitName + ":" + procedure + ":" + std::to_string(entry.Line);
+  }
+  return "?";
+}
+
+std::string ClassOf(const exceptlog::TRuzadaExceptionRecord& record) {
+  if (const auto* ours = dynamic_cast<const Exception*>(record.RaisedException)) return ours->ClassName();
+  return "Exception";
+}
+
+__attribute__((noinline)) void ThrowSampleError() { throw ESampleError("Sample error."); }
+
+__attribute__((noinline)) void ReadNull() { sink = *null_pointer; }
+
+__attribute__((noinline)) void DivideByZero() { sink = 100 / zero; }
+
+class FailingThread final : public Thread {
+ public:
+  ~FailingThread() override { TerminateAndWait(); }
+
+ protected:
+  void Execute() override { throw ESampleError("Error in a runtime thread."); }
+};
+
+DWORD WINAPI FailingRoutine(void*) { throw ESampleError("Error in a plain thread."); }
+
+struct Base {
+  Base() { CallPure(); }
+  virtual ~Base() = default;
+  __attribute__((noinline)) void CallPure() { Pure(); }
+  virtual void Pure() = 0;
+};
+struct Derived final : Base {
+  void Pure() override {}
+};
+
+// Deep on purpose; the depth limit is only there to keep the compiler from
+// calling it infinite.
+volatile int depth_limit = 1 << 30;
+__attribute__((noinline)) int Recurse(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  if (depth > depth_limit) return frame[0];
+  return Recurse(depth + 1) + frame[0];
+}
+
+// An exception that reaches a noexcept boundary ends in std::terminate.
+void ThrowThroughNoexcept() noexcept {
+  try {
+    ThrowSampleError();
+  } catch (...) {
+    std::rethrow_exception(std::current_exception());
+  }
+}
+
+}  // namespace
+
+void PrintLine(const std::string& line) {
+  const std::string text = line + "\r\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+void InstallReportPrinter() {
+  // Owned by nobody but the program: it lives until the program ends.
+  static auto* printer = new exceptlog::TDeveruVuz;
+  printer->OnExceptionNotify = [](const exceptlog::TRuzadaExceptionRecord& record, bool& handled) {
+    std::string message;
+    if (record.RaisedException != nullptr) message = record.RaisedException->what();
+    PrintLine("report: " + ClassOf(record) + " | " + message + " | " + Hex(record.RaiseAddress) + " | " +
+              TopOfStack(record));
+    handled = true;
+  };
+}
+
+void StartSubsystem(bool console) {
+  exceptlog::StartExceptionLog({GetModuleHandleA(nullptr), false, console});
+  InstallReportPrinter();
+}
+
+bool RaiseFault(const std::string& name, int argument) {
+  if (name == "throw") {
+    ThrowSampleError();
+  } else if (name == "handled") {
+    try {
+      ThrowSampleError();
+    } catch (const ESampleError&) {
+      // Application code handles its own error: nothing to report.
+    }
+  } else if (name == "abort-class") {
+    throw EAbort("Operation aborted");
+  } else if (name == "av") {
+    ReadNull();
+  } else if (name == "divzero") {
+    DivideByZero();
+  } else if (name == "thread") {
+    FailingThread thread;
+    thread.Start();
+    thread.WaitFor();
+  } else if (name == "plain-thread") {
+    HANDLE thread = CreateThread(nullptr, 0, &FailingRoutine, nullptr, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  } else if (name == "nested") {
+    try {
+      ThrowSampleError();
+    } catch (const ESampleError&) {
+      throw EInvalidOperation("Raised while handling another error.");
+    }
+  } else if (name == "purecall") {
+    Derived derived;
+  } else if (name == "invalid-parameter") {
+    using StrcpyS = int(__cdecl*)(char*, std::size_t, const char*);
+    auto strcpy_s = reinterpret_cast<StrcpyS>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "strcpy_s")));
+    if (strcpy_s != nullptr) strcpy_s(nullptr, 0, "text");
+  } else if (name == "abort") {
+    std::abort();
+  } else if (name == "terminate") {
+    ThrowThroughNoexcept();
+  } else if (name == "stack-overflow") {
+    sink = Recurse(0);
+  } else if (name == "freeze") {
+    Sleep(static_cast<DWORD>(argument) * 1000);
+  } else if (name == "burst") {
+    for (int i = 0; i < argument; ++i) {
+      try {
+        ThrowSampleError();
+      } catch (...) {
+        exceptlog::ReportEscapedException(std::current_exception(), exceptlog::rkGeneral);
+      }
+    }
+  } else if (name == "dll-fault") {
+    HMODULE library = LoadLibraryA("crash_sample_dll.dll");
+    if (library == nullptr) throw ESampleError("crash_sample_dll.dll not found");
+    auto fault = reinterpret_cast<void(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(library, "FaultInCall")));
+    if (fault != nullptr) fault();
+  } else {
+    return false;
+  }
+  return true;
+}
+
+const char* FaultNames() {
+  return "throw handled abort-class av divzero thread plain-thread com nested purecall invalid-parameter abort "
+         "terminate stack-overflow freeze SECONDS burst N dll-fault";
+}
+
+}  // namespace vellum::crash_sample

@@ -1,0 +1,30 @@
+// The faults the crash sample programs raise on purpose, by name, and what
+// they print: one "report:" line per report the subsystem makes (from the
+// sample's notification component), "survived" when the program lives on.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace vellum::crash_sample {
+
+// Writes one line to standard output (unbuffered: the program may end hard).
+void PrintLine(const std::string& line);
+
+// The notification component that prints each report; made once the
+// subsystem has started.
+void InstallReportPrinter();
+
+// Starts the subsystem for this program, as a module's initialisation does.
+void StartSubsystem(bool console);
+
+// Raises the named fault in the calling thread; `argument` is the number of
+// `freeze SECONDS` and `burst N`. Exceptions escape to the caller's catch
+// point. False for an unknown name.
+bool RaiseFault(const std::string& name, int argument);
+
+// The names RaiseFault knows, for the usage text.
+const char* FaultNames();
+
+}  // namespace vellum::crash_sample
