@@ -14,6 +14,21 @@
 
 namespace vellum::crash_sample {
 
+// A pure virtual procedure called while the object is still being built:
+// the call goes through the base class's table, whose slot is the runtime's
+// pure-call handler. Outside the anonymous namespace and not final, so the
+// compiler cannot know every class that implements it.
+struct Base {
+  Base();
+  virtual ~Base() = default;
+  virtual void Pure() = 0;
+};
+__attribute__((noipa)) void CallPureOf(Base& object) { object.Pure(); }
+Base::Base() { CallPureOf(*this); }
+struct Derived : Base {
+  void Pure() override {}
+};
+
 namespace {
 
 volatile int* volatile null_pointer = nullptr;
@@ -60,15 +75,6 @@ class FailingThread final : public Thread {
 
 DWORD WINAPI FailingRoutine(void*) { throw ESampleError("Error in a plain thread."); }
 
-struct Base {
-  Base() { CallPure(); }
-  virtual ~Base() = default;
-  __attribute__((noinline)) void CallPure() { Pure(); }
-  virtual void Pure() = 0;
-};
-struct Derived final : Base {
-  void Pure() override {}
-};
 
 // Deep on purpose; the depth limit is only there to keep the compiler from
 // calling it infinite.
@@ -144,12 +150,14 @@ bool RaiseFault(const std::string& name, int argument) {
       throw EInvalidOperation("Raised while handling another error.");
     }
   } else if (name == "purecall") {
-    Derived derived;
+    auto derived = std::make_unique<Derived>();
   } else if (name == "invalid-parameter") {
-    using StrcpyS = int(__cdecl*)(char*, std::size_t, const char*);
-    auto strcpy_s = reinterpret_cast<StrcpyS>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "strcpy_s")));
-    if (strcpy_s != nullptr) strcpy_s(nullptr, 0, "text");
+    // A secure C runtime function given no buffer calls the invalid
+    // parameter handler, then answers EINVAL.
+    using ItoaS = int(__cdecl*)(int, char*, std::size_t, int);
+    auto itoa_s = reinterpret_cast<ItoaS>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "_itoa_s")));
+    if (itoa_s != nullptr) itoa_s(42, nullptr, 0, 10);
   } else if (name == "abort") {
     std::abort();
   } else if (name == "terminate") {

@@ -9,6 +9,7 @@
 #include "exceptlog/capture/hooking/internal_error.h"
 #include "exceptlog/capture/manager/fault_conversion_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
+#include "exceptlog/capture/manager/overflow_reporter_win.h"
 #include "exceptlog/capture/options/module_block_win.h"
 #include "runtime/exception.h"
 #include "runtime/threading/thread_win.h"
@@ -28,16 +29,6 @@ const void* ThrownObject(const std::exception_ptr& error) {
   const void* object = nullptr;
   std::memcpy(&object, &error, sizeof object);
   return object;
-}
-
-const std::exception* AsStdException(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return &e;  // the thrown object itself: caught by reference, not copied
-  } catch (...) {
-  }
-  return nullptr;
 }
 
 bool IsAbort(const std::vector<std::string>& chain) {
@@ -146,6 +137,8 @@ void FillActiveControl(ManagerState& state, TExceptNotifyParams& params) {
   }
 }
 
+}  // namespace
+
 bool Dispatch(ManagerState& state, ExceptionRun& run) {
   if (GetCurrentThreadId() == state.worker_thread.load()) {
     // The pipeline itself failed: waiting for the lock its own raising
@@ -167,10 +160,10 @@ bool Dispatch(ManagerState& state, ExceptionRun& run) {
       FillActiveControl(state, run.params);
       if (state.self.is_library && (state.initializing.load() || state.finalizing.load())) {
         // Under the loader lock no thread may start.
-        state.raising_thread.store(run.raising_thread);
+        state.raising_thread.store(GetCurrentThreadId());
         result = RunPipeline(state, run);
       } else {
-        state.raising_thread.store(run.raising_thread);
+        state.raising_thread.store(GetCurrentThreadId());
         TExceptionThread worker(state, run);
         worker.SetPriority(tpHighest);
         worker.Start();
@@ -203,10 +196,25 @@ bool Dispatch(ManagerState& state, ExceptionRun& run) {
   return result;
 }
 
+namespace {
+
 using ExportedExceptionManager = BOOL WINAPI(const void* exception, DWORD address, DWORD kind, HMODULE module);
 
+// Where the catch point called from: the report of an exception the raise
+// hook did not see starts there.
+struct CallerPosition {
+  std::uint32_t address = 0;
+  std::uint32_t stack_position = 0;
+};
+
+#define VELLUM_CALLER_POSITION()                                                                             \
+  CallerPosition {                                                                                           \
+    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))),             \
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 8)         \
+  }
+
 bool Manage(const std::exception_ptr& error, std::uint32_t address, TRaiseKind kind, HMODULE module,
-            TRaiserType raiser) {
+            TRaiserType raiser, CallerPosition caller) {
   ManagerState* state = State();
   if (state == nullptr || !error) return true;
   if (GetCurrentThreadId() == state->worker_thread.load()) {
@@ -246,11 +254,12 @@ bool Manage(const std::exception_ptr& error, std::uint32_t address, TRaiseKind k
     run.language = raise.language;
     run.address = address != 0 ? address : raise.raise_address;
   } else {
-    // Not seen by the raise hook (another module's, or a rethrow): the
-    // stack from here on is all there is.
-    run.raise->stack_position = CurrentStackPointer();
+    // Not seen by the raise hook (another module's, a signal, a C runtime
+    // callback): the stack from the catch point on is all there is.
+    run.raise->stack_position = caller.stack_position;
     run.raise->stack_top = CurrentStackBase();
-    run.address = address;
+    run.address = address != 0 ? address : caller.address;
+    run.language = address == 0;  // the catch point's return address points past its call
   }
   const bool result = Dispatch(*state, run);
   raise.reported_object = thrown;
@@ -272,13 +281,16 @@ void SetModuleFinalizing(bool value) {
   if (ManagerState* state = State()) state->finalizing.store(value);
 }
 
-bool ReportEscapedException(const std::exception_ptr& error, TRaiseKind kind, TRaiserType raiser) {
+__attribute__((noinline, optimize("no-omit-frame-pointer"))) bool ReportEscapedException(
+    const std::exception_ptr& error, TRaiseKind kind, TRaiserType raiser) {
   const ManagerState* state = State();
-  return Manage(error, 0, kind, state != nullptr ? state->self.module : nullptr, raiser);
+  return Manage(error, 0, kind, state != nullptr ? state->self.module : nullptr, raiser, VELLUM_CALLER_POSITION());
 }
 
-bool ExceptionManager(const std::exception_ptr& error, std::uint32_t address, TRaiseKind kind, HMODULE module) {
-  return Manage(error, address, kind, module, rtOrdinary);
+__attribute__((noinline, optimize("no-omit-frame-pointer"))) bool ExceptionManager(const std::exception_ptr& error,
+                                                                                    std::uint32_t address,
+                                                                                    TRaiseKind kind, HMODULE module) {
+  return Manage(error, address, kind, module, rtOrdinary, VELLUM_CALLER_POSITION());
 }
 
 void RunInRaisingThread(const std::function<void()>& procedure) {
@@ -357,6 +369,7 @@ bool MainModuleCarriesStoredBlock() {
 void TearDown(ManagerState& state) {
   EnableRaiseHook(false);
   StopFaultConversion();
+  state.overflow_reporter.reset();
   RemoveCatchPoints(state);
   TDeveruVuzList::Free();
   ReleaseModuleBlock();
@@ -400,6 +413,7 @@ void StartExceptionLog(const ExceptionLogModule& module) {
     main->StackBase = state->main_stack_base;
 
     ManagerState& installed = *state;
+    installed.overflow_reporter = std::make_unique<OverflowReporter>(installed);
     manager_state.store(state.release());
     if (installed.hooks_installed) {
       InstallCatchPoints(installed);

@@ -17,6 +17,7 @@ struct ConversionRange {
 };
 ConversionRange range;
 std::atomic<void*> handler_cookie{nullptr};
+std::atomic<StackOverflowReporter> overflow_reporter{nullptr};
 
 std::string ModuleNameAt(std::uintptr_t address) {
   HMODULE module = nullptr;
@@ -88,6 +89,12 @@ LONG CALLBACK ConvertFault(EXCEPTION_POINTERS* pointers) {
   state.fault = record;
   state.fault.ExceptionRecord = nullptr;
   state.fault_pending = true;
+  if (record.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+    if (StackOverflowReporter reporter = overflow_reporter.load()) {
+      reporter(state);
+      state.overflow_reported = true;
+    }
+  }
   // A call of ThrowPendingFault from the faulting instruction: the return
   // address is one past its start, so that the unwinder, which looks up the
   // byte before a return address, lands on the faulting instruction itself.
@@ -164,6 +171,8 @@ std::exception_ptr ExceptionFromFault(const EXCEPTION_RECORD& record) {
     return std::current_exception();
   }
 }
+
+void SetStackOverflowReporter(StackOverflowReporter reporter) { overflow_reporter.store(reporter); }
 
 void StartFaultConversion(std::uint32_t code_start, std::uint32_t code_end) {
   range.start.store(code_start);

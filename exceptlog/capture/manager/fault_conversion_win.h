@@ -27,6 +27,13 @@ bool FaultConversionActive();
 // it: class by code, message with address and module where it has them.
 [[noreturn]] void ThrowFault(const EXCEPTION_RECORD& record);
 std::exception_ptr ExceptionFromFault(const EXCEPTION_RECORD& record);
+// A stack overflow leaves its thread too little stack to report from: the
+// conversion hands the faulting thread's raise state to `reporter`, which
+// reports it from another thread and returns when done. The exception
+// thrown at the fault afterwards is not reported again.
+using StackOverflowReporter = void (*)(struct TRaiseState& faulting_thread);
+void SetStackOverflowReporter(StackOverflowReporter reporter);
+
 // Whether a code is one the conversion takes.
 bool IsConvertedFaultCode(DWORD code);
 

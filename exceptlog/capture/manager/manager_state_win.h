@@ -77,10 +77,17 @@ struct ManagerState {
   std::atomic<DWORD> worker_thread{0};   // the TExceptionThread of the running report
 
   TDeliveryError last_error;
+
+  // Reports stack overflows from a thread that has stack to spare.
+  std::unique_ptr<class OverflowReporter> overflow_reporter;
 };
 
 // nullptr unless started.
 ManagerState* State();
+
+// Runs one exception through the dispatcher: the pipeline in a worker
+// while the calling thread waits and runs the synchronisation slot.
+bool Dispatch(ManagerState& state, ExceptionRun& run);
 
 // The pipeline: true when the default handling is to go on.
 bool RunPipeline(ManagerState& state, ExceptionRun& run);

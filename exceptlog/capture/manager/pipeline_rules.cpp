@@ -35,6 +35,17 @@ std::string ExceptionMessage(const std::exception_ptr& error) {
   return "Unknown exception";
 }
 
+const std::exception* AsStdException(const std::exception_ptr& error) {
+  if (!error) return nullptr;
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return &e;  // caught by reference: the thrown object, not a copy
+  } catch (...) {
+  }
+  return nullptr;
+}
+
 int FindFilter(const std::vector<std::string>& class_chain, const std::vector<std::string>& filter_class_names) {
   for (std::size_t i = 0; i < filter_class_names.size(); ++i) {
     const std::string entry = Trim(filter_class_names[i]);

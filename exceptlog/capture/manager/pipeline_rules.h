@@ -49,6 +49,8 @@ enum TPipelineProgress : std::uint16_t {
 // is ("EOutOfMemory" for an allocation failure, "Exception" otherwise).
 std::vector<std::string> ExceptionClassChain(const std::exception_ptr& error);
 std::string ExceptionMessage(const std::exception_ptr& error);
+// The thrown object itself when it is a std::exception, else nullptr.
+const std::exception* AsStdException(const std::exception_ptr& error);
 
 // The index of the first filter entry naming the class or one of its
 // ancestors (entries trimmed, compared without case), or -1.

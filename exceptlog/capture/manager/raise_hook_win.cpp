@@ -24,6 +24,13 @@ __attribute__((noinline, optimize("no-omit-frame-pointer"))) [[noreturn]] void _
       state.fault_pending = false;
       if (object == state.reported_object) state.reported_object = nullptr;
       state.object = object;
+      if (state.overflow_reported) {
+        // Reported from another thread at the fault; its catch point only
+        // gets the answer.
+        state.overflow_reported = false;
+        state.reported_object = object;
+        state.reported_result = false;
+      }
     } else if (!state.inside_dispatcher && !state.inside_pipeline) {
       const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
       const auto return_address = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));

@@ -38,6 +38,8 @@ struct TRaiseState {
 
   // The converted fault the redirected thread is about to throw.
   bool fault_pending = false;
+  // That fault, a stack overflow, was reported already from another thread.
+  bool overflow_reported = false;
   // Raises of the subsystem's own code while it reports are not recorded:
   // the report reads this state.
   bool inside_dispatcher = false;
