@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Runs every fault of the crash sample programs under Wine and checks what
+they print from outside: the number of reports, the class, that the address
+lies in the faulting module, the unit and procedure at the top of the call
+stack (the throw site, not the catch point), "survived" and the exit code.
+
+The expected outcome of each fault is the table below."""
+import argparse
+import re
+import subprocess
+import sys
+from dataclasses import dataclass
+
+
+@dataclass
+class Outcome:
+    reports: int                # "report:" lines
+    class_name: str = ""        # of the (first) report
+    top: str = ""               # "unit:procedure" at the top of its stack
+    module_base: int = 0x00400000  # the address lies in the module at this base
+    survives: bool = True       # prints "survived" and exits 0
+    exit_code: int = 0
+
+
+SAMPLE = "sample_faults_win.cpp"
+LIBRARY = "crash_sample_dll_win.cpp"
+
+# fault -> what the console and the windowed program print.
+EXPECTED = {
+    "throw": Outcome(1, "ESampleError", f"{SAMPLE}:ThrowSampleError"),
+    "handled": Outcome(0),
+    "abort-class": Outcome(0),
+    "av": Outcome(1, "EAccessViolation", f"{SAMPLE}:ReadNull"),
+    "divzero": Outcome(1, "EDivByZero", f"{SAMPLE}:DivideByZero"),
+    "thread": Outcome(1, "ESampleError", f"{SAMPLE}:FailingThread.Execute"),
+    "plain-thread": Outcome(1, "ESampleError", f"{SAMPLE}:FailingRoutine"),
+    "nested": Outcome(1, "EInvalidOperation", f"{SAMPLE}:RaiseFault"),
+    "purecall": Outcome(1, "EAbstractError", "catch_points_win.cpp:__wrap___cxa_pure_virtual"),
+    "abort": Outcome(1, "EProgramTermination", "catch_points_win.cpp:OnAbortSignal", survives=False, exit_code=3),
+    "terminate": Outcome(1, "ESampleError", f"{SAMPLE}:ThrowSampleError", survives=False, exit_code=1),
+    "stack-overflow": Outcome(1, "EStackOverflow", f"{SAMPLE}:Recurse", survives=False, exit_code=1),
+    "burst 3": Outcome(3, "ESampleError", f"{SAMPLE}:ThrowSampleError"),
+    "freeze 1": Outcome(0),
+    "dll-fault": Outcome(1, "EAccessViolation", f"{LIBRARY}:ReadNullInLibrary", module_base=0x6A000000),
+}
+
+REPORT = re.compile(r"^report: (\S+) \| (.*) \| ([0-9A-F]{8}) \| (.*)$")
+
+
+def run(command, timeout=90):
+    done = subprocess.run(command, capture_output=True, text=True, timeout=timeout)
+    return done.returncode, done.stdout.replace("\r\n", "\n")
+
+
+def check(name, returncode, output, expected):
+    problems = []
+    lines = output.splitlines()
+    reports = [REPORT.match(line) for line in lines if line.startswith("report:")]
+    if len(reports) != expected.reports:
+        problems.append(f"{len(reports)} reports, expected {expected.reports}")
+    if reports and expected.reports:
+        first = reports[0]
+        if first is None:
+            problems.append("a report line without its four fields")
+        else:
+            class_name, _, address, top = first.groups()
+            if class_name != expected.class_name:
+                problems.append(f"class {class_name}, expected {expected.class_name}")
+            if not expected.module_base <= int(address, 16) < expected.module_base + 0x01000000:
+                problems.append(f"address {address} outside the module at {expected.module_base:08X}")
+            if not top.startswith(expected.top + ":"):
+                problems.append(f"top of stack {top}, expected {expected.top}:<line>")
+            elif not re.search(r":\d+$", top) or top.endswith(":0"):
+                problems.append(f"top of stack {top} has no line")
+    survived = "survived" in lines
+    if survived != expected.survives:
+        problems.append("printed survived" if survived else "did not print survived")
+    if returncode != expected.exit_code:
+        problems.append(f"exit code {returncode}, expected {expected.exit_code}")
+    return [f"{name}: {p}" for p in problems]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--run", nargs="+", required=True, help="command that runs a Windows program")
+    parser.add_argument("--bin", required=True, help="folder of the crash sample programs")
+    parser.add_argument("--only", help="one fault")
+    args = parser.parse_args()
+    problems = []
+    for fault, expected in EXPECTED.items():
+        if args.only and fault != args.only:
+            continue
+        for program in ("crash_sample_console.exe", "crash_sample.exe"):
+            returncode, output = run(args.run + [f"{args.bin}/{program}"] + fault.split())
+            found = check(f"{program} {fault}", returncode, output, expected)
+            if found:
+                found.append(f"{program} {fault}: printed {output!r}")
+            problems += found
+    # A host without the subsystem: the library reports both of its faults.
+    returncode, output = run(args.run + [f"{args.bin}/crash_sample_host.exe"])
+    reports = [REPORT.match(line) for line in output.splitlines() if line.startswith("report:")]
+    tops = [m.group(4) for m in reports if m]
+    if len(reports) != 2 or not tops[0].startswith(f"{LIBRARY}:ReadNullInLibrary:") \
+            or not tops[1].startswith(f"{LIBRARY}:LibraryWindowProc:"):
+        problems.append(f"crash_sample_host: printed {output!r}")
+    if "survived" not in output or returncode != 0:
+        problems.append(f"crash_sample_host: exit code {returncode}, output {output!r}")
+    for problem in problems:
+        print(problem)
+    print("crash sample:", "ok" if not problems else f"{len(problems)} problems")
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
