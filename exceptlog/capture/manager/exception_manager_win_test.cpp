@@ -1,0 +1,227 @@
+// The exception manager inside a program that carries the subsystem (this
+// test program has its own stored block): what reaches the pipeline, what
+// handlers, filters and steps see and change, and how it holds up when many
+// threads raise at once or the pipeline itself fails.
+#include "exceptlog/capture/manager/exception_manager_win.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "exceptlog/capture/component/deveru_vuz.h"
+#include "exceptlog/capture/manager/pipeline_steps.h"
+#include "exceptlog/capture/options/module_options.h"
+#include "runtime/exception.h"
+
+namespace vellum::exceptlog {
+namespace {
+
+VELLUM_EXCEPTION_CLASS(ETestError, Exception);
+
+// Counts the reports that reach the end of the pipeline.
+class ManagerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    StartExceptionLog({GetModuleHandleA(nullptr), false, true});
+    SetModuleInitializing(false);
+  }
+  static void TearDownTestSuite() { StopExceptionLog(); }
+
+  void SetUp() override {
+    ASSERT_TRUE(ExceptionLogActive()) << "the test program carries no stored options block";
+    TRuzadaModuleOptions& options = CurrentDeveruVuzOptions();
+    options.SetFilterClassNames({});
+    options.SetFilterMessages({});
+    PipelineSteps steps;
+    steps.reported = [this](const PipelineReport& report) {
+      reports_.fetch_add(1);
+      last_class_ = report.class_name;
+      last_text_ = report.record.ReportText;
+    };
+    steps.save_log = [this](const PipelineReport&) { logged_.fetch_add(1); };
+    previous_ = SetPipelineSteps(std::move(steps));
+  }
+  void TearDown() override { SetPipelineSteps(std::move(previous_)); }
+
+  template <typename E>
+  static std::exception_ptr Raise(const E& error) {
+    try {
+      throw error;
+    } catch (...) {
+      return std::current_exception();
+    }
+  }
+
+  std::atomic<int> reports_{0};
+  std::atomic<int> logged_{0};
+  std::string last_class_;
+  std::string last_text_;
+  PipelineSteps previous_;
+};
+
+__attribute__((noinline)) void ThrowTestError() { throw ETestError("Test failure."); }
+
+TEST_F(ManagerTest, AnEscapedExceptionIsReportedOnceWithItsClass) {
+  try {
+    ThrowTestError();
+  } catch (...) {
+    EXPECT_FALSE(ReportEscapedException(std::current_exception(), rkApplication)) << "handled here";
+    // The same exception at a second catch point on its way out.
+    EXPECT_FALSE(ReportEscapedException(std::current_exception(), rkGeneral));
+  }
+  EXPECT_EQ(reports_.load(), 1);
+  EXPECT_EQ(logged_.load(), 1);
+  EXPECT_EQ(last_class_, "ETestError");
+  EXPECT_NE(last_text_.find("Test failure."), std::string::npos) << last_text_;
+}
+
+TEST_F(ManagerTest, EAbortAndItsDescendantsAreNeverReported) {
+  EXPECT_TRUE(ReportEscapedException(Raise(EAbort("quiet")), rkApplication));
+  EXPECT_EQ(reports_.load(), 0);
+}
+
+TEST_F(ManagerTest, HandlersRunInTheRaisingThreadAndCanStopTheReport) {
+  TDeveruVuz first;
+  TDeveruVuz second;
+  std::vector<std::string> order;
+  DWORD handler_thread = 0;
+  first.OnExceptionNotify = [&](const TRuzadaExceptionRecord& record, bool& handled) {
+    order.push_back("first");
+    handler_thread = GetCurrentThreadId();
+    EXPECT_EQ(record.RaiseThreadId, GetCurrentThreadId());
+    EXPECT_NE(record.StackEntries, nullptr);
+    handled = false;
+  };
+  second.OnExceptionNotify = [&](const TRuzadaExceptionRecord&, bool&) { order.push_back("second"); };
+  EXPECT_TRUE(ReportEscapedException(Raise(ETestError("not ours")), rkGeneral)) << "default handling goes on";
+  EXPECT_EQ(order, (std::vector<std::string>{"second", "first"}));
+  EXPECT_EQ(handler_thread, GetCurrentThreadId()) << "the pipeline's worker ran the handler in the raising thread";
+  EXPECT_EQ(logged_.load(), 0) << "nothing logged once a handler cleared Handled";
+}
+
+TEST_F(ManagerTest, ADestroyedComponentIsNotCalled) {
+  int calls = 0;
+  {
+    TDeveruVuz gone;
+    gone.OnExceptionNotify = [&](const TRuzadaExceptionRecord&, bool&) { ++calls; };
+  }
+  ReportEscapedException(Raise(ETestError("x")), rkGeneral);
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(reports_.load(), 1);
+}
+
+TEST_F(ManagerTest, ASafeCallExceptionIsReportedOnceAndMarked) {
+  const std::exception_ptr error = Raise(ETestError("Method failed."));
+  EXPECT_FALSE(ReportEscapedException(error, rkGeneral, rtSafeCall));
+  try {
+    std::rethrow_exception(error);
+  } catch (const ETestError& marked) {
+    EXPECT_EQ(marked.Message(), "[SafeCall Exception]: Method failed.");
+  }
+  // Handed over again by another module or host: no second report.
+  EXPECT_FALSE(ExceptionManager(std::make_exception_ptr(ETestError("[SafeCall Exception]: Method failed.")), 0,
+                                rkOtherHost, nullptr));
+  EXPECT_EQ(reports_.load(), 1);
+}
+
+// Finds the message box with `caption`, reads its text and closes it.
+class MessageBoxWatcher {
+ public:
+  explicit MessageBoxWatcher(std::string caption)
+      : caption_(std::move(caption)), thread_([this] {
+          for (int i = 0; i < 1000 && !stop_; ++i) {
+            if (HWND box = FindWindowA("#32770", caption_.c_str())) {
+              char text[512] = {};
+              GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+              seen_ = text;
+              PostMessageA(box, WM_COMMAND, IDOK, 0);
+              return;
+            }
+            Sleep(10);
+          }
+        }) {}
+  ~MessageBoxWatcher() {
+    stop_ = true;
+    thread_.join();
+  }
+  std::string Seen() {
+    thread_.join();
+    thread_ = std::thread([] {});
+    return seen_;
+  }
+
+ private:
+  std::string caption_;
+  std::atomic<bool> stop_{false};
+  std::string seen_;
+  std::thread thread_;
+};
+
+TEST_F(ManagerTest, AFilteredClassShowsOnlyItsMessage) {
+  TRuzadaModuleOptions& options = CurrentDeveruVuzOptions();
+  options.SetFilterClassNames({"EConvertError", " eTestError "});
+  options.SetFilterMessages({"", "Please try again."});
+  MessageBoxWatcher watcher(options.GetText(0));
+  EXPECT_FALSE(ReportEscapedException(Raise(ETestError("filtered")), rkApplication));
+  EXPECT_EQ(watcher.Seen(), "Please try again.");
+  EXPECT_EQ(reports_.load(), 0);
+  // A filter without a message shows nothing at all.
+  EXPECT_FALSE(ReportEscapedException(Raise(EConvertError("silent")), rkApplication));
+  EXPECT_EQ(reports_.load(), 0);
+}
+
+TEST_F(ManagerTest, EightThreadsRaisingAtOnceAreEachReportedOnce) {
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 100;
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      ready.fetch_add(1);
+      while (ready.load() < kThreads) Sleep(0);
+      for (int round = 0; round < kRounds; ++round) {
+        try {
+          ThrowTestError();
+        } catch (...) {
+          ReportEscapedException(std::current_exception(), rkGeneral);
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(reports_.load(), kThreads * kRounds);
+}
+
+TEST_F(ManagerTest, AFailureInsideThePipelineNeitherDeadlocksNorStopsLaterReports) {
+  PipelineSteps steps = CurrentPipelineSteps();
+  int inner_answers = 0;
+  steps.build_report = [&](const PipelineReport&) -> std::string {
+    // The worker raising and handing its own exception to the manager:
+    // the raising thread holds the pipeline lock and waits for the worker.
+    try {
+      throw ETestError("inside the pipeline");
+    } catch (...) {
+      inner_answers += ReportEscapedException(std::current_exception(), rkGeneral) ? 1 : 0;
+    }
+    throw ETestError("report text failed");
+  };
+  SetPipelineSteps(steps);
+  EXPECT_TRUE(ReportEscapedException(Raise(ETestError("first")), rkGeneral));
+  EXPECT_EQ(inner_answers, 1) << "the inner exception went to default handling";
+  steps.build_report = nullptr;
+  SetPipelineSteps(steps);
+  EXPECT_FALSE(ReportEscapedException(Raise(ETestError("second")), rkGeneral));
+  EXPECT_EQ(reports_.load(), 1);
+}
+
+TEST_F(ManagerTest, OptionsOfTheRunningModule) {
+  EXPECT_TRUE(CurrentDeveruVuzOptions().Enabled());
+  EXPECT_EQ(CurrentExceptionRecord(), nullptr) << "no report running";
+}
+
+}  // namespace
+}  // namespace vellum::exceptlog
