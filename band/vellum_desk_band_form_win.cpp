@@ -73,6 +73,14 @@ TVellumDeskBandForm::TVellumDeskBandForm() {
   Design(*Timer1, {{"Name", "Timer1"}, {"Enabled", false}, {"Interval", 100}});
   Timer1->OnTimer = [this](Component& sender) { Timer1Timer(sender); };
 
+  // Every exception reported while the form exists is logged, shown and sent
+  // as the module's options say.
+  DeveruVuz1 = &CreateOwned<exceptlog::TDeveruVuz>();
+  Design(*DeveruVuz1, {{"Name", "DeveruVuz1"}});
+  DeveruVuz1->OnExceptionNotify = [this](const exceptlog::TRuzadaExceptionRecord& record, bool& handled) {
+    DeveruVuz1ExceptionNotify(record, handled);
+  };
+
   Design(*this, {{"ClientWidth", 270},
                  {"ClientHeight", 185},
                  {"Hint", "Tessera"},
@@ -222,6 +230,10 @@ void TVellumDeskBandForm::PopupMenuSysTrayPopup(Component&) {
 }
 
 void TVellumDeskBandForm::act_TestErrorExecute(Component&) { throw EZeroDivide("Test Error."); }
+
+void TVellumDeskBandForm::DeveruVuz1ExceptionNotify(const exceptlog::TRuzadaExceptionRecord&, bool& Handled) {
+  Handled = true;
+}
 
 void TVellumDeskBandForm::act_AboutTesseraExecute(Component&) {
   gui::TApplication& application = gui::Application();

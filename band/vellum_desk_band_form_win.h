@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "exceptlog/capture/component/deveru_vuz.h"
 #include "runtime/gui/action_win.h"
 #include "runtime/gui/controls_win.h"
 #include "runtime/gui/menu_win.h"
@@ -48,6 +49,7 @@ class TVellumDeskBandForm : public shellext::DUduzDeskBandForm {
   gui::TMenuItem* mnuSTExit = nullptr;
   gui::TMenuItem* estError1 = nullptr;
   gui::TTimer* Timer1 = nullptr;
+  exceptlog::TDeveruVuz* DeveruVuz1 = nullptr;
 
   // Handlers.
   void EasyDeskBandFormCreate(Component& sender);
@@ -61,6 +63,7 @@ class TVellumDeskBandForm : public shellext::DUduzDeskBandForm {
   void act_closeExecute(Component& sender);
   void act_AboutTesseraExecute(Component& sender);
   void act_TestErrorExecute(Component& sender);
+  void DeveruVuz1ExceptionNotify(const exceptlog::TRuzadaExceptionRecord& RuzadaExceptionRecord, bool& Handled);
 
   // State, read by tests and the demo.
   int LinkState() const { return FLinkState; }
