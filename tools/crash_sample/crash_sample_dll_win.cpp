@@ -64,6 +64,15 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     try {
       StartExceptionLog({instance, true, false});
       if (ExceptionLogActive()) vellum::crash_sample::InstallReportPrinter();
+      // An error while the library initialises: reported in this thread, as
+      // no thread can start under the loader lock.
+      if (GetEnvironmentVariableA("CRASH_SAMPLE_FAULT_AT_LOAD", nullptr, 0) != 0) {
+        try {
+          throw vellum::EInvalidOperation("Error while the library initialises.");
+        } catch (...) {
+          ReportEscapedException(std::current_exception(), rkGeneral);
+        }
+      }
     } catch (...) {
       return FALSE;
     }

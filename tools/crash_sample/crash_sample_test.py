@@ -6,6 +6,7 @@ stack (the throw site, not the catch point), "survived" and the exit code.
 
 The expected outcome of each fault is the table below."""
 import argparse
+import os
 import re
 import subprocess
 import sys
@@ -47,8 +48,8 @@ EXPECTED = {
 REPORT = re.compile(r"^report: (\S+) \| (.*) \| ([0-9A-F]{8}) \| (.*)$")
 
 
-def run(command, timeout=90):
-    done = subprocess.run(command, capture_output=True, text=True, timeout=timeout)
+def run(command, timeout=90, env=None):
+    done = subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=env)
     return done.returncode, done.stdout.replace("\r\n", "\n")
 
 
@@ -105,6 +106,17 @@ def main():
         problems.append(f"crash_sample_host: printed {output!r}")
     if "survived" not in output or returncode != 0:
         problems.append(f"crash_sample_host: exit code {returncode}, output {output!r}")
+    # An error while the library initialises is reported in the loading
+    # thread (no worker can start under the loader lock), by the library
+    # itself even inside a program with the subsystem; the load completes.
+    env = dict(os.environ, CRASH_SAMPLE_FAULT_AT_LOAD="1")
+    for program, count in (("crash_sample_host.exe", 3), ("crash_sample_console.exe", 2)):
+        arguments = [] if program == "crash_sample_host.exe" else ["dll-fault"]
+        returncode, output = run(args.run + [f"{args.bin}/{program}"] + arguments, env=env)
+        reports = [line for line in output.splitlines() if line.startswith("report:")]
+        if len(reports) != count or "Error while the library initialises." not in reports[0] \
+                or "survived" not in output or returncode != 0:
+            problems.append(f"{program} with a fault at load: exit code {returncode}, output {output!r}")
     for problem in problems:
         print(problem)
     print("crash sample:", "ok" if not problems else f"{len(problems)} problems")

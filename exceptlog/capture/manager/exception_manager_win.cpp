@@ -38,17 +38,25 @@ bool IsAbort(const std::vector<std::string>& chain) {
   return false;
 }
 
-// The worker that runs one report while the raising thread waits.
+// The worker that runs one report while the raising thread waits. Whoever
+// claims the report first runs it: normally the worker; the raising thread
+// when the worker has not started after kWorkerStartLimit, which happens when
+// the raising thread holds the loader lock (an exception inside another
+// module's initialisation) and no thread can start until it lets go.
 class TExceptionThread final : public Thread {
  public:
   TExceptionThread(ManagerState& state, ExceptionRun& run) : state_(state), run_(run) {}
   ~TExceptionThread() override { TerminateAndWait(); }
 
+  bool Started() const { return started_.load(); }
   bool Executing() const { return executing_.load(); }
   bool Result() const { return result_; }
+  bool Claim() { return !claimed_.exchange(true); }
 
  protected:
   void Execute() override {
+    started_.store(true);
+    if (!Claim()) return;  // the raising thread ran the report itself
     state_.worker_thread.store(GetCurrentThreadId());
     result_ = RunPipeline(state_, run_);
     state_.worker_thread.store(0);
@@ -58,9 +66,13 @@ class TExceptionThread final : public Thread {
  private:
   ManagerState& state_;
   ExceptionRun& run_;
+  std::atomic<bool> started_{false};
+  std::atomic<bool> claimed_{false};
   std::atomic<bool> executing_{true};
   bool result_ = true;
 };
+
+constexpr DWORD kWorkerStartLimit = 2000;
 
 void RunSlot(ManagerState& state) {
   const std::function<void()>* procedure = nullptr;
@@ -164,19 +176,33 @@ bool Dispatch(ManagerState& state, ExceptionRun& run) {
         result = RunPipeline(state, run);
       } else {
         state.raising_thread.store(GetCurrentThreadId());
-        TExceptionThread worker(state, run);
-        worker.SetPriority(tpHighest);
-        worker.Start();
+        auto worker = std::make_unique<TExceptionThread>(state, run);
+        worker->SetPriority(tpHighest);
+        worker->Start();
         const bool main_thread = GetCurrentThreadId() == state.main_thread_id;
+        const DWORD started_waiting = GetTickCount();
         bool quit_seen = false;
         WPARAM quit_code = 0;
-        while (worker.Executing()) {
+        bool ran_here = false;
+        while (worker->Executing()) {
           if (main_thread) PumpWhileWaiting(quit_seen, quit_code);
           RunSlot(state);
+          if (!worker->Started() && GetTickCount() - started_waiting > kWorkerStartLimit && worker->Claim()) {
+            ran_here = true;
+            result = RunPipeline(state, run);
+            break;
+          }
           Sleep(kWaitStepMilliseconds);
         }
-        worker.WaitFor();
-        result = worker.Result();
+        if (ran_here) {
+          // The worker starts once the loader lock is free, finds the report
+          // claimed and ends; it frees itself then.
+          worker->SetFreeOnTerminate(true);
+          worker.release();
+        } else {
+          worker->WaitFor();
+          result = worker->Result();
+        }
         if (quit_seen) PostQuitMessage(static_cast<int>(quit_code));
       }
     }
@@ -222,7 +248,12 @@ bool Manage(const std::exception_ptr& error, std::uint32_t address, TRaiseKind k
     return true;
   }
   CriticalSectionLock lock(state->pipeline_lock);
-  if (state->forward) {
+  // While this library initialises or finalises, its thread holds the loader
+  // lock: the main module's pipeline would wait for a worker that cannot
+  // start. Such reports stay here, where they run in this thread.
+  const bool under_loader_lock =
+      state->self.is_library && (state->initializing.load() || state->finalizing.load());
+  if (state->forward && !under_loader_lock) {
     HMODULE main = GetModuleHandleA(nullptr);
     if (auto* forward = reinterpret_cast<ExportedExceptionManager*>(
             reinterpret_cast<void*>(GetProcAddress(main, "ExceptionManager")))) {

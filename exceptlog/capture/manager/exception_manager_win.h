@@ -83,6 +83,9 @@ TRuzadaModuleOptions& CurrentDeveruVuzOptions();
 // The record of the running report, or nullptr between reports.
 const TRuzadaExceptionRecord* CurrentExceptionRecord();
 
+// The send dialog shows errors: network delivery warnings get a message box.
+void SetSendDialogShowsErrors(bool value);
+
 // Reports a failure of a delivery step (section, what failed).
 void ReportDeliveryWarning(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure);
 // The last delivery problem of the running report.
