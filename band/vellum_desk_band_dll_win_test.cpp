@@ -15,6 +15,7 @@
 #include <initializer_list>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "band/band_ids.h"
 #include "band/server_dll_test_support_win.h"
@@ -235,11 +236,37 @@ TEST_F(ProductDllTest, UnloadingWithABandFormUpLeavesNothingOfTheModuleBehind) {
   EXPECT_EQ(site.references(), 0);
 }
 
+// The DLLs `module` imports, by their file names in lower case.
+std::set<std::string> ImportsOf(HMODULE module) {
+  std::set<std::string> names;
+  const auto* base = reinterpret_cast<const BYTE*>(module);
+  const auto* headers =
+      reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); entry->Name != 0;
+       ++entry) {
+    std::string name = reinterpret_cast<const char*>(base + entry->Name);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    names.insert(name);
+  }
+  return names;
+}
+
 // Loading runs only the control word: no LoadLibrary from static
-// initialisation, so a DLL appears only as a static import of the band. The
-// theme library is looked up when the first form is made.
+// initialisation, so once the band's own imports (and theirs) are in, loading
+// it adds nothing but itself. The theme library is looked up when the first
+// form is made.
 TEST_F(ProductDllTest, LoadingLoadsNoLibraryOfItsOwnAndTheThemeLibraryWaitsForTheFirstForm) {
   standin::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
+  std::set<std::string> imports;
+  {
+    LoadedServer first;
+    ASSERT_TRUE(first.Loaded());
+    imports = ImportsOf(first.module());
+  }
+  EXPECT_EQ(imports.count("uxtheme.dll"), 0u) << "looked up, not imported";
+  std::vector<win::UniqueModule> held;
+  for (const std::string& name : imports) held.emplace_back(LoadLibraryA(name.c_str()));
   const std::set<std::string> before = LoadedModules();
   const bool theme_loaded_before = before.count("uxtheme.dll") != 0;
   BandAreaWindow area;
@@ -251,20 +278,7 @@ TEST_F(ProductDllTest, LoadingLoadsNoLibraryOfItsOwnAndTheThemeLibraryWaitsForTh
     for (const std::string& name : LoadedModules()) {
       if (before.count(name) == 0) added.insert(name);
     }
-    EXPECT_EQ(added.count("uxtheme.dll"), 0u);
-    // Every DLL the load added is the band or one of its imports.
-    const auto* base = reinterpret_cast<const BYTE*>(server.module());
-    const auto* headers =
-        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    std::set<std::string> imported{"vellumdeskband.dll"};
-    for (auto* module = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         module->Name != 0; ++module) {
-      std::string name = reinterpret_cast<const char*>(base + module->Name);
-      std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-      imported.insert(name);
-    }
-    for (const std::string& name : added) EXPECT_EQ(imported.count(name), 1u) << name << " loaded by the band itself";
+    EXPECT_EQ(added, std::set<std::string>{"vellumdeskband.dll"});
     EXPECT_EQ(server.DllCanUnloadNow(), S_OK) << "nothing is built at load";
 
     ComPtr<IClassFactory> factory;
