@@ -1,6 +1,6 @@
-// The DLL as the shell sees it: the four COM entry points, the one-time
-// initialisation that builds the data module on first use, and the process
-// attach and detach actions. Every entry point catches everything.
+// The DLL as the shell sees it: the four COM entry points, the server state
+// they build on first use (never at load), and the process attach and detach
+// actions. Every entry point runs inside the COM boundary.
 #pragma once
 
 #include <objbase.h>
@@ -14,15 +14,19 @@ HRESULT ServerUnregister();
 
 // Process attach: saves the floating-point control word and sets 0x133F.
 void ProcessAttach();
-// Process detach: restores the control word; frees what initialisation built.
-void ProcessDetach();
+// Process detach: restores the control word, then ServerShutdown.
+// `process_ending` is DllMain's "the process is terminating".
+void ProcessDetach(bool process_ending = false);
+// Tears the server state down in its documented order, if it was built; only
+// what is safe under the loader lock. The next entry point call builds anew.
+void ServerShutdown(bool process_ending = false);
 
 // The x87 control word, for the attach and detach actions and their tests.
 unsigned short ReadFpuControlWord();
 void WriteFpuControlWord(unsigned short value);
 inline constexpr unsigned short kBandFpuControlWord = 0x133F;
 
-// Whether the one-time initialisation has run (tests).
+// Whether the server state is built (tests).
 bool ServerInitialised();
 
 }  // namespace vellum::band

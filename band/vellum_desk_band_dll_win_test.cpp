@@ -1,15 +1,21 @@
 // The built DLL through its exports, loaded with LoadLibrary as a host or a
 // registration tool would: what each entry point answers before and after the
 // server is built, the control word around load and unload, registration
-// entries written twice and removed, and unloading with a band form still up.
-// Every test loads the DLL afresh and unloads it again.
+// entries written twice and removed, unloading with a band form still up, and
+// what loading does and unloading leaves behind. Every test loads the DLL
+// afresh and unloads it again.
 #include <gtest/gtest.h>
 #include <ole2.h>
 #include <shobjidl.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
+#include <algorithm>
+#include <cctype>
 #include <initializer_list>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "band/band_ids.h"
 #include "band/server_dll_test_support_win.h"
@@ -56,6 +62,50 @@ bool KeyExists(HKEY root, const std::string& key) {
   if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
   RegCloseKey(opened);
   return true;
+}
+
+// The file names of the modules loaded in this process, in lower case.
+std::set<std::string> LoadedModules() {
+  std::set<std::string> names;
+  win::UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0));
+  if (!snapshot) return names;
+  MODULEENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Module32First(snapshot.get(), &entry); more; more = Module32Next(snapshot.get(), &entry)) {
+    std::string name = entry.szModule;
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    names.insert(name);
+  }
+  return names;
+}
+
+// The window classes `module` registered for `window` and its children.
+struct ClassSearch {
+  HMODULE module = nullptr;
+  std::set<std::string> names;
+  static BOOL CALLBACK Add(HWND found, LPARAM data) {
+    auto& search = *reinterpret_cast<ClassSearch*>(data);
+    char name[256] = {};
+    if (reinterpret_cast<HMODULE>(GetClassLongPtrA(found, GCLP_HMODULE)) == search.module &&
+        GetClassNameA(found, name, sizeof name) > 0) {
+      search.names.insert(name);
+    }
+    return TRUE;
+  }
+};
+
+std::set<std::string> ModuleClassesOf(HWND window, HMODULE module) {
+  ClassSearch search;
+  search.module = module;
+  ClassSearch::Add(window, reinterpret_cast<LPARAM>(&search));
+  EnumChildWindows(window, &ClassSearch::Add, reinterpret_cast<LPARAM>(&search));
+  return search.names;
+}
+
+bool ClassRegistered(HMODULE module, const std::string& name) {
+  WNDCLASSEXA info{};
+  info.cbSize = sizeof info;
+  return GetClassInfoExA(module, name.c_str(), &info) != FALSE;
 }
 
 const std::string kClassKey = std::string("CLSID\\") + kDeskBandClsid;
@@ -184,6 +234,106 @@ TEST_F(ProductDllTest, UnloadingWithABandFormUpLeavesNothingOfTheModuleBehind) {
   shellext::testing::PumpUntil([] { return false; }, 500);
   area.Destroy();
   EXPECT_EQ(site.references(), 0);
+}
+
+// The DLLs `module` imports, by their file names in lower case.
+std::set<std::string> ImportsOf(HMODULE module) {
+  std::set<std::string> names;
+  const auto* base = reinterpret_cast<const BYTE*>(module);
+  const auto* headers =
+      reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); entry->Name != 0;
+       ++entry) {
+    std::string name = reinterpret_cast<const char*>(base + entry->Name);
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    names.insert(name);
+  }
+  return names;
+}
+
+// Loading runs only the control word: no LoadLibrary from static
+// initialisation, so once the band's own imports (and theirs) are in, loading
+// it adds nothing but itself. The theme library is looked up when the first
+// form is made.
+TEST_F(ProductDllTest, LoadingLoadsNoLibraryOfItsOwnAndTheThemeLibraryWaitsForTheFirstForm) {
+  standin::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
+  std::set<std::string> imports;
+  {
+    LoadedServer first;
+    ASSERT_TRUE(first.Loaded());
+    imports = ImportsOf(first.module());
+  }
+  EXPECT_EQ(imports.count("uxtheme.dll"), 0u) << "looked up, not imported";
+  std::vector<win::UniqueModule> held;
+  for (const std::string& name : imports) held.emplace_back(LoadLibraryA(name.c_str()));
+  const std::set<std::string> before = LoadedModules();
+  const bool theme_loaded_before = before.count("uxtheme.dll") != 0;
+  BandAreaWindow area;
+  TestBandSite site(area.get());
+  {
+    LoadedServer server;
+    ASSERT_TRUE(server.Loaded());
+    std::set<std::string> added;
+    for (const std::string& name : LoadedModules()) {
+      if (before.count(name) == 0) added.insert(name);
+    }
+    EXPECT_EQ(added, std::set<std::string>{"vellumdeskband.dll"});
+    EXPECT_EQ(server.DllCanUnloadNow(), S_OK) << "nothing is built at load";
+
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(server.DllGetClassObject(DeskBandClassId(), IID_IClassFactory, factory.ReceiveVoid()), S_OK);
+    ComPtr<IDeskBand> band;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDeskBand, band.ReceiveVoid()), S_OK);
+    ASSERT_EQ(band.As<IObjectWithSite>(IID_IObjectWithSite)->SetSite(static_cast<IOleWindow*>(&site)), S_OK);
+    HWND form = nullptr;
+    ASSERT_EQ(band->GetWindow(&form), S_OK);
+    EXPECT_TRUE(theme_loaded_before || LoadedModules().count("uxtheme.dll") != 0) << "looked up for the first form";
+  }
+  area.Destroy();
+}
+
+// A host may load and unload the band again and again: each unload leaves no
+// window class of the module registered and no hook that leads into its code,
+// and the next load starts from nothing.
+TEST_F(ProductDllTest, EachLoadCycleLeavesNoWindowClassOrHookBehind) {
+  standin::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    BandAreaWindow area;
+    TestBandSite site(area.get());
+    HMODULE module = nullptr;
+    std::set<std::string> classes;
+    {
+      LoadedServer server;
+      ASSERT_TRUE(server.Loaded());
+      module = server.module();
+      ComPtr<IClassFactory> factory;
+      ASSERT_EQ(server.DllGetClassObject(DeskBandClassId(), IID_IClassFactory, factory.ReceiveVoid()), S_OK);
+      ComPtr<IDeskBand> band;
+      ASSERT_EQ(factory->CreateInstance(nullptr, IID_IDeskBand, band.ReceiveVoid()), S_OK);
+      ASSERT_EQ(band.As<IObjectWithSite>(IID_IObjectWithSite)->SetSite(static_cast<IOleWindow*>(&site)), S_OK);
+      HWND form = nullptr;
+      ASSERT_EQ(band->GetWindow(&form), S_OK) << "cycle " << cycle;
+      EXPECT_EQ(band->ShowDW(TRUE), S_OK);
+      shellext::testing::PumpUntil([] { return false; }, 200);
+      classes = ModuleClassesOf(form, module);
+      EXPECT_FALSE(classes.empty());
+      // The cross-thread call window is the module's too.
+      if (ClassRegistered(module, "TVellumSyncHelper")) classes.insert("TVellumSyncHelper");
+      for (const std::string& name : classes) EXPECT_TRUE(ClassRegistered(module, name)) << name;
+      band.Reset();
+      factory.Reset();
+    }
+    EXPECT_FALSE(ProductLoaded());
+    for (const std::string& name : classes) EXPECT_FALSE(ClassRegistered(module, name)) << name << ", cycle " << cycle;
+    // Input and idle time after the unload reach none of its hooks.
+    SetForegroundWindow(area.get());
+    PostMessageA(area.get(), WM_KEYDOWN, 'A', 0);
+    PostMessageA(area.get(), WM_MOUSEMOVE, 0, MAKELPARAM(5, 5));
+    shellext::testing::PumpUntil([] { return false; }, 300);
+    area.Destroy();
+    EXPECT_EQ(site.references(), 0);
+  }
 }
 
 }  // namespace

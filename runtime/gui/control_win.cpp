@@ -22,9 +22,6 @@ namespace {
 struct ClassRegistry {
   std::mutex lock;
   std::set<std::string> names;
-  ~ClassRegistry() {
-    for (const std::string& name : names) UnregisterClassA(name.c_str(), ModuleInstance());
-  }
 };
 
 ClassRegistry& Classes() {
@@ -33,19 +30,13 @@ ClassRegistry& Classes() {
 }
 
 void EnsureClassRegistered(const TCreateParams& params) {
-  ClassRegistry& registry = Classes();
-  std::lock_guard guard(registry.lock);
-  if (registry.names.count(params.window_class) != 0) return;
   WNDCLASSA window_class{};
   window_class.style = params.class_style;
   window_class.lpfnWndProc = ControlWindowProc;
   window_class.hInstance = ModuleInstance();
   window_class.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   window_class.lpszClassName = params.window_class.c_str();
-  if (RegisterClassA(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
-    win::RaiseLastOSError("RegisterClassA");
-  }
-  registry.names.insert(params.window_class);
+  RegisterModuleWindowClass(window_class);
 }
 
 const char kControlProperty[] = "VellumControl";
@@ -57,6 +48,16 @@ HINSTANCE ModuleInstance() {
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
                      reinterpret_cast<LPCSTR>(&ModuleInstance), &module);
   return module;
+}
+
+void RegisterModuleWindowClass(const WNDCLASSA& window_class) {
+  ClassRegistry& registry = Classes();
+  std::lock_guard guard(registry.lock);
+  if (registry.names.count(window_class.lpszClassName) != 0) return;
+  if (RegisterClassA(&window_class) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    win::RaiseLastOSError("RegisterClassA");
+  }
+  registry.names.insert(window_class.lpszClassName);
 }
 
 void UnregisterWindowClasses() {

@@ -180,7 +180,12 @@ class TControl : public Component {
 
 // The module instance that registers our window classes (the DLL, not the host).
 HINSTANCE ModuleInstance();
-// Unregisters every window class this module registered (at unload).
+// Registers a window class of this module once (a class that exists already
+// is taken as it is); it stays until UnregisterWindowClasses.
+void RegisterModuleWindowClass(const WNDCLASSA& window_class);
+// Unregisters every window class this module registered. The server's
+// tear-down calls it once no window of these classes is left; nothing does
+// at static destruction.
 void UnregisterWindowClasses();
 
 }  // namespace vellum::gui

@@ -12,21 +12,12 @@ namespace {
 const char kTimerClass[] = "TVellumTimerWindow";
 
 void EnsureTimerClass() {
-  static const bool registered = [] {
-    WNDCLASSA window_class{};
-    window_class.lpfnWndProc = DefWindowProcA;
-    window_class.hInstance = ModuleInstance();
-    window_class.lpszClassName = kTimerClass;
-    RegisterClassA(&window_class);
-    return true;
-  }();
-  (void)registered;
+  WNDCLASSA window_class{};
+  window_class.lpfnWndProc = DefWindowProcA;
+  window_class.hInstance = ModuleInstance();
+  window_class.lpszClassName = kTimerClass;
+  RegisterModuleWindowClass(window_class);
 }
-
-// The class points into this module; it goes with the module.
-struct TimerClassCleanup {
-  ~TimerClassCleanup() { UnregisterClassA(kTimerClass, ModuleInstance()); }
-} g_timer_class_cleanup;
 
 }  // namespace
 

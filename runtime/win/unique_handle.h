@@ -71,6 +71,9 @@ struct GdiTraits {
   static Handle Invalid() { return nullptr; }
   static void Close(Handle h) { ::DeleteObject(h); }
 };
+// The untyped owner's traits under their earlier name, for code not yet
+// moved to the typed owners.
+using GdiObjectTraits = GdiTraits<HGDIOBJ>;
 struct WindowTraits {
   using Handle = HWND;
   static Handle Invalid() { return nullptr; }

@@ -1,31 +1,61 @@
 #include "shellext/bandform/garbage_collector_win.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "runtime/gui/application_win.h"
-#include "shellext/bandform/hook_updater_win.h"
 
 namespace vellum::shellext {
 
+namespace {
+
+// Made on first use and destroyed by the server's tear-down, never by static
+// destruction (see docs/ARCHITECTURE.md, "Start-up and shut-down").
+std::mutex g_instance_lock;
+DUduzGarbageCollector* g_collector = nullptr;
+
+}  // namespace
+
 DUduzGarbageCollector& DUduzGarbageCollector::Instance() {
-  static DUduzGarbageCollector collector;
-  return collector;
+  std::lock_guard guard(g_instance_lock);
+  if (g_collector == nullptr) g_collector = new DUduzGarbageCollector;
+  return *g_collector;
 }
 
-// The forms this collector frees last, at unload, unregister from the hook
-// updater then: made first, the updater is destroyed after the collector.
-DUduzGarbageCollector::DUduzGarbageCollector() { DUduzHookUpdater::Instance(); }
+void DUduzGarbageCollector::DestroyInstance() {
+  DUduzGarbageCollector* collector = nullptr;
+  {
+    std::lock_guard guard(g_instance_lock);
+    collector = g_collector;
+  }
+  if (collector == nullptr) return;
+  // Still the instance while the forms go: their destructors reach it to
+  // leave the queue.
+  collector->FreeEverything();
+  {
+    std::lock_guard guard(g_instance_lock);
+    g_collector = nullptr;
+  }
+  delete collector;
+}
 
-DUduzGarbageCollector::~DUduzGarbageCollector() {
+DUduzGarbageCollector::~DUduzGarbageCollector() { FreeEverything(); }
+
+void DUduzGarbageCollector::FreeEverything() {
   try {
     Collect();
   } catch (...) {
   }
   if (timer_id_ != 0) KillTimer(nullptr, timer_id_);
   timer_id_ = 0;
-  // Forms whose windows still exist at unload go with the module.
-  CriticalSectionLock guard(owned_lock_);
-  owned_.clear();
+  // Forms whose windows still exist at unload go with the module; freed
+  // outside the lock, as in Collect.
+  std::vector<std::unique_ptr<DUduzBaseBandForm>> remaining;
+  {
+    CriticalSectionLock guard(owned_lock_);
+    remaining.swap(owned_);
+  }
+  for (auto& form : remaining) form.reset();
 }
 
 DUduzBaseBandForm& DUduzGarbageCollector::Adopt(std::unique_ptr<DUduzBaseBandForm> form) {

@@ -19,7 +19,10 @@ namespace vellum::shellext {
 
 class DUduzGarbageCollector {
  public:
+  // Made on first use. DestroyInstance (the server's tear-down) frees every
+  // form the collector still holds, windows and all, and stops the timer.
   static DUduzGarbageCollector& Instance();
+  static void DestroyInstance();
   ~DUduzGarbageCollector();
 
   // Takes ownership of a new band form until the collector frees it.
@@ -37,7 +40,8 @@ class DUduzGarbageCollector {
   static constexpr UINT kPeriodMs = 200;
 
  private:
-  DUduzGarbageCollector();
+  DUduzGarbageCollector() = default;
+  void FreeEverything();
   static void CALLBACK TimerProc(HWND, UINT, UINT_PTR, DWORD);
 
   ThreadList<DUduzBaseBandForm> queue_;

@@ -1,7 +1,8 @@
 // The work the class library does in its own message loop, done for band
 // forms from thread hooks: hooks per thread only while it has band forms,
 // action updates when idle, the control under the mouse and its hint; and
-// cross-thread calls run by the synchronisation window.
+// cross-thread calls run by the synchronisation window; and the tear-down
+// the server runs at unload.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -17,6 +18,7 @@
 #include "runtime/gui/designer.h"
 #include "runtime/gui/gui_test_support_win.h"
 #include "runtime/gui/synchronize_win.h"
+#include "shellext/bandform/garbage_collector_win.h"
 #include "shellext/bandform/hook_updater_win.h"
 
 namespace vellum::shellext {
@@ -40,7 +42,9 @@ struct HookHandles {
   bool operator==(const HookHandles&) const = default;
 };
 
-HookHandles HooksOf(const TThreadHook& record) { return {record.idle_hook, record.mouse_hook, record.keyboard_hook}; }
+HookHandles HooksOf(const TThreadHook& record) {
+  return {record.idle_hook.get(), record.mouse_hook.get(), record.keyboard_hook.get()};
+}
 
 TEST(HookUpdater, EachThreadGetsOneSetOfHooksWhileItHasBandForms) {
   HostWindow host;
@@ -234,6 +238,48 @@ TEST(SyncHelper, CallsFromAWorkerRunOnTheBandThreadWhenItDispatchesMessages) {
   worker.join();
   EXPECT_EQ(ran_on, band_thread);
   EXPECT_EQ(rethrown, "in the call");
+}
+
+bool ModuleClassRegistered(const char* name) {
+  WNDCLASSEXA info{};
+  info.cbSize = sizeof info;
+  return GetClassInfoExA(gui::ModuleInstance(), name, &info) != FALSE;
+}
+
+// The server's tear-down, step by step as it runs at unload: the collector's
+// forms go with their windows, the updater takes the hooks of forms nobody
+// freed, then the call window and the classes go; the next form starts afresh.
+TEST(BandFormTearDown, LeavesNoFormHookWindowOrClassAndTheNextFormStartsAfresh) {
+  HostWindow host;
+  for (int round = 0; round < 2; ++round) {
+    DUduzBaseBandForm& adopted = DUduzGarbageCollector::Instance().Adopt(MakeBandForm(host));
+    auto kept = MakeBandForm(host);  // the test's own: the collector does not free it
+    HWND adopted_window = adopted.Handle();
+    char form_class[128] = {};
+    GetClassNameA(adopted_window, form_class, sizeof form_class);
+    const TThreadHook* record = Updater().ThreadRecord(GetCurrentThreadId());
+    ASSERT_NE(record, nullptr);
+    const HookHandles hooks = HooksOf(*record);
+    HWND sync_window = TSyncHelper::Instance().Window();
+    ASSERT_TRUE(ModuleClassRegistered(form_class)) << round;
+    ASSERT_TRUE(ModuleClassRegistered("TVellumSyncHelper")) << round;
+
+    DUduzGarbageCollector::DestroyInstance();
+    EXPECT_FALSE(IsWindow(adopted_window));
+    ASSERT_EQ(Updater().ThreadRecord(GetCurrentThreadId()), record) << "the kept form still holds the hooks";
+    DUduzHookUpdater::DestroyInstance();
+    for (HHOOK hook : {hooks.idle, hooks.mouse, hooks.keyboard}) {
+      EXPECT_FALSE(UnhookWindowsHookEx(hook)) << "already removed";
+    }
+    kept.reset();  // leaves a new, empty updater
+    TSyncHelper::DestroyInstance();
+    EXPECT_FALSE(IsWindow(sync_window));
+    gui::UnregisterWindowClasses();
+    EXPECT_FALSE(ModuleClassRegistered(form_class));
+    EXPECT_FALSE(ModuleClassRegistered("TVellumSyncHelper"));
+    EXPECT_EQ(DUduzGarbageCollector::Instance().AdoptedCount(), 0);
+    EXPECT_EQ(Updater().ThreadRecord(GetCurrentThreadId()), nullptr);
+  }
 }
 
 }  // namespace

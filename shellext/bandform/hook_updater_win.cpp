@@ -1,6 +1,8 @@
 #include "shellext/bandform/hook_updater_win.h"
 
 #include <algorithm>
+#include <mutex>
+#include <utility>
 
 #include "runtime/gui/application_win.h"
 #include "runtime/gui/control_win.h"
@@ -12,6 +14,12 @@ namespace vellum::shellext {
 namespace {
 
 const char kPreviousProcProperty[] = "VellumControlHookProc";
+
+// Made on first use and destroyed by the server's tear-down, never by static
+// destruction: the order in which hooks and windows go must not depend on it.
+std::mutex g_instances_lock;
+DUduzHookUpdater* g_updater = nullptr;
+TSyncHelper* g_sync_helper = nullptr;
 
 // The nearest hint up the parent chain, long part.
 std::string HintFor(gui::TControl* control) {
@@ -63,19 +71,25 @@ LRESULT CALLBACK TControlHook::SubclassProc(HWND window, UINT msg, WPARAM wparam
 // ---- DUduzHookUpdater -------------------------------------------------------
 
 DUduzHookUpdater& DUduzHookUpdater::Instance() {
-  static DUduzHookUpdater updater;
-  return updater;
+  std::lock_guard guard(g_instances_lock);
+  if (g_updater == nullptr) g_updater = new DUduzHookUpdater;
+  return *g_updater;
+}
+
+void DUduzHookUpdater::DestroyInstance() {
+  DUduzHookUpdater* updater = nullptr;
+  {
+    std::lock_guard guard(g_instances_lock);
+    updater = std::exchange(g_updater, nullptr);
+  }
+  delete updater;
 }
 
 DUduzHookUpdater::~DUduzHookUpdater() {
   control_hook_.Release();
+  // An unloaded module must leave no hook pointing into its code: each
+  // record's hooks go with it.
   CriticalSectionLock guard(lock_);
-  // An unloaded module must leave no hook pointing into its code.
-  for (const auto& record : threads_) {
-    UnhookWindowsHookEx(record->idle_hook);
-    UnhookWindowsHookEx(record->mouse_hook);
-    UnhookWindowsHookEx(record->keyboard_hook);
-  }
   threads_.clear();
 }
 
@@ -103,9 +117,9 @@ void DUduzHookUpdater::Register(DUduzBaseBandForm& form) {
   }
   if (record->forms.empty()) {
     const HINSTANCE module = gui::ModuleInstance();
-    record->idle_hook = SetWindowsHookExA(WH_FOREGROUNDIDLE, &ForegroundIdleProc, module, thread_id);
-    record->mouse_hook = SetWindowsHookExA(WH_MOUSE, &MouseProc, module, thread_id);
-    record->keyboard_hook = SetWindowsHookExA(WH_KEYBOARD, &KeyboardProc, module, thread_id);
+    record->idle_hook.reset(SetWindowsHookExA(WH_FOREGROUNDIDLE, &ForegroundIdleProc, module, thread_id));
+    record->mouse_hook.reset(SetWindowsHookExA(WH_MOUSE, &MouseProc, module, thread_id));
+    record->keyboard_hook.reset(SetWindowsHookExA(WH_KEYBOARD, &KeyboardProc, module, thread_id));
   }
   record->forms.push_back(&form);
 }
@@ -117,12 +131,7 @@ void DUduzHookUpdater::Unregister(DUduzBaseBandForm& form) {
     const auto found = std::find(forms.begin(), forms.end(), &form);
     if (found == forms.end()) continue;
     forms.erase(found);
-    if (forms.empty()) {
-      UnhookWindowsHookEx((*it)->idle_hook);
-      UnhookWindowsHookEx((*it)->mouse_hook);
-      UnhookWindowsHookEx((*it)->keyboard_hook);
-      threads_.erase(it);
-    }
+    if (forms.empty()) threads_.erase(it);  // and its hooks with it
     return;
   }
 }
@@ -135,7 +144,7 @@ LRESULT CALLBACK DUduzHookUpdater::ForegroundIdleProc(int code, WPARAM wparam, L
     CriticalSectionLock guard(self.lock_);
     TThreadHook* record = self.Find(GetCurrentThreadId());
     if (record == nullptr) return 0;
-    next = record->idle_hook;
+    next = record->idle_hook.get();
     if (code >= 0) forms = record->forms;
   }
   if (code >= 0) {
@@ -161,7 +170,7 @@ LRESULT CALLBACK DUduzHookUpdater::MouseProc(int code, WPARAM wparam, LPARAM lpa
     CriticalSectionLock guard(self.lock_);
     TThreadHook* record = self.Find(GetCurrentThreadId());
     if (record == nullptr) return 0;
-    next = record->mouse_hook;
+    next = record->mouse_hook.get();
     work = code >= 0;
   }
   if (work && wparam == WM_MOUSEMOVE) {
@@ -191,7 +200,7 @@ LRESULT CALLBACK DUduzHookUpdater::KeyboardProc(int code, WPARAM wparam, LPARAM 
     CriticalSectionLock guard(self.lock_);
     TThreadHook* record = self.Find(GetCurrentThreadId());
     if (record == nullptr) return 0;
-    next = record->keyboard_hook;
+    next = record->keyboard_hook.get();
   }
   if (code >= 0) gui::Application().CancelHint();
   return CallNextHookEx(next, code, wparam, lparam);
@@ -204,8 +213,18 @@ const char kSyncClass[] = "TVellumSyncHelper";
 }
 
 TSyncHelper& TSyncHelper::Instance() {
-  static TSyncHelper helper;
-  return helper;
+  std::lock_guard guard(g_instances_lock);
+  if (g_sync_helper == nullptr) g_sync_helper = new TSyncHelper;
+  return *g_sync_helper;
+}
+
+void TSyncHelper::DestroyInstance() {
+  TSyncHelper* helper = nullptr;
+  {
+    std::lock_guard guard(g_instances_lock);
+    helper = std::exchange(g_sync_helper, nullptr);
+  }
+  delete helper;
 }
 
 TSyncHelper::TSyncHelper() {
@@ -213,7 +232,7 @@ TSyncHelper::TSyncHelper() {
   window_class.lpfnWndProc = &TSyncHelper::WindowProc;
   window_class.hInstance = gui::ModuleInstance();
   window_class.lpszClassName = kSyncClass;
-  RegisterClassA(&window_class);
+  gui::RegisterModuleWindowClass(window_class);
   window_ = CreateWindowExA(WS_EX_TOOLWINDOW, kSyncClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
                             gui::ModuleInstance(), nullptr);
   if (window_ == nullptr) win::RaiseLastOSError("CreateWindowExA");
@@ -225,7 +244,6 @@ TSyncHelper::TSyncHelper() {
 TSyncHelper::~TSyncHelper() {
   gui::SetWakeMainThread(nullptr);
   DestroyWindow(window_);
-  UnregisterClassA(kSyncClass, gui::ModuleInstance());
 }
 
 LRESULT CALLBACK TSyncHelper::WindowProc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {

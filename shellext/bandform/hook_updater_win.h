@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/threading/critical_section_win.h"
+#include "runtime/win/unique_handle.h"
 #include "shellext/bandform/base_band_form_win.h"
 
 namespace vellum::shellext {
@@ -17,9 +18,9 @@ namespace vellum::shellext {
 struct TThreadHook {
   DWORD thread_id = 0;
   std::vector<DUduzBaseBandForm*> forms;
-  HHOOK idle_hook = nullptr;
-  HHOOK mouse_hook = nullptr;
-  HHOOK keyboard_hook = nullptr;
+  win::UniqueWindowsHook idle_hook;
+  win::UniqueWindowsHook mouse_hook;
+  win::UniqueWindowsHook keyboard_hook;
 };
 
 // The one control under the mouse, subclassed so that its destruction ends
@@ -40,7 +41,10 @@ class TControlHook {
 
 class DUduzHookUpdater {
  public:
+  // Made on first use; DestroyInstance (the server's tear-down, after the
+  // band forms are gone) removes every hook that is left.
   static DUduzHookUpdater& Instance();
+  static void DestroyInstance();
   ~DUduzHookUpdater();
 
   void Register(DUduzBaseBandForm& form);
@@ -69,7 +73,10 @@ class DUduzHookUpdater {
 // calls when a worker wakes it with WM_USER.
 class TSyncHelper {
  public:
+  // Made on first use; DestroyInstance destroys the window (its class goes
+  // with the module's other window classes, gui::UnregisterWindowClasses).
   static TSyncHelper& Instance();
+  static void DestroyInstance();
   ~TSyncHelper();
   HWND Window() const { return window_; }
 

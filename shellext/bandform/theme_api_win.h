@@ -20,7 +20,11 @@ struct ThemeApi {
 const ThemeApi& CurrentThemeApi();
 // Replaces the table (tests); answers the previous one.
 ThemeApi SetThemeApi(const ThemeApi& api);
-// The system's own functions.
+// The system's own functions, looked up in uxtheme.dll; all empty when one
+// is missing.
 ThemeApi SystemThemeApi();
+// uxtheme.dll, loaded on first use (never at load time: no LoadLibrary under
+// the loader lock) and kept for the life of the process.
+HMODULE ThemeLibrary();
 
 }  // namespace vellum::shellext

@@ -5,7 +5,12 @@
 
 #include "runtime/component/class_builder.h"
 #include "runtime/gui/control_win.h"
+#include "runtime/win/activation_scope.h"
+#include "runtime/win/text_conversion.h"
+#include "runtime/win/unique_handle.h"
 #include "shellext/bandform/garbage_collector_win.h"
+#include "shellext/bandform/theme_api_win.h"
+#include "shellext/factory/com_boundary_win.h"
 #include "shellext/registration/desk_band_registration_win.h"
 
 namespace vellum::shellext {
@@ -13,11 +18,10 @@ namespace vellum::shellext {
 namespace {
 
 // Activation contexts and visual styles are used only when every entry point
-// exists; the answer is fixed when the module loads.
+// exists.
 bool LookUpThemingEntryPoints() {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  HMODULE theme = GetModuleHandleA("uxtheme.dll");
-  if (theme == nullptr) theme = LoadLibraryA("uxtheme.dll");
+  HMODULE theme = ThemeLibrary();
   if (kernel == nullptr || theme == nullptr) return false;
   for (const char* name : {"ActivateActCtx", "CreateActCtxA", "CreateActCtxW", "DeactivateActCtx", "GetCurrentActCtx",
                            "ReleaseActCtx", "ZombifyActCtx"}) {
@@ -30,48 +34,39 @@ bool LookUpThemingEntryPoints() {
   return true;
 }
 
-const bool g_theming_available = LookUpThemingEntryPoints();
+// Answered on the first form, not at load: finding uxtheme may load it, and
+// LoadLibrary under the loader lock (static initialisation) can deadlock.
+bool ThemingAvailable() {
+  static const bool available = LookUpThemingEntryPoints();
+  return available;
+}
 
 // This module's manifest (resource 2) active for one scope, so the form's
 // controls get the common controls the manifest names.
 class ManifestActivation {
  public:
-  ManifestActivation() {
-    char file_name[261] = {};
+  ManifestActivation() : context_(CreateManifestContext()), scope_(context_.get()) {}
+
+ private:
+  static HANDLE CreateManifestContext() {
+    char file_name[MAX_PATH + 1] = {};
     GetModuleFileNameA(gui::ModuleInstance(), file_name, sizeof file_name);
     ACTCTXA description{};
-    description.cbSize = 32;
+    description.cbSize = sizeof description;
     description.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
     description.lpSource = file_name;
     description.lpResourceName = MAKEINTRESOURCEA(2);
-    context_ = CreateActCtxA(&description);
-    if (context_ != INVALID_HANDLE_VALUE && !ActivateActCtx(context_, &cookie_)) cookie_ = 0;
+    return CreateActCtxA(&description);
   }
-  ~ManifestActivation() {
-    if (context_ == INVALID_HANDLE_VALUE) return;
-    if (cookie_ != 0) DeactivateActCtx(0, cookie_);
-    ReleaseActCtx(context_);
-  }
-  ManifestActivation(const ManifestActivation&) = delete;
-  ManifestActivation& operator=(const ManifestActivation&) = delete;
 
- private:
-  HANDLE context_ = INVALID_HANDLE_VALUE;
-  ULONG_PTR cookie_ = 0;
+  // Released after the scope has deactivated it: members go in reverse order.
+  win::UniqueActivationContext context_;
+  win::ActivationScope scope_;
 };
 
 // The web browser service that browser bands connect to.
 const GUID kSidWebBrowserApp = {0x0002DF05, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 const IID kIidWebBrowser2 = {0xD30C1661, 0xCDAF, 0x11D0, {0x8A, 0x3E, 0x00, 0xC0, 0x4F, 0xC9, 0xE2, 0x6E}};
-
-std::wstring WideText(const std::string& text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
-  if (length > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), length);
-  return wide;
-}
 
 bool IsDescendant(HWND ancestor, HWND window) {
   return window != nullptr && (window == ancestor || IsChild(ancestor, window));
@@ -118,11 +113,8 @@ STDMETHODIMP DUduzShellBandComponent::QueryStatus(const GUID*, ULONG, OLECMD[], 
 }
 
 STDMETHODIMP DUduzShellBandComponent::Exec(const GUID* group, DWORD command, DWORD, VARIANT*, VARIANT*) {
-  try {
-    return ExecCommand(group, command);
-  } catch (...) {
-    return OLECMDERR_E_NOTSUPPORTED;
-  }
+  return ComBoundary("DUduzShellBandComponent::Exec", OLECMDERR_E_NOTSUPPORTED,
+                     [&] { return ExecCommand(group, command); });
 }
 
 HRESULT DUduzShellBandComponent::ExecCommand(const GUID*, DWORD) {
@@ -141,7 +133,7 @@ STDMETHODIMP DUduzShellBandComponent::Invoke(DISPID, REFIID, LCID, WORD, DISPPAR
 // ---- IObjectWithSite --------------------------------------------------------
 
 STDMETHODIMP DUduzShellBandComponent::SetSite(IUnknown* site) {
-  try {
+  return ComBoundary("DUduzShellBandComponent::SetSite", S_OK, [&]() -> HRESULT {
     site_.Reset();
     parent_window_ = nullptr;
     if (site != nullptr) {
@@ -161,20 +153,17 @@ STDMETHODIMP DUduzShellBandComponent::SetSite(IUnknown* site) {
         ReleaseBandForm();
       }
     }
-  } catch (...) {
-  }
-  return S_OK;
+    return S_OK;
+  });
 }
 
 STDMETHODIMP DUduzShellBandComponent::GetSite(REFIID riid, void** site) {
-  try {
+  return ComBoundary("DUduzShellBandComponent::GetSite", E_FAIL, [&]() -> HRESULT {
     if (site == nullptr) return E_POINTER;
     *site = nullptr;
     if (!site_) return E_FAIL;
     return site_->QueryInterface(riid, site);
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 // ---- the form ---------------------------------------------------------------
@@ -197,7 +186,7 @@ DUduzBaseBandForm& DUduzShellBandComponent::MakeForm(const ClassInfo& form_class
 bool DUduzShellBandComponent::CreateBandForm() {
   const ClassInfo* form_class = DoGetBandForm();
   if (form_class == nullptr) return false;
-  if (g_theming_available) {
+  if (ThemingAvailable()) {
     ManifestActivation activation;
     RECT client{};
     GetClientRect(parent_window_, &client);
@@ -261,35 +250,29 @@ void DUduzShellBandComponent::DoViewModeChange(DUduzBandViewMode mode) {
 // ---- IOleWindow, IDockingWindow, IDeskBand ---------------------------------
 
 STDMETHODIMP DUduzShellBandComponent::GetWindow(HWND* window) {
-  try {
+  return ComBoundary("DUduzShellBandComponent::GetWindow", E_NOTIMPL, [&]() -> HRESULT {
     if (band_form_ == nullptr) CreateBandForm();
     if (band_form_ == nullptr || window == nullptr) return E_NOTIMPL;
     *window = band_form_->Handle();
     return S_OK;
-  } catch (...) {
-    return E_NOTIMPL;
-  }
+  });
 }
 
 STDMETHODIMP DUduzShellBandComponent::ShowDW(BOOL show) {
-  try {
+  return ComBoundary("DUduzShellBandComponent::ShowDW", E_FAIL, [&]() -> HRESULT {
     return ShowBandForm(show != FALSE) ? S_OK : E_FAIL;
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 STDMETHODIMP DUduzShellBandComponent::CloseDW(DWORD) {
-  try {
+  return ComBoundary("DUduzShellBandComponent::CloseDW", E_FAIL, [&]() -> HRESULT {
     return ShowBandForm(false) ? S_OK : E_FAIL;  // hidden, not destroyed
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 STDMETHODIMP DUduzShellBandComponent::GetBandInfo(DWORD, DWORD view_mode, DESKBANDINFO* info) {
   if (band_form_ == nullptr) return E_NOTIMPL;
-  try {
+  return ComBoundary("DUduzShellBandComponent::GetBandInfo", E_NOTIMPL, [&]() -> HRESULT {
     switch (view_mode) {
       case DBIF_VIEWMODE_NORMAL: view_mode_ = ebmNormal; break;
       case DBIF_VIEWMODE_VERTICAL: view_mode_ = ebmVertical; break;
@@ -308,30 +291,26 @@ STDMETHODIMP DUduzShellBandComponent::GetBandInfo(DWORD, DWORD view_mode, DESKBA
       std::wmemset(info->wszTitle, 0, 256);
       // The whole caption is converted before it is cut: a fixed buffer would
       // make the conversion of a long caption fail and leave no title at all.
-      const std::wstring title = WideText(band_form_->Caption());
+      const std::wstring title = win::WideFromAnsi(band_form_->Caption());
       std::wmemcpy(info->wszTitle, title.data(), std::min<std::size_t>(title.size(), 255));
     }
     if (info->dwMask & DBIM_MODEFLAGS) info->dwModeFlags = DBIMF_VARIABLEHEIGHT;
     if (info->dwMask & DBIM_BKCOLOR) info->crBkgnd = 5;
     DoViewModeChange(view_mode_);
     return S_OK;
-  } catch (...) {
-    return E_NOTIMPL;
-  }
+  });
 }
 
 // ---- IPersist, IPersistStream ----------------------------------------------
 
 STDMETHODIMP DUduzShellBandComponent::GetClassID(CLSID* class_id) {
-  try {
+  return ComBoundary("DUduzShellBandComponent::GetClassID", E_NOTIMPL, [&]() -> HRESULT {
     if (class_id == nullptr) return E_NOTIMPL;
     *class_id = GUID_NULL;
-    const HRESULT result = CLSIDFromString(WideText(Registration().Clsid()).c_str(), class_id);
+    const HRESULT result = CLSIDFromString(win::WideFromAnsi(Registration().Clsid()).c_str(), class_id);
     if (FAILED(result)) *class_id = GUID_NULL;
     return result;
-  } catch (...) {
-    return E_NOTIMPL;
-  }
+  });
 }
 
 STDMETHODIMP DUduzShellBandComponent::GetSizeMax(ULARGE_INTEGER* size) {
@@ -348,7 +327,7 @@ void DUduzShellBandComponent::FocusChange(bool has_focus) {
 }
 
 STDMETHODIMP DUduzShellBandComponent::UIActivateIO(BOOL activate, MSG*) {
-  try {
+  return ComBoundary("DUduzShellBandComponent::UIActivateIO", S_OK, [&]() -> HRESULT {
     if (band_form_ != nullptr && activate != FALSE) {
       has_focus_ = true;
       FocusChange(true);
@@ -357,9 +336,7 @@ STDMETHODIMP DUduzShellBandComponent::UIActivateIO(BOOL activate, MSG*) {
     has_focus_ = false;
     FocusChange(false);
     return S_FALSE;
-  } catch (...) {
-    return S_OK;
-  }
+  });
 }
 
 STDMETHODIMP DUduzShellBandComponent::HasFocusIO() {
@@ -368,7 +345,7 @@ STDMETHODIMP DUduzShellBandComponent::HasFocusIO() {
 }
 
 STDMETHODIMP DUduzShellBandComponent::TranslateAcceleratorIO(MSG* message) {
-  try {
+  return ComBoundary("DUduzShellBandComponent::TranslateAcceleratorIO", S_FALSE, [&]() -> HRESULT {
     if (band_form_ == nullptr || message == nullptr) return S_FALSE;
     const bool tab_key = (message->message == WM_KEYDOWN || message->message == WM_KEYUP) && message->wParam == VK_TAB;
     if (!tab_key) {
@@ -378,9 +355,7 @@ STDMETHODIMP DUduzShellBandComponent::TranslateAcceleratorIO(MSG* message) {
       return S_OK;
     }
     return TabKey(*message);
-  } catch (...) {
-    return S_FALSE;
-  }
+  });
 }
 
 HRESULT DUduzShellBandComponent::TabKey(const MSG& message) {

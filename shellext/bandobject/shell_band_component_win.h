@@ -2,8 +2,8 @@
 // through the band interfaces. It draws nothing itself; it creates a band form
 // of the class its OnGetBandForm event names inside the site's window and
 // answers the shell's questions about size, focus, visibility and persistence
-// from that form. Every COM method catches everything and answers its fixed
-// result.
+// from that form. Every COM method that can fail runs inside the COM boundary
+// (shellext/factory/com_boundary_win.h) and answers its fixed result.
 #pragma once
 
 #include <docobj.h>

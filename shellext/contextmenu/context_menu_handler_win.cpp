@@ -1,9 +1,14 @@
 #include "shellext/contextmenu/context_menu_handler_win.h"
 
+#include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "runtime/component/class_builder.h"
+#include "runtime/win/text_conversion.h"
+#include "runtime/win/unique_handle.h"
+#include "shellext/factory/com_boundary_win.h"
 
 namespace vellum::shellext {
 
@@ -18,31 +23,28 @@ void Walk(const DUduzMenuItem& item, std::vector<DUduzMenuItem*>& order) {
 
 // Inserts the items below `parent` into `menu` from position `index` on,
 // numbering them from `next_command`; counts all, inserts those up to
-// `last_command`.
+// `last_command`. A sub-menu is owned here until `menu` takes it, so one
+// whose filling fails goes with the unwinding.
 void InsertItems(const DUduzMenuItem& parent, HMENU menu, UINT index, UINT& next_command, UINT last_command) {
   for (DUduzMenuItem* item : parent.SubItems()) {
     const UINT command = next_command++;
-    HMENU popup = nullptr;
+    win::UniqueMenu popup;
     if (!item->SubItems().empty()) {
-      popup = CreatePopupMenu();
-      InsertItems(*item, popup, 0, next_command, last_command);
+      popup.reset(CreatePopupMenu());
+      InsertItems(*item, popup.get(), 0, next_command, last_command);
     }
-    if (command > last_command) {
-      if (popup != nullptr) DestroyMenu(popup);
-      continue;
-    }
+    if (command > last_command) continue;
     std::string caption = item->Caption();
     MENUITEMINFOA info{};
     info.cbSize = sizeof info;
-    info.fMask = MIIM_ID | MIIM_STRING | MIIM_STATE | (popup != nullptr ? MIIM_SUBMENU : 0);
+    info.fMask = MIIM_ID | MIIM_STRING | MIIM_STATE | (popup ? MIIM_SUBMENU : 0);
     info.wID = command;
     info.dwTypeData = caption.data();
     info.fState = item->Enabled() ? MFS_ENABLED : MFS_DISABLED;
-    info.hSubMenu = popup;
+    info.hSubMenu = popup.get();
     if (InsertMenuItemA(menu, index, TRUE, &info)) {
+      popup.release();  // destroyed with `menu` from now on
       ++index;
-    } else if (popup != nullptr) {
-      DestroyMenu(popup);
     }
   }
 }
@@ -51,10 +53,12 @@ HRESULT CopyText(const std::string& text, UINT type, CHAR* name, UINT size) {
   if (name == nullptr || size == 0) return E_INVALIDARG;
   const bool wide = type == GCS_VERBW || type == GCS_HELPTEXTW;
   if (wide) {
+    // Cut to the buffer, still terminated.
+    const std::wstring converted = win::WideFromAnsi(text);
+    const std::size_t length = std::min<std::size_t>(converted.size(), size - 1);
     auto* target = reinterpret_cast<wchar_t*>(name);
-    const int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, target, static_cast<int>(size));
-    if (length == 0) target[size - 1] = L'\0';  // too long: cut, still terminated
-    if (length == 0 && GetLastError() != ERROR_INSUFFICIENT_BUFFER) return E_FAIL;
+    std::wmemcpy(target, converted.data(), length);
+    target[length] = L'\0';
     return S_OK;
   }
   lstrcpynA(name, text.c_str(), static_cast<int>(size));
@@ -113,20 +117,18 @@ CloneCopyStep DUduzContextMenuHandler::CopyStep() const {
 
 HRESULT STDMETHODCALLTYPE DUduzContextMenuHandler::QueryContextMenu(HMENU menu, UINT index, UINT first_command,
                                                                     UINT last_command, UINT flags) {
-  try {
+  return ComBoundary("DUduzContextMenuHandler::QueryContextMenu", E_FAIL, [&]() -> HRESULT {
     menu_flags_ = flags;
     first_command_ = first_command;
     if (OnBeforeBuildMenu) OnBeforeBuildMenu(*this);
     UINT next_command = first_command;
     if (const DUduzMenuItem* root = Root()) InsertItems(*root, menu, index, next_command, last_command);
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, next_command - first_command + 1);
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 HRESULT STDMETHODCALLTYPE DUduzContextMenuHandler::InvokeCommand(CMINVOKECOMMANDINFO* info) {
-  try {
+  return ComBoundary("DUduzContextMenuHandler::InvokeCommand", E_FAIL, [&]() -> HRESULT {
     if (info == nullptr) return E_INVALIDARG;
     DUduzMenuItem* item = nullptr;
     if (IS_INTRESOURCE(info->lpVerb)) {
@@ -137,14 +139,12 @@ HRESULT STDMETHODCALLTYPE DUduzContextMenuHandler::InvokeCommand(CMINVOKECOMMAND
     if (item == nullptr) return E_INVALIDARG;
     item->Click();
     return S_OK;
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 HRESULT STDMETHODCALLTYPE DUduzContextMenuHandler::GetCommandString(UINT_PTR command, UINT type, UINT*, CHAR* name,
                                                                     UINT size) {
-  try {
+  return ComBoundary("DUduzContextMenuHandler::GetCommandString", E_FAIL, [&]() -> HRESULT {
     const DUduzMenuItem* item = ItemAt(command);
     switch (type) {
       case GCS_VALIDATEA:
@@ -159,9 +159,7 @@ HRESULT STDMETHODCALLTYPE DUduzContextMenuHandler::GetCommandString(UINT_PTR com
         return CopyText(type == GCS_VERBW ? item->Verb() : item->HelpText(), type, name, size);
       default: return E_INVALIDARG;
     }
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 HRESULT STDMETHODCALLTYPE DUduzContextMenuHandler::HandleMenuMsg(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -170,15 +168,13 @@ HRESULT STDMETHODCALLTYPE DUduzContextMenuHandler::HandleMenuMsg(UINT message, W
 
 HRESULT STDMETHODCALLTYPE DUduzContextMenuHandler::HandleMenuMsg2(UINT message, WPARAM wparam, LPARAM,
                                                                   LRESULT* result) {
-  try {
+  return ComBoundary("DUduzContextMenuHandler::HandleMenuMsg2", E_FAIL, [&]() -> HRESULT {
     if (result != nullptr) *result = 0;
     // Items are inserted as plain strings, so the menu draws and measures
     // them itself; only the popup notice concerns the handler.
     if (message == WM_INITMENUPOPUP && OnBeforePopup) OnBeforePopup(*this, reinterpret_cast<HMENU>(wparam));
     return S_OK;
-  } catch (...) {
-    return E_FAIL;
-  }
+  });
 }
 
 }  // namespace vellum::shellext

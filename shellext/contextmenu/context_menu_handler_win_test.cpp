@@ -8,6 +8,7 @@
 #include "runtime/component/class_builder.h"
 #include "runtime/win/com_ptr.h"
 #include "runtime/component/class_info.h"
+#include "shellext/factory/com_boundary_win.h"
 #include "shellext/factory/factory_manager_win.h"
 
 namespace vellum::shellext {
@@ -37,6 +38,59 @@ struct MenuDeleter {
   void operator()(HMENU menu) const { DestroyMenu(menu); }
 };
 using UniqueMenu = std::unique_ptr<std::remove_pointer_t<HMENU>, MenuDeleter>;
+
+// Points this program's import of user32!CreatePopupMenu (the one the handler
+// calls, linked in here) at a stand-in for one scope.
+class PopupMenuImportPatch {
+ public:
+  using Function = decltype(&::CreatePopupMenu);
+  using Slot = decltype(IMAGE_THUNK_DATA{}.u1.Function);
+  explicit PopupMenuImportPatch(Function replacement) {
+    auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
+    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); module->Name != 0;
+         ++module) {
+      if (lstrcmpiA(reinterpret_cast<const char*>(base + module->Name), "user32.dll") != 0) continue;
+      auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->OriginalFirstThunk);
+      auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+      for (; names->u1.AddressOfData != 0; ++names, ++slots) {
+        if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+        const auto* name = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+        if (lstrcmpA(reinterpret_cast<const char*>(name->Name), "CreatePopupMenu") == 0) slot_ = &slots->u1.Function;
+      }
+    }
+    if (slot_ == nullptr) return;
+    original_ = reinterpret_cast<Function>(*slot_);
+    Write(reinterpret_cast<Slot>(replacement));
+  }
+  ~PopupMenuImportPatch() {
+    if (slot_ != nullptr) Write(reinterpret_cast<Slot>(original_));
+  }
+  bool applied() const { return slot_ != nullptr; }
+  static inline Function original_ = nullptr;
+
+ private:
+  void Write(Slot value) {
+    DWORD protection = 0;
+    VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &protection);
+    *slot_ = value;
+    VirtualProtect(slot_, sizeof *slot_, protection, &protection);
+  }
+  Slot* slot_ = nullptr;
+};
+
+// The handler's sub-menus as it makes them; the second one fails.
+std::vector<HMENU> g_popups_made;
+HMENU WINAPI CreatePopupMenuFailingSecond() {
+  if (g_popups_made.size() == 1) throw EOutOfMemory("no room for another menu");
+  g_popups_made.push_back(PopupMenuImportPatch::original_());
+  return g_popups_made.back();
+}
+
+std::vector<std::string> g_boundary_methods;
+void RecordBoundary(const std::exception_ptr&, const char* method) { g_boundary_methods.push_back(method); }
 
 class ContextMenuHandlerTest : public ::testing::Test {
  protected:
@@ -155,6 +209,29 @@ TEST_F(ContextMenuHandlerTest, WithoutItemsNothingIsInsertedAndTheResultIsOne) {
   EXPECT_EQ(empty.QueryContextMenu(menu.get(), 0, 1, 0x7FFF, CMF_NORMAL), MAKE_HRESULT(0, 0, 1));
   EXPECT_EQ(GetMenuItemCount(menu.get()), 0);
   EXPECT_EQ(empty.ItemAt(0), nullptr);
+}
+
+// A failure while a sub-menu is being filled destroys that sub-menu instead of
+// leaking it, answers E_FAIL and is seen at the boundary once.
+TEST_F(ContextMenuHandlerTest, ASubMenuWhoseFillingFailsIsDestroyed) {
+  DUduzMenuItem& send = *handler_->Items().SubItems().at(1);
+  AddItem(AddItem(send, "More", "more"), "Deeper", "deeper");
+  const UniqueMenu menu(CreatePopupMenu());
+  g_popups_made.clear();
+  g_boundary_methods.clear();
+  const ComBoundaryHandler previous = SetComBoundaryHandler(&RecordBoundary);
+  HRESULT result = S_OK;
+  {
+    PopupMenuImportPatch patch(&CreatePopupMenuFailingSecond);
+    ASSERT_TRUE(patch.applied());
+    result = handler_->QueryContextMenu(menu.get(), 0, 1, 100, CMF_NORMAL);
+  }
+  SetComBoundaryHandler(previous);
+  EXPECT_EQ(result, E_FAIL);
+  ASSERT_EQ(g_popups_made.size(), 1u) << "the sub-menu of \"Send\"";
+  EXPECT_FALSE(IsMenu(g_popups_made[0]));
+  EXPECT_EQ(GetMenuItemCount(menu.get()), 1) << "\"Open\" went in before the failure";
+  EXPECT_EQ(g_boundary_methods, (std::vector<std::string>{"DUduzContextMenuHandler::QueryContextMenu"}));
 }
 
 TEST_F(ContextMenuHandlerTest, ACopyWhoseItemTreeDiffersFromItsTemplateIsRefused) {

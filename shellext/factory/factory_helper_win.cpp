@@ -1,5 +1,7 @@
 #include "shellext/factory/factory_helper_win.h"
 
+#include "shellext/factory/com_boundary_win.h"
+
 namespace vellum::shellext {
 
 TFactoryHelper::TFactoryHelper(std::unique_ptr<DUduzRegisterableShellComponent> pending_object)
@@ -18,21 +20,17 @@ HRESULT STDMETHODCALLTYPE TFactoryHelper::CreateInstance(IUnknown* outer, REFIID
   *object = nullptr;
   if (outer != nullptr) return E_NOINTERFACE;
   if (!pending_object_) return E_NOINTERFACE;
-  try {
+  const HRESULT result = ComBoundary("TFactoryHelper::CreateInstance", E_UNEXPECTED, [&]() -> HRESULT {
     // Counting is still off inside the factory, so the reference this query
     // takes counts nothing; the object's one count is added below.
-    if (FAILED(pending_object_->QueryInterface(iid, object)) || *object == nullptr) {
-      *object = nullptr;
-      return E_NOINTERFACE;
-    }
+    if (FAILED(pending_object_->QueryInterface(iid, object)) || *object == nullptr) return E_NOINTERFACE;
     DUduzRegisterableShellComponent* handed_out = pending_object_.release();
     handed_out->SetRefCounted(true);
     handed_out->_AddRef();
     return S_OK;
-  } catch (...) {
-    *object = nullptr;
-    return E_UNEXPECTED;
-  }
+  });
+  if (FAILED(result)) *object = nullptr;
+  return result;
 }
 
 HRESULT STDMETHODCALLTYPE TFactoryHelper::LockServer(BOOL lock) {
