@@ -19,57 +19,59 @@ const COLORREF kKey = RGB(255, 0, 255);  // transparent colour of glyphs
 // Draws the mark: a sheet of vellum (a rounded page) with a bar across it.
 void DrawMark(HDC dc, int size, COLORREF background) {
   RECT all{0, 0, size, size};
-  win::UniqueGdiObject back(CreateSolidBrush(background));
-  FillRect(dc, &all, static_cast<HBRUSH>(back.get()));
-  win::UniqueGdiObject paper(CreateSolidBrush(kPaper));
-  win::UniqueGdiObject pen(CreatePen(PS_SOLID, size >= 32 ? 2 : 1, kInk));
+  const win::UniqueBrush back(CreateSolidBrush(background));
+  FillRect(dc, &all, back.get());
+  const win::UniqueBrush paper(CreateSolidBrush(kPaper));
+  const win::UniquePen pen(CreatePen(PS_SOLID, size >= 32 ? 2 : 1, kInk));
   Selected brush_sel(dc, paper.get());
   Selected pen_sel(dc, pen.get());
   const int m = size / 8;
   RoundRect(dc, m, m, size - m, size - m, size / 5, size / 5);
-  win::UniqueGdiObject bar(CreateSolidBrush(kTeal));
+  const win::UniqueBrush bar(CreateSolidBrush(kTeal));
   RECT band{m + 1, size / 2 - size / 10, size - m - 1, size / 2 + size / 10};
-  FillRect(dc, &band, static_cast<HBRUSH>(bar.get()));
+  FillRect(dc, &band, bar.get());
 }
 
-HBITMAP DrawBitmap(int size, COLORREF background) {
+win::UniqueBitmap DrawBitmap(int size, COLORREF background) {
   ScreenDC screen;
-  HBITMAP bitmap = CreateCompatibleBitmap(screen.get(), size, size);
+  win::UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), size, size));
   MemoryDC dc(screen.get());
-  Selected selected(dc.get(), bitmap);
+  Selected selected(dc.get(), bitmap.get());
   DrawMark(dc.get(), size, background);
   return bitmap;
 }
 
 }  // namespace
 
-HBITMAP CreateConnectGlyph() {
+win::UniqueBitmap CreateConnectGlyph() {
   ScreenDC screen;
-  HBITMAP bitmap = CreateCompatibleBitmap(screen.get(), 16, 16);
+  win::UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), 16, 16));
   MemoryDC dc(screen.get());
-  Selected selected(dc.get(), bitmap);
+  Selected selected(dc.get(), bitmap.get());
   RECT all{0, 0, 16, 16};
-  win::UniqueGdiObject key(CreateSolidBrush(kKey));
-  FillRect(dc.get(), &all, static_cast<HBRUSH>(key.get()));
+  const win::UniqueBrush key(CreateSolidBrush(kKey));
+  FillRect(dc.get(), &all, key.get());
   // A plug: two prongs and a body, pointing right (connect).
-  win::UniqueGdiObject body(CreateSolidBrush(kTeal));
+  const win::UniqueBrush body(CreateSolidBrush(kTeal));
   RECT plug{2, 5, 10, 11};
-  FillRect(dc.get(), &plug, static_cast<HBRUSH>(body.get()));
-  win::UniqueGdiObject ink(CreateSolidBrush(kInk));
+  FillRect(dc.get(), &plug, body.get());
+  const win::UniqueBrush ink(CreateSolidBrush(kInk));
   RECT prong_top{10, 6, 14, 7};
   RECT prong_bottom{10, 9, 14, 10};
-  FillRect(dc.get(), &prong_top, static_cast<HBRUSH>(ink.get()));
-  FillRect(dc.get(), &prong_bottom, static_cast<HBRUSH>(ink.get()));
+  FillRect(dc.get(), &prong_top, ink.get());
+  FillRect(dc.get(), &prong_bottom, ink.get());
   return bitmap;
 }
 
-HBITMAP CreateLogoBitmap() { return DrawBitmap(64, kKey); }
+win::UniqueBitmap CreateLogoBitmap() {
+  return DrawBitmap(64, kKey);
+}
 
-HICON CreateProgramIcon(int size) {
-  win::UniqueGdiObject color(DrawBitmap(size, RGB(0, 0, 0)));
+win::UniqueIcon CreateProgramIcon(int size) {
+  const win::UniqueBitmap color = DrawBitmap(size, RGB(0, 0, 0));
   // The mask: transparent (1) outside the page, opaque (0) on it.
   ScreenDC screen;
-  win::UniqueGdiObject mask(CreateBitmap(size, size, 1, 1, nullptr));
+  const win::UniqueBitmap mask(CreateBitmap(size, size, 1, 1, nullptr));
   {
     MemoryDC dc(screen.get());
     Selected selected(dc.get(), mask.get());
@@ -82,9 +84,9 @@ HICON CreateProgramIcon(int size) {
   }
   ICONINFO info{};
   info.fIcon = TRUE;
-  info.hbmColor = static_cast<HBITMAP>(color.get());
-  info.hbmMask = static_cast<HBITMAP>(mask.get());
-  return CreateIconIndirect(&info);  // copies both bitmaps
+  info.hbmColor = color.get();
+  info.hbmMask = mask.get();
+  return win::UniqueIcon(CreateIconIndirect(&info));  // copies both bitmaps
 }
 
 }  // namespace vellum::band

@@ -4,13 +4,15 @@
 
 #include <windows.h>
 
+#include "runtime/win/unique_handle.h"
+
 namespace vellum::band {
 
 // A 16 x 16 glyph whose bottom-left pixel is the transparent colour.
-HBITMAP CreateConnectGlyph();
+win::UniqueBitmap CreateConnectGlyph();
 // A 64 x 64 logo.
-HBITMAP CreateLogoBitmap();
+win::UniqueBitmap CreateLogoBitmap();
 // The program icon at the given size (16, 32, 48 or any other).
-HICON CreateProgramIcon(int size);
+win::UniqueIcon CreateProgramIcon(int size);
 
 }  // namespace vellum::band

@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "runtime/win/gdi.h"
+#include "runtime/win/unique_handle.h"
+
 namespace vellum::band::testing {
 
 struct Capture {
@@ -45,12 +48,13 @@ inline Capture CaptureClient(HWND window) {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
-  HDC window_dc = GetDC(window);
-  HDC memory_dc = CreateCompatibleDC(window_dc);
+  const win::WindowDC window_dc(window);
+  const win::MemoryDC memory_dc(window_dc.get());
   std::uint8_t* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(window_dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
-  HGDIOBJ previous = SelectObject(memory_dc, bitmap);
-  BitBlt(memory_dc, 0, 0, capture.width, capture.height, window_dc, 0, 0, SRCCOPY);
+  const win::UniqueBitmap bitmap(
+      CreateDIBSection(window_dc.get(), &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0));
+  const win::SelectedObject selected(memory_dc.get(), bitmap.get());
+  BitBlt(memory_dc.get(), 0, 0, capture.width, capture.height, window_dc.get(), 0, 0, SRCCOPY);
   GdiFlush();
   const int stride = (capture.width * 3 + 3) & ~3;  // DIB rows are DWORD-aligned, BGR
   capture.rgb.resize(static_cast<std::size_t>(capture.width) * capture.height * 3);
@@ -63,10 +67,6 @@ inline Capture CaptureClient(HWND window) {
       out[2] = pixel[0];
     }
   }
-  SelectObject(memory_dc, previous);
-  DeleteObject(bitmap);
-  DeleteDC(memory_dc);
-  ReleaseDC(window, window_dc);
   return capture;
 }
 

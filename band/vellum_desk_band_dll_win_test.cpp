@@ -20,6 +20,7 @@
 #include "band/band_ids.h"
 #include "band/server_dll_test_support_win.h"
 #include "runtime/win/com_ptr.h"
+#include "runtime/win/unique_handle.h"
 #include "shellext/bandobject/band_object_test_support_win.h"
 #include "tools/vellum_standin/host_link_guard_win.h"
 
@@ -148,10 +149,9 @@ TEST_F(ProductDllTest, ExportsAnswerBeforeAndAfterTheServerIsBuilt) {
     EXPECT_TRUE(FAILED(factory->CreateInstance(nullptr, IID_IDeskBand, second.ReceiveVoid())));
     auto menu = band.As<IContextMenu>(IID_IContextMenu);
     ASSERT_TRUE(menu);
-    HMENU popup = CreatePopupMenu();
-    EXPECT_EQ(menu->QueryContextMenu(popup, 0, 1, 100, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
-    EXPECT_EQ(GetMenuItemCount(popup), 0);
-    DestroyMenu(popup);
+    const win::UniqueMenu popup(CreatePopupMenu());
+    EXPECT_EQ(menu->QueryContextMenu(popup.get(), 0, 1, 100, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
+    EXPECT_EQ(GetMenuItemCount(popup.get()), 0);
     menu.Reset();
     band.Reset();
     factory.Reset();

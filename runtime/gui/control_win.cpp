@@ -8,6 +8,7 @@
 #include "runtime/gui/application_win.h"
 #include "runtime/gui/form_win.h"
 #include "runtime/gui/menu_win.h"
+#include "runtime/win/gdi.h"
 #include "runtime/win/win_error.h"
 
 namespace vellum::gui {
@@ -282,9 +283,9 @@ void TControl::SetFontColor(TColor color) {
 
 void TControl::UpdateFont() {
   if (handle_ == nullptr) return;
-  win::UniqueGdiObject font(CreateFontA(font_height_, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                        DEFAULT_PITCH | FF_DONTCARE, font_name_.c_str()));
+  win::UniqueFont font(CreateFontA(font_height_, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                   OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                                   DEFAULT_PITCH | FF_DONTCARE, font_name_.c_str()));
   SendMessageA(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
   font_ = std::move(font);  // the old font is freed only after the window stopped using it
 }
@@ -445,8 +446,8 @@ bool TControl::EraseBackground(HDC dc) {
   }
   RECT client{};
   GetClientRect(handle_, &client);
-  win::UniqueGdiObject brush(CreateSolidBrush(ColorToRGB(color_)));
-  FillRect(dc, &client, static_cast<HBRUSH>(brush.get()));
+  const win::UniqueBrush brush(CreateSolidBrush(ColorToRGB(color_)));
+  FillRect(dc, &client, brush.get());
   return true;
 }
 
@@ -463,17 +464,10 @@ void TControl::WndProc(Message& message) {
   switch (message.msg) {
     case WM_PAINT:
       if (default_proc_ == nullptr) {
-        PAINTSTRUCT paint{};
-        HDC dc = BeginPaint(handle_, &paint);
+        const win::PaintScope paint(handle_);
         RECT client{};
         GetClientRect(handle_, &client);
-        try {
-          Paint(dc, client);
-        } catch (...) {
-          EndPaint(handle_, &paint);
-          throw;
-        }
-        EndPaint(handle_, &paint);
+        Paint(paint.get(), client);
         return;
       }
       break;

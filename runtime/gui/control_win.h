@@ -146,7 +146,7 @@ class TControl : public Component {
   virtual void CommandNotify(WORD code);
   void Loaded() override;
   void Notification(Component& component, Operation operation) override;
-  HFONT Font() const { return static_cast<HFONT>(font_.get()); }
+  HFONT Font() const { return font_.get(); }
   void PaintParentBackground(HDC dc);
 
  private:
@@ -174,7 +174,7 @@ class TControl : public Component {
   std::string font_name_ = "MS Sans Serif";
   int font_height_ = -11;
   TColor font_color_ = clWindowText;
-  win::UniqueGdiObject font_;
+  win::UniqueFont font_;
   bool realigning_ = false;
 };
 

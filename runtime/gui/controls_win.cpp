@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include <utility>
+
 #include "runtime/component/class_builder.h"
 #include "runtime/gui/form_win.h"
 #include "runtime/win/gdi.h"
@@ -161,8 +163,8 @@ TSpeedButton::TSpeedButton() {
   SetParentBackground(true);
 }
 
-void TSpeedButton::SetGlyph(HBITMAP glyph) {
-  glyph_.reset(glyph);
+void TSpeedButton::SetGlyph(win::UniqueBitmap glyph) {
+  glyph_ = std::move(glyph);
   Invalidate();
 }
 
@@ -249,18 +251,13 @@ const ClassInfo& TImage::StaticClass() {
 
 TImage::TImage() { SetBounds(0, 0, 105, 105); }
 
-TImage::~TImage() {
-  if (icon_ != nullptr) DestroyIcon(icon_);
-}
-
-void TImage::SetBitmap(HBITMAP bitmap) {
-  bitmap_.reset(bitmap);
+void TImage::SetBitmap(win::UniqueBitmap bitmap) {
+  bitmap_ = std::move(bitmap);
   Invalidate();
 }
 
-void TImage::SetIcon(HICON icon) {
-  if (icon_ != nullptr) DestroyIcon(icon_);
-  icon_ = icon;
+void TImage::SetIcon(win::UniqueIcon icon) {
+  icon_ = std::move(icon);
   Invalidate();
 }
 
@@ -281,7 +278,7 @@ void TImage::Paint(HDC dc, const RECT& client) {
     GetObjectA(bitmap_.get(), sizeof info, &info);
     width = info.bmWidth;
     height = info.bmHeight;
-  } else if (icon_ != nullptr) {
+  } else if (icon_) {
     width = height = 32;
   } else {
     return;
@@ -292,9 +289,9 @@ void TImage::Paint(HDC dc, const RECT& client) {
   } else if (center_) {
     OffsetRect(&target, (client.right - width) / 2, (client.bottom - height) / 2);
   }
-  if (icon_ != nullptr) {
-    DrawIconEx(dc, target.left, target.top, icon_, target.right - target.left, target.bottom - target.top, 0, nullptr,
-               DI_NORMAL);
+  if (icon_) {
+    DrawIconEx(dc, target.left, target.top, icon_.get(), target.right - target.left, target.bottom - target.top, 0,
+               nullptr, DI_NORMAL);
     return;
   }
   MemoryDC source(dc);

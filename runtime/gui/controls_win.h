@@ -75,9 +75,8 @@ class TSpeedButton : public TControl {
   TSpeedButton();
   bool Flat() const { return flat_; }
   void SetFlat(bool value) { flat_ = value; }
-  // Takes ownership of the bitmap.
-  void SetGlyph(HBITMAP glyph);
-  HBITMAP Glyph() const { return static_cast<HBITMAP>(glyph_.get()); }
+  void SetGlyph(win::UniqueBitmap glyph);
+  HBITMAP Glyph() const { return glyph_.get(); }
   bool MouseInControl() const { return mouse_in_control_; }
 
  protected:
@@ -92,7 +91,7 @@ class TSpeedButton : public TControl {
   bool flat_ = false;
   bool mouse_in_control_ = false;
   bool pressed_ = false;
-  win::UniqueGdiObject glyph_;
+  win::UniqueBitmap glyph_;
 };
 
 class TImage : public TControl {
@@ -106,12 +105,10 @@ class TImage : public TControl {
   void SetCenter(bool value) { center_ = value; }
   bool Transparent() const { return transparent_; }
   void SetTransparent(bool value) { transparent_ = value; }
-  // Takes ownership of the picture: a bitmap, or an icon (drawn with DrawIconEx).
-  void SetBitmap(HBITMAP bitmap);
-  void SetIcon(HICON icon);
-  bool HasPicture() const { return bitmap_.valid() || icon_ != nullptr; }
-
-  ~TImage() override;
+  // The picture: a bitmap, or an icon (drawn with DrawIconEx).
+  void SetBitmap(win::UniqueBitmap bitmap);
+  void SetIcon(win::UniqueIcon icon);
+  bool HasPicture() const { return bitmap_.valid() || icon_.valid(); }
 
  protected:
   void CreateParams(TCreateParams& params) override;
@@ -123,8 +120,8 @@ class TImage : public TControl {
   bool stretch_ = false;
   bool center_ = false;
   bool transparent_ = false;
-  win::UniqueGdiObject bitmap_;
-  HICON icon_ = nullptr;
+  win::UniqueBitmap bitmap_;
+  win::UniqueIcon icon_;
 };
 
 }  // namespace vellum::gui

@@ -3,12 +3,15 @@
 // site), message pumping with a time limit, and reading pixels back.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "runtime/win/gdi.h"
 #include "runtime/win/unique_handle.h"
 
 namespace vellum::gui::testing {
@@ -62,57 +65,57 @@ class HostWindow {
   void Destroy() { window_.reset(); }
 
  private:
-  win::UniqueHandle<win::GdiObjectTraits> brush_;
-  win::UniqueHandle<win::WindowTraits> window_;
+  win::UniqueBrush brush_;
+  win::UniqueWindow window_;
 };
 
 // Held by tests that move the real mouse or read pixels of a window on the
 // screen: test programs of one Wine session run side by side, and two of
 // them with topmost windows in the same place would take each other's input.
+// A test that cannot get the lock fails and stops: without it, what it reads
+// from the screen may belong to another test.
 class ScreenLock {
  public:
+  static constexpr DWORD kTimeoutMs = 60000;
+
   ScreenLock() : mutex_(CreateMutexA(nullptr, FALSE, "Local\\VellumTestScreenLock")) {
-    if (mutex_) {
-      const DWORD result = WaitForSingleObject(mutex_.get(), 60000);
-      owned_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    if (!mutex_) Fail("CreateMutexA failed with error " + std::to_string(GetLastError()));
+    const DWORD result = WaitForSingleObject(mutex_.get(), kTimeoutMs);
+    // Abandoned: a test program ended while holding it; the lock is ours now.
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) {
+      Fail(result == WAIT_TIMEOUT ? "another test held it for " + std::to_string(kTimeoutMs / 1000) + " s"
+                                  : "WaitForSingleObject failed with error " + std::to_string(GetLastError()));
     }
   }
-  ~ScreenLock() {
-    if (owned_) ReleaseMutex(mutex_.get());
-  }
+  ~ScreenLock() { ReleaseMutex(mutex_.get()); }
   ScreenLock(const ScreenLock&) = delete;
   ScreenLock& operator=(const ScreenLock&) = delete;
 
  private:
+  [[noreturn]] static void Fail(const std::string& reason) {
+    const std::string message = "no screen lock (" + reason + "): the test does not go on without it";
+    ADD_FAILURE() << message;
+    throw std::runtime_error(message);  // ends the test; GoogleTest catches it
+  }
+
   win::UniqueKernelHandle mutex_;
-  bool owned_ = false;
 };
 
 // A 32-bit top-down DIB section selected into a memory DC, for reading back
 // what a window painted into a DC it was handed.
 class PixelCanvas {
  public:
-  PixelCanvas(int width, int height, COLORREF fill) : width_(width), height_(height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    dc_ = CreateCompatibleDC(nullptr);
-    bitmap_.reset(CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0));
-    previous_ = SelectObject(dc_, bitmap_.get());
+  PixelCanvas(int width, int height, COLORREF fill)
+      : width_(width),
+        height_(height),
+        bitmap_(CreateSection(dc_.get(), width, height, bits_)),
+        selected_(dc_.get(), bitmap_.get()) {
     Fill(fill);
-  }
-  ~PixelCanvas() {
-    SelectObject(dc_, previous_);
-    DeleteDC(dc_);
   }
   PixelCanvas(const PixelCanvas&) = delete;
   PixelCanvas& operator=(const PixelCanvas&) = delete;
 
-  HDC dc() const { return dc_; }
+  HDC dc() const { return dc_.get(); }
   void Fill(COLORREF color) {
     for (int i = 0; i < width_ * height_; ++i) bits_[i] = ToPixel(color);
   }
@@ -131,15 +134,26 @@ class PixelCanvas {
   }
 
  private:
+  static HBITMAP CreateSection(HDC dc, int width, int height, DWORD*& bits) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
+  }
   static DWORD ToPixel(COLORREF color) {
     return (static_cast<DWORD>(GetRValue(color)) << 16) | (static_cast<DWORD>(GetGValue(color)) << 8) | GetBValue(color);
   }
   int width_;
   int height_;
-  HDC dc_ = nullptr;
-  HGDIOBJ previous_ = nullptr;
   DWORD* bits_ = nullptr;
-  win::UniqueHandle<win::GdiObjectTraits> bitmap_;
+  // Declared in the order they are made; destroyed the other way round.
+  win::MemoryDC dc_{nullptr};
+  win::UniqueBitmap bitmap_;
+  win::SelectedObject selected_;
 };
 
 inline BOOL CALLBACK CollectChildText(HWND child, LPARAM list) {

@@ -83,20 +83,16 @@ TMenuItem* TPopupMenu::Popup(int x, int y, HWND owner) {
     entries[index].item->Click();
     return entries[index].item;
   }
-  HMENU menu = CreatePopupMenu();
-  if (menu == nullptr) return nullptr;
-  struct MenuOwner {
-    HMENU menu;
-    ~MenuOwner() { DestroyMenu(menu); }
-  } guard{menu};
+  const win::UniqueMenu menu(CreatePopupMenu());
+  if (!menu) return nullptr;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const UINT flags = MF_STRING | (entries[i].enabled ? MF_ENABLED : MF_GRAYED);
-    AppendMenuA(menu, entries[i].caption == "-" ? MF_SEPARATOR : flags, i + 1, entries[i].caption.c_str());
+    AppendMenuA(menu.get(), entries[i].caption == "-" ? MF_SEPARATOR : flags, i + 1, entries[i].caption.c_str());
   }
   // TrackPopupMenu needs its owner in the foreground to close on a click outside.
   SetForegroundWindow(owner);
   const UINT chosen = static_cast<UINT>(
-      TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, x, y, 0, owner, nullptr));
+      TrackPopupMenu(menu.get(), TPM_RETURNCMD | TPM_RIGHTBUTTON | TPM_NONOTIFY, x, y, 0, owner, nullptr));
   PostMessageA(owner, WM_NULL, 0, 0);
   if (chosen == 0 || chosen > entries.size()) return nullptr;
   TMenuItem* item = entries[chosen - 1].item;

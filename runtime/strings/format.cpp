@@ -45,7 +45,7 @@ class Formatter {
         break;
       }
       out_.append(pattern_.substr(i, percent - i));
-      i = ParseSpec(percent + 1);
+      i = ParseDirective(percent + 1);
     }
     return std::move(out_);
   }
@@ -82,7 +82,7 @@ class Formatter {
 
   bool StartsAt(std::size_t i, std::string_view text) const { return pattern_.substr(i).starts_with(text); }
 
-  std::size_t ParseSpec(std::size_t i) {
+  std::size_t ParseDirective(std::size_t i) {
     if (i < pattern_.size() && pattern_[i] == '%') {
       out_ += '%';
       return i + 1;
@@ -131,14 +131,14 @@ class Formatter {
   // real type.
   template <typename T>
   void Printf(const Directive& directive, const char* length_and_conversion, T value) {
-    std::string c_spec = "%" + directive.flags;
-    if (directive.width >= 0) c_spec += std::to_string(directive.width);
-    if (directive.precision >= 0) c_spec += "." + std::to_string(directive.precision);
-    c_spec += length_and_conversion;
-    const int size = std::snprintf(nullptr, 0, c_spec.c_str(), value);
+    std::string printf_directive = "%" + directive.flags;
+    if (directive.width >= 0) printf_directive += std::to_string(directive.width);
+    if (directive.precision >= 0) printf_directive += "." + std::to_string(directive.precision);
+    printf_directive += length_and_conversion;
+    const int size = std::snprintf(nullptr, 0, printf_directive.c_str(), value);
     if (size < 0) RaiseBadFormat(pattern_);
     std::string text(static_cast<std::size_t>(size) + 1, '\0');
-    std::snprintf(text.data(), text.size(), c_spec.c_str(), value);
+    std::snprintf(text.data(), text.size(), printf_directive.c_str(), value);
     text.resize(static_cast<std::size_t>(size));
     out_ += text;
   }

@@ -8,6 +8,7 @@
 
 #include "runtime/threading/function_thread_win.h"
 #include "runtime/threading/thread_list_win.h"
+#include "runtime/threading/thread_probe_test_support_win.h"
 
 namespace vellum {
 namespace {
@@ -82,12 +83,17 @@ TEST(ThreadList, ALockedViewKeepsOtherThreadsOutUntilUnlocked) {
   int b = 2;
   auto view = list.LockList();
   view.Add(&a);
+  std::atomic<bool> adding{false};
   std::atomic<bool> added{false};
   auto adder = StartThread<FunctionThread>([&](FunctionThread&) {
+    adding = true;
     list.Add(&b);
     added = true;
   });
-  Sleep(30);
+  // Not ASSERT: leaving now would keep the view locked and the adder blocked.
+  EXPECT_TRUE(testing::YieldUntil([&] { return adding.load(); }));
+  testing::YieldManyTimes();
+  EXPECT_TRUE(testing::StillRunning(adder->Handle()));
   EXPECT_FALSE(added) << "the other thread waits for the view";
   EXPECT_EQ(view.Count(), 1);
   EXPECT_EQ(view[0], &a);

@@ -66,9 +66,11 @@ void MultiReadExclusiveWriteSync::BeginRead() {
       return;
     }
     HANDLE event = writer_active ? writer_free_.get() : readers_may_enter_.get();
+    ++waiting_readers_;
     state_lock_.Leave();
     WaitForSingleObject(event, INFINITE);
     state_lock_.Enter();
+    --waiting_readers_;
   }
 }
 
@@ -133,6 +135,11 @@ DWORD MultiReadExclusiveWriteSync::WriterThreadId() {
 int MultiReadExclusiveWriteSync::WaitingWriters() {
   CriticalSectionLock guard(state_lock_);
   return waiting_writers_;
+}
+
+int MultiReadExclusiveWriteSync::WaitingReaders() {
+  CriticalSectionLock guard(state_lock_);
+  return waiting_readers_;
 }
 
 }  // namespace vellum

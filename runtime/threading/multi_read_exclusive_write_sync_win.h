@@ -39,9 +39,10 @@ class MultiReadExclusiveWriteSync {
   void EndWrite();
 
   // The thread that writes now, 0 when none, and how many threads wait to
-  // write (for diagnostics and tests).
+  // write or to read (for diagnostics and tests).
   DWORD WriterThreadId();
   int WaitingWriters();
+  int WaitingReaders();
 
  private:
   struct ReaderSlot {
@@ -64,6 +65,7 @@ class MultiReadExclusiveWriteSync {
   int active_readers_ = 0;
   int untracked_readers_ = 0;
   int waiting_writers_ = 0;
+  int waiting_readers_ = 0;
   DWORD writer_thread_ = 0;
   int write_depth_ = 0;
   unsigned write_sequence_ = 0;

@@ -10,6 +10,7 @@
 
 #include "runtime/exception.h"
 #include "runtime/threading/function_thread_win.h"
+#include "runtime/threading/thread_probe_test_support_win.h"
 
 // Counts every allocation of this test program, to show that the lock paths
 // make none.
@@ -143,13 +144,17 @@ TEST(MultiReadExclusiveWriteSync, WaitingWritersHoldBackNewReadersButNotNestedOn
     ScopedWriteLock write(sync);
     stage = 2;
   });
-  while (sync.WaitingWriters() == 0) Sleep(1);  // the writer waits for this thread's read
+  // Not ASSERT below: leaving while this thread reads would leave the others
+  // blocked for good.
+  EXPECT_TRUE(testing::YieldUntil([&] { return sync.WaitingWriters() == 1; }))
+      << "the writer waits for this thread's read";
   std::atomic<int> late_reader_in{0};
   auto late_reader = StartThread<FunctionThread>([&](FunctionThread&) {
     ScopedReadLock read(sync);
     late_reader_in = stage == 2 ? 2 : 1;
   });
-  Sleep(30);
+  EXPECT_TRUE(testing::YieldUntil([&] { return sync.WaitingReaders() == 1; }))
+      << "the late reader went in without waiting";
   EXPECT_EQ(late_reader_in, 0) << "a new reader queues behind the waiting writer";
   sync.BeginRead();  // nested: must not deadlock behind the writer
   sync.EndRead();
@@ -189,7 +194,7 @@ TEST(MultiReadExclusiveWriteSync, LockPathsDoNotAllocateEvenWhenTheyWait) {
   std::atomic<int> stage{0};
   std::atomic<long> allocations_in_reader{-1};
   auto reader = StartThread<FunctionThread>([&](FunctionThread&) {
-    while (stage != 1) Sleep(1);
+    WaitUntil(stage, 1);
     const long before = g_allocations;
     sync.BeginRead();  // waits for the writer below
     sync.BeginRead();
@@ -205,7 +210,7 @@ TEST(MultiReadExclusiveWriteSync, LockPathsDoNotAllocateEvenWhenTheyWait) {
   sync.EndRead();
   sync.EndWrite();
   stage = 1;
-  Sleep(30);  // the reader is blocked now
+  EXPECT_TRUE(testing::YieldUntil([&] { return sync.WaitingReaders() == 1; })) << "the reader never waited";
   sync.EndWrite();
   const long allocations_in_writer = g_allocations - before;
   reader->WaitFor();

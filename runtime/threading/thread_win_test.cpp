@@ -7,6 +7,7 @@
 
 #include "runtime/exception.h"
 #include "runtime/threading/function_thread_win.h"
+#include "runtime/threading/thread_probe_test_support_win.h"
 
 namespace vellum {
 namespace {
@@ -48,7 +49,7 @@ TEST(Thread, RunsOnlyAfterStartAndAnswersItsReturnValue) {
   ASSERT_NE(thread.ThreadID(), 0u);
   DWORD exit_code = 0;
   EXPECT_THROW(thread.WaitFor(), EInvalidOperation) << "waiting for a thread that never started would hang";
-  Sleep(20);
+  EXPECT_EQ(testing::SuspendCount(thread.Handle()), 1u) << "the system holds a new thread until Start";
   EXPECT_EQ(seen_id, 0u) << "a new thread waits for Start";
 
   thread.Start();
@@ -71,8 +72,9 @@ TEST(Thread, TerminateIsAFlagExecutePolls) {
     self.SetReturnValue(rounds);
   });
   thread.Start();
+  ASSERT_TRUE(testing::YieldUntil([&] { return rounds >= 3; })) << "the thread never went round its loop";
   DWORD exit_code = 0;
-  EXPECT_FALSE(thread.WaitFor(30, exit_code)) << "still polling";
+  EXPECT_FALSE(thread.WaitFor(0, exit_code)) << "still polling";
   thread.Terminate();
   EXPECT_TRUE(thread.Terminated());
   EXPECT_GT(static_cast<int>(thread.WaitFor()), 0);
@@ -104,14 +106,16 @@ TEST(Thread, SuspendStopsTheThreadUntilResumed) {
     while (!self.Terminated()) ++counter;
   });
   thread.Start();
-  while (counter == 0) Sleep(1);
+  ASSERT_TRUE(testing::YieldUntil([&] { return counter != 0; }));
   thread.Suspend();
+  ASSERT_TRUE(testing::WaitUntilStopped(thread.Handle()));
+  EXPECT_EQ(testing::SuspendCount(thread.Handle()), 1u);
   const int frozen = counter;
-  Sleep(30);
+  testing::YieldManyTimes();
   EXPECT_EQ(counter, frozen);
   thread.Resume();
   EXPECT_FALSE(thread.Suspended());
-  while (counter == frozen) Sleep(1);
+  ASSERT_TRUE(testing::YieldUntil([&] { return counter != frozen; })) << "the resumed thread does not count";
   thread.Terminate();
   thread.WaitFor();
 }

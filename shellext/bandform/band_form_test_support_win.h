@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/component/component.h"
+#include "runtime/win/unique_handle.h"
 #include "shellext/bandform/band_types.h"
 #include "shellext/bandform/base_band_form_win.h"
 #include "shellext/bandform/theme_api_win.h"
@@ -83,9 +84,8 @@ class FakeTheme {
     Current().parts.push_back(part);
     Current().states.push_back(state);
     if (Current().draw_fails) return E_FAIL;
-    HBRUSH brush = CreateSolidBrush(kTaskbarColor);
-    FillRect(dc, rect, brush);
-    DeleteObject(brush);
+    const win::UniqueBrush brush(CreateSolidBrush(kTaskbarColor));
+    FillRect(dc, rect, brush.get());
     return S_OK;
   }
   static HRESULT WINAPI Close(HTHEME) {

@@ -11,6 +11,7 @@
 #include "runtime/gui/controls_win.h"
 #include "runtime/gui/designer.h"
 #include "runtime/gui/gui_test_support_win.h"
+#include "runtime/win/gdi.h"
 #include "shellext/bandform/band_form_test_support_win.h"
 #include "shellext/bandform/garbage_collector_win.h"
 #include "shellext/bandform/hook_updater_win.h"
@@ -110,9 +111,8 @@ struct ShownBandForm {
   COLORREF ScreenPixel(int x, int y) {
     RedrawWindow(host.get(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     PixelCanvas canvas(300, 60, RGB(1, 2, 3));
-    HDC dc = GetDC(host.get());
-    BitBlt(canvas.dc(), 0, 0, 300, 60, dc, 0, 0, SRCCOPY);
-    ReleaseDC(host.get(), dc);
+    const win::WindowDC dc(host.get());
+    BitBlt(canvas.dc(), 0, 0, 300, 60, dc.get(), 0, 0, SRCCOPY);
     return canvas.At(x, y);
   }
 };

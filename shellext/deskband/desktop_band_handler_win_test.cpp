@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "runtime/component/class_info.h"
+#include "runtime/win/unique_handle.h"
 #include "shellext/bandobject/band_object_test_support_win.h"
 #include "shellext/factory/factory_manager_win.h"
 #include "shellext/factory/live_object_count_win.h"
@@ -101,10 +102,10 @@ TEST_F(DesktopBandHandlerTest, QueryContextMenuWithoutItemsInsertsNothingAndAnsw
   MakeBand();
   auto menu = band_.As<IContextMenu3>(IID_IContextMenu3);
   ASSERT_TRUE(menu);
-  HMENU popup = CreatePopupMenu();
-  AppendMenuA(popup, MF_STRING, 1, "Shell's own item");
-  EXPECT_EQ(menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
-  EXPECT_EQ(GetMenuItemCount(popup), 1);
+  const win::UniqueMenu popup(CreatePopupMenu());
+  AppendMenuA(popup.get(), MF_STRING, 1, "Shell's own item");
+  EXPECT_EQ(menu->QueryContextMenu(popup.get(), 0, 100, 200, CMF_NORMAL), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 1));
+  EXPECT_EQ(GetMenuItemCount(popup.get()), 1);
   // No item answers to any command number.
   EXPECT_EQ(menu->GetCommandString(0, GCS_VALIDATEA, nullptr, nullptr, 0), S_FALSE);
   char verb[32] = {};
@@ -113,8 +114,7 @@ TEST_F(DesktopBandHandlerTest, QueryContextMenuWithoutItemsInsertsNothingAndAnsw
   invoke.cbSize = sizeof invoke;
   invoke.lpVerb = MAKEINTRESOURCEA(0);
   EXPECT_TRUE(FAILED(menu->InvokeCommand(&invoke)));
-  EXPECT_EQ(menu->HandleMenuMsg(WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup), 0), S_OK);
-  DestroyMenu(popup);
+  EXPECT_EQ(menu->HandleMenuMsg(WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(popup.get()), 0), S_OK);
 }
 
 TEST_F(DesktopBandHandlerTest, AnAssignedHandlerReplacesTheBandsOwnAndOutlivesTheBand) {

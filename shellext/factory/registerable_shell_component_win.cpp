@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "runtime/component/class_builder.h"
+#include "runtime/win/text_conversion.h"
 
 namespace vellum::shellext {
 
@@ -28,13 +29,7 @@ std::unique_ptr<DUduzBaseRegistration> DUduzRegisterableShellComponent::CreateRe
 }
 
 std::wstring DUduzRegisterableShellComponent::GetDescription() const {
-  const std::string& description = Registration().Description();
-  if (description.empty()) return {};
-  const int length =
-      MultiByteToWideChar(CP_ACP, 0, description.data(), static_cast<int>(description.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, description.data(), static_cast<int>(description.size()), wide.data(), length);
-  return wide;
+  return win::WideFromAnsi(Registration().Description());
 }
 
 }  // namespace vellum::shellext

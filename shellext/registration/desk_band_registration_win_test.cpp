@@ -6,6 +6,7 @@
 #include <cctype>
 #include <string>
 
+#include "runtime/win/text_conversion.h"
 #include "shellext/registration/registry_dump_win.h"
 #include "shellext/registration/registry_operations_win.h"
 
@@ -164,14 +165,14 @@ TEST_F(DeskBandRegistrationTest, ADescriptionBeyondAsciiIsWrittenAsAnsiText) {
 
   // Read through the wide functions, the system converts it from the ANSI
   // code page: the text was not stored as UTF-8 or raw bytes of another kind.
-  wchar_t expected[64] = {};
-  ASSERT_GT(MultiByteToWideChar(CP_ACP, 0, description.c_str(), -1, expected, 64), 0);
+  const std::wstring expected = win::WideFromAnsi(description);
+  ASSERT_FALSE(expected.empty());
   wchar_t stored[64] = {};
   DWORD size = sizeof stored;
   const std::wstring key(class_key_.begin(), class_key_.end());
   ASSERT_EQ(RegGetValueW(HKEY_CLASSES_ROOT, key.c_str(), L"Description", RRF_RT_REG_SZ, nullptr, stored, &size),
             ERROR_SUCCESS);
-  EXPECT_STREQ(stored, expected);
+  EXPECT_STREQ(stored, expected.c_str());
   if (GetACP() == 1252) {
     EXPECT_STREQ(stored, L"Vellum Tessera \u00E9\u00E8\u00FC 7.0");
   }

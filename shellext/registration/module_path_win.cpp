@@ -1,27 +1,11 @@
 #include "shellext/registration/module_path_win.h"
 
+#include "runtime/win/text_conversion.h"
 #include "runtime/win/win_error.h"
 
 namespace vellum::shellext {
 
 namespace {
-
-std::wstring Widen(const std::string& text) {
-  if (text.empty()) return {};
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-  return wide;
-}
-
-std::string Narrow(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int length =
-      WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), static_cast<int>(text.size()), narrow.data(), length, nullptr, nullptr);
-  return narrow;
-}
 
 // The result when it fit into the 260-character buffer, else empty.
 std::string ShortForm(const std::string& long_path) {
@@ -30,9 +14,9 @@ std::string ShortForm(const std::string& long_path) {
     // code page come out right, and the result converts back losslessly
     // because short names are plain ASCII.
     wchar_t buffer[260];
-    const DWORD length = GetShortPathNameW(Widen(long_path).c_str(), buffer, 260);
+    const DWORD length = GetShortPathNameW(win::WideFromAnsi(long_path).c_str(), buffer, 260);
     if (length == 0 || length >= 260) return {};
-    return Narrow(std::wstring(buffer, length));
+    return win::AnsiFromWide(std::wstring_view(buffer, length));
   }
   char buffer[260];
   const DWORD length = GetShortPathNameA(long_path.c_str(), buffer, 260);

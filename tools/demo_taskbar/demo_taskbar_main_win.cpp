@@ -18,6 +18,8 @@
 #include "band/band_ids.h"
 #include "exceptlog/delivery/screenshot/win/window_capture_win.h"
 #include "runtime/win/com_ptr.h"
+#include "runtime/win/gdi.h"
+#include "runtime/win/text_conversion.h"
 #include "runtime/win/unique_handle.h"
 #include "tools/demo_taskbar/band_site_win.h"
 
@@ -74,22 +76,19 @@ constexpr int kStartWidth = 56;
 LRESULT CALLBACK TaskbarProc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam) {
   switch (msg) {
     case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
+      const vellum::win::PaintScope paint(window);
+      const HDC dc = paint.get();
       RECT client;
       GetClientRect(window, &client);
-      HBRUSH back = CreateSolidBrush(RGB(32, 48, 72));
-      FillRect(dc, &client, back);
-      DeleteObject(back);
+      const vellum::win::UniqueBrush back(CreateSolidBrush(RGB(32, 48, 72)));
+      FillRect(dc, &client, back.get());
       RECT start{4, 4, kStartWidth - 4, client.bottom - 4};
       if (client.right < client.bottom) start = {4, 4, client.right - 4, 36};
-      HBRUSH button = CreateSolidBrush(RGB(70, 130, 90));
-      FillRect(dc, &start, button);
-      DeleteObject(button);
+      const vellum::win::UniqueBrush button(CreateSolidBrush(RGB(70, 130, 90)));
+      FillRect(dc, &start, button.get());
       SetBkMode(dc, TRANSPARENT);
       SetTextColor(dc, RGB(255, 255, 255));
       DrawTextA(dc, "Start", -1, &start, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-      EndPaint(window, &paint);
       return 0;
     }
     case WM_CLOSE:
@@ -171,9 +170,7 @@ int main(int argc, char** argv) {
   Layout(taskbar, area, nullptr, options.vertical);
 
   CLSID clsid{};
-  wchar_t clsid_text[64] = {};
-  MultiByteToWideChar(CP_ACP, 0, vellum::band::kDeskBandClsid, -1, clsid_text, 64);
-  CLSIDFromString(clsid_text, &clsid);
+  CLSIDFromString(vellum::win::WideFromAnsi(vellum::band::kDeskBandClsid).c_str(), &clsid);
   ComPtr<IDeskBand> band;
   HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDeskBand, band.ReceiveVoid());
   Say("CoCreateInstance(%s): %s", vellum::band::kDeskBandClsid, HResultText(hr));

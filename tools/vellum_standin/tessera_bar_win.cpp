@@ -1,5 +1,6 @@
 #include "tools/vellum_standin/tessera_bar_win.h"
 
+#include "runtime/win/gdi.h"
 #include "runtime/win/win_error.h"
 #include "tools/vellum_standin/standin_commands.h"
 
@@ -19,20 +20,6 @@ void RegisterTesseraClass(WNDPROC procedure) {
   }();
   if (atom == 0) win::RaiseLastOSError("RegisterClassA");
 }
-
-class ScopedPaint {
- public:
-  explicit ScopedPaint(HWND window) : window_(window) { dc_ = BeginPaint(window_, &paint_); }
-  ~ScopedPaint() { EndPaint(window_, &paint_); }
-  ScopedPaint(const ScopedPaint&) = delete;
-  ScopedPaint& operator=(const ScopedPaint&) = delete;
-  HDC dc() const { return dc_; }
-
- private:
-  HWND window_;
-  PAINTSTRUCT paint_{};
-  HDC dc_ = nullptr;
-};
 
 }  // namespace
 
@@ -77,14 +64,14 @@ void TesseraBar::Resize(int width, int height) {
 }
 
 void TesseraBar::Paint(HWND window) {
-  ScopedPaint paint(window);
+  const win::PaintScope paint(window);
   RECT client{};
   GetClientRect(window, &client);
-  FillRect(paint.dc(), &client, GetSysColorBrush(COLOR_INFOBK));
-  SetBkMode(paint.dc(), TRANSPARENT);
-  SetTextColor(paint.dc(), GetSysColor(COLOR_INFOTEXT));
+  FillRect(paint.get(), &client, GetSysColorBrush(COLOR_INFOBK));
+  SetBkMode(paint.get(), TRANSPARENT);
+  SetTextColor(paint.get(), GetSysColor(COLOR_INFOTEXT));
   char text[] = "Tessera";
-  DrawTextA(paint.dc(), text, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+  DrawTextA(paint.get(), text, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
 }
 
 LRESULT CALLBACK TesseraBar::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {

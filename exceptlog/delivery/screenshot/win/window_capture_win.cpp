@@ -29,11 +29,13 @@ std::vector<std::uint8_t> CaptureScreenAreaPng(const RECT& area) {
 
   ScreenDC screen;
   MemoryDC memory(screen.get());
-  win::UniqueGdiObject bitmap(CreateCompatibleBitmap(screen.get(), row_length, height));
+  const win::UniqueBitmap bitmap(CreateCompatibleBitmap(screen.get(), row_length, height));
   if (!bitmap) win::RaiseLastOSError("CreateCompatibleBitmap");
-  HGDIOBJ previous = SelectObject(memory.get(), bitmap.get());
-  BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY);
-  SelectObject(memory.get(), previous);
+  {
+    // GetDIBits wants the bitmap selected into no DC.
+    const win::SelectedObject selected(memory.get(), bitmap.get());
+    BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY);
+  }
 
   DibHeader info{};
   info.header.biSize = sizeof(BITMAPINFOHEADER);
@@ -43,8 +45,8 @@ std::vector<std::uint8_t> CaptureScreenAreaPng(const RECT& area) {
   info.header.biBitCount = 8;
   info.header.biCompression = BI_RGB;
   std::vector<std::uint8_t> pixels(static_cast<std::size_t>(row_length) * height);
-  if (GetDIBits(memory.get(), static_cast<HBITMAP>(bitmap.get()), 0, height, pixels.data(),
-                reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == 0) {
+  if (GetDIBits(memory.get(), bitmap.get(), 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
+                DIB_RGB_COLORS) == 0) {
     win::RaiseLastOSError("GetDIBits");
   }
 
