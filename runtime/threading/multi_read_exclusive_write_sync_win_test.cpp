@@ -18,6 +18,10 @@ namespace {
 std::atomic<long> g_allocations{0};
 }  // namespace
 
+// The replacements pair malloc with free themselves; GCC, seeing a free
+// inlined where it expected the library's delete, would warn of a mismatch.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
   ++g_allocations;
   if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
@@ -29,6 +33,7 @@ void operator delete(void* memory) noexcept {
 void operator delete(void* memory, std::size_t) noexcept {
   std::free(memory);
 }
+#pragma GCC diagnostic pop
 
 namespace vellum {
 namespace {

@@ -49,6 +49,17 @@ function(vellum_stamp_stored_block target)
   # two links would get different bases; both get the same fixed one.
   target_link_options(${target} PRIVATE -Wl,--image-base,${A_IMAGE_BASE})
 
+  # The block joins the module's resources, which come after its code and
+  # data; a module without resources of its own gets an empty one in both
+  # links, so that its resource section is there from the first link on.
+  get_target_property(sources ${target} SOURCES)
+  list(FILTER sources INCLUDE REGEX "\\.rc$")
+  if(NOT sources)
+    set(placeholder ${CMAKE_CURRENT_BINARY_DIR}/eldata/${target}/resources.rc)
+    file(WRITE ${placeholder} "VELLUM_RESOURCES RCDATA { 0 }\n")
+    target_sources(${target} PRIVATE ${placeholder})
+  endif()
+
   # The first link: everything the product links, nothing more.
   set(unstamped ${target}_unstamped)
   get_target_property(sources ${target} SOURCES)

@@ -1,0 +1,21 @@
+// The exception subsystem in the band's own module: started when the module
+// is loaded, before any of its code can raise, and stopped when it unloads.
+// It reports what escapes the band's message handlers, its threads and its
+// COM methods (as safecall exceptions, once, before the method answers its
+// fixed result); the shell that hosts the band lives on.
+#pragma once
+
+#include <windows.h>
+
+namespace vellum::band {
+
+// Process attach: starts the subsystem for `module`. A failed start leaves
+// the band working without it.
+void StartBandExceptionLog(HINSTANCE module) noexcept;
+// The end of process attach: the module's own start is over.
+void BandModuleInitialized() noexcept;
+// Process detach, first and last.
+void BandModuleFinalizing() noexcept;
+void StopBandExceptionLog() noexcept;
+
+}  // namespace vellum::band
