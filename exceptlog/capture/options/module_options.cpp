@@ -31,24 +31,30 @@ TRuzadaModuleOptions::TRuzadaModuleOptions(std::string module_file_name, bool pu
 }
 
 void TRuzadaModuleOptions::SetDefaults() {
-  InUpdateBracket([this] {
-    const bool freeze_check = values_.FreezeCheck;
-    values_ = ModuleOptionValues{};
-    // Through the setter, so that an overriding class sees the watchdog switch.
-    values_.FreezeCheck = freeze_check;
-    SetFreezeCheck(false);
-  });
+  InUpdateBracket([this] { TakeValues(ModuleOptionValues{}); });
 }
 
 void TRuzadaModuleOptions::Assign(const TRuzadaModuleOptions* source) {
   if (source == nullptr) throw EConvertError("Impossible to assign nil as TRuzadaModuleOptions.");
   if (source == this) return;
-  InUpdateBracket([this, source] {
-    const bool freeze_check = values_.FreezeCheck;
-    values_ = source->values_;
-    values_.FreezeCheck = freeze_check;
-    SetFreezeCheck(source->values_.FreezeCheck);
-  });
+  InUpdateBracket([this, source] { TakeValues(source->values_); });
+}
+
+void TRuzadaModuleOptions::TakeValues(const ModuleOptionValues& source) {
+  // An option with a virtual setter keeps its value until its setter runs, so
+  // that an overriding class sees the change (the freeze watchdog's switch).
+  ModuleOptionValues taken = source;
+#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, ...) \
+  if constexpr (OptionSetter::k##Setter == OptionSetter::kVirtual) taken.Name = values_.Name;
+#define VELLUM_OLD_FIELD(Reader, From, Before)
+#include "exceptlog/capture/options/module_option_table.inc"
+#undef VELLUM_OPTION
+  values_ = std::move(taken);
+#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, ...) \
+  if constexpr (OptionSetter::k##Setter == OptionSetter::kVirtual) Set##Name(source.Name);
+#include "exceptlog/capture/options/module_option_table.inc"
+#undef VELLUM_OPTION
+#undef VELLUM_OLD_FIELD
 }
 
 void TRuzadaModuleOptions::Changed() {
@@ -73,11 +79,6 @@ void TRuzadaModuleOptions::SetText(int index, std::string text) {
     throw EListError("List index out of bounds (" + std::to_string(index) + ")");
   }
   values_.Texts[index] = std::move(text);
-  Changed();
-}
-
-void TRuzadaModuleOptions::SetTexts(TCustomizedTexts texts) {
-  values_.Texts = std::move(texts);
   Changed();
 }
 

@@ -32,6 +32,11 @@ class FlagSet {
   Bits bits_ = 0;
 };
 
+template <typename T>
+inline constexpr bool kIsFlagSet = false;
+template <typename Flag, typename Bits>
+inline constexpr bool kIsFlagSet<FlagSet<Flag, Bits>> = true;
+
 enum TLogFlag : unsigned {
   lfSkipDuplicates,
   lfAskReproduceSteps,
