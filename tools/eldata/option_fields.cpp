@@ -133,9 +133,7 @@ Accessor MakeAccessor(const exceptlog::ModuleOption<T>& option) {
     };
   } else {
     accessor.Get = [get = option.Get](const TRuzadaModuleOptions& o) { return ToText((o.*get)()); };
-    accessor.Set = [set = option.Set](TRuzadaModuleOptions& o, std::string_view text) {
-      (o.*set)(FromText<T>(text));
-    };
+    accessor.Set = [set = option.Set](TRuzadaModuleOptions& o, std::string_view text) { (o.*set)(FromText<T>(text)); };
   }
   return accessor;
 }
@@ -143,9 +141,8 @@ Accessor MakeAccessor(const exceptlog::ModuleOption<T>& option) {
 // In the order exlog has always listed them.
 std::vector<Accessor> MakeAccessors() {
   std::vector<Accessor> accessors(exceptlog::kModuleOptionCount);
-  exceptlog::ForEachModuleOption([&accessors](const auto& option) {
-    accessors[static_cast<std::size_t>(option.Listed)] = MakeAccessor(option);
-  });
+  exceptlog::ForEachModuleOption(
+      [&accessors](const auto& option) { accessors[static_cast<std::size_t>(option.Listed)] = MakeAccessor(option); });
   return accessors;
 }
 

@@ -24,7 +24,7 @@ struct ModuleOption {
 // Calls `visit(ModuleOption<Type>)` for every option, in the stored order.
 template <typename Visitor>
 void ForEachModuleOption(Visitor&& visit) {
-#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, Listed, ...)                                            \
+#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, Listed, ...)                                    \
   visit(ModuleOption<Type>{#Name, Since, Listed, &ModuleOptionValues::Name, &TRuzadaModuleOptions::Name, \
                            &TRuzadaModuleOptions::Set##Name});
 #define VELLUM_OLD_FIELD(Reader, From, Before)

@@ -1,3 +1,5 @@
+#include "exceptlog/capture/options/module_option_table.h"
+
 #include <gtest/gtest.h>
 
 #include "exceptlog/capture/options/module_options.h"
@@ -7,6 +9,8 @@ namespace vellum::exceptlog {
 namespace {
 
 using testing::ChangeEveryOption;
+using testing::ChangeEveryOptionOfTheTable;
+using testing::CountingOptions;
 
 std::uint64_t Fnv1a(const std::vector<std::uint8_t>& bytes) {
   std::uint64_t hash = 0xCBF29CE484222325u;
@@ -36,6 +40,43 @@ TEST(ModuleOptionTable, TheCurrentStoredFormKeepsItsBytes) {
   // The head spelled out, so that a moved field shows where it went.
   const std::vector<std::uint8_t> head = {0x00, 0x00, 0x0F, 0x01, 0x00, 0x02, 0x01, 0x11, 0x00, 0x00, 0x00};
   EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 11), head);
+}
+
+TEST(ModuleOptionTable, EveryOptionSurvivesSavingAndLoadingAtTheCurrentVersion) {
+  const TRuzadaModuleOptions defaults("", false);
+  TRuzadaModuleOptions source("", false);
+  ChangeEveryOptionOfTheTable(source);
+  MemoryStream stream;
+  source.SaveToStream(stream);
+  stream.SetPosition(0);
+  TRuzadaModuleOptions copy("", false);
+  copy.LoadFromStream(stream);
+  EXPECT_EQ(stream.Position(), stream.Size());
+
+  int options = 0;
+  ForEachModuleOption([&](const auto& option) {
+    ++options;
+    const auto& changed = source.Values().*option.Member;
+    EXPECT_NE(changed, defaults.Values().*option.Member) << option.Name << " kept its default";
+    EXPECT_EQ(copy.Values().*option.Member, changed) << option.Name;
+  });
+  EXPECT_EQ(options, kModuleOptionCount);
+  EXPECT_EQ(copy.Values(), source.Values());
+}
+
+TEST(ModuleOptionTable, EverySetterAnnouncesAndAssignCopiesEveryOption) {
+  CountingOptions options;
+  ForEachModuleOption([&options](const auto& option) {
+    options.changes = 0;
+    (options.*option.Set)(testing::OtherValue((options.*option.Get)(), option.Name));
+    EXPECT_EQ(options.changes, 1) << option.Name;
+  });
+
+  TRuzadaModuleOptions target("", false);
+  target.Assign(&options);
+  ForEachModuleOption([&](const auto& option) {
+    EXPECT_EQ(target.Values().*option.Member, options.Values().*option.Member) << option.Name;
+  });
 }
 
 }  // namespace

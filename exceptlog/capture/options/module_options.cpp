@@ -40,22 +40,31 @@ void TRuzadaModuleOptions::Assign(const TRuzadaModuleOptions* source) {
   InUpdateBracket([this, source] { TakeValues(source->values_); });
 }
 
+// Expands its arguments for options whose setter is virtual only.
+#define VELLUM_FOR_VIRTUAL_SETTER_Plain(...)
+#define VELLUM_FOR_VIRTUAL_SETTER_Own(...)
+#define VELLUM_FOR_VIRTUAL_SETTER_Virtual(...) __VA_ARGS__
+#define VELLUM_OLD_FIELD(Reader, From, Before)
+
 void TRuzadaModuleOptions::TakeValues(const ModuleOptionValues& source) {
   // An option with a virtual setter keeps its value until its setter runs, so
   // that an overriding class sees the change (the freeze watchdog's switch).
-  ModuleOptionValues taken = source;
+  // The rest is copied in place, which reuses the strings' buffers.
 #define VELLUM_OPTION(Name, Type, Since, Stored, Setter, ...) \
-  if constexpr (OptionSetter::k##Setter == OptionSetter::kVirtual) taken.Name = values_.Name;
-#define VELLUM_OLD_FIELD(Reader, From, Before)
+  VELLUM_FOR_VIRTUAL_SETTER_##Setter(const Type previous_##Name = values_.Name;)
 #include "exceptlog/capture/options/module_option_table.inc"
 #undef VELLUM_OPTION
-  values_ = std::move(taken);
+  values_ = source;
 #define VELLUM_OPTION(Name, Type, Since, Stored, Setter, ...) \
-  if constexpr (OptionSetter::k##Setter == OptionSetter::kVirtual) Set##Name(source.Name);
+  VELLUM_FOR_VIRTUAL_SETTER_##Setter(values_.Name = previous_##Name; Set##Name(source.Name);)
 #include "exceptlog/capture/options/module_option_table.inc"
 #undef VELLUM_OPTION
-#undef VELLUM_OLD_FIELD
 }
+
+#undef VELLUM_OLD_FIELD
+#undef VELLUM_FOR_VIRTUAL_SETTER_Plain
+#undef VELLUM_FOR_VIRTUAL_SETTER_Own
+#undef VELLUM_FOR_VIRTUAL_SETTER_Virtual
 
 void TRuzadaModuleOptions::Changed() {
   if (update_count_ <= 0 && publish_ && IsModuleOfThisCode(module_file_name_)) ChangeHook();

@@ -35,9 +35,6 @@ struct ModuleOptionValues {
   friend bool operator==(const ModuleOptionValues&, const ModuleOptionValues&) = default;
 };
 
-// How an option's setter comes about (the Setter column of the table).
-enum class OptionSetter { kPlain, kVirtual, kOwn };
-
 // Getter `Name()` and setter `SetName(value)`; every setter announces a change.
 #define VELLUM_MODULE_OPTION_GETTER(Type, Name) \
   const Type& Name() const {                    \
@@ -111,7 +108,9 @@ class TRuzadaModuleOptions {
   bool Enabled() const { return enabled_; }
   virtual void SetEnabled(bool value);
 
-#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, Listed, ...) VELLUM_MODULE_OPTION_ACCESSORS_##Setter(Type, Name)
+  // `Name()` and `SetName(value)` of every option in module_option_table.inc.
+#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, Listed, ...) \
+  VELLUM_MODULE_OPTION_ACCESSORS_##Setter(Type, Name)
 #define VELLUM_OLD_FIELD(Reader, From, Before)
 #include "exceptlog/capture/options/module_option_table.inc"
 #undef VELLUM_OPTION

@@ -13,9 +13,6 @@ namespace vellum::exceptlog {
 
 namespace {
 
-template <typename T>
-inline constexpr bool kHasPlainForm = false;
-
 // The plain stored form follows from the type alone.
 template <typename T>
 void WritePlain(OptionsWriter& out, const T& value) {
@@ -34,7 +31,7 @@ void WritePlain(OptionsWriter& out, const T& value) {
   } else if constexpr (kIsFlagSet<T>) {
     WritePlain(out, value.ToBits());
   } else {
-    static_assert(kHasPlainForm<T>, "give the option a conversion of its own");
+    static_assert(sizeof(T) == 0, "give the option a conversion of its own");
   }
 }
 
@@ -55,7 +52,7 @@ T ReadPlain(OptionsReader& in) {
   } else if constexpr (kIsFlagSet<T>) {
     return T(ReadPlain<decltype(T().ToBits())>(in));
   } else {
-    static_assert(kHasPlainForm<T>, "give the option a conversion of its own");
+    static_assert(sizeof(T) == 0, "give the option a conversion of its own");
   }
 }
 
@@ -215,7 +212,7 @@ struct UnusedByte {
 
 void TRuzadaModuleOptions::SaveToStream(Stream& stream) const {
   OptionsWriter out(stream);
-#define VELLUM_OPTION(Name, Type, Since, Stored, ...)                                \
+#define VELLUM_OPTION(Name, Type, Since, Stored, ...)                              \
   static_assert((Since) <= kOptionsBlockVersion, "stored before it was invented"); \
   stored::Stored::Write(out, values_, &ModuleOptionValues::Name);
 #define VELLUM_OLD_FIELD(Reader, From, Before) \
