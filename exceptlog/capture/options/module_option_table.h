@@ -12,9 +12,7 @@ namespace vellum::exceptlog {
 
 template <typename T>
 struct ModuleOption {
-  using Type = T;
   std::string_view Name;
-  std::uint16_t StoredSince = 0;
   int Listed = 0;  // place in exlog's listing
   T ModuleOptionValues::*Member = nullptr;
   const T& (TRuzadaModuleOptions::*Get)() const = nullptr;
@@ -24,8 +22,8 @@ struct ModuleOption {
 // Calls `visit(ModuleOption<Type>)` for every option, in the stored order.
 template <typename Visitor>
 void ForEachModuleOption(Visitor&& visit) {
-#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, Listed, ...)                                    \
-  visit(ModuleOption<Type>{#Name, Since, Listed, &ModuleOptionValues::Name, &TRuzadaModuleOptions::Name, \
+#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, Listed, ...)                             \
+  visit(ModuleOption<Type>{#Name, Listed, &ModuleOptionValues::Name, &TRuzadaModuleOptions::Name, \
                            &TRuzadaModuleOptions::Set##Name});
 #define VELLUM_OLD_FIELD(Reader, From, Before)
 #include "exceptlog/capture/options/module_option_table.inc"

@@ -32,6 +32,7 @@ class FlagSet {
   Bits bits_ = 0;
 };
 
+// For code that stores or shows every flag set the same way: as its bits.
 template <typename T>
 inline constexpr bool kIsFlagSet = false;
 template <typename Flag, typename Bits>
