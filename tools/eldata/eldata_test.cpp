@@ -2,7 +2,9 @@
 
 #include "exceptlog/capture/debugdata/line_table_writer.h"
 #include "exceptlog/capture/debugdata/stored_block_writer.h"
+#include "exceptlog/capture/options/module_option_table.h"
 #include "exceptlog/capture/options/module_options.h"
+#include "exceptlog/capture/options/module_options_test_support.h"
 #include "tools/eldata/module_report.h"
 #include "tools/eldata/option_fields.h"
 #include "tools/eldata/pe_test_image.h"
@@ -156,6 +158,35 @@ TEST(OptionFields, TheOptionsFileSetsValuesListsAndTexts) {
       EXPECT_EQ(std::string(e.what()).substr(0, 12), "test.conf:1:");
     }
   }
+}
+
+// The options file's escapes for a value.
+std::string Escaped(std::string_view value) {
+  std::string out;
+  for (const char c : value) {
+    out += c == '\r' ? "\\r" : c == '\n' ? "\\n" : c == '\t' ? "\\t" : c == '\\' ? "\\\\" : std::string(1, c);
+  }
+  return out;
+}
+
+TEST(OptionFields, EveryOptionOfTheTableTravelsByNameThroughTheOptionsFile) {
+  TRuzadaModuleOptions source("", false);
+  exceptlog::testing::ChangeEveryOptionOfTheTable(source);
+  std::string file;
+  for (const OptionField& field : OptionFields()) {
+    const std::string name(field.Name);
+    if (field.Kind == OptionKind::kStringList) {
+      for (const std::string& value : OptionList(source, name)) file += name + " += " + Escaped(value) + "\n";
+    } else {
+      file += name + " = " + Escaped(OptionText(source, name)) + "\n";
+    }
+  }
+  TRuzadaModuleOptions copy("", false);
+  ApplyOptionsFile(copy, file, "every.conf");
+  exceptlog::ForEachModuleOption([&](const auto& option) {
+    EXPECT_EQ(copy.Values().*option.Member, source.Values().*option.Member) << option.Name;
+  });
+  EXPECT_EQ(OptionFields().size(), static_cast<std::size_t>(exceptlog::kModuleOptionCount));
 }
 
 TEST(ExportSize, FollowsTheFrameRule) {

@@ -4,6 +4,9 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <type_traits>
+
+#include "exceptlog/capture/options/module_option_table.h"
 
 namespace vellum::eldata {
 namespace {
@@ -48,141 +51,99 @@ bool ParseBoolean(std::string_view text) {
   throw EConvertError("'" + std::string(text) + "' is not true or false");
 }
 
+// The text forms follow from the option's type; every option of a type is
+// shown and set alike.
 template <typename T>
-Accessor Number(std::string_view name, const T& (TRuzadaModuleOptions::*get)() const,
-                void (TRuzadaModuleOptions::*set)(T)) {
-  return {{name, OptionKind::kNumber},
-          [get](const TRuzadaModuleOptions& o) { return std::to_string((o.*get)()); },
-          [set](TRuzadaModuleOptions& o, std::string_view text) {
-            const bool is_signed = std::numeric_limits<T>::is_signed;
-            const auto value = ParseNumber(text, static_cast<std::uint64_t>(std::numeric_limits<T>::max()), is_signed,
-                                           static_cast<std::int64_t>(std::numeric_limits<T>::min()));
-            (o.*set)(static_cast<T>(value));
-          },
-          {},
-          {}};
+constexpr OptionKind KindOf() {
+  if constexpr (std::is_same_v<T, std::string>) return OptionKind::kString;
+  if constexpr (std::is_same_v<T, bool>) return OptionKind::kBoolean;
+  if constexpr (std::is_integral_v<T>) return OptionKind::kNumber;
+  if constexpr (exceptlog::kIsFlagSet<T> || std::is_same_v<T, exceptlog::TReportFields>) return OptionKind::kFlags;
+  return OptionKind::kStringList;
 }
 
-Accessor Text(std::string_view name, const std::string& (TRuzadaModuleOptions::*get)() const,
-              void (TRuzadaModuleOptions::*set)(std::string)) {
-  return {{name, OptionKind::kString},
-          [get](const TRuzadaModuleOptions& o) { return (o.*get)(); },
-          [set](TRuzadaModuleOptions& o, std::string_view text) { (o.*set)(std::string(text)); },
-          {},
-          {}};
+template <typename T>
+std::string ToText(const T& value) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return value;
+  } else if constexpr (std::is_same_v<T, bool>) {
+    return value ? "true" : "false";
+  } else if constexpr (std::is_integral_v<T>) {
+    return std::to_string(value);
+  } else if constexpr (exceptlog::kIsFlagSet<T>) {
+    return std::to_string(value.ToBits());
+  } else {
+    static_assert(std::is_same_v<T, exceptlog::TReportFields>);
+    std::uint64_t bits = 0;
+    const auto& bytes = value.ToBytes();
+    for (std::size_t i = 0; i < bytes.size(); ++i) bits |= std::uint64_t{bytes[i]} << (8 * i);
+    return std::to_string(bits);
+  }
 }
 
-Accessor Boolean(std::string_view name, const bool& (TRuzadaModuleOptions::*get)() const,
-                 void (TRuzadaModuleOptions::*set)(bool)) {
-  return {{name, OptionKind::kBoolean},
-          [get](const TRuzadaModuleOptions& o) { return std::string((o.*get)() ? "true" : "false"); },
-          [set](TRuzadaModuleOptions& o, std::string_view text) { (o.*set)(ParseBoolean(text)); },
-          {},
-          {}};
+template <typename T>
+T FromText(std::string_view text) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return std::string(text);
+  } else if constexpr (std::is_same_v<T, bool>) {
+    return ParseBoolean(text);
+  } else if constexpr (std::is_integral_v<T>) {
+    const bool is_signed = std::numeric_limits<T>::is_signed;
+    return static_cast<T>(ParseNumber(text, static_cast<std::uint64_t>(std::numeric_limits<T>::max()), is_signed,
+                                      static_cast<std::int64_t>(std::numeric_limits<T>::min())));
+  } else if constexpr (exceptlog::kIsFlagSet<T>) {
+    using Bits = decltype(T().ToBits());
+    return T(static_cast<Bits>(ParseNumber(text, std::numeric_limits<Bits>::max(), false, 0)));
+  } else {
+    static_assert(std::is_same_v<T, exceptlog::TReportFields>);
+    const std::uint64_t bits = ParseNumber(text, (std::uint64_t{1} << 40) - 1, false, 0);
+    exceptlog::TReportFields::Bytes bytes{};
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
+    return exceptlog::TReportFields(bytes);
+  }
 }
 
-template <typename Set>
-Accessor Flags(std::string_view name, const Set& (TRuzadaModuleOptions::*get)() const,
-               void (TRuzadaModuleOptions::*set)(Set)) {
-  using Bits = decltype(Set().ToBits());
-  return {{name, OptionKind::kFlags},
-          [get](const TRuzadaModuleOptions& o) { return std::to_string((o.*get)().ToBits()); },
-          [set](TRuzadaModuleOptions& o, std::string_view text) {
-            (o.*set)(Set(static_cast<Bits>(ParseNumber(text, std::numeric_limits<Bits>::max(), false, 0))));
-          },
-          {},
-          {}};
+std::vector<std::string> ToList(const std::vector<std::string>& values) {
+  return values;
+}
+std::vector<std::string> ToList(const exceptlog::TCustomizedTexts& texts) {
+  return std::vector<std::string>(texts.begin(), texts.end());
 }
 
-Accessor List(std::string_view name, const std::vector<std::string>& (TRuzadaModuleOptions::*get)() const,
-              void (TRuzadaModuleOptions::*set)(std::vector<std::string>)) {
-  return {{name, OptionKind::kStringList},
-          {},
-          {},
-          [get](const TRuzadaModuleOptions& o) { return (o.*get)(); },
-          [set](TRuzadaModuleOptions& o, std::vector<std::string> values) { (o.*set)(std::move(values)); }};
+template <typename T>
+T FromList(std::vector<std::string> values) {
+  if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+    return values;
+  } else {
+    static_assert(std::is_same_v<T, exceptlog::TCustomizedTexts>);
+    if (values.size() != exceptlog::kCustomizedTextCount) throw EConvertError("Texts needs 96 entries");
+    exceptlog::TCustomizedTexts texts;
+    std::move(values.begin(), values.end(), texts.begin());
+    return texts;
+  }
 }
 
+template <typename T>
+Accessor MakeAccessor(const exceptlog::ModuleOption<T>& option) {
+  Accessor accessor{{option.Name, KindOf<T>()}, {}, {}, {}, {}};
+  if constexpr (KindOf<T>() == OptionKind::kStringList) {
+    accessor.GetList = [get = option.Get](const TRuzadaModuleOptions& o) { return ToList((o.*get)()); };
+    accessor.SetList = [set = option.Set](TRuzadaModuleOptions& o, std::vector<std::string> values) {
+      (o.*set)(FromList<T>(std::move(values)));
+    };
+  } else {
+    accessor.Get = [get = option.Get](const TRuzadaModuleOptions& o) { return ToText((o.*get)()); };
+    accessor.Set = [set = option.Set](TRuzadaModuleOptions& o, std::string_view text) { (o.*set)(FromText<T>(text)); };
+  }
+  return accessor;
+}
+
+// In the order exlog has always listed them.
 std::vector<Accessor> MakeAccessors() {
-  using O = TRuzadaModuleOptions;
-  std::vector<Accessor> a;
-  a.push_back(Text("SmtpSender", &O::SmtpSender, &O::SetSmtpSender));
-  a.push_back(Text("SmtpServer", &O::SmtpServer, &O::SetSmtpServer));
-  a.push_back(Text("SmtpUser", &O::SmtpUser, &O::SetSmtpUser));
-  a.push_back(Text("SmtpPassword", &O::SmtpPassword, &O::SetSmtpPassword));
-  a.push_back(Number("SmtpPort", &O::SmtpPort, &O::SetSmtpPort));
-  a.push_back(Number("TerminateAction", &O::TerminateAction, &O::SetTerminateAction));
-  a.push_back({{"FreezeCheck", OptionKind::kBoolean},
-               [](const O& o) { return std::string(o.FreezeCheck() ? "true" : "false"); },
-               [](O& o, std::string_view text) { o.SetFreezeCheck(ParseBoolean(text)); },
-               {},
-               {}});
-  a.push_back(Number("FreezeSeconds", &O::FreezeSeconds, &O::SetFreezeSeconds));
-  a.push_back(Text("FreezeText", &O::FreezeText, &O::SetFreezeText));
-  a.push_back({{"ReportFields", OptionKind::kFlags},
-               [](const O& o) {
-                 std::uint64_t bits = 0;
-                 const auto& bytes = o.ReportFields().ToBytes();
-                 for (std::size_t i = 0; i < bytes.size(); ++i) bits |= std::uint64_t{bytes[i]} << (8 * i);
-                 return std::to_string(bits);
-               },
-               [](O& o, std::string_view text) {
-                 const std::uint64_t bits = ParseNumber(text, (std::uint64_t{1} << 40) - 1, false, 0);
-                 exceptlog::TReportFields::Bytes bytes{};
-                 for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(bits >> (8 * i));
-                 o.SetReportFields(exceptlog::TReportFields(bytes));
-               },
-               {},
-               {}});
-  a.push_back(List("FilterClassNames", &O::FilterClassNames, &O::SetFilterClassNames));
-  a.push_back(List("FilterMessages", &O::FilterMessages, &O::SetFilterMessages));
-  a.push_back({{"Texts", OptionKind::kStringList},
-               {},
-               {},
-               [](const O& o) { return std::vector<std::string>(o.Texts().begin(), o.Texts().end()); },
-               [](O& o, std::vector<std::string> values) {
-                 if (values.size() != exceptlog::kCustomizedTextCount) throw EConvertError("Texts needs 96 entries");
-                 exceptlog::TCustomizedTexts texts;
-                 std::move(values.begin(), values.end(), texts.begin());
-                 o.SetTexts(std::move(texts));
-               }});
-  a.push_back(Boolean("ReportingFlag", &O::ReportingFlag, &O::SetReportingFlag));
-  a.push_back(Boolean("FilterEnabled", &O::FilterEnabled, &O::SetFilterEnabled));
-  a.push_back(Boolean("LogInMessageBody", &O::LogInMessageBody, &O::SetLogInMessageBody));
-  a.push_back(Boolean("TerminateButtonEnabled", &O::TerminateButtonEnabled, &O::SetTerminateButtonEnabled));
-  a.push_back(Boolean("SaveLog", &O::SaveLog, &O::SetSaveLog));
-  a.push_back(Flags("LogFlags", &O::LogFlags, &O::SetLogFlags));
-  a.push_back(Flags("SendFlags", &O::SendFlags, &O::SetSendFlags));
-  a.push_back(Number("DialogFirstTab", &O::DialogFirstTab, &O::SetDialogFirstTab));
-  a.push_back({{"LogMaxReports", OptionKind::kNumber},
-               [](const O& o) { return std::to_string(o.LogMaxReports()); },
-               [](O& o, std::string_view text) {
-                 o.SetLogMaxReports(static_cast<std::int32_t>(ParseNumber(text, 0x7FFFFFFF, true, INT32_MIN)));
-               },
-               {},
-               {}});
-  a.push_back(Number("TerminateButtonAfter", &O::TerminateButtonAfter, &O::SetTerminateButtonAfter));
-  a.push_back(Text("LogFilePath", &O::LogFilePath, &O::SetLogFilePath));
-  a.push_back(Text("MailRecipients", &O::MailRecipients, &O::SetMailRecipients));
-  a.push_back(Text("MailSubject", &O::MailSubject, &O::SetMailSubject));
-  a.push_back(Text("MailBody", &O::MailBody, &O::SetMailBody));
-  a.push_back(Number("MailMethod", &O::MailMethod, &O::SetMailMethod));
-  a.push_back(Number("UploadMethod", &O::UploadMethod, &O::SetUploadMethod));
-  a.push_back(Text("ExtraFiles", &O::ExtraFiles, &O::SetExtraFiles));
-  a.push_back(Flags("DialogFlags", &O::DialogFlags, &O::SetDialogFlags));
-  a.push_back(Number("DialogAutoCloseSeconds", &O::DialogAutoCloseSeconds, &O::SetDialogAutoCloseSeconds));
-  a.push_back(Text("SupportPage", &O::SupportPage, &O::SetSupportPage));
-  a.push_back(Text("HtmlTemplate", &O::HtmlTemplate, &O::SetHtmlTemplate));
-  a.push_back(Number("BurstAction", &O::BurstAction, &O::SetBurstAction));
-  a.push_back(Number("BurstCount", &O::BurstCount, &O::SetBurstCount));
-  a.push_back(Number("BurstMinutes", &O::BurstMinutes, &O::SetBurstMinutes));
-  a.push_back(Flags("StackFlags", &O::StackFlags, &O::SetStackFlags));
-  a.push_back(Flags("BehaviorFlags", &O::BehaviorFlags, &O::SetBehaviorFlags));
-  a.push_back(Text("UploadAddress", &O::UploadAddress, &O::SetUploadAddress));
-  a.push_back(Number("UploadPort", &O::UploadPort, &O::SetUploadPort));
-  a.push_back(Text("UploadPassword", &O::UploadPassword, &O::SetUploadPassword));
-  a.push_back(Text("UploadUser", &O::UploadUser, &O::SetUploadUser));
-  return a;
+  std::vector<Accessor> accessors(exceptlog::kModuleOptionCount);
+  exceptlog::ForEachModuleOption(
+      [&accessors](const auto& option) { accessors[static_cast<std::size_t>(option.Listed)] = MakeAccessor(option); });
+  return accessors;
 }
 
 const std::vector<Accessor>& Accessors() {

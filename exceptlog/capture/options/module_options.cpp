@@ -31,25 +31,40 @@ TRuzadaModuleOptions::TRuzadaModuleOptions(std::string module_file_name, bool pu
 }
 
 void TRuzadaModuleOptions::SetDefaults() {
-  InUpdateBracket([this] {
-    const bool freeze_check = values_.FreezeCheck;
-    values_ = ModuleOptionValues{};
-    // Through the setter, so that an overriding class sees the watchdog switch.
-    values_.FreezeCheck = freeze_check;
-    SetFreezeCheck(false);
-  });
+  InUpdateBracket([this] { TakeValues(ModuleOptionValues{}); });
 }
 
 void TRuzadaModuleOptions::Assign(const TRuzadaModuleOptions* source) {
   if (source == nullptr) throw EConvertError("Impossible to assign nil as TRuzadaModuleOptions.");
   if (source == this) return;
-  InUpdateBracket([this, source] {
-    const bool freeze_check = values_.FreezeCheck;
-    values_ = source->values_;
-    values_.FreezeCheck = freeze_check;
-    SetFreezeCheck(source->values_.FreezeCheck);
-  });
+  InUpdateBracket([this, source] { TakeValues(source->values_); });
 }
+
+// Expands its arguments for options whose setter is virtual only.
+#define VELLUM_FOR_VIRTUAL_SETTER_Plain(...)
+#define VELLUM_FOR_VIRTUAL_SETTER_Own(...)
+#define VELLUM_FOR_VIRTUAL_SETTER_Virtual(...) __VA_ARGS__
+#define VELLUM_OLD_FIELD(Reader, From, Before)
+
+void TRuzadaModuleOptions::TakeValues(const ModuleOptionValues& source) {
+  // An option with a virtual setter keeps its value until its setter runs, so
+  // that an overriding class sees the change (the freeze watchdog's switch).
+  // The rest is copied in place, which reuses the strings' buffers.
+#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, ...) \
+  VELLUM_FOR_VIRTUAL_SETTER_##Setter(const Type previous_##Name = values_.Name;)
+#include "exceptlog/capture/options/module_option_table.inc"
+#undef VELLUM_OPTION
+  values_ = source;
+#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, ...) \
+  VELLUM_FOR_VIRTUAL_SETTER_##Setter(values_.Name = previous_##Name; Set##Name(source.Name);)
+#include "exceptlog/capture/options/module_option_table.inc"
+#undef VELLUM_OPTION
+}
+
+#undef VELLUM_OLD_FIELD
+#undef VELLUM_FOR_VIRTUAL_SETTER_Plain
+#undef VELLUM_FOR_VIRTUAL_SETTER_Own
+#undef VELLUM_FOR_VIRTUAL_SETTER_Virtual
 
 void TRuzadaModuleOptions::Changed() {
   if (update_count_ <= 0 && publish_ && IsModuleOfThisCode(module_file_name_)) ChangeHook();
@@ -73,11 +88,6 @@ void TRuzadaModuleOptions::SetText(int index, std::string text) {
     throw EListError("List index out of bounds (" + std::to_string(index) + ")");
   }
   values_.Texts[index] = std::move(text);
-  Changed();
-}
-
-void TRuzadaModuleOptions::SetTexts(TCustomizedTexts texts) {
-  values_.Texts = std::move(texts);
   Changed();
 }
 

@@ -22,65 +22,36 @@ extern const char* const kDefaultSmtpSender;
 extern const char* const kDefaultFreezeText;
 extern const char* const kDefaultHtmlTemplate;
 
-// Every option that is stored, copied and published, with its default. The
-// module file name and `Enabled` belong to one object only and live outside.
+// Every option that is stored, copied and published, with its default, as
+// listed in module_option_table.inc. The module file name and `Enabled`
+// belong to one object only and live outside.
 struct ModuleOptionValues {
-  std::string SmtpSender = kDefaultSmtpSender;
-  std::string SmtpServer;
-  std::string SmtpUser;
-  std::string SmtpPassword;
-  std::uint16_t SmtpPort = 25;
-  std::uint8_t TerminateAction = 1;  // 0 terminate, 1 restart then terminate
-  bool FreezeCheck = false;
-  std::int32_t FreezeSeconds = 60;
-  std::string FreezeText = kDefaultFreezeText;
-  TReportFields ReportFields = TReportFields::All();
-  std::vector<std::string> FilterClassNames;
-  std::vector<std::string> FilterMessages;
-  TCustomizedTexts Texts = DefaultCustomizedTexts();
-  bool ReportingFlag = true;
-  bool FilterEnabled = true;
-  bool LogInMessageBody = false;
-  bool TerminateButtonEnabled = true;
-  bool SaveLog = true;
-  TLogFlags LogFlags{lfModulesSection, lfCpuSection};
-  TSendFlags SendFlags{sfProgressDialog, sfScreenshot, sfLastHtmlPage};
-  std::uint8_t DialogFirstTab = 0;
-  std::int32_t LogMaxReports = 32;
-  std::int32_t TerminateButtonAfter = 3;
-  std::string LogFilePath;
-  std::string MailRecipients;
-  std::string MailSubject;
-  std::string MailBody;
-  std::uint8_t MailMethod = 0;    // 0 none, 1..3 the three mail methods
-  std::uint8_t UploadMethod = 0;  // 0 none, 1 HTTP, 2 HTTPS, 3 FTP
-  std::string ExtraFiles;
-  TDialogFlags DialogFlags{dfShowDialog, dfSendChecked, dfScreenshotChecked, dfCopyOption, dfDetailsButton};
-  std::int32_t DialogAutoCloseSeconds = 0;
-  std::string SupportPage;
-  std::string HtmlTemplate = kDefaultHtmlTemplate;
-  std::uint8_t BurstAction = 1;
-  std::int32_t BurstCount = 10;
-  std::int32_t BurstMinutes = 1;
-  TStackFlags StackFlags{skLibraryFrames, skPackageFrames, skRuntimeThreads, skOtherThreads};
-  TBehaviorFlags BehaviorFlags{bfUseMainModuleInfo, bfClipboardCopyOnSendFailure};
-  std::string UploadAddress;
-  std::uint32_t UploadPort = 0;
-  std::string UploadPassword;
-  std::string UploadUser;
+#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, Listed, ...) Type Name{__VA_ARGS__};
+#define VELLUM_OLD_FIELD(Reader, From, Before)
+#include "exceptlog/capture/options/module_option_table.inc"
+#undef VELLUM_OPTION
+#undef VELLUM_OLD_FIELD
 
   friend bool operator==(const ModuleOptionValues&, const ModuleOptionValues&) = default;
 };
 
 // Getter `Name()` and setter `SetName(value)`; every setter announces a change.
-#define VELLUM_MODULE_OPTION(Type, Name) \
-  const Type& Name() const {             \
-    return values_.Name;                 \
-  }                                      \
-  void Set##Name(Type value) {           \
-    values_.Name = std::move(value);     \
-    Changed();                           \
+#define VELLUM_MODULE_OPTION_GETTER(Type, Name) \
+  const Type& Name() const {                    \
+    return values_.Name;                        \
   }
+#define VELLUM_MODULE_OPTION_ACCESSORS_Plain(Type, Name) \
+  VELLUM_MODULE_OPTION_GETTER(Type, Name)                \
+  void Set##Name(Type value) {                           \
+    values_.Name = std::move(value);                     \
+    Changed();                                           \
+  }
+#define VELLUM_MODULE_OPTION_ACCESSORS_Virtual(Type, Name) \
+  VELLUM_MODULE_OPTION_GETTER(Type, Name)                  \
+  virtual void Set##Name(Type value);
+#define VELLUM_MODULE_OPTION_ACCESSORS_Own(Type, Name) \
+  VELLUM_MODULE_OPTION_GETTER(Type, Name)              \
+  void Set##Name(Type value);
 
 class TRuzadaModuleOptions {
  public:
@@ -127,8 +98,6 @@ class TRuzadaModuleOptions {
 
   const std::string& GetText(int index) const;
   void SetText(int index, std::string text);
-  const TCustomizedTexts& Texts() const { return values_.Texts; }
-  void SetTexts(TCustomizedTexts texts);
 
   const ModuleOptionValues& Values() const { return values_; }
   bool PublishesChanges() const { return publish_; }
@@ -138,51 +107,14 @@ class TRuzadaModuleOptions {
   void SetModuleFileName(std::string name);
   bool Enabled() const { return enabled_; }
   virtual void SetEnabled(bool value);
-  bool FreezeCheck() const { return values_.FreezeCheck; }
-  virtual void SetFreezeCheck(bool value);
-  std::int32_t LogMaxReports() const { return values_.LogMaxReports; }
-  void SetLogMaxReports(std::int32_t value);  // 0 is stored as 1
 
-  VELLUM_MODULE_OPTION(std::string, SmtpSender)
-  VELLUM_MODULE_OPTION(std::string, SmtpServer)
-  VELLUM_MODULE_OPTION(std::string, SmtpUser)
-  VELLUM_MODULE_OPTION(std::string, SmtpPassword)
-  VELLUM_MODULE_OPTION(std::uint16_t, SmtpPort)
-  VELLUM_MODULE_OPTION(std::uint8_t, TerminateAction)
-  VELLUM_MODULE_OPTION(std::int32_t, FreezeSeconds)
-  VELLUM_MODULE_OPTION(std::string, FreezeText)
-  VELLUM_MODULE_OPTION(TReportFields, ReportFields)
-  VELLUM_MODULE_OPTION(std::vector<std::string>, FilterClassNames)
-  VELLUM_MODULE_OPTION(std::vector<std::string>, FilterMessages)
-  VELLUM_MODULE_OPTION(bool, ReportingFlag)
-  VELLUM_MODULE_OPTION(bool, FilterEnabled)
-  VELLUM_MODULE_OPTION(bool, LogInMessageBody)
-  VELLUM_MODULE_OPTION(bool, TerminateButtonEnabled)
-  VELLUM_MODULE_OPTION(bool, SaveLog)
-  VELLUM_MODULE_OPTION(TLogFlags, LogFlags)
-  VELLUM_MODULE_OPTION(TSendFlags, SendFlags)
-  VELLUM_MODULE_OPTION(std::uint8_t, DialogFirstTab)
-  VELLUM_MODULE_OPTION(std::int32_t, TerminateButtonAfter)
-  VELLUM_MODULE_OPTION(std::string, LogFilePath)
-  VELLUM_MODULE_OPTION(std::string, MailRecipients)
-  VELLUM_MODULE_OPTION(std::string, MailSubject)
-  VELLUM_MODULE_OPTION(std::string, MailBody)
-  VELLUM_MODULE_OPTION(std::uint8_t, MailMethod)
-  VELLUM_MODULE_OPTION(std::uint8_t, UploadMethod)
-  VELLUM_MODULE_OPTION(std::string, ExtraFiles)
-  VELLUM_MODULE_OPTION(TDialogFlags, DialogFlags)
-  VELLUM_MODULE_OPTION(std::int32_t, DialogAutoCloseSeconds)
-  VELLUM_MODULE_OPTION(std::string, SupportPage)
-  VELLUM_MODULE_OPTION(std::string, HtmlTemplate)
-  VELLUM_MODULE_OPTION(std::uint8_t, BurstAction)
-  VELLUM_MODULE_OPTION(std::int32_t, BurstCount)
-  VELLUM_MODULE_OPTION(std::int32_t, BurstMinutes)
-  VELLUM_MODULE_OPTION(TStackFlags, StackFlags)
-  VELLUM_MODULE_OPTION(TBehaviorFlags, BehaviorFlags)
-  VELLUM_MODULE_OPTION(std::string, UploadAddress)
-  VELLUM_MODULE_OPTION(std::uint32_t, UploadPort)
-  VELLUM_MODULE_OPTION(std::string, UploadPassword)
-  VELLUM_MODULE_OPTION(std::string, UploadUser)
+  // `Name()` and `SetName(value)` of every option in module_option_table.inc.
+#define VELLUM_OPTION(Name, Type, Since, Stored, Setter, Listed, ...) \
+  VELLUM_MODULE_OPTION_ACCESSORS_##Setter(Type, Name)
+#define VELLUM_OLD_FIELD(Reader, From, Before)
+#include "exceptlog/capture/options/module_option_table.inc"
+#undef VELLUM_OPTION
+#undef VELLUM_OLD_FIELD
 
  protected:
   // Runs for every announced change of an object that publishes and belongs
@@ -191,6 +123,8 @@ class TRuzadaModuleOptions {
 
  private:
   static void LoadFields(Stream& stream, std::uint16_t version, ModuleOptionValues& values);
+  // Takes every option from `source`; those with a virtual setter through it.
+  void TakeValues(const ModuleOptionValues& source);
 
   bool publish_ = false;
   std::int32_t update_count_ = 0;
@@ -199,6 +133,9 @@ class TRuzadaModuleOptions {
   ModuleOptionValues values_;
 };
 
-#undef VELLUM_MODULE_OPTION
+#undef VELLUM_MODULE_OPTION_GETTER
+#undef VELLUM_MODULE_OPTION_ACCESSORS_Plain
+#undef VELLUM_MODULE_OPTION_ACCESSORS_Virtual
+#undef VELLUM_MODULE_OPTION_ACCESSORS_Own
 
 }  // namespace vellum::exceptlog

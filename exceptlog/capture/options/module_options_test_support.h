@@ -3,8 +3,11 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 #include "exceptlog/capture/options/module_identity.h"
+#include "exceptlog/capture/options/module_option_table.h"
 #include "exceptlog/capture/options/module_options.h"
 
 namespace vellum::exceptlog::testing {
@@ -65,6 +68,43 @@ inline void ChangeEveryOption(TRuzadaModuleOptions& o) {
   o.SetUploadPassword("secret");
   o.SetUploadUser("anonymous");
   for (int i = 0; i < kCustomizedTextCount; ++i) o.SetText(i, "Text " + std::to_string(i));
+}
+
+template <typename T>
+inline constexpr bool kKnownOptionType = false;
+
+// A value other than `value` for an option of any type, made from its name.
+// Lists get two entries, so that the paired filter lists keep one length.
+template <typename T>
+T OtherValue(const T& value, std::string_view name) {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return std::string(name) + " changed";
+  } else if constexpr (std::is_same_v<T, bool>) {
+    return !value;
+  } else if constexpr (std::is_integral_v<T>) {
+    return static_cast<T>(value + 3);
+  } else if constexpr (kIsFlagSet<T>) {
+    return T(static_cast<decltype(value.ToBits())>(value.ToBits() ^ 0x5A));
+  } else if constexpr (std::is_same_v<T, TReportFields>) {
+    TReportFields::Bytes bytes = value.ToBytes();
+    for (std::uint8_t& byte : bytes) byte ^= 0xA5;
+    return TReportFields(bytes);
+  } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+    return {std::string(name) + " 1", std::string(name) + " 2"};
+  } else if constexpr (std::is_same_v<T, TCustomizedTexts>) {
+    TCustomizedTexts texts;
+    for (std::size_t i = 0; i < texts.size(); ++i) texts[i] = std::string(name) + " " + std::to_string(i);
+    return texts;
+  } else {
+    static_assert(kKnownOptionType<T>, "say how an option of this type is changed");
+  }
+}
+
+// Every option of the table gets another value through its setter; unlike
+// ChangeEveryOption, an option added to the table is changed too.
+inline void ChangeEveryOptionOfTheTable(TRuzadaModuleOptions& options) {
+  ForEachModuleOption(
+      [&options](const auto& option) { (options.*option.Set)(OtherValue((options.*option.Get)(), option.Name)); });
 }
 
 }  // namespace vellum::exceptlog::testing

@@ -32,6 +32,12 @@ class FlagSet {
   Bits bits_ = 0;
 };
 
+// For code that stores or shows every flag set the same way: as its bits.
+template <typename T>
+inline constexpr bool kIsFlagSet = false;
+template <typename Flag, typename Bits>
+inline constexpr bool kIsFlagSet<FlagSet<Flag, Bits>> = true;
+
 enum TLogFlag : unsigned {
   lfSkipDuplicates,
   lfAskReproduceSteps,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -31,6 +32,7 @@ class OptionsReader {
   std::int32_t Integer();
   std::uint32_t Cardinal();
   std::string String();
+  void Bytes(std::span<std::uint8_t> bytes) { stream_.ReadBuffer(bytes.data(), bytes.size()); }
   void Skip(std::size_t count);
 
   // Raises the read error unless `count` items of at least `item_size` bytes
@@ -52,6 +54,7 @@ class OptionsWriter {
   void Integer(std::int32_t value) { Cardinal(static_cast<std::uint32_t>(value)); }
   void Cardinal(std::uint32_t value);
   void String(std::string_view text);
+  void Bytes(std::span<const std::uint8_t> bytes) { stream_.WriteBuffer(bytes.data(), bytes.size()); }
 
  private:
   Stream& stream_;
