@@ -10,7 +10,7 @@
 #include "band/band_test_support_win.h"
 #include "band/png_capture_test_support_win.h"
 #include "shellext/bandform/garbage_collector_win.h"
-#include "tools/vellum_standin/standin_commands.h"
+#include "band/testing/standin_commands.h"
 
 namespace vellum::band {
 namespace {

@@ -15,8 +15,8 @@
 
 #include "band/vellum_desk_band_form_win.h"
 #include "runtime/gui/gui_test_support_win.h"
-#include "tools/vellum_standin/host_link_guard_win.h"
-#include "tools/vellum_standin/standin_process_win.h"
+#include "band/testing/host_link_guard_win.h"
+#include "band/testing/standin_process_win.h"
 
 namespace vellum::band::testing {
 

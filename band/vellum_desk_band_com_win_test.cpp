@@ -12,7 +12,7 @@
 #include "band/server_dll_test_support_win.h"
 #include "runtime/win/com_ptr.h"
 #include "shellext/bandobject/band_object_test_support_win.h"
-#include "tools/vellum_standin/host_link_guard_win.h"
+#include "band/testing/host_link_guard_win.h"
 
 namespace vellum::band {
 namespace {

@@ -22,7 +22,7 @@
 #include "runtime/win/com_ptr.h"
 #include "runtime/win/unique_handle.h"
 #include "shellext/bandobject/band_object_test_support_win.h"
-#include "tools/vellum_standin/host_link_guard_win.h"
+#include "band/testing/host_link_guard_win.h"
 
 namespace vellum::band {
 namespace {

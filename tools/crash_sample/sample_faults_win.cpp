@@ -11,6 +11,7 @@
 #include "exceptlog/capture/manager/exception_manager_win.h"
 #include "runtime/exception.h"
 #include "runtime/threading/thread_win.h"
+#include "shellext/factory/com_boundary_win.h"
 
 namespace vellum::crash_sample {
 
@@ -86,6 +87,28 @@ __attribute__((noinline)) int Recurse(int depth) {
   return Recurse(depth + 1) + frame[0];
 }
 
+// A COM method whose body fails: the boundary reports it (once, as a
+// safecall exception) and answers the method's fixed result.
+class FailingPersist final : public IPersist {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+  HRESULT STDMETHODCALLTYPE GetClassID(CLSID* clsid) override {
+    return shellext::ComBoundary("IPersist::GetClassID", E_FAIL, [&]() -> HRESULT {
+      *clsid = CLSID_NULL;
+      throw ESampleError("Error in a COM method.");
+    });
+  }
+};
+
+void ReportSafeCall(const std::exception_ptr& error, const char*) {
+  exceptlog::ReportEscapedException(error, exceptlog::rkGeneral, exceptlog::rtSafeCall);
+}
+
 // An exception that reaches a noexcept boundary ends in std::terminate.
 void ThrowThroughNoexcept() noexcept {
   try {
@@ -117,6 +140,7 @@ void InstallReportPrinter() {
 
 void StartSubsystem(bool console) {
   exceptlog::StartExceptionLog({GetModuleHandleA(nullptr), false, console});
+  shellext::SetComBoundaryHandler(&ReportSafeCall);
   InstallReportPrinter();
 }
 
@@ -143,6 +167,13 @@ bool RaiseFault(const std::string& name, int argument) {
     HANDLE thread = CreateThread(nullptr, 0, &FailingRoutine, nullptr, 0, nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
+  } else if (name == "com") {
+    FailingPersist object;
+    CLSID clsid;
+    const HRESULT result = object.GetClassID(&clsid);
+    char text[64];
+    std::snprintf(text, sizeof text, "com result: %08lX", static_cast<unsigned long>(result));
+    PrintLine(text);
   } else if (name == "nested") {
     try {
       ThrowSampleError();

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "runtime/win/win_error.h"
-#include "tools/vellum_standin/command_line.h"
+#include "band/testing/command_line.h"
 
 namespace vellum::standin {
 

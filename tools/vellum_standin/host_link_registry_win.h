@@ -8,7 +8,7 @@
 #include <string>
 
 #include "runtime/exception.h"
-#include "tools/vellum_standin/command_line.h"
+#include "band/testing/command_line.h"
 
 namespace vellum::standin {
 

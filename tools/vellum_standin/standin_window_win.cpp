@@ -4,7 +4,7 @@
 
 #include "runtime/win/win_error.h"
 #include "tools/vellum_standin/host_link_registry_win.h"
-#include "tools/vellum_standin/standin_commands.h"
+#include "band/testing/standin_commands.h"
 
 namespace vellum::standin {
 

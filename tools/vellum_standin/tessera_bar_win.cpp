@@ -2,7 +2,7 @@
 
 #include "runtime/win/gdi.h"
 #include "runtime/win/win_error.h"
-#include "tools/vellum_standin/standin_commands.h"
+#include "band/testing/standin_commands.h"
 
 namespace vellum::standin {
 

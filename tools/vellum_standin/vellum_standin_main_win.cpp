@@ -9,10 +9,10 @@
 
 #include "runtime/win/unique_handle.h"
 #include "runtime/win/win_error.h"
-#include "tools/vellum_standin/command_line.h"
+#include "band/testing/command_line.h"
 #include "tools/vellum_standin/event_log_win.h"
 #include "tools/vellum_standin/host_link_registry_win.h"
-#include "tools/vellum_standin/standin_commands.h"
+#include "band/testing/standin_commands.h"
 #include "tools/vellum_standin/standin_window_win.h"
 
 namespace vellum::standin {

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "runtime/win/unique_handle.h"
-#include "tools/vellum_standin/host_link_guard_win.h"
+#include "band/testing/host_link_guard_win.h"
 #include "tools/vellum_standin/host_link_registry_win.h"
-#include "tools/vellum_standin/standin_commands.h"
-#include "tools/vellum_standin/standin_process_win.h"
+#include "band/testing/standin_commands.h"
+#include "band/testing/standin_process_win.h"
 
 namespace vellum::standin {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/vellum_standin/host_link_guard_win.h"
+#include "band/testing/host_link_guard_win.h"
 
 namespace vellum::standin {
 

@@ -1,4 +1,4 @@
-#include "tools/vellum_standin/command_line.h"
+#include "band/testing/command_line.h"
 
 #include <limits>
 

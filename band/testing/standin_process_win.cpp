@@ -1,9 +1,9 @@
-#include "tools/vellum_standin/standin_process_win.h"
+#include "band/testing/standin_process_win.h"
 
 #include <atomic>
 
 #include "runtime/win/win_error.h"
-#include "tools/vellum_standin/command_line.h"
+#include "band/testing/command_line.h"
 
 namespace vellum::standin {
 
