@@ -19,7 +19,7 @@ std::vector<std::string> Names(const TRuzadaFunctionsList& list) {
   return names;
 }
 
-TEST(PeImage, LayoutOfAnImage) {
+TEST(LoadedImage, LayoutOfAnImage) {
   testing::FakeMemory memory;
   WriteFakeImage(memory, {}, {});
   const auto layout = ReadPeLayout(memory, kBase);
@@ -37,7 +37,7 @@ TEST(PeImage, LayoutOfAnImage) {
   EXPECT_FALSE(ReadPeLayout(program, kBase)->is_dll);
 }
 
-TEST(PeImage, DamagedHeadersGiveNoLayout) {
+TEST(LoadedImage, DamagedHeadersGiveNoLayout) {
   testing::FakeMemory memory;
   WriteFakeImage(memory, {}, {});
   EXPECT_FALSE(ReadPeLayout(memory, kBase + 0x10)) << "no MZ";
@@ -53,7 +53,7 @@ TEST(PeImage, DamagedHeadersGiveNoLayout) {
   EXPECT_FALSE(ReadPeLayout(memory, kBase)) << "64-bit optional header";
 }
 
-TEST(PeImage, ExportsSortedByAddressWithTheirSizes) {
+TEST(LoadedImage, ExportsSortedByAddressWithTheirSizes) {
   testing::FakeMemory memory;
   WriteFakeImage(memory, {}, {{"Second", 0x1010}, {"First", 0x1000}, {"@Unit@Proc$qqrv", 0x1020}});
   memory.Write(kBase + 0x1000, {0x8B, 0xC1, 0xC3});
@@ -67,7 +67,7 @@ TEST(PeImage, ExportsSortedByAddressWithTheirSizes) {
   EXPECT_EQ(functions.Items(2).Size, 0u);
 }
 
-TEST(PeImage, AddressesComeFromTheLookupAndSystemThunksAreFollowed) {
+TEST(LoadedImage, AddressesComeFromTheLookupAndSystemThunksAreFollowed) {
   testing::FakeMemory memory;
   WriteFakeImage(memory, {}, {{"Thunk", 0x1000}, {"Gone", 0x1010}, {"Moved", 0x1020}});
   memory.Write(kBase + 0x1000, {0x68, 0x40, 0x10, 0x00, 0x10, 0xE9, 0, 0, 0, 0});
@@ -84,7 +84,7 @@ TEST(PeImage, AddressesComeFromTheLookupAndSystemThunksAreFollowed) {
   EXPECT_EQ(functions.Items(1).Address, kBase + 0x1800);
 }
 
-TEST(PeImage, HostileExportTablesAreReadOnlyAsFarAsTheyFit) {
+TEST(LoadedImage, HostileExportTablesAreReadOnlyAsFarAsTheyFit) {
   testing::FakeMemory memory;
   const std::uint32_t directory = WriteFakeImage(memory, {}, {{"A", 0x1000}, {"B", 0x1004}});
   // Counts far beyond the section: only what the section holds is read,
@@ -108,7 +108,7 @@ TEST(PeImage, HostileExportTablesAreReadOnlyAsFarAsTheyFit) {
   EXPECT_EQ(ReadExportedFunctions(other, kBase).Count(), 0);
 }
 
-TEST(PeImage, LongAndUnterminatedNamesAreCut) {
+TEST(LoadedImage, LongAndUnterminatedNamesAreCut) {
   testing::FakeMemory memory;
   const std::string long_name(300, 'x');
   WriteFakeImage(memory, {}, {{long_name, 0x1000}, {"Ordinal", 0x1000}});
