@@ -6,12 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "exceptlog/capture/options/module_options.h"
+#include "exceptlog/debuginfo/stamp.h"
 #include "runtime/stream.h"
 #include "runtime/strings/date_time.h"
-#include "tools/eldata/stamp.h"
+#include "tools/eldata/option_fields.h"
 
 using namespace vellum;
-using namespace vellum::eldata;
+using namespace vellum::exceptlog;
 
 namespace {
 
@@ -33,12 +35,14 @@ int Stamp(const std::vector<std::string>& args) {
   if (args.size() < 2) return Usage();
   StampSettings settings;
   settings.CompileDate = DateTimeToSerial(Now());
+  std::string options_text;       // contents of the options file (may be empty)
+  std::string options_file_name;  // for messages
   for (std::size_t i = 2; i + 1 < args.size() + 1; i += 2) {
     if (i + 1 >= args.size()) return Usage();
     if (args[i] == "--options") {
       const std::vector<std::uint8_t> text = ReadFile(args[i + 1]);
-      settings.OptionsText.assign(text.begin(), text.end());
-      settings.OptionsFileName = args[i + 1];
+      options_text.assign(text.begin(), text.end());
+      options_file_name = args[i + 1];
     } else if (args[i] == "--password") {
       settings.Password = args[i + 1];
     } else if (args[i] == "--compile-date") {
@@ -47,7 +51,10 @@ int Stamp(const std::vector<std::string>& args) {
       return Usage();
     }
   }
-  const PeImage module(ReadFile(args[0]));
+  settings.SetOptions = [&](TRuzadaModuleOptions& options) {
+    eldata::ApplyOptionsFile(options, options_text, options_file_name);
+  };
+  const PeFile module(ReadFile(args[0]));
   const StampResult result = BuildStoredBlock(module, settings);
   MemoryStream(result.Block).SaveToFile(args[1]);
   std::printf(
@@ -60,8 +67,8 @@ int Stamp(const std::vector<std::string>& args) {
 
 int Verify(const std::vector<std::string>& args) {
   if (args.size() != 2) return Usage();
-  const PeImage first(ReadFile(args[0]));
-  const PeImage second(ReadFile(args[1]));
+  const PeFile first(ReadFile(args[0]));
+  const PeFile second(ReadFile(args[1]));
   const std::string difference = CompareCode(first, second);
   if (!difference.empty()) {
     std::fprintf(stderr, "eldata: %s and %s differ: %s\n", args[0].c_str(), args[1].c_str(), difference.c_str());

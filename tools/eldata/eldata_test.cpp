@@ -2,19 +2,20 @@
 
 #include "exceptlog/capture/debugdata/line_table_writer.h"
 #include "exceptlog/capture/debugdata/stored_block_writer.h"
+#include "exceptlog/capture/hooking/symbol_table.h"
 #include "exceptlog/capture/options/module_option_table.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/capture/options/module_options_test_support.h"
+#include "exceptlog/common/binary/testing/pe_file_test_support.h"
 #include "tools/eldata/module_report.h"
 #include "tools/eldata/option_fields.h"
-#include "tools/eldata/pe_test_image.h"
 
 namespace vellum::eldata {
 namespace {
 
 using exceptlog::TRuzadaModuleOptions;
-using testing::BuildTestDll;
-using testing::kTestImageBase;
+using exceptlog::testing::BuildTestDll;
+using exceptlog::testing::kTestImageBase;
 
 // A stored block describing code at 0x1000..0x1040 of the test DLL: one
 // procedure "TForm.Paint" (first line 10) in "form.cpp" whose code has a frame.
@@ -36,51 +37,11 @@ std::vector<std::uint8_t> TestBlock(const std::string& password, std::uint16_t v
   options.SaveToStream(saved);
   contents.OptionsStream = saved.Bytes();
   const hooking::NumberedSymbol symbols[] = {{0, 0, 0x40}};
-  contents.SymbolTable = exceptlog::WriteNumberedSymbols(symbols);
+  contents.SymbolTable = hooking::WriteNumberedSymbols(symbols);
   return exceptlog::WriteStoredBlock(contents);
 }
 
 const std::vector<std::uint8_t> kCode = {0x55, 0x8B, 0xEC, 0x90, 0x90, 0x5D, 0xC3, 0x00};
-
-TEST(PeImage, ReadsSectionsAndTheNamedResource) {
-  const std::vector<std::uint8_t> block = {1, 2, 3, 4, 5};
-  const PeImage image(BuildTestDll(kCode, "ELDATA", block));
-  EXPECT_EQ(image.ImageBase(), kTestImageBase);
-  EXPECT_TRUE(image.IsDll());
-  ASSERT_EQ(image.Sections().size(), 2u);
-  EXPECT_EQ(image.Sections()[0].Name, ".text");
-  std::uint8_t first[3];
-  ASSERT_TRUE(image.ReadRva(0x1000, first));
-  EXPECT_EQ(first[2], 0xEC);
-  EXPECT_FALSE(image.ReadRva(0x1000 + 0x1FF, first));                 // beyond the file data
-  const auto found = image.FindResource(kRawDataResource, "eldata");  // names compare without case
-  ASSERT_TRUE(found);
-  EXPECT_EQ(std::vector<std::uint8_t>(found->begin(), found->end()), block);
-  EXPECT_FALSE(image.FindResource(kRawDataResource, "OTHER"));
-  EXPECT_FALSE(image.FindResource(3, "ELDATA"));
-}
-
-TEST(PeImage, DamagedFilesRaiseOrFindNothing) {
-  const std::vector<std::uint8_t> good = BuildTestDll(kCode, "ELDATA", TestBlock(""));
-  EXPECT_THROW(PeImage(std::vector<std::uint8_t>(good.begin(), good.begin() + 0x60)), EPeFormatError);
-  std::vector<std::uint8_t> pe64 = good;
-  pe64[0x58] = 0x0B;
-  pe64[0x59] = 0x02;
-  EXPECT_THROW(PeImage{pe64}, EPeFormatError);
-  // Every byte of the resource tree changed in turn: the reader answers or
-  // finds nothing, and never reads outside the file (the sanitizers watch).
-  const std::size_t tree = 0x600;
-  for (std::size_t at = tree; at < tree + 0x70; ++at) {
-    std::vector<std::uint8_t> changed = good;
-    changed[at] ^= 0xFF;
-    const PeImage image(changed);
-    image.FindResource(kRawDataResource, "ELDATA");
-  }
-  // A resource that points back at its own root.
-  std::vector<std::uint8_t> looping = good;
-  testing::Put32(looping, tree + 0x30 + 20, 0x80000000u);
-  EXPECT_FALSE(PeImage(looping).FindResource(kRawDataResource, "ELDATA"));
-}
 
 TEST(ModuleReport, ResolvesAddressesInBothNotations) {
   const ModuleReport report(BuildTestDll(kCode, "ELDATA", TestBlock("")), "");

@@ -8,9 +8,9 @@
 #include "exceptlog/capture/debugdata/line_table.h"
 #include "exceptlog/capture/hooking/symbol_table.h"
 #include "exceptlog/capture/options/module_options.h"
+#include "exceptlog/debuginfo/stamp.h"
 #include "runtime/strings/date_time.h"
 #include "tools/eldata/option_fields.h"
-#include "tools/eldata/stamp.h"
 
 namespace vellum::eldata {
 namespace {
@@ -48,13 +48,14 @@ std::uint32_t EstimatedProcedureSize(std::span<const std::uint8_t> code, std::ui
 
 ModuleReport::ModuleReport(std::vector<std::uint8_t> file, const std::string& password) : image_(std::move(file)) {
   const auto request = [password](const std::string&) { return password; };
-  if (const auto resource = image_.FindResource(kRawDataResource, "ELDATA")) {
+  if (const auto resource = image_.FindResource(exceptlog::kRawDataResource, "ELDATA")) {
     block_ = exceptlog::ReadStoredBlock(*resource, false, request);
   }
   if (!block_) block_ = exceptlog::ReadAppendedStoredBlock(image_.FileBytes(), false);
   if (block_ && block_->HasDebugData) index_ = std::make_unique<exceptlog::DebugDataIndex>(exceptlog::ViewOf(*block_));
   exports_ = image_.Exports();
-  std::sort(exports_.begin(), exports_.end(), [](const PeExport& a, const PeExport& b) { return a.Rva < b.Rva; });
+  std::sort(exports_.begin(), exports_.end(),
+            [](const exceptlog::PeExport& a, const exceptlog::PeExport& b) { return a.Rva < b.Rva; });
 }
 
 std::optional<std::uint32_t> ModuleReport::ParseAddress(const std::string& text) const {
@@ -72,10 +73,10 @@ std::optional<std::uint32_t> ModuleReport::ParseAddress(const std::string& text)
 std::string ModuleReport::ExportedPlace(std::uint32_t rva) const {
   // The nearest export at or before the address whose estimated size reaches it.
   auto it = std::upper_bound(exports_.begin(), exports_.end(), rva,
-                             [](std::uint32_t value, const PeExport& e) { return value < e.Rva; });
+                             [](std::uint32_t value, const exceptlog::PeExport& e) { return value < e.Rva; });
   if (it == exports_.begin()) return {};
   --it;
-  const PeSection* code = image_.SectionAt(it->Rva);
+  const exceptlog::PeSectionHeader* code = image_.SectionAt(it->Rva);
   if (code == nullptr) return {};
   const std::uint32_t size = EstimatedProcedureSize(image_.SectionData(*code), code->VirtualAddress, it->Rva);
   if (rva >= it->Rva + std::max<std::uint32_t>(size, 1)) return {};
@@ -88,7 +89,7 @@ std::string ModuleReport::Resolve(std::uint32_t address) const {
   std::string line = Hex8(address) + "\t";
   const std::uint64_t base = std::uint64_t{image_.ImageBase()} + exceptlog::kDebugCodeBase;
   if (index_ && address >= base) {
-    if (const auto found = index_->LookUp(static_cast<std::uint32_t>(address - base), CodeOf(image_))) {
+    if (const auto found = index_->LookUp(static_cast<std::uint32_t>(address - base), exceptlog::CodeOf(image_))) {
       return line + found->UnitName + "\t" + found->ClassName + "\t" + found->ProcedureName + "\t" +
              std::to_string(found->Line) + "\t" + std::to_string(found->ProcedureLine);
     }
@@ -109,7 +110,7 @@ std::string ModuleReport::InfoText() const {
   out += std::string("Password: ") + (b.PasswordOk ? "ok" : "not right; protected names are shown as ?Base64") + "\n";
   if (!b.Problem.empty()) out += "Problem: " + b.Problem + "\n";
   for (const auto& symbol : hooking::ReadNumberedSymbols(
-           image_.FindResource(kRawDataResource, "ELDATA").value_or(std::span<const std::uint8_t>{}))) {
+           image_.FindResource(exceptlog::kRawDataResource, "ELDATA").value_or(std::span<const std::uint8_t>{}))) {
     out += "Symbol " + std::to_string(symbol.number) + ": " +
            Hex8(image_.ImageBase() + exceptlog::kDebugCodeBase + symbol.code_offset) + ", " +
            std::to_string(symbol.size) + " bytes\n";

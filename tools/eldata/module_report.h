@@ -11,7 +11,7 @@
 
 #include "exceptlog/capture/debugdata/debug_data.h"
 #include "exceptlog/capture/debugdata/debug_data_index.h"
-#include "tools/eldata/pe_image.h"
+#include "exceptlog/common/binary/pe_file.h"
 
 namespace vellum::eldata {
 
@@ -20,7 +20,7 @@ class ModuleReport {
   // Raises EPeFormatError for a file that is no 32-bit PE file.
   ModuleReport(std::vector<std::uint8_t> file, const std::string& password);
 
-  const PeImage& Image() const { return image_; }
+  const exceptlog::PeFile& Image() const { return image_; }
   // Nothing when the file carries no stored block.
   const std::optional<exceptlog::StoredBlock>& Block() const { return block_; }
 
@@ -38,10 +38,10 @@ class ModuleReport {
  private:
   std::string ExportedPlace(std::uint32_t rva) const;
 
-  PeImage image_;
+  exceptlog::PeFile image_;
   std::optional<exceptlog::StoredBlock> block_;
   std::unique_ptr<exceptlog::DebugDataIndex> index_;
-  std::vector<PeExport> exports_;  // by address
+  std::vector<exceptlog::PeExport> exports_;  // by address
 };
 
 // The estimated length of the procedure at `rva` in `code` (the code

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "exceptlog/capture/callstack/debug_info.h"
-#include "exceptlog/capture/callstack/memory_reader.h"
+#include "exceptlog/common/binary/memory_reader.h"
 
 namespace vellum::exceptlog {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "exceptlog/capture/callstack/fake_memory_test_support.h"
 #include "exceptlog/capture/debugdata/line_table_writer.h"
+#include "exceptlog/common/binary/testing/fake_memory_test_support.h"
 
 namespace vellum::exceptlog {
 namespace {

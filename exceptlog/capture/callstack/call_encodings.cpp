@@ -1,13 +1,10 @@
 #include "exceptlog/capture/callstack/call_encodings.h"
 
+#include "exceptlog/common/binary/little_endian.h"
+
 namespace vellum::exceptlog {
 
 namespace {
-
-std::uint32_t Little32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
 
 bool InRange(std::uint8_t value, std::uint8_t low, std::uint8_t high) {
   return value >= low && value <= high;
@@ -33,7 +30,7 @@ std::uint32_t FollowImportThunk(std::uint32_t address, const MemoryReader& memor
   if (code[0] != 0xFF || code[1] != 0x25) return address;
   const bool filler = (code[6] == 0x8B && code[7] == 0xC0) || (code[6] == 0x90 && code[7] == 0x90);
   if (!filler) return address;
-  const auto target = memory.ReadValue<std::uint32_t>(Little32(code + 2));
+  const auto target = memory.ReadValue<std::uint32_t>(LoadU32(code + 2));
   return target ? *target : address;
 }
 
@@ -41,7 +38,7 @@ CallMatch MatchCall(const CodeTail& s, std::uint32_t return_address, const Memor
   if (return_address < s.size()) return {};
 
   if (s[2] == 0xE8) {
-    const std::uint32_t target = return_address + Little32(&s[3]);
+    const std::uint32_t target = return_address + LoadU32(&s[3]);
     if (memory.IsReadable(target, 1)) {
       CallMatch match = Match(CallEncoding::kRelative, return_address, 5);
       const std::uint32_t resolved = FollowImportThunk(target, memory);
@@ -67,7 +64,7 @@ CallMatch MatchCall(const CodeTail& s, std::uint32_t return_address, const Memor
   if (s[0] == 0xFF && s[1] == 0x94 && s[2] == 0x24) {
     return Match(CallEncoding::kThroughStackOffset32, return_address, 7);
   }
-  if (s[1] == 0xFF && s[2] == 0x15 && memory.IsReadable(Little32(&s[3]), 4)) {
+  if (s[1] == 0xFF && s[2] == 0x15 && memory.IsReadable(LoadU32(&s[3]), 4)) {
     return Match(CallEncoding::kThroughPointer, return_address, 6);
   }
   return {};

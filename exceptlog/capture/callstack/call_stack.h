@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "exceptlog/capture/callstack/debug_info.h"
-#include "exceptlog/capture/callstack/memory_reader.h"
 #include "exceptlog/capture/callstack/stack_scan.h"
+#include "exceptlog/common/binary/memory_reader.h"
 
 namespace vellum::exceptlog {
 

@@ -6,12 +6,12 @@
 // also serve as a stack for the stack scan.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#include "exceptlog/capture/callstack/fake_memory_test_support.h"
-#include "exceptlog/capture/callstack/pe_image.h"
-#include "exceptlog/capture/callstack/pe_image_test_support.h"
+#include "exceptlog/capture/callstack/loaded_image.h"
 #include "exceptlog/capture/callstack/stack_scan.h"
+#include "exceptlog/common/binary/little_endian.h"
+#include "exceptlog/common/binary/testing/fake_memory_test_support.h"
+#include "exceptlog/common/binary/testing/pe_image_test_support.h"
 
 namespace {
 
@@ -42,9 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t used = 0;
     for (std::uint32_t field : fields) {
       if (size - used < 4) break;
-      std::uint32_t value;
-      std::memcpy(&value, data + used, 4);
-      memory.Write32(field, value);
+      memory.Write32(field, LoadU32(data + used));
       used += 4;
     }
     const std::size_t rest = std::min<std::size_t>(size - used, 0x1000);

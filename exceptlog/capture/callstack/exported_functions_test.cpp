@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "exceptlog/capture/callstack/fake_memory_test_support.h"
+#include "exceptlog/common/binary/testing/fake_memory_test_support.h"
 
 namespace vellum::exceptlog {
 namespace {

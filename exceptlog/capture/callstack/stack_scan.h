@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "exceptlog/capture/callstack/memory_reader.h"
+#include "exceptlog/common/binary/memory_reader.h"
 
 namespace vellum::exceptlog {
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "exceptlog/capture/callstack/fake_memory_test_support.h"
+#include "exceptlog/common/binary/testing/fake_memory_test_support.h"
 
 namespace vellum::exceptlog {
 namespace {

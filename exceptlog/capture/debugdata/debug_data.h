@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "exceptlog/delivery/codec/block_cipher.h"
+#include "exceptlog/common/codec/block_cipher.h"
 
 namespace vellum::exceptlog {
 

@@ -16,7 +16,7 @@ bool HasEscape(std::uint16_t block_version) {
 
 }  // namespace
 
-LineStep ReadLineStep(ByteCursor& in, std::uint16_t block_version) {
+LineStep ReadLineStep(DebugDataCursor& in, std::uint16_t block_version) {
   const std::uint8_t f = in.U8();
   if ((f & 1) == 0)
     return {static_cast<std::uint32_t>(f >> 6) + 1, static_cast<std::uint32_t>((f >> 1) & 0x1F) + 1, false};
@@ -26,9 +26,7 @@ LineStep ReadLineStep(ByteCursor& in, std::uint16_t block_version) {
     const std::uint32_t w = f | static_cast<std::uint32_t>(in.U8()) << 8;
     return {(w >> 11) + 1, ((w >> 4) & 0x7F) + 1, named};
   }
-  const auto rest = in.Take(3);
-  const std::uint32_t d = f | static_cast<std::uint32_t>(rest[0]) << 8 | static_cast<std::uint32_t>(rest[1]) << 16 |
-                          static_cast<std::uint32_t>(rest[2]) << 24;
+  const std::uint32_t d = f | static_cast<std::uint32_t>(in.Fixed(3)) << 8;
   const std::uint32_t v = d >> 4;
   if (v == kEscape && HasEscape(block_version)) {
     const std::uint32_t line = static_cast<std::uint32_t>(in.U16()) + 1;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "exceptlog/capture/debugdata/byte_cursor.h"
+#include "exceptlog/capture/debugdata/debug_data_cursor.h"
 
 namespace vellum::exceptlog {
 
@@ -22,7 +22,7 @@ struct LineStep {
 inline constexpr std::uint32_t kMaxLineStep = 0x10000;
 inline constexpr std::uint32_t kMaxAddressStep = 0x10000;
 
-LineStep ReadLineStep(ByteCursor& in, std::uint16_t block_version);
+LineStep ReadLineStep(DebugDataCursor& in, std::uint16_t block_version);
 
 // Whether `step` has an encoding at `block_version`.
 bool CanWriteLineStep(const LineStep& step, std::uint16_t block_version);

@@ -6,7 +6,7 @@ namespace vellum::exceptlog {
 namespace {
 
 LineStep Decode(std::vector<std::uint8_t> bytes, std::uint16_t version, std::size_t* used = nullptr) {
-  ByteCursor in(bytes);
+  DebugDataCursor in(bytes);
   const LineStep step = ReadLineStep(in, version);
   if (used != nullptr) *used = in.Position();
   return step;

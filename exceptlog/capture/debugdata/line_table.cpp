@@ -28,7 +28,7 @@ std::optional<UnitRecord> UnitRecordReader::Next() {
 }
 
 std::string UnitDisplayName(const DebugDataView& view, const UnitRecord& unit, const BlockCipher& cipher) {
-  ByteCursor in(view.Data.subspan(unit.NameOffset));
+  DebugDataCursor in(view.Data.subspan(unit.NameOffset));
   std::string name = ReadProtectedName(in, ProtectionOf(view, cipher));
   if (!view.PasswordOk) {
     if (!name.empty()) name = name.substr(0, 1) + 'p' + name.substr(1);
@@ -41,7 +41,7 @@ std::string UnitDisplayName(const DebugDataView& view, const UnitRecord& unit, c
 void DecodeUnitTable(const DebugDataView& view, const UnitRecord& unit, const BlockCipher& cipher,
                      const std::function<bool(const LineRange&)>& visit) {
   const NameProtection protection = ProtectionOf(view, cipher);
-  ByteCursor in(unit.Table);
+  DebugDataCursor in(unit.Table);
   std::string class_name;
   std::string procedure_name;
   LineRange range;

@@ -11,8 +11,8 @@
 #include <span>
 #include <string>
 
-#include "exceptlog/capture/debugdata/byte_cursor.h"
 #include "exceptlog/capture/debugdata/debug_data.h"
+#include "exceptlog/capture/debugdata/debug_data_cursor.h"
 #include "exceptlog/capture/debugdata/protected_name.h"
 
 namespace vellum::exceptlog {
@@ -44,7 +44,7 @@ class UnitRecordReader {
  private:
   std::span<const std::uint8_t> data_;
   std::uint16_t version_;
-  ByteCursor in_;
+  DebugDataCursor in_;
   std::uint32_t count_ = 0;
   std::uint32_t read_ = 0;
 };

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "exceptlog/capture/debugdata/debug_data_index.h"
+#include "exceptlog/common/binary/little_endian.h"
 
 using namespace vellum::exceptlog;
 
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint16_t versions[] = {400, 422, 449, 500, 502, 504};
   const std::uint16_t version = versions[data[0] % 6];
   const bool password_ok = (data[0] & 0x80) != 0;
-  const std::uint32_t offset = data[1] | data[2] << 8 | data[3] << 16 | static_cast<std::uint32_t>(data[4]) << 24;
+  const std::uint32_t offset = LoadU32(data + 1);
   const std::span<const std::uint8_t> table(data + 5, size - 5);
   const auto code = [table](std::uint32_t at, std::span<std::uint8_t> out) {
     if (at > table.size() || out.size() > table.size() - at) return false;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "exceptlog/capture/debugdata/byte_cursor.h"
+#include "exceptlog/capture/debugdata/debug_data_cursor.h"
 #include "exceptlog/capture/debugdata/line_step.h"
 #include "exceptlog/capture/debugdata/line_table.h"
 #include "exceptlog/capture/debugdata/protected_name.h"

@@ -1,7 +1,7 @@
 #include "exceptlog/capture/debugdata/protected_name.h"
 
 #include "exceptlog/capture/options/options_codec.h"
-#include "exceptlog/delivery/codec/base64.h"
+#include "exceptlog/common/codec/base64.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -30,7 +30,7 @@ std::string ShowPart(std::span<const std::uint8_t> stored, const NameProtection&
 
 }  // namespace
 
-std::string ReadProtectedName(ByteCursor& in, const NameProtection& protection) {
+std::string ReadProtectedName(DebugDataCursor& in, const NameProtection& protection) {
   const bool chained = protection.BlockVersion >= kFirstChainedNameVersion;
   std::string name;
   for (bool first = true;; first = false) {
@@ -42,7 +42,7 @@ std::string ReadProtectedName(ByteCursor& in, const NameProtection& protection) 
   }
 }
 
-void SkipProtectedName(ByteCursor& in, std::uint16_t block_version) {
+void SkipProtectedName(DebugDataCursor& in, std::uint16_t block_version) {
   const bool chained = block_version >= kFirstChainedNameVersion;
   for (;;) {
     const std::uint8_t length_byte = in.U8();

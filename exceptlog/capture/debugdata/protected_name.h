@@ -13,8 +13,8 @@
 #include <string_view>
 #include <vector>
 
-#include "exceptlog/capture/debugdata/byte_cursor.h"
-#include "exceptlog/delivery/codec/block_cipher.h"
+#include "exceptlog/capture/debugdata/debug_data_cursor.h"
+#include "exceptlog/common/codec/block_cipher.h"
 
 namespace vellum::exceptlog {
 
@@ -30,9 +30,9 @@ struct NameProtection {
 };
 
 // Reads one name with all its parts and returns what is shown for it.
-std::string ReadProtectedName(ByteCursor& in, const NameProtection& protection);
+std::string ReadProtectedName(DebugDataCursor& in, const NameProtection& protection);
 // Moves past one name without deciphering it.
-void SkipProtectedName(ByteCursor& in, std::uint16_t block_version);
+void SkipProtectedName(DebugDataCursor& in, std::uint16_t block_version);
 
 // Stores `parts` as one name; empty parts are left out (an empty first
 // part would read back as "keep the previous class"). Before 502 the parts are joined with "." into a

@@ -3,10 +3,10 @@
 // left out and named in Problem; the reader itself never raises.
 #include <cmath>
 
-#include "exceptlog/capture/debugdata/byte_cursor.h"
 #include "exceptlog/capture/debugdata/debug_data.h"
+#include "exceptlog/capture/debugdata/debug_data_cursor.h"
 #include "exceptlog/capture/options/module_options.h"
-#include "exceptlog/delivery/archive/zlib_buffer.h"
+#include "exceptlog/common/zlib/zlib_buffer.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -23,7 +23,7 @@ void AddProblem(StoredBlock& block, const std::string& text) {
   block.Problem += text;
 }
 
-void ReadHeader(ByteCursor& in, StoredBlock& block) {
+void ReadHeader(DebugDataCursor& in, StoredBlock& block) {
   block.BlockVersion = in.U16();
   const double date = in.F64();
   if (std::isfinite(date) && date >= kFirstDate && date <= kLastDate) {
@@ -62,7 +62,7 @@ void TakeOptions(std::span<const std::uint8_t> bytes, StoredBlock& block) {
 // A 4-byte length and the debug data. A length beyond the data keeps what is
 // there: the line-table reader is bounds-checked, so a cut table only
 // resolves fewer addresses.
-void TakeDebugData(ByteCursor& in, StoredBlock& block) {
+void TakeDebugData(DebugDataCursor& in, StoredBlock& block) {
   if (in.Remaining() < 4) {
     AddProblem(block, "the debug data is missing");
     return;
@@ -99,10 +99,10 @@ void CheckPassword(std::span<const std::uint8_t> check, const PasswordRequest& r
   block.Key = cipher.Key();
   std::uint8_t plain[4];
   cipher.DecryptBuffer(check.data(), plain, sizeof plain);
-  block.PasswordOk = ReadU32At(plain, 0) == kStoredBlockMagic;
+  block.PasswordOk = LoadU32(plain) == kStoredBlockMagic;
 }
 
-void ReadCurrentLayout(ByteCursor& in, bool quick, const PasswordRequest& request_password, StoredBlock& block) {
+void ReadCurrentLayout(DebugDataCursor& in, bool quick, const PasswordRequest& request_password, StoredBlock& block) {
   const auto symbols = in.Take(in.U32());
   block.SymbolTable.assign(symbols.begin(), symbols.end());
   const auto compressed_options = in.Take(in.U32());
@@ -116,12 +116,12 @@ void ReadCurrentLayout(ByteCursor& in, bool quick, const PasswordRequest& reques
   if (quick) return;
   CheckPassword(check, request_password, block);
   if (const auto rest = InflateRest(in.Rest(), block)) {
-    ByteCursor debug(*rest);
+    DebugDataCursor debug(*rest);
     TakeDebugData(debug, block);
   }
 }
 
-void ReadOldLayout(ByteCursor& in, bool quick, StoredBlock& block) {
+void ReadOldLayout(DebugDataCursor& in, bool quick, StoredBlock& block) {
   std::optional<Bytes> inflated;
   std::span<const std::uint8_t> rest = in.Rest();
   if (block.BlockVersion >= kFirstCompressedVersion) {
@@ -132,7 +132,7 @@ void ReadOldLayout(ByteCursor& in, bool quick, StoredBlock& block) {
   TakeOptions(rest, block);
   // The debug data follows the options; without them its start is unknown.
   if (quick || !block.HasOptions) return;
-  ByteCursor debug(rest.subspan(block.OptionsStream.size()));
+  DebugDataCursor debug(rest.subspan(block.OptionsStream.size()));
   TakeDebugData(debug, block);
 }
 
@@ -140,10 +140,10 @@ void ReadOldLayout(ByteCursor& in, bool quick, StoredBlock& block) {
 
 std::optional<StoredBlock> ReadStoredBlock(std::span<const std::uint8_t> resource, bool quick,
                                            const PasswordRequest& request_password) {
-  if (resource.size() < 4 || ReadU32At(resource, 0) != kStoredBlockMagic) return std::nullopt;
+  if (resource.size() < 4 || LoadU32(resource.data()) != kStoredBlockMagic) return std::nullopt;
   StoredBlock block;
   block.Key = BlockCipher(std::string()).Key();
-  ByteCursor in(resource.subspan(4));
+  DebugDataCursor in(resource.subspan(4));
   try {
     ReadHeader(in, block);
     if (block.BlockVersion >= kFirstVersionWithSymbols) {
@@ -160,8 +160,8 @@ std::optional<StoredBlock> ReadStoredBlock(std::span<const std::uint8_t> resourc
 std::optional<std::uint32_t> AppendedBlockSize(std::span<const std::uint8_t> last_eight_bytes) {
   if (last_eight_bytes.size() < 8) return std::nullopt;
   const auto tail = last_eight_bytes.last(8);
-  if (ReadU32At(tail, 4) != kStoredBlockMagic) return std::nullopt;
-  return ReadU32At(tail, 0);
+  if (LoadU32(&tail[4]) != kStoredBlockMagic) return std::nullopt;
+  return LoadU32(tail.data());
 }
 
 std::optional<StoredBlock> ReadAppendedStoredBlock(std::span<const std::uint8_t> file_tail, bool quick) {
@@ -174,7 +174,7 @@ std::optional<StoredBlock> ReadAppendedStoredBlock(std::span<const std::uint8_t>
     AddProblem(block, "the appended block is longer than the file");
     return block;
   }
-  ByteCursor in(file_tail.subspan(available - *size, *size));
+  DebugDataCursor in(file_tail.subspan(available - *size, *size));
   try {
     ReadHeader(in, block);
     TakeOptions(in.Rest(), block);

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "exceptlog/capture/debugdata/debug_data.h"
-#include "exceptlog/capture/debugdata/debug_data_test_support.h"
 #include "exceptlog/capture/debugdata/stored_block_writer.h"
+#include "exceptlog/capture/debugdata/testing/debug_data_test_support.h"
+#include "exceptlog/capture/hooking/symbol_table.h"
 #include "exceptlog/capture/options/module_options.h"
-#include "exceptlog/delivery/archive/zlib_buffer.h"
-#include "exceptlog/delivery/codec/base64.h"
+#include "exceptlog/common/codec/base64.h"
+#include "exceptlog/common/zlib/zlib_buffer.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -235,7 +236,7 @@ TEST(StoredBlock, WriterAndReaderAgreeInBothForms) {
   contents.DebugData = {0, 0, 0, 0};
   contents.Password = "pw";
   const hooking::NumberedSymbol symbols[] = {{0, 0x100, 0x40}, {1, 0x200, 0x30}};
-  contents.SymbolTable = WriteNumberedSymbols(symbols);
+  contents.SymbolTable = hooking::WriteNumberedSymbols(symbols);
 
   const StoredBlock resource = Read(WriteStoredBlock(contents), false, [](const std::string&) { return "pw"; });
   EXPECT_EQ(resource.Problem, "");

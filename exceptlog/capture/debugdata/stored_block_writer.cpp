@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "exceptlog/capture/debugdata/byte_cursor.h"
-#include "exceptlog/delivery/archive/zlib_buffer.h"
+#include "exceptlog/common/binary/little_endian.h"
+#include "exceptlog/common/zlib/zlib_buffer.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -15,22 +15,12 @@ std::vector<std::uint8_t> LengthPrefixed(std::span<const std::uint8_t> bytes) {
   // Sized up front: GCC 12 at -O3 warns falsely about push_back then insert.
   std::vector<std::uint8_t> out(4 + bytes.size());
   const auto length = static_cast<std::uint32_t>(bytes.size());
-  for (std::size_t i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(length >> (8 * i));
+  StoreU32(out.data(), length);
   std::copy(bytes.begin(), bytes.end(), out.begin() + 4);
   return out;
 }
 
 }  // namespace
-
-std::vector<std::uint8_t> WriteNumberedSymbols(std::span<const hooking::NumberedSymbol> symbols) {
-  std::vector<std::uint8_t> out;
-  for (const hooking::NumberedSymbol& symbol : symbols) {
-    out.push_back(symbol.number);
-    AppendU32(out, symbol.code_offset);
-    AppendU32(out, symbol.size);
-  }
-  return out;
-}
 
 std::vector<std::uint8_t> WriteStoredBlock(const StoredBlockContents& contents) {
   std::vector<std::uint8_t> out;

@@ -8,21 +8,17 @@
 #include <vector>
 
 #include "exceptlog/capture/debugdata/debug_data.h"
-#include "exceptlog/capture/hooking/symbol_table.h"
 
 namespace vellum::exceptlog {
 
 struct StoredBlockContents {
   std::uint16_t BlockVersion = kOwnBlockVersion;
   double CompileDate = 0;
-  std::vector<std::uint8_t> SymbolTable;    // from version 500
+  std::vector<std::uint8_t> SymbolTable;    // from version 500 (hooking::WriteNumberedSymbols)
   std::vector<std::uint8_t> OptionsStream;  // SaveToStream output
   std::vector<std::uint8_t> DebugData;      // written for the same version and password
   std::string Password;                     // from version 500: the check bytes' key
 };
-
-// The numbered symbol table's bytes.
-std::vector<std::uint8_t> WriteNumberedSymbols(std::span<const hooking::NumberedSymbol> symbols);
 
 // The resource form, as "ELDATA" carries it.
 std::vector<std::uint8_t> WriteStoredBlock(const StoredBlockContents& contents);

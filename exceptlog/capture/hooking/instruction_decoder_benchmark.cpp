@@ -4,7 +4,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -12,6 +11,7 @@
 
 #include "exceptlog/capture/hooking/instruction_decoder.h"
 #include "exceptlog/capture/hooking/trampoline.h"
+#include "exceptlog/common/binary/pe_file.h"
 
 namespace {
 
@@ -80,25 +80,19 @@ Bytes CodeStream(std::size_t size) {
   return code;
 }
 
-std::uint32_t Read32(const Bytes& bytes, std::size_t at) {
-  std::uint32_t value = 0;
-  if (at + 4 <= bytes.size()) std::memcpy(&value, bytes.data() + at, 4);
-  return value;
-}
-
 // The first section of a PE file (its code), or nothing when the file is
 // missing or not a PE image.
 Bytes FirstSectionOf(const char* path) {
   std::ifstream file(path, std::ios::binary);
-  const Bytes image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  const std::size_t headers = Read32(image, 0x3C);
-  if (image.size() < 0x40 || headers + 24 > image.size() || Read32(image, headers) != 0x00004550) return {};
-  const std::size_t optional_size = image[headers + 20] | image[headers + 21] << 8;
-  const std::size_t section = headers + 24 + optional_size;
-  const std::size_t size = Read32(image, section + 16), offset = Read32(image, section + 20);
-  if (offset + size > image.size()) return {};
-  return Bytes(image.begin() + static_cast<std::ptrdiff_t>(offset),
-               image.begin() + static_cast<std::ptrdiff_t>(offset + size));
+  try {
+    const vellum::exceptlog::PeFile image(
+        Bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()});
+    if (image.Sections().empty()) return {};
+    const auto code = image.SectionData(image.Sections().front());
+    return Bytes(code.begin(), code.end());
+  } catch (const vellum::exceptlog::EPeFormatError&) {
+    return {};
+  }
 }
 
 void DecodeAll(benchmark::State& state, const Bytes& code) {

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "exceptlog/common/binary/little_endian.h"
+
 namespace vellum::hooking {
 namespace {
 
@@ -9,16 +11,13 @@ namespace {
 constexpr std::size_t kHeaderSize = 14;
 constexpr std::size_t kEntrySize = 9;
 
-std::uint32_t Read32(std::span<const std::uint8_t> bytes, std::size_t at) {
-  return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-         static_cast<std::uint32_t>(bytes[at + 2]) << 16 | static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
+using exceptlog::LoadU16;
+using exceptlog::LoadU32;
 
 std::span<const std::uint8_t> TableBytes(std::span<const std::uint8_t> block) {
-  if (block.size() < kHeaderSize + 4 || Read32(block, 0) != kStoredBlockMagic) return {};
-  const std::uint16_t version = static_cast<std::uint16_t>(block[4] | block[5] << 8);
-  if (version < kFirstVersionWithSymbols) return {};
-  const std::uint32_t length = Read32(block, kHeaderSize);
+  if (block.size() < kHeaderSize + 4 || LoadU32(&block[0]) != kStoredBlockMagic) return {};
+  if (LoadU16(&block[4]) < kFirstVersionWithSymbols) return {};
+  const std::uint32_t length = LoadU32(&block[kHeaderSize]);
   const auto table = block.subspan(kHeaderSize + 4);
   if (length > table.size()) return {};
   return table.first(length);
@@ -31,7 +30,7 @@ std::vector<NumberedSymbol> ReadNumberedSymbols(std::span<const std::uint8_t> bl
   std::vector<NumberedSymbol> symbols;
   symbols.reserve(table.size() / kEntrySize);
   for (std::size_t at = 0; at + kEntrySize <= table.size(); at += kEntrySize) {
-    symbols.push_back({table[at], Read32(table, at + 1), Read32(table, at + 5)});
+    symbols.push_back({table[at], LoadU32(&table[at + 1]), LoadU32(&table[at + 5])});
   }
   return symbols;
 }
@@ -41,6 +40,16 @@ std::optional<NumberedSymbol> FindNumberedSymbol(std::span<const std::uint8_t> b
     if (symbol.number == number) return symbol;
   }
   return std::nullopt;
+}
+
+std::vector<std::uint8_t> WriteNumberedSymbols(std::span<const NumberedSymbol> symbols) {
+  std::vector<std::uint8_t> out;
+  for (const NumberedSymbol& symbol : symbols) {
+    out.push_back(symbol.number);
+    exceptlog::AppendU32(out, symbol.code_offset);
+    exceptlog::AppendU32(out, symbol.size);
+  }
+  return out;
 }
 
 std::string SymbolDescription(unsigned number) {

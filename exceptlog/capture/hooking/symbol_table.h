@@ -34,6 +34,10 @@ std::vector<NumberedSymbol> ReadNumberedSymbols(std::span<const std::uint8_t> bl
 // The first entry with `number`.
 std::optional<NumberedSymbol> FindNumberedSymbol(std::span<const std::uint8_t> block, std::uint8_t number);
 
+// The table's entries as the stored block carries them (without its length):
+// the writing side, for the build tool and the tests.
+std::vector<std::uint8_t> WriteNumberedSymbols(std::span<const NumberedSymbol> symbols);
+
 // "SymbolID = <number>": what hook errors name a numbered procedure by.
 std::string SymbolDescription(unsigned number);
 

@@ -3,18 +3,10 @@
 #include <algorithm>
 
 #include "exceptlog/capture/hooking/hook_errors.h"
+#include "exceptlog/common/binary/little_endian.h"
 
 namespace vellum::hooking {
 namespace {
-
-std::uint32_t ReadUint32(std::span<const std::uint8_t> bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-void WriteUint32(std::span<std::uint8_t> bytes, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 // Where a relative branch goes, counted from the procedure's start.
 std::int64_t BranchTarget(std::span<const std::uint8_t> prologue, const CoveredInstruction& instruction) {
@@ -22,7 +14,7 @@ std::int64_t BranchTarget(std::span<const std::uint8_t> prologue, const CoveredI
   const auto displacement = prologue.subspan(instruction.decoded.displacement_offset() + instruction.offset);
   const std::int64_t distance = instruction.decoded.displacement_size == 1
                                     ? static_cast<std::int8_t>(displacement[0])
-                                    : static_cast<std::int32_t>(ReadUint32(displacement));
+                                    : static_cast<std::int32_t>(exceptlog::LoadU32(displacement.data()));
   return static_cast<std::int64_t>(end) + distance;
 }
 
@@ -60,7 +52,7 @@ bool IsPadding(std::span<const std::uint8_t> code, const DecodedInstruction& dec
 
 std::array<std::uint8_t, kJumpSize> EncodeJump(std::uint32_t at, std::uint32_t target) {
   std::array<std::uint8_t, kJumpSize> jump{0xE9};
-  WriteUint32(std::span(jump).subspan(1), target - at - static_cast<std::uint32_t>(kJumpSize));
+  exceptlog::StoreU32(&jump[1], target - at - static_cast<std::uint32_t>(kJumpSize));
   return jump;
 }
 
@@ -115,7 +107,7 @@ std::vector<std::uint8_t> BuildTrampoline(std::span<const std::uint8_t> prologue
       displacement[0] = static_cast<std::uint8_t>(next_stub - end);  // at most 15 + 5 + 5 * stubs: fits
       next_stub += kJumpSize;
     } else {
-      WriteUint32(displacement, absolute_target - (trampoline + static_cast<std::uint32_t>(end)));
+      exceptlog::StoreU32(displacement.data(), absolute_target - (trampoline + static_cast<std::uint32_t>(end)));
     }
   }
   return code;

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <limits>
 
+#include "exceptlog/common/binary/little_endian.h"
+
 namespace vellum {
 namespace {
 
@@ -14,10 +16,6 @@ constexpr std::uint8_t kId1 = 0x1F;
 constexpr std::uint8_t kId2 = 0x8B;
 constexpr std::uint8_t kDeflate = 8;
 constexpr std::uint8_t kFlagName = 8;
-
-void AppendLittleEndian32(Bytes& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(value >> shift));
-}
 
 }  // namespace
 
@@ -45,9 +43,9 @@ Bytes GzipMember(const Bytes& data, const std::string& original_name) {
   out.insert(out.end(), original_name.begin(), original_name.begin() + static_cast<std::ptrdiff_t>(name_length));
   out.push_back(0);
   out.insert(out.end(), deflated.begin(), deflated.end());
-  AppendLittleEndian32(out, Crc32(data.data(), data.size()));
+  exceptlog::AppendU32(out, Crc32(data.data(), data.size()));
   // ISIZE is the length modulo 2^32 by definition.
-  AppendLittleEndian32(out, static_cast<std::uint32_t>(data.size()));
+  exceptlog::AppendU32(out, static_cast<std::uint32_t>(data.size()));
   return out;
 }
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "exceptlog/delivery/archive/zlib_buffer.h"
+#include "exceptlog/common/zlib/zlib_buffer.h"
 
 namespace vellum {
 

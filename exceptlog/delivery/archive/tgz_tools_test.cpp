@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "exceptlog/delivery/archive/tgz_test_support.h"
+#include "exceptlog/delivery/archive/testing/tgz_test_support.h"
 #include "exceptlog/delivery/archive/tgz_writer.h"
 
 namespace vellum {

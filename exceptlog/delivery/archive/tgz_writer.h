@@ -7,8 +7,8 @@
 #include <chrono>
 #include <string>
 
+#include "exceptlog/common/zlib/zlib_buffer.h"
 #include "exceptlog/delivery/archive/tar_header.h"
-#include "exceptlog/delivery/archive/zlib_buffer.h"
 #include "runtime/stream.h"
 
 namespace vellum {

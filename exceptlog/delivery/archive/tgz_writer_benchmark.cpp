@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <map>
 
-#include "exceptlog/delivery/archive/tgz_test_support.h"
+#include "exceptlog/delivery/archive/testing/tgz_test_support.h"
 #include "exceptlog/delivery/archive/tgz_writer.h"
 
 namespace {

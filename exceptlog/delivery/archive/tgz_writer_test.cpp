@@ -6,7 +6,7 @@
 #include <stdexcept>
 
 #include "exceptlog/delivery/archive/file_time.h"
-#include "exceptlog/delivery/archive/tgz_test_support.h"
+#include "exceptlog/delivery/archive/testing/tgz_test_support.h"
 
 namespace vellum {
 namespace {

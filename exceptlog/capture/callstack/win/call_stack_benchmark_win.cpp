@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "exceptlog/capture/callstack/pe_image.h"
+#include "exceptlog/capture/callstack/loaded_image.h"
 #include "exceptlog/capture/callstack/stack_scan.h"
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
@@ -34,10 +34,10 @@
 #include "exceptlog/capture/debugdata/debug_data.h"
 #include "exceptlog/capture/debugdata/line_table_writer.h"
 #include "exceptlog/capture/debugdata/stored_block_writer.h"
-#include "tools/eldata/dwarf_reader.h"
-#include "tools/eldata/line_source_builder.h"
-#include "tools/eldata/pe_image.h"
-#include "tools/eldata/stamp.h"
+#include "exceptlog/common/binary/pe_file.h"
+#include "exceptlog/debuginfo/dwarf_reader.h"
+#include "exceptlog/debuginfo/line_source_builder.h"
+#include "exceptlog/debuginfo/stamp.h"
 
 using namespace vellum::exceptlog;
 
@@ -76,17 +76,16 @@ std::vector<std::uint8_t> FileBytes(const std::string& path) {
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::span<const std::uint8_t> Section(const vellum::eldata::PeImage& image, const char* name) {
-  const vellum::eldata::PeSection* section = image.FindSection(name);
+std::span<const std::uint8_t> Section(const PeFile& image, const char* name) {
+  const PeSectionHeader* section = image.FindSection(name);
   return section != nullptr ? image.SectionData(*section) : std::span<const std::uint8_t>{};
 }
 
 // A copy of `dll` in the temporary folder with a stored block appended whose
 // line tables come from the DLL's DWARF; empty when it has none.
 std::string StampedCopy(const std::string& dll) {
-  using namespace vellum::eldata;
-  const PeImage image(FileBytes(dll));
-  const vellum::eldata::PeSection* text = image.FindSection(".text");
+  const PeFile image(FileBytes(dll));
+  const PeSectionHeader* text = image.FindSection(".text");
   if (text == nullptr || Section(image, ".debug_line").empty()) return {};
   const DwarfInfo dwarf = ReadDwarf(DwarfSections{
       Section(image, ".debug_info"), Section(image, ".debug_abbrev"), Section(image, ".debug_line"),

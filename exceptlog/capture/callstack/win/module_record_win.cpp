@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "exceptlog/capture/callstack/pe_image.h"
+#include "exceptlog/capture/callstack/loaded_image.h"
 #include "exceptlog/capture/callstack/win/password_request_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/hooking/win/memory_write.h"

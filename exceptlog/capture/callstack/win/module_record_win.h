@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "exceptlog/capture/callstack/memory_reader.h"
 #include "exceptlog/capture/callstack/module_info.h"
+#include "exceptlog/common/binary/memory_reader.h"
 
 namespace vellum::exceptlog {
 

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <set>
 
+#include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
 #include "exceptlog/capture/callstack/win/module_record_win.h"
-#include "exceptlog/capture/callstack/win/module_test_support_win.h"
 #include "runtime/win/unique_handle.h"
 
 namespace vellum::exceptlog {

@@ -11,7 +11,7 @@
 #include <array>
 #include <cstdint>
 
-#include "exceptlog/capture/callstack/memory_reader.h"
+#include "exceptlog/common/binary/memory_reader.h"
 
 namespace vellum::exceptlog {
 

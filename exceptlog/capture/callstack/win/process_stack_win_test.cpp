@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "exceptlog/capture/callstack/stack_scan.h"
-#include "exceptlog/capture/callstack/win/module_test_support_win.h"
+#include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "runtime/win/unique_handle.h"
 

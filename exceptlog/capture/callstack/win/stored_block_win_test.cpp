@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
 #include "exceptlog/capture/callstack/win/module_record_win.h"
-#include "exceptlog/capture/callstack/win/module_test_support_win.h"
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"

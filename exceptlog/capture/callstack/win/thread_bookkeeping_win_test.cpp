@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "exceptlog/capture/callstack/win/module_test_support_win.h"
+#include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 #include "exceptlog/capture/hooking/win/hooking.h"
 #include "exceptlog/capture/hooking/win/import_hooks.h"

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "exceptlog/capture/hooking/internal_error.h"
+#include "exceptlog/capture/hooking/testing/win/prologue_samples.h"
 #include "exceptlog/capture/hooking/win/memory_write.h"
 #include "exceptlog/capture/hooking/win/method_hooks.h"
 #include "exceptlog/capture/hooking/win/procedure_hooks.h"
-#include "exceptlog/capture/hooking/win/prologue_samples.h"
 
 namespace vellum::hooking {
 // Outside the anonymous namespace, so that calls go through the method table.

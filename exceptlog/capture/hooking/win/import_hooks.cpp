@@ -1,12 +1,12 @@
 #include "exceptlog/capture/hooking/win/import_hooks.h"
 
 #include <array>
-#include <cstring>
 #include <optional>
 
 #include "exceptlog/capture/hooking/hook_errors.h"
 #include "exceptlog/capture/hooking/win/hook_registry.h"
 #include "exceptlog/capture/hooking/win/module_image.h"
+#include "exceptlog/common/binary/little_endian.h"
 
 namespace vellum::hooking {
 namespace {
@@ -33,9 +33,7 @@ bool EqualsIgnoringCase(std::uintptr_t name_address, std::string_view wanted) {
 std::optional<std::uint32_t> PushedBySystemThunk(std::uint32_t address) {
   const auto code = ReadForeign<std::array<std::uint8_t, 6>>(address);
   if (!code || (*code)[0] != 0x68 || (*code)[5] != 0xE9) return std::nullopt;
-  std::uint32_t value = 0;
-  std::memcpy(&value, code->data() + 1, sizeof value);
-  return value;
+  return exceptlog::LoadU32(code->data() + 1);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "exceptlog/capture/hooking/symbol_table.h"
 #include "exceptlog/capture/hooking/win/module_image.h"
+#include "exceptlog/common/binary/little_endian.h"
 
 namespace vellum::hooking {
 
@@ -13,8 +14,7 @@ std::span<const std::uint8_t> StoredBlockResource(HMODULE module) {
   const auto* bytes = loaded != nullptr ? static_cast<const std::uint8_t*>(LockResource(loaded)) : nullptr;
   if (bytes == nullptr || size < 4) return {};
   const std::span<const std::uint8_t> block(bytes, size);
-  const std::uint32_t magic = block[0] | block[1] << 8 | block[2] << 16 | static_cast<std::uint32_t>(block[3]) << 24;
-  return magic == kStoredBlockMagic ? block : std::span<const std::uint8_t>{};
+  return exceptlog::LoadU32(block.data()) == kStoredBlockMagic ? block : std::span<const std::uint8_t>{};
 }
 
 void* FindNumberedProcedure(HMODULE module, std::uint8_t number) {

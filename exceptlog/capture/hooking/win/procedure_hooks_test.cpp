@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "exceptlog/capture/hooking/hook_errors.h"
+#include "exceptlog/capture/hooking/testing/win/prologue_samples.h"
 #include "exceptlog/capture/hooking/win/hooking.h"
 #include "exceptlog/capture/hooking/win/memory_write.h"
-#include "exceptlog/capture/hooking/win/prologue_samples.h"
 
 namespace vellum::hooking {
 namespace {

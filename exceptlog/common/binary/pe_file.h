@@ -1,0 +1,65 @@
+// A 32-bit PE file read whole, for the tools that look at modules on disk:
+// the headers through PeImage, and the file's own bytes for a section, an
+// RVA, a named raw-data resource and the export table. A file that does not
+// hold together raises EPeFormatError; damage further in (a resource tree,
+// an export table) finds nothing instead.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "exceptlog/common/binary/byte_source.h"
+#include "exceptlog/common/binary/pe_image.h"
+
+namespace vellum::exceptlog {
+
+struct PeExport {
+  std::string Name;
+  std::uint32_t Rva = 0;
+};
+
+class PeFile {
+ public:
+  // Raises EPeFormatError for anything but a 32-bit x86 PE file.
+  explicit PeFile(std::vector<std::uint8_t> file);
+  // The image reads through a source that points into this object.
+  PeFile(const PeFile&) = delete;
+  PeFile& operator=(const PeFile&) = delete;
+
+  const PeImage& Image() const { return image_; }
+  std::uint32_t ImageBase() const { return image_.ImageBase(); }
+  std::uint32_t SizeOfImage() const { return image_.SizeOfImage(); }
+  bool IsDll() const { return image_.IsDll(); }
+  const std::vector<PeSectionHeader>& Sections() const { return image_.Sections(); }
+  const PeSectionHeader* FindSection(std::string_view name) const { return image_.FindSection(name); }
+  const PeSectionHeader* SectionAt(std::uint32_t rva) const { return image_.SectionAt(rva); }
+  PeDataDirectory DataDirectory(int index) const { return image_.DataDirectory(index); }
+  // False unless every byte of the range is backed by the section's file data.
+  bool ReadRva(std::uint32_t rva, std::span<std::uint8_t> out) const { return image_.ReadRva(rva, out); }
+
+  // The section's bytes in the file (no more than its virtual size).
+  std::span<const std::uint8_t> SectionData(const PeSectionHeader& section) const;
+  // The file bytes from `rva` to the end of its section's file data.
+  std::span<const std::uint8_t> BytesAt(std::uint32_t rva) const;
+
+  // The data of the first language of resource `type` named `name`
+  // (compared without case, as the system does).
+  std::optional<std::span<const std::uint8_t>> FindResource(std::uint16_t type, std::string_view name) const;
+
+  // Named exports that point into the image (forwarders left out), in the
+  // order of the name table.
+  std::vector<PeExport> Exports() const;
+
+  const std::vector<std::uint8_t>& FileBytes() const { return file_; }
+
+ private:
+  std::vector<std::uint8_t> file_;
+  BufferByteSource source_;
+  PeImage image_;
+};
+
+}  // namespace vellum::exceptlog

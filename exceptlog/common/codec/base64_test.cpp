@@ -1,0 +1,50 @@
+#include "exceptlog/common/codec/base64.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "runtime/exception.h"
+
+namespace vellum {
+namespace {
+
+TEST(Base64Test, MatchesTheVectorsOfRfc4648) {
+  const std::pair<const char*, const char*> vectors[] = {
+      {"", ""},
+      {"f", "Zg=="},
+      {"fo", "Zm8="},
+      {"foo", "Zm9v"},
+      {"foob", "Zm9vYg=="},
+      {"fooba", "Zm9vYmE="},
+      {"foobar", "Zm9vYmFy"},
+  };
+  for (const auto& [plain, encoded] : vectors) EXPECT_EQ(Base64FromText(plain), encoded) << plain;
+}
+
+TEST(Base64Test, EncodesEveryByteValueWithTheStandardAlphabet) {
+  // The last two alphabet letters and 8-bit bytes, where a signed char would
+  // go wrong.
+  const unsigned char high[] = {0xFB, 0xFF};
+  EXPECT_EQ(Base64FromBytes(high, sizeof high), "+/8=");
+  EXPECT_EQ(Base64FromText(std::string("\xE4\xF6\xFC\x00", 4)), "5Pb8AA==");
+
+  unsigned char all[256];
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<unsigned char>(i);
+  const std::string text = Base64FromBytes(all, sizeof all);
+  EXPECT_EQ(text.size(), Base64EncodedSize(sizeof all));
+  EXPECT_EQ(text.substr(0, 12), "AAECAwQFBgcI");
+  EXPECT_EQ(text.substr(text.size() - 8), "/P3+/w==");
+}
+
+TEST(Base64Test, EncodedSizeCountsStartedGroups) {
+  const std::size_t expected[] = {0, 4, 4, 4, 8, 8, 8, 12};
+  for (std::size_t n = 0; n < std::size(expected); ++n) {
+    EXPECT_EQ(Base64EncodedSize(n), expected[n]) << n;
+    EXPECT_EQ(Base64FromText(std::string(n, 'x')).size(), expected[n]) << n;
+  }
+  EXPECT_THROW(Base64EncodedSize(std::numeric_limits<std::size_t>::max()), EOutOfMemory);
+}
+
+}  // namespace
+}  // namespace vellum
