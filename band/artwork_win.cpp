@@ -1,7 +1,7 @@
 #include "band/artwork_win.h"
 
-#include "runtime/win/gdi.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/gdi_win.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::band {
 

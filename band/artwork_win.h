@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::band {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win/gdi.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/gdi_win.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::band::testing {
 

@@ -13,7 +13,7 @@
 
 #include "band/band_ids.h"
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::band::testing {
 

@@ -10,7 +10,7 @@
 
 #include "band/band_ids.h"
 #include "band/server_dll_test_support_win.h"
-#include "runtime/win/com_ptr.h"
+#include "runtime/win/com_ptr_win.h"
 #include "shellext/bandobject/band_object_test_support_win.h"
 #include "band/testing/host_link_guard_win.h"
 

@@ -19,8 +19,10 @@ import sys
 LAYERS = [
     ("runtime", ["runtime/"]),
     ("shared primitives", ["exceptlog/common/"]),
-    ("debug information", ["exceptlog/debuginfo/"]),
     ("exception capture", ["exceptlog/capture/"]),
+    # Build-time: reads a linked module's DWARF and writes its stored block
+    # with capture's writers; used by tools and benchmarks.
+    ("debug information", ["exceptlog/debuginfo/"]),
     ("report", ["exceptlog/report/"]),
     ("delivery", ["exceptlog/delivery/"]),
     ("shell extension framework", ["shellext/"]),

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::standin {
 

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 #include "band/testing/command_line.h"
 
 namespace vellum::standin {

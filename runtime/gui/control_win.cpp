@@ -8,8 +8,8 @@
 #include "runtime/gui/application_win.h"
 #include "runtime/gui/form_win.h"
 #include "runtime/gui/menu_win.h"
-#include "runtime/win/gdi.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/gdi_win.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::gui {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "runtime/component/component.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::gui {
 

@@ -6,7 +6,7 @@
 
 #include "runtime/component/class_builder.h"
 #include "runtime/gui/form_win.h"
-#include "runtime/win/gdi.h"
+#include "runtime/win/gdi_win.h"
 
 namespace vellum::gui {
 

@@ -4,7 +4,7 @@
 
 #include "runtime/component/class_builder.h"
 #include "runtime/gui/action_win.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::gui {
 

@@ -6,7 +6,7 @@
 #include <exception>
 #include <mutex>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::gui {
 

@@ -3,7 +3,7 @@
 #include "runtime/component/class_builder.h"
 #include "runtime/gui/application_win.h"
 #include "runtime/gui/control_win.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::gui {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "runtime/exception.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum {
 

@@ -1,7 +1,7 @@
 #include "runtime/threading/multi_read_exclusive_write_sync_win.h"
 
 #include "runtime/exception.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum {
 

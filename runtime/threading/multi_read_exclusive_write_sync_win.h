@@ -16,7 +16,7 @@
 #include <windows.h>
 
 #include "runtime/threading/critical_section_win.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum {
 

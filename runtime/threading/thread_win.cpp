@@ -2,7 +2,7 @@
 
 #include "runtime/exception.h"
 #include "runtime/threading/critical_section_win.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum {
 

@@ -25,7 +25,7 @@
 #include <memory>
 #include <utility>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum {
 

@@ -4,8 +4,8 @@
 #include <windows.h>
 
 #include "runtime/stream.h"
-#include "runtime/win/unique_handle.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/unique_handle_win.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum {
 

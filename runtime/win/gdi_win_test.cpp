@@ -1,8 +1,8 @@
-#include "runtime/win/gdi.h"
+#include "runtime/win/gdi_win.h"
 
 #include <gtest/gtest.h>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::win {
 namespace {

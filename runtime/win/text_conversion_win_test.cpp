@@ -1,4 +1,4 @@
-#include "runtime/win/text_conversion.h"
+#include "runtime/win/text_conversion_win.h"
 
 #include <windows.h>
 

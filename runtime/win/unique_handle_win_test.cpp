@@ -1,4 +1,4 @@
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 #include <windows.h>
 

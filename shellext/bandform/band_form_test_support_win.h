@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "runtime/component/component.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 #include "shellext/bandform/band_types.h"
 #include "shellext/bandform/base_band_form_win.h"
 #include "shellext/bandform/theme_api_win.h"

@@ -7,7 +7,7 @@
 #include "runtime/gui/application_win.h"
 #include "runtime/gui/control_win.h"
 #include "runtime/gui/synchronize_win.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::shellext {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "runtime/threading/critical_section_win.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 #include "shellext/bandform/base_band_form_win.h"
 
 namespace vellum::shellext {

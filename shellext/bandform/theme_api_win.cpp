@@ -1,6 +1,6 @@
 #include "shellext/bandform/theme_api_win.h"
 
-#include "runtime/win/entry_point.h"
+#include "runtime/win/entry_point_win.h"
 
 namespace vellum::shellext {
 

@@ -16,7 +16,7 @@
 #include "runtime/component/class_builder.h"
 #include "runtime/gui/controls_win.h"
 #include "runtime/gui/gui_test_support_win.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 #include "shellext/bandform/base_band_form_win.h"
 #include "shellext/bandform/garbage_collector_win.h"
 

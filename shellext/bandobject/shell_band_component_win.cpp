@@ -5,9 +5,9 @@
 
 #include "runtime/component/class_builder.h"
 #include "runtime/gui/control_win.h"
-#include "runtime/win/activation_scope.h"
-#include "runtime/win/text_conversion.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/activation_scope_win.h"
+#include "runtime/win/text_conversion_win.h"
+#include "runtime/win/unique_handle_win.h"
 #include "shellext/bandform/garbage_collector_win.h"
 #include "shellext/bandform/theme_api_win.h"
 #include "shellext/factory/com_boundary_win.h"

@@ -14,7 +14,7 @@
 #include <functional>
 #include <string>
 
-#include "runtime/win/com_ptr.h"
+#include "runtime/win/com_ptr_win.h"
 #include "shellext/bandform/band_types.h"
 #include "shellext/bandform/base_band_form_win.h"
 #include "shellext/factory/registerable_shell_component_win.h"

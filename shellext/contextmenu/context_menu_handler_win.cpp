@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "runtime/component/class_builder.h"
-#include "runtime/win/text_conversion.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/text_conversion_win.h"
+#include "runtime/win/unique_handle_win.h"
 #include "shellext/factory/com_boundary_win.h"
 
 namespace vellum::shellext {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "runtime/component/class_builder.h"
-#include "runtime/win/com_ptr.h"
+#include "runtime/win/com_ptr_win.h"
 #include "runtime/component/class_info.h"
 #include "shellext/factory/com_boundary_win.h"
 #include "shellext/factory/factory_manager_win.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "runtime/component/class_info.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 #include "shellext/bandobject/band_object_test_support_win.h"
 #include "shellext/factory/factory_manager_win.h"
 #include "shellext/factory/live_object_count_win.h"

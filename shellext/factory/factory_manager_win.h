@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "runtime/win/com_ptr.h"
+#include "runtime/win/com_ptr_win.h"
 #include "shellext/factory/registerable_shell_component_win.h"
 #include "shellext/factory/shell_component_win.h"
 

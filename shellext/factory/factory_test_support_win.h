@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "runtime/component/class_builder.h"
-#include "runtime/win/com_ptr.h"
+#include "runtime/win/com_ptr_win.h"
 #include "runtime/component/class_info.h"
 #include "shellext/factory/registerable_shell_component_win.h"
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "runtime/component/class_builder.h"
-#include "runtime/win/text_conversion.h"
+#include "runtime/win/text_conversion_win.h"
 
 namespace vellum::shellext {
 

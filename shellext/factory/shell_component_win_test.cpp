@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <shobjidl.h>
 
-#include "runtime/win/com_ptr.h"
+#include "runtime/win/com_ptr_win.h"
 #include "shellext/factory/factory_test_support_win.h"
 #include "shellext/factory/interfaced_object_win.h"
 #include "shellext/factory/live_object_count_win.h"

@@ -6,7 +6,7 @@
 #include <cctype>
 #include <string>
 
-#include "runtime/win/text_conversion.h"
+#include "runtime/win/text_conversion_win.h"
 #include "shellext/registration/registry_dump_win.h"
 #include "shellext/registration/registry_operations_win.h"
 

@@ -1,7 +1,7 @@
 #include "shellext/registration/module_path_win.h"
 
-#include "runtime/win/text_conversion.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/text_conversion_win.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::shellext {
 

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::shellext {
 

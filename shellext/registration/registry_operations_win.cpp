@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::shellext {
 

@@ -17,10 +17,10 @@
 
 #include "band/band_ids.h"
 #include "exceptlog/delivery/screenshot/win/window_capture_win.h"
-#include "runtime/win/com_ptr.h"
-#include "runtime/win/gdi.h"
-#include "runtime/win/text_conversion.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/com_ptr_win.h"
+#include "runtime/win/gdi_win.h"
+#include "runtime/win/text_conversion_win.h"
+#include "runtime/win/unique_handle_win.h"
 #include "tools/demo_taskbar/band_site_win.h"
 
 namespace {

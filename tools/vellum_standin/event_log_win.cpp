@@ -1,6 +1,6 @@
 #include "tools/vellum_standin/event_log_win.h"
 
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::standin {
 

@@ -32,7 +32,7 @@
 
 #include <string>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::standin {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 #include "tools/vellum_standin/host_link_registry_win.h"
 #include "band/testing/standin_commands.h"
 

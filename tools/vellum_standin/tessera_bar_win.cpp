@@ -1,7 +1,7 @@
 #include "tools/vellum_standin/tessera_bar_win.h"
 
-#include "runtime/win/gdi.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/gdi_win.h"
+#include "runtime/win/win_error_win.h"
 #include "band/testing/standin_commands.h"
 
 namespace vellum::standin {

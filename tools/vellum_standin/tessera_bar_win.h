@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "runtime/exception.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::standin {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win/unique_handle.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/unique_handle_win.h"
+#include "runtime/win/win_error_win.h"
 #include "band/testing/command_line.h"
 #include "tools/vellum_standin/event_log_win.h"
 #include "tools/vellum_standin/host_link_registry_win.h"

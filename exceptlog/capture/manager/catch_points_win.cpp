@@ -12,8 +12,8 @@
 #include <exception>
 
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
-#include "exceptlog/capture/hooking/win/hooking.h"
-#include "exceptlog/capture/hooking/win/import_hooks.h"
+#include "exceptlog/capture/hooking/win/hooking_win.h"
+#include "exceptlog/capture/hooking/win/import_hooks_win.h"
 #include "exceptlog/capture/manager/catch_points_win.h"
 #include "exceptlog/capture/manager/fault_conversion_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"

@@ -22,7 +22,7 @@
 #include "exceptlog/capture/manager/raise_state_win.h"
 #include "exceptlog/capture/options/module_options_ex.h"
 #include "runtime/threading/critical_section_win.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::exceptlog {
 

@@ -7,11 +7,11 @@
 #include "exceptlog/capture/callstack/loaded_image.h"
 #include "exceptlog/capture/callstack/win/password_request_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
-#include "exceptlog/capture/hooking/win/memory_write.h"
+#include "exceptlog/capture/hooking/win/memory_write_win.h"
 #include "exceptlog/capture/options/module_block_win.h"
 #include "exceptlog/capture/options/module_identity_win.h"
 #include "runtime/strings/date_time.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
 

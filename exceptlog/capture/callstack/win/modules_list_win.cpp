@@ -8,8 +8,8 @@
 
 #include "exceptlog/capture/callstack/win/entry_point_win.h"
 #include "exceptlog/capture/callstack/win/module_record_win.h"
-#include "exceptlog/capture/hooking/win/memory_write.h"
-#include "runtime/win/unique_handle.h"
+#include "exceptlog/capture/hooking/win/memory_write_win.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
 

@@ -8,7 +8,7 @@
 
 #include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
 #include "exceptlog/capture/callstack/win/module_record_win.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
 namespace {

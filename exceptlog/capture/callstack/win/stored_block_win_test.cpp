@@ -11,7 +11,7 @@
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/debugdata/line_table_writer.h"
 #include "exceptlog/capture/debugdata/stored_block_writer.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "exceptlog/capture/callstack/class_names.h"
 #include "exceptlog/capture/callstack/stack_scan.h"
-#include "exceptlog/capture/hooking/win/method_hooks.h"
+#include "exceptlog/capture/hooking/win/method_hooks_win.h"
 #include "runtime/exception.h"
 #include "runtime/threading/critical_section_win.h"
 

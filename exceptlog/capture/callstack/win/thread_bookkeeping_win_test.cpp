@@ -9,10 +9,10 @@
 
 #include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
-#include "exceptlog/capture/hooking/win/hooking.h"
-#include "exceptlog/capture/hooking/win/import_hooks.h"
+#include "exceptlog/capture/hooking/win/hooking_win.h"
+#include "exceptlog/capture/hooking/win/import_hooks_win.h"
 #include "runtime/exception.h"
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 // The subsystem's own thread classes live in a later layer; these stand-ins
 // carry the names the bookkeeping recognises.

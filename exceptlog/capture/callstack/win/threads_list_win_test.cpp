@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
 namespace {

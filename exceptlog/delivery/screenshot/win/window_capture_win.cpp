@@ -4,9 +4,9 @@
 
 #include "exceptlog/delivery/screenshot/png_encoder.h"
 #include "runtime/stream.h"
-#include "runtime/win/gdi.h"
-#include "runtime/win/unique_handle.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/gdi_win.h"
+#include "runtime/win/unique_handle_win.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::screenshot {
 

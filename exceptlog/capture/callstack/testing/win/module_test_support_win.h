@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog::testing {
 

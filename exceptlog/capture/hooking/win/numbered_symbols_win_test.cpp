@@ -1,4 +1,4 @@
-#include "exceptlog/capture/hooking/win/numbered_symbols.h"
+#include "exceptlog/capture/hooking/win/numbered_symbols_win.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "exceptlog/capture/hooking/win/import_hooks.h"
+#include "exceptlog/capture/hooking/win/import_hooks_win.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "exceptlog/capture/hooking/hook_errors.h"
-#include "exceptlog/capture/hooking/win/hooking.h"
+#include "exceptlog/capture/hooking/win/hooking_win.h"
 
 namespace vellum::hooking {
 namespace {

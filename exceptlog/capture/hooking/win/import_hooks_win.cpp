@@ -1,11 +1,11 @@
-#include "exceptlog/capture/hooking/win/import_hooks.h"
+#include "exceptlog/capture/hooking/win/import_hooks_win.h"
 
 #include <array>
 #include <optional>
 
 #include "exceptlog/capture/hooking/hook_errors.h"
-#include "exceptlog/capture/hooking/win/hook_registry.h"
-#include "exceptlog/capture/hooking/win/module_image.h"
+#include "exceptlog/capture/hooking/win/hook_registry_win.h"
+#include "exceptlog/capture/hooking/win/module_image_win.h"
 #include "exceptlog/common/binary/little_endian.h"
 
 namespace vellum::hooking {

@@ -1,7 +1,7 @@
-#include "exceptlog/capture/hooking/win/numbered_symbols.h"
+#include "exceptlog/capture/hooking/win/numbered_symbols_win.h"
 
 #include "exceptlog/capture/hooking/symbol_table.h"
-#include "exceptlog/capture/hooking/win/module_image.h"
+#include "exceptlog/capture/hooking/win/module_image_win.h"
 #include "exceptlog/common/binary/little_endian.h"
 
 namespace vellum::hooking {

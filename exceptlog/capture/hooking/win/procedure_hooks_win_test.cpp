@@ -1,4 +1,4 @@
-#include "exceptlog/capture/hooking/win/procedure_hooks.h"
+#include "exceptlog/capture/hooking/win/procedure_hooks_win.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "exceptlog/capture/hooking/hook_errors.h"
-#include "exceptlog/capture/hooking/testing/win/prologue_samples.h"
-#include "exceptlog/capture/hooking/win/hooking.h"
-#include "exceptlog/capture/hooking/win/memory_write.h"
+#include "exceptlog/capture/hooking/testing/win/prologue_samples_win.h"
+#include "exceptlog/capture/hooking/win/hooking_win.h"
+#include "exceptlog/capture/hooking/win/memory_write_win.h"
 
 namespace vellum::hooking {
 namespace {

@@ -1,4 +1,4 @@
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::win {
 

@@ -1,6 +1,6 @@
 // See prologue_samples.h. Branches whose encoding matters are spelled out as
 // bytes: the assembler would otherwise pick short or near forms itself.
-#include "exceptlog/capture/hooking/testing/win/prologue_samples.h"
+#include "exceptlog/capture/hooking/testing/win/prologue_samples_win.h"
 
 asm(R"(
   .text

@@ -1,10 +1,10 @@
-#include "exceptlog/capture/hooking/win/memory_write.h"
+#include "exceptlog/capture/hooking/win/memory_write_win.h"
 
 #include <cstring>
 #include <vector>
 
 #include "exceptlog/capture/hooking/trampoline.h"
-#include "runtime/win/win_error.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::hooking {
 namespace {

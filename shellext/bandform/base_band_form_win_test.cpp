@@ -11,7 +11,7 @@
 #include "runtime/gui/controls_win.h"
 #include "runtime/gui/designer.h"
 #include "runtime/gui/gui_test_support_win.h"
-#include "runtime/win/gdi.h"
+#include "runtime/win/gdi_win.h"
 #include "shellext/bandform/band_form_test_support_win.h"
 #include "shellext/bandform/garbage_collector_win.h"
 #include "shellext/bandform/hook_updater_win.h"

@@ -1,9 +1,9 @@
-#include "exceptlog/capture/hooking/win/method_hooks.h"
+#include "exceptlog/capture/hooking/win/method_hooks_win.h"
 
 #include <string>
 
 #include "exceptlog/capture/hooking/hook_errors.h"
-#include "exceptlog/capture/hooking/win/hook_registry.h"
+#include "exceptlog/capture/hooking/win/hook_registry_win.h"
 
 namespace vellum::hooking {
 namespace {

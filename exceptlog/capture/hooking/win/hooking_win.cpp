@@ -1,4 +1,4 @@
-#include "exceptlog/capture/hooking/win/hooking.h"
+#include "exceptlog/capture/hooking/win/hooking_win.h"
 
 #include <atomic>
 #include <memory>
@@ -6,8 +6,8 @@
 
 #include "exceptlog/capture/hooking/hook_errors.h"
 #include "exceptlog/capture/hooking/internal_error.h"
-#include "exceptlog/capture/hooking/win/hook_registry.h"
-#include "exceptlog/capture/hooking/win/import_hooks.h"
+#include "exceptlog/capture/hooking/win/hook_registry_win.h"
+#include "exceptlog/capture/hooking/win/import_hooks_win.h"
 
 namespace vellum::hooking {
 namespace {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 #include "band/testing/host_link_guard_win.h"
 #include "tools/vellum_standin/host_link_registry_win.h"
 #include "band/testing/standin_commands.h"

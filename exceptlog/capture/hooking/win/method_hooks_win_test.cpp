@@ -1,4 +1,4 @@
-#include "exceptlog/capture/hooking/win/method_hooks.h"
+#include "exceptlog/capture/hooking/win/method_hooks_win.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "exceptlog/capture/hooking/hook_errors.h"
-#include "exceptlog/capture/hooking/win/hooking.h"
+#include "exceptlog/capture/hooking/win/hooking_win.h"
 
 namespace vellum::hooking {
 // Outside the anonymous namespace: the compiler must not conclude that it

@@ -1,4 +1,4 @@
-#include "exceptlog/capture/hooking/win/procedure_hooks.h"
+#include "exceptlog/capture/hooking/win/procedure_hooks_win.h"
 
 #include <windows.h>
 
@@ -8,8 +8,8 @@
 
 #include "exceptlog/capture/hooking/hook_errors.h"
 #include "exceptlog/capture/hooking/trampoline.h"
-#include "exceptlog/capture/hooking/win/hook_registry.h"
-#include "runtime/win/win_error.h"
+#include "exceptlog/capture/hooking/win/hook_registry_win.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::hooking {
 namespace {

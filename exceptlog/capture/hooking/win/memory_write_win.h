@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/win/unique_handle.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::hooking {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "exceptlog/capture/hooking/win/memory_write.h"
-#include "exceptlog/capture/hooking/win/method_hooks.h"
+#include "exceptlog/capture/hooking/win/memory_write_win.h"
+#include "exceptlog/capture/hooking/win/method_hooks_win.h"
 
 namespace vellum::hooking {
 
