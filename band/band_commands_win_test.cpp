@@ -19,7 +19,7 @@ namespace {
 using gui::TPopupMenu;
 using gui::testing::PumpFor;
 using gui::testing::PumpUntil;
-using standin::HostLinkRegistryGuard;
+using band::testing::HostLinkRegistryGuard;
 using testing::HostedBand;
 using testing::MessageBoxWatcher;
 
@@ -158,7 +158,7 @@ TEST(PopupMenu, CtrlRevealsTheTestErrorForGoodAndItReachesTheExceptionHandling) 
 
 TEST(PopupMenu, CloseHidesTheFormAndReleasesTheRegistryUntilTheNextConnect) {
   HostLinkRegistryGuard registry(testing::kHostLinkValues);
-  standin::StandinProcess standin({});
+  band::testing::StandinProcess standin({});
   ASSERT_NE(standin.WaitReady(), nullptr);
   HostedBand band;
   ASSERT_TRUE(IsWindowVisible(band->Handle()));

@@ -17,8 +17,8 @@ namespace {
 
 using gui::testing::PumpUntil;
 using shellext::DUduzGarbageCollector;
-using standin::HostLinkRegistryGuard;
-using standin::StandinProcess;
+using band::testing::HostLinkRegistryGuard;
+using band::testing::StandinProcess;
 using testing::HostedBand;
 using testing::SignedDecimal;
 
@@ -79,7 +79,7 @@ TEST(Docking, VellumDocksItsBarIntoThePanelAndTheShellEndsTheBand) {
 
   // A window docked from another process is in the window tree, but Wine
   // does not draw it: the tree and the geometry are what can be checked.
-  const HWND bar = FindWindowExA(panel, nullptr, standin::kTesseraClass, nullptr);
+  const HWND bar = FindWindowExA(panel, nullptr, band::testing::kTesseraClass, nullptr);
   ASSERT_NE(bar, nullptr);
   EXPECT_EQ(GetParent(bar), panel);
   EXPECT_TRUE(IsChild(form_window, bar));

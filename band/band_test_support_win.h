@@ -62,7 +62,7 @@ struct HostedBand {
 };
 
 // The stand-in's log lines that start with `prefix`.
-inline std::vector<std::string> LinesStartingWith(const standin::StandinProcess& standin, const std::string& prefix) {
+inline std::vector<std::string> LinesStartingWith(const band::testing::StandinProcess& standin, const std::string& prefix) {
   std::vector<std::string> found;
   for (std::string& text : standin.Texts()) {
     if (text.rfind(prefix, 0) == 0) found.push_back(std::move(text));
@@ -70,8 +70,8 @@ inline std::vector<std::string> LinesStartingWith(const standin::StandinProcess&
   return found;
 }
 
-inline DWORD TickOf(const standin::StandinProcess& standin, const std::string& text) {
-  for (const standin::StandinLogLine& line : standin.Lines()) {
+inline DWORD TickOf(const band::testing::StandinProcess& standin, const std::string& text) {
+  for (const band::testing::StandinLogLine& line : standin.Lines()) {
     if (line.text == text) return line.tick;
   }
   return 0;

@@ -14,8 +14,8 @@ namespace {
 
 using gui::testing::PumpFor;
 using gui::testing::PumpUntil;
-using standin::HostLinkRegistryGuard;
-using standin::StandinProcess;
+using band::testing::HostLinkRegistryGuard;
+using band::testing::StandinProcess;
 using testing::HostedBand;
 using testing::LinesStartingWith;
 using testing::ReadLinkValue;

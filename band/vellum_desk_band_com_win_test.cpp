@@ -74,7 +74,7 @@ MSG KeyMessage(HWND window, UINT message, WPARAM key) {
 
 TEST(ProductThroughCom, RegisteredByRegsvr32ActivatedByComAndHostedLikeTheTaskbarDoes) {
   ASSERT_EQ(OleInitialize(nullptr), S_OK);
-  standin::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
+  band::testing::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
   {
     Registration registration;
     ASSERT_EQ(registration.first(), 0u);

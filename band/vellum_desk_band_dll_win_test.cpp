@@ -206,7 +206,7 @@ TEST_F(ProductDllTest, RegisteringTwiceWritesTheSameEntriesAndUnregisteringRemov
 // A host that unloads the DLL while a band form is still up in its window
 // must be left with no window, timer or hook that leads into the unloaded code.
 TEST_F(ProductDllTest, UnloadingWithABandFormUpLeavesNothingOfTheModuleBehind) {
-  standin::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
+  band::testing::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
   BandAreaWindow area;
   TestBandSite site(area.get());
   HWND form = nullptr;
@@ -257,7 +257,7 @@ std::set<std::string> ImportsOf(HMODULE module) {
 // it adds nothing but itself. The theme library is looked up when the first
 // form is made.
 TEST_F(ProductDllTest, LoadingLoadsNoLibraryOfItsOwnAndTheThemeLibraryWaitsForTheFirstForm) {
-  standin::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
+  band::testing::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
   std::set<std::string> imports;
   {
     LoadedServer first;
@@ -297,7 +297,7 @@ TEST_F(ProductDllTest, LoadingLoadsNoLibraryOfItsOwnAndTheThemeLibraryWaitsForTh
 // window class of the module registered and no hook that leads into its code,
 // and the next load starts from nothing.
 TEST_F(ProductDllTest, EachLoadCycleLeavesNoWindowClassOrHookBehind) {
-  standin::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
+  band::testing::HostLinkRegistryGuard host_link({"InvitationFromBar2", "BarHandle", "DockPanel"});
   for (int cycle = 0; cycle < 2; ++cycle) {
     BandAreaWindow area;
     TestBandSite site(area.get());

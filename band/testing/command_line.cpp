@@ -2,7 +2,7 @@
 
 #include <limits>
 
-namespace vellum::standin {
+namespace vellum::band::testing {
 
 const char kUsageText[] =
     "usage: vellum_standin [--log FILE] [--class NAME] [--timeout-ms N] [--stop-event NAME]\n"
@@ -74,4 +74,4 @@ std::string FormatHandleText(std::uint32_t handle) {
   return std::to_string(static_cast<std::int32_t>(handle));
 }
 
-}  // namespace vellum::standin
+}  // namespace vellum::band::testing

@@ -10,7 +10,7 @@
 
 #include "runtime/exception.h"
 
-namespace vellum::standin {
+namespace vellum::band::testing {
 
 VELLUM_EXCEPTION_CLASS(EStandinUsage, Exception);
 
@@ -37,4 +37,4 @@ std::optional<std::uint32_t> ParseHandleText(std::string_view text);
 // The same form, for the log: the handle's 32 bits as a signed integer.
 std::string FormatHandleText(std::uint32_t handle);
 
-}  // namespace vellum::standin
+}  // namespace vellum::band::testing

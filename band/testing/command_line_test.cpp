@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vellum::standin {
+namespace vellum::band::testing {
 namespace {
 
 TEST(StandinCommandLine, EveryOptionIsTakenAndDefaultsStandAlone) {
@@ -70,4 +70,4 @@ TEST(StandinHandleText, AnythingButAPlainNumberIsRefused) {
 }
 
 }  // namespace
-}  // namespace vellum::standin
+}  // namespace vellum::band::testing

@@ -1,6 +1,6 @@
 #include "band/testing/host_link_guard_win.h"
 
-namespace vellum::standin {
+namespace vellum::band::testing {
 
 namespace {
 
@@ -87,4 +87,4 @@ std::optional<HostLinkRegistryGuard::Value> HostLinkRegistryGuard::Read(const st
   return value;
 }
 
-}  // namespace vellum::standin
+}  // namespace vellum::band::testing

@@ -12,7 +12,7 @@
 
 #include "runtime/win/unique_handle_win.h"
 
-namespace vellum::standin {
+namespace vellum::band::testing {
 
 class HostLinkRegistryGuard {
  public:
@@ -44,4 +44,4 @@ class HostLinkRegistryGuard {
   std::vector<Saved> saved_;
 };
 
-}  // namespace vellum::standin
+}  // namespace vellum::band::testing

@@ -4,7 +4,7 @@
 // agree on a name first, which buys nothing here.
 #pragma once
 
-namespace vellum::standin {
+namespace vellum::band::testing {
 
 constexpr unsigned kWindowMessageApp = 0x8000;  // WM_APP, without <windows.h>
 
@@ -29,4 +29,4 @@ constexpr int kExitTimedOut = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitStartFailed = 3;
 
-}  // namespace vellum::standin
+}  // namespace vellum::band::testing

@@ -5,7 +5,7 @@
 #include "runtime/win/win_error_win.h"
 #include "band/testing/command_line.h"
 
-namespace vellum::standin {
+namespace vellum::band::testing {
 
 namespace {
 
@@ -123,4 +123,4 @@ DWORD StandinProcess::WaitForExit(DWORD limit_ms) {
   return code;
 }
 
-}  // namespace vellum::standin
+}  // namespace vellum::band::testing

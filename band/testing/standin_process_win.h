@@ -12,7 +12,7 @@
 
 #include "runtime/win/unique_handle_win.h"
 
-namespace vellum::standin {
+namespace vellum::band::testing {
 
 constexpr DWORD kDefaultWaitMs = 5000;
 
@@ -57,4 +57,4 @@ class StandinProcess {
   HWND hidden_ = nullptr;
 };
 
-}  // namespace vellum::standin
+}  // namespace vellum::band::testing

@@ -125,15 +125,15 @@ LineTableSource BuildLineTableSource(const DwarfInfo& dwarf, const CodeBounds& b
   return source;
 }
 
-std::optional<hooking::NumberedSymbol> FindNumberedFunction(const DwarfInfo& dwarf, const CodeBounds& bounds,
+std::optional<exceptlog::NumberedSymbol> FindNumberedFunction(const DwarfInfo& dwarf, const CodeBounds& bounds,
                                                             const std::string& qualified_name, std::uint8_t number) {
-  std::optional<hooking::NumberedSymbol> best;
+  std::optional<exceptlog::NumberedSymbol> best;
   for (const DwarfCodeRange& range : dwarf.CodeRanges) {
     if (range.Inlined || !range.Entry || range.Low < bounds.Low || range.High > bounds.High) continue;
     if (dwarf.Functions[range.Function].QualifiedName != qualified_name) continue;
     const std::uint32_t size = range.High - range.Low;
     if (!best || size > best->size) {
-      best = hooking::NumberedSymbol{number, range.Low - bounds.ImageBase - kDebugCodeBase, size};
+      best = exceptlog::NumberedSymbol{number, range.Low - bounds.ImageBase - kDebugCodeBase, size};
     }
   }
   return best;

@@ -28,7 +28,7 @@ LineTableSource BuildLineTableSource(const DwarfInfo& dwarf, const CodeBounds& b
 // The entry part (not a cold part) of the out-of-line copy of the function
 // with `qualified_name` (the largest, when there are overloads) as a
 // numbered-symbol entry.
-std::optional<hooking::NumberedSymbol> FindNumberedFunction(const DwarfInfo& dwarf, const CodeBounds& bounds,
+std::optional<exceptlog::NumberedSymbol> FindNumberedFunction(const DwarfInfo& dwarf, const CodeBounds& bounds,
                                                             const std::string& qualified_name, std::uint8_t number);
 
 // "a/b/c.cpp" -> "c.cpp"

@@ -95,7 +95,7 @@ std::string StampedCopy(const std::string& dll) {
                           image.ImageBase() + text->VirtualAddress + text->VirtualSize};
   StoredBlockContents contents;
   contents.DebugData = WriteDebugData(BuildLineTableSource(dwarf, bounds), contents.BlockVersion,
-                                      vellum::BlockCipher(std::string()), CodeOf(image));
+                                      vellum::exceptlog::BlockCipher(std::string()), CodeOf(image));
   TRuzadaModuleOptions options(std::string(), false);
   vellum::MemoryStream saved;
   options.SaveToStream(saved);

@@ -48,13 +48,13 @@ StampResult BuildStoredBlock(const PeFile& module, const StampSettings& settings
   contents.DebugData = WriteDebugData(source, contents.BlockVersion, cipher, CodeOf(module), &result.Statistics);
   result.DebugDataSize = contents.DebugData.size();
 
-  std::vector<hooking::NumberedSymbol> symbols;
+  std::vector<exceptlog::NumberedSymbol> symbols;
   for (std::uint8_t number = 0; number < std::size(kNumberedProcedures); ++number) {
     const auto symbol = FindNumberedFunction(dwarf, bounds, kNumberedProcedures[number], number);
     if (!symbol) throw EDwarfError(std::string("the module has no code for ") + kNumberedProcedures[number]);
     symbols.push_back(*symbol);
   }
-  contents.SymbolTable = hooking::WriteNumberedSymbols(symbols);
+  contents.SymbolTable = exceptlog::WriteNumberedSymbols(symbols);
 
   TRuzadaModuleOptions options(std::string(), false);
   if (settings.SetOptions) settings.SetOptions(options);

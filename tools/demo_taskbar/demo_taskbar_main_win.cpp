@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
     PumpFor(static_cast<DWORD>(options.seconds) * 1000, input.get());
     if (!options.screenshot.empty()) {
       try {
-        vellum::screenshot::SaveWindowPng(taskbar, options.screenshot);
+        vellum::exceptlog::SaveWindowPng(taskbar, options.screenshot);
         Say("screenshot saved: %s", options.screenshot.c_str());
       } catch (const std::exception& e) {
         Say("screenshot failed: %s", e.what());

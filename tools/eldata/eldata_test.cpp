@@ -24,7 +24,7 @@ std::vector<std::uint8_t> TestBlock(const std::string& password, std::uint16_t v
   source.UnitNames = {"form.cpp"};
   source.Procedures = {{"TForm", "Paint", 10}};
   source.Ranges = {{0x00, 0x10, 10, 0, 0}, {0x10, 0x30, 14, 0, 0}};
-  const BlockCipher cipher(password);
+  const exceptlog::BlockCipher cipher(password);
   exceptlog::StoredBlockContents contents;
   contents.BlockVersion = version;
   contents.CompileDate = 45292.5;  // 2024-01-01 12:00
@@ -36,8 +36,8 @@ std::vector<std::uint8_t> TestBlock(const std::string& password, std::uint16_t v
   MemoryStream saved;
   options.SaveToStream(saved);
   contents.OptionsStream = saved.Bytes();
-  const hooking::NumberedSymbol symbols[] = {{0, 0, 0x40}};
-  contents.SymbolTable = hooking::WriteNumberedSymbols(symbols);
+  const exceptlog::NumberedSymbol symbols[] = {{0, 0, 0x40}};
+  contents.SymbolTable = exceptlog::WriteNumberedSymbols(symbols);
   return exceptlog::WriteStoredBlock(contents);
 }
 

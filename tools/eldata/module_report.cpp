@@ -109,7 +109,7 @@ std::string ModuleReport::InfoText() const {
   out += "CompileDate: " + DateText(b.CompileDate) + "\n";
   out += std::string("Password: ") + (b.PasswordOk ? "ok" : "not right; protected names are shown as ?Base64") + "\n";
   if (!b.Problem.empty()) out += "Problem: " + b.Problem + "\n";
-  for (const auto& symbol : hooking::ReadNumberedSymbols(
+  for (const auto& symbol : exceptlog::ReadNumberedSymbols(
            image_.FindResource(exceptlog::kRawDataResource, "ELDATA").value_or(std::span<const std::uint8_t>{}))) {
     out += "Symbol " + std::to_string(symbol.number) + ": " +
            Hex8(image_.ImageBase() + exceptlog::kDebugCodeBase + symbol.code_offset) + ", " +
@@ -140,7 +140,7 @@ std::string ModuleReport::InfoText() const {
   };
   std::map<std::string, std::map<std::string, Lines>> units;
   const exceptlog::DebugDataView view = exceptlog::ViewOf(b);
-  const BlockCipher cipher(view.Key);
+  const exceptlog::BlockCipher cipher(view.Key);
   try {
     exceptlog::UnitRecordReader reader(view);
     while (const auto unit = reader.Next()) {

@@ -7,6 +7,9 @@
 
 namespace vellum::standin {
 
+// The commands and the command line the stand-in shares with the tests that drive it.
+using namespace band::testing;
+
 const char kHostLinkKeyPath[] = "Software\\Larchwood\\Vellum7\\Tessera";
 
 HWND ReadHostLinkHandle(const char* value_name) {

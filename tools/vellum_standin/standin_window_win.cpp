@@ -8,6 +8,9 @@
 
 namespace vellum::standin {
 
+// The commands and the command line the stand-in shares with the tests that drive it.
+using namespace band::testing;
+
 StandinWindow::StandinWindow(const StandinOptions& options, EventLog& log)
     : log_(log), bar_([this] { log_.Write("bar-destroyed"); }) {
   WNDCLASSA window_class{};

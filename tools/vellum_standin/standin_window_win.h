@@ -15,7 +15,7 @@ class StandinWindow {
  public:
   // Registers the window class named in the options and creates the hidden
   // top-level window "Hidden Vellum Window". Raises EOSError.
-  StandinWindow(const StandinOptions& options, EventLog& log);
+  StandinWindow(const band::testing::StandinOptions& options, EventLog& log);
   StandinWindow(const StandinWindow&) = delete;
   StandinWindow& operator=(const StandinWindow&) = delete;
 

@@ -6,6 +6,9 @@
 
 namespace vellum::standin {
 
+// The commands and the command line the stand-in shares with the tests that drive it.
+using namespace band::testing;
+
 namespace {
 
 void RegisterTesseraClass(WNDPROC procedure) {

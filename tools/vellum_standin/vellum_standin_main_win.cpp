@@ -16,6 +16,9 @@
 #include "tools/vellum_standin/standin_window_win.h"
 
 namespace vellum::standin {
+
+// The commands and the command line the stand-in shares with the tests that drive it.
+using namespace band::testing;
 namespace {
 
 // Pumps messages until WM_QUIT (the hidden window was closed), the stop event

@@ -14,6 +14,9 @@
 #include "band/testing/standin_process_win.h"
 
 namespace vellum::standin {
+
+// The commands and the command line the stand-in shares with the tests that drive it.
+using namespace band::testing;
 namespace {
 
 using win::UniqueKernelHandle;

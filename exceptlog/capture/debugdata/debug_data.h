@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
+#include "exceptlog/capture/hooking/symbol_table.h"
 #include "exceptlog/common/codec/block_cipher.h"
 
 namespace vellum::exceptlog {
 
 class TRuzadaModuleOptions;
 
-inline constexpr std::uint32_t kStoredBlockMagic = 0x000FAB10;
 // What this build writes, and what a module without a stored block reports.
 inline constexpr std::uint16_t kOwnBlockVersion = 504;
 // Code offsets in the block count from the module handle plus this.

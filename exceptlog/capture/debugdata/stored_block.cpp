@@ -11,7 +11,6 @@
 namespace vellum::exceptlog {
 namespace {
 
-constexpr std::uint16_t kFirstVersionWithSymbols = 500;
 constexpr std::uint16_t kFirstCompressedVersion = 450;
 // Date-times outside the years 1..9999 are not dates; a consumer formatting
 // one would fail, so such a compile date reads as 0.

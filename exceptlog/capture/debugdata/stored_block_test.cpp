@@ -235,8 +235,8 @@ TEST(StoredBlock, WriterAndReaderAgreeInBothForms) {
   contents.OptionsStream = saved.Bytes();
   contents.DebugData = {0, 0, 0, 0};
   contents.Password = "pw";
-  const hooking::NumberedSymbol symbols[] = {{0, 0x100, 0x40}, {1, 0x200, 0x30}};
-  contents.SymbolTable = hooking::WriteNumberedSymbols(symbols);
+  const exceptlog::NumberedSymbol symbols[] = {{0, 0x100, 0x40}, {1, 0x200, 0x30}};
+  contents.SymbolTable = exceptlog::WriteNumberedSymbols(symbols);
 
   const StoredBlock resource = Read(WriteStoredBlock(contents), false, [](const std::string&) { return "pw"; });
   EXPECT_EQ(resource.Problem, "");

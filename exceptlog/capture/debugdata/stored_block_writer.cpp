@@ -8,7 +8,6 @@
 namespace vellum::exceptlog {
 namespace {
 
-constexpr std::uint16_t kFirstVersionWithSymbols = 500;
 constexpr std::uint16_t kFirstCompressedVersion = 450;
 
 std::vector<std::uint8_t> LengthPrefixed(std::span<const std::uint8_t> bytes) {

@@ -14,7 +14,7 @@ namespace vellum::exceptlog {
 struct StoredBlockContents {
   std::uint16_t BlockVersion = kOwnBlockVersion;
   double CompileDate = 0;
-  std::vector<std::uint8_t> SymbolTable;    // from version 500 (hooking::WriteNumberedSymbols)
+  std::vector<std::uint8_t> SymbolTable;    // from version 500 (exceptlog::WriteNumberedSymbols)
   std::vector<std::uint8_t> OptionsStream;  // SaveToStream output
   std::vector<std::uint8_t> DebugData;      // written for the same version and password
   std::string Password;                     // from version 500: the check bytes' key

@@ -1,6 +1,6 @@
 #include "exceptlog/capture/hooking/hook_errors.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 EProcNull NullProcedureError(std::string_view description) {
   return EProcNull("Cannot hook a null procedure (\"" + std::string(description) + "\").");
@@ -14,4 +14,4 @@ EHookingError HookingError(std::string_view description) {
   return EHookingError("Cannot hook the procedure \"" + std::string(description) + "\".");
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

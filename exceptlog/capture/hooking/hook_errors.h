@@ -7,7 +7,7 @@
 
 #include "runtime/exception.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 VELLUM_EXCEPTION_CLASS(EHookError, Exception);
 VELLUM_EXCEPTION_CLASS(EProcNull, EHookError);
@@ -21,4 +21,4 @@ ESharedArea SharedAreaError(std::string_view module_file_name);
 // "Cannot hook the procedure "<description>"."
 EHookingError HookingError(std::string_view description);
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -7,7 +7,7 @@
 
 #include "exceptlog/capture/hooking/internal_error.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 TEST(HookErrors, CarryTheirTextsAndClasses) {
@@ -70,4 +70,4 @@ TEST(InternalErrors, ACriticalSectionReportsItsFailureAndRaisesTheCriticalError)
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -2,7 +2,7 @@
 
 #include <array>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 // What follows an opcode byte. The tables below follow the processor
@@ -314,4 +314,4 @@ DecodedInstruction DecodeInstruction(std::span<const std::uint8_t> code) {
   return result;
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

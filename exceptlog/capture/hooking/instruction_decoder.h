@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 enum class DecodeStatus : std::uint8_t {
   kOk,
@@ -46,4 +46,4 @@ inline constexpr std::size_t kMaxInstructionLength = 15;
 // Decodes the instruction at the start of `code`; never reads past it.
 DecodedInstruction DecodeInstruction(std::span<const std::uint8_t> code);
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -100,7 +100,7 @@ void DecodeAll(benchmark::State& state, const Bytes& code) {
   std::int64_t instructions = 0;
   for (auto _ : state) {
     for (std::size_t offset = 0; offset < code.size();) {
-      const auto decoded = vellum::hooking::DecodeInstruction(all.subspan(offset));
+      const auto decoded = vellum::exceptlog::DecodeInstruction(all.subspan(offset));
       offset += decoded.length;
       ++instructions;
     }
@@ -132,8 +132,8 @@ void BM_PlanAndBuildTrampoline(benchmark::State& state) {
   const Bytes prologue = {0x8B, 0xFF, 0x55, 0x89, 0xE5, 0x74, 0x10, 0x83, 0xEC, 0x1C,
                           0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90};
   for (auto _ : state) {
-    const auto plan = vellum::hooking::PlanTrampoline(prologue);
-    auto code = vellum::hooking::BuildTrampoline(prologue, plan, 0x00401000, 0x10000000);
+    const auto plan = vellum::exceptlog::PlanTrampoline(prologue);
+    auto code = vellum::exceptlog::BuildTrampoline(prologue, plan, 0x00401000, 0x10000000);
     benchmark::DoNotOptimize(code.data());
   }
   state.SetItemsProcessed(state.iterations());

@@ -9,7 +9,7 @@
 #include "exceptlog/capture/hooking/instruction_decoder.h"
 #include "exceptlog/capture/hooking/trampoline.h"
 
-using namespace vellum::hooking;
+using namespace vellum::exceptlog;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> bytes(data, size);

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 struct Case {
@@ -172,4 +172,4 @@ TEST(InstructionDecoder, UndecodableBytesCountAsOne) {
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdio>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 void WriteToDebuggerOutput(const std::string& line);  // per platform
 
@@ -38,4 +38,4 @@ void ReportInternalError(std::string_view section, std::uint32_t address, std::s
   current_reporter.load()(section, address, message);
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

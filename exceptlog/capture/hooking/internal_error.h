@@ -11,7 +11,7 @@
 
 #include "runtime/exception.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 // "[ERROR] - Section: <section> - Address: <8 hex digits> - Message: "<message>""
 std::string FormatInternalError(std::string_view section, std::uint32_t address, std::string_view message);
@@ -43,4 +43,4 @@ void RunCriticalSection(std::string_view section, Body&& body) {
   throw Exception(FormatCriticalError(section, message));
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

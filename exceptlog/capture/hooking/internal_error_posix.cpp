@@ -2,10 +2,10 @@
 #include <cstdio>
 #include <string>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 void WriteToDebuggerOutput(const std::string& line) {
   std::fprintf(stderr, "%s\n", line.c_str());
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -1,6 +1,6 @@
 #include "exceptlog/capture/hooking/module_units.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 void ModuleUnitTable::RunInitializations() {
   // By index: a wrapper puts its procedure back while it runs.
@@ -48,4 +48,4 @@ bool HookModuleInitDone(ModuleUnitTable& table, ModuleLifecycleFlags& flags) {
   return hooked;
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

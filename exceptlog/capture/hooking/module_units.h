@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 struct ModuleUnit {
   std::string name;
@@ -43,4 +43,4 @@ class ModuleUnitTable {
 // set before it runs. Answers whether anything was wrapped.
 bool HookModuleInitDone(ModuleUnitTable& table, ModuleLifecycleFlags& flags);
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

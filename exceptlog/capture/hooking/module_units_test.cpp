@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 struct Trace {
@@ -58,4 +58,4 @@ TEST(ModuleInitDoneHook, ATableWithoutProceduresIsLeftAlone) {
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -4,7 +4,7 @@
 
 #include "exceptlog/common/binary/little_endian.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 // Magic (4), BlockVersion (2), CompileDate (8).
@@ -56,4 +56,4 @@ std::string SymbolDescription(unsigned number) {
   return "SymbolID = " + std::to_string(number);
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
+// The first word of a stored block, and of its password check.
 inline constexpr std::uint32_t kStoredBlockMagic = 0x000FAB10;
 // Blocks written before this version carry no symbol table.
 inline constexpr std::uint16_t kFirstVersionWithSymbols = 500;
@@ -41,4 +42,4 @@ std::vector<std::uint8_t> WriteNumberedSymbols(std::span<const NumberedSymbol> s
 // "SymbolID = <number>": what hook errors name a numbered procedure by.
 std::string SymbolDescription(unsigned number);
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -7,8 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> block(data, size);
-  const auto symbols = vellum::hooking::ReadNumberedSymbols(block);
+  const auto symbols = vellum::exceptlog::ReadNumberedSymbols(block);
   if (symbols.size() > size / 9) __builtin_trap();
-  if (size > 0) (void)vellum::hooking::FindNumberedSymbol(block, data[size - 1]);
+  if (size > 0) (void)vellum::exceptlog::FindNumberedSymbol(block, data[size - 1]);
   return 0;
 }

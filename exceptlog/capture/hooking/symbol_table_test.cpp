@@ -4,7 +4,7 @@
 
 #include <vector>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 void Put32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
@@ -68,4 +68,4 @@ TEST(NumberedSymbolTable, DescribesAHookByItsNumber) {
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

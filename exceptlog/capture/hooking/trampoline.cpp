@@ -5,7 +5,7 @@
 #include "exceptlog/capture/hooking/hook_errors.h"
 #include "exceptlog/common/binary/little_endian.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 // Where a relative branch goes, counted from the procedure's start.
@@ -113,4 +113,4 @@ std::vector<std::uint8_t> BuildTrampoline(std::span<const std::uint8_t> prologue
   return code;
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

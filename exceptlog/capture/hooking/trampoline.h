@@ -12,7 +12,7 @@
 
 #include "exceptlog/capture/hooking/instruction_decoder.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 inline constexpr std::size_t kJumpSize = 5;  // 0xE9 and a 32-bit displacement
 // Bytes read from a procedure's start to plan its trampoline: the longest
@@ -50,4 +50,4 @@ TrampolinePlan PlanTrampoline(std::span<const std::uint8_t> prologue);
 std::vector<std::uint8_t> BuildTrampoline(std::span<const std::uint8_t> prologue, const TrampolinePlan& plan,
                                           std::uint32_t procedure, std::uint32_t trampoline);
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

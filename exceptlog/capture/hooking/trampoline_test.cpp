@@ -7,7 +7,7 @@
 
 #include "exceptlog/capture/hooking/hook_errors.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 constexpr std::uint32_t kProcedure = 0x00401000;
@@ -148,4 +148,4 @@ TEST(Trampoline, JumpEncodingWrapsAroundTheAddressSpace) {
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -104,11 +104,11 @@ void HookThreadImports(HMODULE module) {
   real_resume_thread = KernelProcedure<ResumeThreadProcedure>("ResumeThread");
   real_exit_thread = KernelProcedure<ExitThreadProcedure>("ExitThread");
   // Silent: a module that does not import one of them has nothing to hook.
-  hooking::HookImport(module, "kernel32.dll", AsPointer(real_create_thread), false, true, "CreateThread",
+  exceptlog::HookImport(module, "kernel32.dll", AsPointer(real_create_thread), false, true, "CreateThread",
                       AsPointer(&HookedCreateThread));
-  hooking::HookImport(module, "kernel32.dll", AsPointer(real_resume_thread), false, true, "ResumeThread",
+  exceptlog::HookImport(module, "kernel32.dll", AsPointer(real_resume_thread), false, true, "ResumeThread",
                       AsPointer(&HookedResumeThread));
-  hooking::HookImport(module, "kernel32.dll", AsPointer(real_exit_thread), false, true, "ExitThread",
+  exceptlog::HookImport(module, "kernel32.dll", AsPointer(real_exit_thread), false, true, "ExitThread",
                       AsPointer(&HookedExitThread));
 }
 
@@ -124,7 +124,7 @@ void InstallCatchPoints(ManagerState& state) {
   });
   SetThreadExceptionHook([](std::exception_ptr error, Thread&) { ReportEscapedException(error, rkGeneral); });
 
-  if (!hooking::HookingStarted()) hooking::StartHooking();
+  if (!exceptlog::HookingStarted()) exceptlog::StartHooking();
   ThreadBookkeeping bookkeeping;
   bookkeeping.threads = state.threads.get();
   bookkeeping.inside_pipeline = [] {
@@ -145,7 +145,7 @@ void RemoveCatchPoints(ManagerState&) {
   std::signal(SIGABRT, previous_abort == SIG_ERR ? SIG_DFL : previous_abort);
   std::set_terminate(previous_terminate);
   SetThreadBookkeeping({});
-  if (hooking::HookingStarted()) hooking::StopHooking();
+  if (exceptlog::HookingStarted()) exceptlog::StopHooking();
   SetThreadExceptionHook({});
   gui::Application().SetExceptionHook({});
   StopFaultConversion();

@@ -413,7 +413,7 @@ void TearDown(ManagerState& state) {
 
 void StartExceptionLog(const ExceptionLogModule& module) {
   if (State() != nullptr) return;
-  hooking::RunCriticalSection("ExceptionLog.Init", [&] {
+  exceptlog::RunCriticalSection("ExceptionLog.Init", [&] {
     auto state = std::make_unique<ManagerState>();
     state->self = module;
     state->forward = module.module != GetModuleHandleA(nullptr) && MainModuleCarriesStoredBlock();
@@ -456,7 +456,7 @@ void StartExceptionLog(const ExceptionLogModule& module) {
 void StopExceptionLog() {
   ManagerState* state = State();
   if (state == nullptr) return;
-  hooking::RunCriticalSection("ExceptionLog.Done", [&] {
+  exceptlog::RunCriticalSection("ExceptionLog.Done", [&] {
     { CriticalSectionLock wait_for_running_report(state->pipeline_lock); }
     manager_state.store(nullptr);
     std::unique_ptr<ManagerState> owned(state);

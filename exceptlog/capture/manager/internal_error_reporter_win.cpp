@@ -58,7 +58,7 @@ void WriteInternalErrorFile(const std::string& file_name, const std::string& tex
 }
 
 void FullReporter(std::string_view section, std::uint32_t address, std::string_view message) {
-  OutputDebugStringA(hooking::FormatInternalError(section, address, message).c_str());
+  OutputDebugStringA(exceptlog::FormatInternalError(section, address, message).c_str());
   if (!IsDebuggerPresent()) return;
   char program[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, program, sizeof program);
@@ -82,7 +82,7 @@ void FullReporter(std::string_view section, std::uint32_t address, std::string_v
 
 }  // namespace
 
-void InstallInternalErrorReporter() { hooking::SetInternalErrorReporter(&FullReporter); }
+void InstallInternalErrorReporter() { exceptlog::SetInternalErrorReporter(&FullReporter); }
 
 void ReportPipelineFailure(const std::exception_ptr& failure, std::uint32_t address) {
   std::string message;
@@ -100,7 +100,7 @@ void ReportPipelineFailure(const std::exception_ptr& failure, std::uint32_t addr
   if (message.empty()) message = kGeneralInternalError;
   const ManagerState* state = State();
   const std::string section = std::to_string(state != nullptr ? state->progress.load() : 0);
-  hooking::ReportInternalError(section, address, message);
+  exceptlog::ReportInternalError(section, address, message);
 }
 
 }  // namespace vellum::exceptlog

@@ -5,7 +5,7 @@
 
 #include "runtime/exception.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -45,4 +45,4 @@ std::string Base64FromText(const std::string& text) {
   return Base64FromBytes(text.data(), text.size());
 }
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-namespace vellum {
+namespace vellum::exceptlog {
 
 // 4 characters for every started group of 3 bytes. Raises EOutOfMemory when
 // the text's length would not fit in a size_t.
@@ -15,4 +15,4 @@ std::size_t Base64EncodedSize(std::size_t size);
 std::string Base64FromBytes(const void* data, std::size_t size);
 std::string Base64FromText(const std::string& text);
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

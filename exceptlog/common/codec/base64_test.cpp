@@ -6,7 +6,7 @@
 
 #include "runtime/exception.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 TEST(Base64Test, MatchesTheVectorsOfRfc4648) {
@@ -47,4 +47,4 @@ TEST(Base64Test, EncodedSizeCountsStartedGroups) {
 }
 
 }  // namespace
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -5,7 +5,7 @@
 
 #include "exceptlog/common/codec/md5.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 constexpr std::uint32_t kDelta = 0x9E3779B9;
@@ -141,4 +141,4 @@ void DecryptBuffer(const void* source, void* destination, std::size_t length) {
   ProcessCipher().DecryptBuffer(source, destination, length);
 }
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

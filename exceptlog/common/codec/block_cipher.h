@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vellum {
+namespace vellum::exceptlog {
 
 using CipherBlock = std::array<std::uint8_t, 8>;
 using CipherKey = std::array<std::uint32_t, 4>;
@@ -49,4 +49,4 @@ CipherBlock DecryptBlock(const CipherBlock& block);
 void EncryptBuffer(const void* source, void* destination, std::size_t length);
 void DecryptBuffer(const void* source, void* destination, std::size_t length);
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -107,4 +107,4 @@ TEST(BlockCipherTest, ProcessKeyIsTheLastOneSet) {
 }
 
 }  // namespace
-}  // namespace vellum
+}  // namespace vellum::exceptlog

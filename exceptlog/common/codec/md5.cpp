@@ -4,7 +4,7 @@
 
 #include "exceptlog/common/binary/little_endian.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 // Per-step shift amounts and sine-derived constants of RFC 1321, section 3.4.
@@ -90,4 +90,4 @@ Md5Digest MD5Digest(const void* data, std::size_t size) {
   return digest;
 }
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

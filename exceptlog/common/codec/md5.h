@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vellum {
+namespace vellum::exceptlog {
 
 using Md5Digest = std::array<std::uint8_t, 16>;
 
@@ -16,4 +16,4 @@ inline Md5Digest MD5Digest(const std::string& text) {
   return MD5Digest(text.data(), text.size());
 }
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 std::string Hex(const Md5Digest& digest) {
@@ -46,4 +46,4 @@ TEST(Md5Test, PadsAcrossBlockBoundaries) {
 }
 
 }  // namespace
-}  // namespace vellum
+}  // namespace vellum::exceptlog

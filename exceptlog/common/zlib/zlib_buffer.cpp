@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 constexpr int kLevel = 9;
@@ -173,4 +173,4 @@ Bytes DecompressBuf(const void* data, std::size_t size, std::size_t output_limit
   return std::move(result.bytes);
 }
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -29,7 +29,7 @@
 
 #include "runtime/exception.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 
 VELLUM_EXCEPTION_CLASS(EZLibError, Exception);
 
@@ -59,4 +59,4 @@ struct PartialInflate {
 // failures (memory); data faults are reported in the result.
 PartialInflate DecompressBufPartial(const void* data, std::size_t size, std::size_t output_limit = kDecompressLimit);
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

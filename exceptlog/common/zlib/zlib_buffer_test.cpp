@@ -5,7 +5,7 @@
 
 #include "exceptlog/common/zlib/testing/pattern_bytes_test_support.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 using testing::PatternBytes;
@@ -113,4 +113,4 @@ TEST(ZLibBufferTest, BytesAfterTheStreamAreIgnored) {
 }
 
 }  // namespace
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-namespace vellum {
+namespace vellum::exceptlog {
 
 // Whole seconds since 1970-01-01 00:00 UTC (negative before that day);
 // nothing for a missing file or a folder.
 std::optional<std::int64_t> FileLastWriteTime(const std::string& file_name);
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -2,7 +2,7 @@
 
 #include "exceptlog/delivery/archive/file_time.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 
 std::optional<std::int64_t> FileLastWriteTime(const std::string& file_name) {
   struct stat info {};
@@ -10,4 +10,4 @@ std::optional<std::int64_t> FileLastWriteTime(const std::string& file_name) {
   return static_cast<std::int64_t>(info.st_mtime);
 }
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -9,7 +9,7 @@
 
 #include "exceptlog/common/binary/little_endian.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 constexpr std::uint8_t kId1 = 0x1F;
@@ -49,4 +49,4 @@ Bytes GzipMember(const Bytes& data, const std::string& original_name) {
   return out;
 }
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 struct Field {
@@ -60,4 +60,4 @@ TarBlock TarHeaderBlock(const TTarRec& entry) {
   return block;
 }
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

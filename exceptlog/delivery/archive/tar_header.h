@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-namespace vellum {
+namespace vellum::exceptlog {
 
 inline constexpr std::size_t kTarBlockSize = 512;
 using TarBlock = std::array<std::uint8_t, kTarBlockSize>;
@@ -27,4 +27,4 @@ void WriteTarNumber(std::uint8_t* field, std::size_t width, std::uint64_t value)
 
 TarBlock TarHeaderBlock(const TTarRec& entry);
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

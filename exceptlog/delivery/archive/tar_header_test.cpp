@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 std::string Field(const TarBlock& block, std::size_t offset, std::size_t width) {
@@ -63,4 +63,4 @@ TEST(TarHeaderTest, TimesBefore1970AreWrittenAsZero) {
 }
 
 }  // namespace
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -9,7 +9,7 @@
 #include "exceptlog/delivery/archive/testing/tgz_test_support.h"
 #include "exceptlog/delivery/archive/tgz_writer.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 using testing::ScratchFolder;
@@ -166,4 +166,4 @@ TEST_F(TGZToolsTest, GzipRestoresTheStoredTarName) {
 }
 
 }  // namespace
-}  // namespace vellum
+}  // namespace vellum::exceptlog

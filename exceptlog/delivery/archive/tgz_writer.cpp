@@ -6,7 +6,7 @@
 #include "exceptlog/delivery/archive/file_time.h"
 #include "exceptlog/delivery/archive/gzip_member.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 // Folder separators of both conventions and the drive colon: archive and
@@ -102,4 +102,4 @@ void TTGZWriter::Finish() {
   }
 }
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

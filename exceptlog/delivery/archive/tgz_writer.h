@@ -11,7 +11,7 @@
 #include "exceptlog/delivery/archive/tar_header.h"
 #include "runtime/stream.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 
 class TTGZWriter {
  public:
@@ -55,4 +55,4 @@ class TTGZWriter {
   int uncaught_at_creation_ = 0;
 };
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

@@ -15,7 +15,7 @@
 
 namespace {
 
-using vellum::testing::ScratchFolder;
+using vellum::exceptlog::testing::ScratchFolder;
 
 struct Tally {
   double bytes = 0;
@@ -65,7 +65,7 @@ std::string SourceFile(int megabytes) {
     text += line;
   }
   text.resize(size);
-  vellum::testing::WriteFileBytes(path, text);
+  vellum::exceptlog::testing::WriteFileBytes(path, text);
   return name;
 }
 
@@ -82,7 +82,7 @@ void BM_TGZWriter(benchmark::State& state) {
   const std::string archive = Folder() / "ours.tgz";
   for (auto _ : state) {
     const auto start = std::chrono::steady_clock::now();
-    vellum::TTGZWriter writer(archive);
+    vellum::exceptlog::TTGZWriter writer(archive);
     writer.AddFile(source);
     writer.Finish();
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;

@@ -8,7 +8,7 @@
 #include "exceptlog/delivery/archive/file_time.h"
 #include "exceptlog/delivery/archive/testing/tgz_test_support.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 using testing::GzipFile;
@@ -221,4 +221,4 @@ TEST(FileTimeTest, AnswersForFilesOnly) {
 }
 
 }  // namespace
-}  // namespace vellum
+}  // namespace vellum::exceptlog

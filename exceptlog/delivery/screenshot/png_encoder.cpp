@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-namespace vellum::screenshot {
+namespace vellum::exceptlog {
 
 namespace {
 
@@ -115,4 +115,4 @@ std::vector<std::uint8_t> EncodePalettePng(const PalettePicture& picture) {
   return out;
 }
 
-}  // namespace vellum::screenshot
+}  // namespace vellum::exceptlog

@@ -10,7 +10,7 @@
 
 #include "runtime/exception.h"
 
-namespace vellum::screenshot {
+namespace vellum::exceptlog {
 
 VELLUM_EXCEPTION_CLASS(EPngError, Exception);
 
@@ -37,4 +37,4 @@ std::vector<std::uint8_t> EncodePalettePng(const PalettePicture& picture);
 // PNG's CRC-32 of a type and its data (own table, built once).
 std::uint32_t PngCrc(const std::uint8_t* bytes, std::size_t length, std::uint32_t crc = 0xFFFFFFFFu);
 
-}  // namespace vellum::screenshot
+}  // namespace vellum::exceptlog

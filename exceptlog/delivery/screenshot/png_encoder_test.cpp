@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace vellum::screenshot {
+namespace vellum::exceptlog {
 namespace {
 
 std::uint32_t Big32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
@@ -117,4 +117,4 @@ TEST(PngEncoder, RefusesAnEmptyPicture) {
 }
 
 }  // namespace
-}  // namespace vellum::screenshot
+}  // namespace vellum::exceptlog

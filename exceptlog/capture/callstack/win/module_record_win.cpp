@@ -167,7 +167,7 @@ TRuzadaFunctionsList ReadModuleExports(HMODULE module, const MemoryReader& memor
     if (address == nullptr) return std::nullopt;
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(reinterpret_cast<void*>(address)));
   };
-  options.system_thunks = !hooking::IsNtPlatform();
+  options.system_thunks = !exceptlog::IsNtPlatform();
   return ReadExportedFunctions(memory, AddressOf(module), options);
 }
 

@@ -124,7 +124,7 @@ void TRuzadaModulesList::CollectAll() {
     const QuickEnumerationScope quick;
     std::vector<HMODULE> modules;
     bool listed = false;
-    if (hooking::IsNtPlatform()) listed = EnumerateModulesWithPsapi(modules);
+    if (exceptlog::IsNtPlatform()) listed = EnumerateModulesWithPsapi(modules);
     // PSAPI.DLL is an optional part of some systems; ToolHelp lists the same.
     if (!listed) listed = EnumerateModulesWithToolHelp(modules);
     if (listed) {

@@ -106,7 +106,7 @@ void* PreviousExecute(void* const* table) {
   }
   // Not hooked through this list (it cannot happen while the slot holds the
   // hook): the method hooks' own record knows the previous method.
-  return hooking::HookVirtualMethod(table, ExecuteSlot(), HookAddress());
+  return exceptlog::HookVirtualMethod(table, ExecuteSlot(), HookAddress());
 }
 
 // Hooks the Execute slot of the object's class, once per class; answers the
@@ -120,7 +120,7 @@ void* HookExecuteOf(const Thread& object) {
   CriticalSectionLock guard(classes.lock);
   void* previous = nullptr;
   try {
-    previous = hooking::HookVirtualMethod(table, ExecuteSlot(), HookAddress());
+    previous = exceptlog::HookVirtualMethod(table, ExecuteSlot(), HookAddress());
   } catch (const Exception&) {
     return nullptr;  // hooking not started: the thread runs unhooked
   }

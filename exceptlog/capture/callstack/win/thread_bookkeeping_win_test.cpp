@@ -76,18 +76,18 @@ void* AsPointer(Procedure procedure) {
 class ThreadBookkeepingTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    hooking::StartHooking();
+    exceptlog::StartHooking();
     real_create = KernelProcedure<CreateThreadProcedure>("CreateThread");
     real_resume = KernelProcedure<ResumeThreadProcedure>("ResumeThread");
     real_exit = KernelProcedure<ExitThreadProcedure>("ExitThread");
     HMODULE program = GetModuleHandleA(nullptr);
-    ASSERT_NE(hooking::HookImport(program, "kernel32.dll", AsPointer(real_create), false, false, "CreateThread",
+    ASSERT_NE(exceptlog::HookImport(program, "kernel32.dll", AsPointer(real_create), false, false, "CreateThread",
                                   AsPointer(&HookedCreateThread)),
               nullptr);
-    ASSERT_NE(hooking::HookImport(program, "kernel32.dll", AsPointer(real_resume), false, false, "ResumeThread",
+    ASSERT_NE(exceptlog::HookImport(program, "kernel32.dll", AsPointer(real_resume), false, false, "ResumeThread",
                                   AsPointer(&HookedResumeThread)),
               nullptr);
-    ASSERT_NE(hooking::HookImport(program, "kernel32.dll", AsPointer(real_exit), false, false, "ExitThread",
+    ASSERT_NE(exceptlog::HookImport(program, "kernel32.dll", AsPointer(real_exit), false, false, "ExitThread",
                                   AsPointer(&HookedExitThread)),
               nullptr);
     ThreadBookkeeping settings;
@@ -104,7 +104,7 @@ class ThreadBookkeepingTest : public ::testing::Test {
   }
   void TearDown() override {
     SetThreadBookkeeping({});
-    hooking::StopHooking();
+    exceptlog::StopHooking();
   }
 
   std::optional<TRuzadaThreadRecord> RecordOf(DWORD id) { return CopyOfRecord(threads_, id); }

@@ -5,7 +5,7 @@
 
 #include "exceptlog/capture/hooking/instruction_decoder.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 int HexDigit(char c) {
@@ -187,4 +187,4 @@ OracleReport CompareWithListing(const DisassemblyListing& listing, std::size_t m
   return report;
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 struct ListedInstruction {
   std::size_t offset = 0;  // within its run
@@ -51,4 +51,4 @@ struct OracleReport {
 
 OracleReport CompareWithListing(const DisassemblyListing& listing, std::size_t max_examples = 40);
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -12,11 +12,11 @@
 int main(int argc, char** argv) {
   std::ios::sync_with_stdio(false);
   const std::string name = argc > 1 ? argv[1] : "<stdin>";
-  vellum::hooking::DisassemblyListing listing;
+  vellum::exceptlog::DisassemblyListing listing;
   std::string line;
   while (std::getline(std::cin, line)) listing.AddLine(line);
 
-  const vellum::hooking::OracleReport report = vellum::hooking::CompareWithListing(listing);
+  const vellum::exceptlog::OracleReport report = vellum::exceptlog::CompareWithListing(listing);
   for (const std::string& example : report.examples) std::printf("  mismatch %s\n", example.c_str());
   const double rate =
       report.compared == 0 ? 0.0 : 100.0 * static_cast<double>(report.agreed) / static_cast<double>(report.compared);

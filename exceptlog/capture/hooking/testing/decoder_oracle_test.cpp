@@ -5,7 +5,7 @@
 #include <sstream>
 #include <string>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 DisassemblyListing Parse(const std::string& text) {
@@ -70,4 +70,4 @@ TEST(DecoderOracle, ReportsADisagreement) {
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -2,10 +2,10 @@
 
 #include <string>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 void WriteToDebuggerOutput(const std::string& line) {
   OutputDebugStringA(line.c_str());
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

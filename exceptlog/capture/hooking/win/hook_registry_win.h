@@ -12,7 +12,7 @@
 #include "exceptlog/capture/hooking/win/memory_write_win.h"
 #include "exceptlog/capture/hooking/win/method_hooks_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 struct HookedProcedure {
   void* procedure = nullptr;
@@ -37,4 +37,4 @@ struct HookRegistry {
 // The registry while hooking is started, else nullptr.
 HookRegistry* ActiveHookRegistry();
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -9,7 +9,7 @@
 #include "exceptlog/capture/hooking/win/hook_registry_win.h"
 #include "exceptlog/capture/hooking/win/import_hooks_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 // Method hooks may be asked for on any thread, hence the atomic pointer; the
@@ -66,4 +66,4 @@ void StopHooking() {
   });
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -4,7 +4,7 @@
 // "EHook.Done" and raised as the critical error.
 #pragma once
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 void StartHooking();
 // Restores every hooked import entry, then every method slot, then every
@@ -13,4 +13,4 @@ void StartHooking();
 void StopHooking();
 bool HookingStarted();
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

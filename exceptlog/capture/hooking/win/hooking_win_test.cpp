@@ -13,7 +13,7 @@
 #include "exceptlog/capture/hooking/win/method_hooks_win.h"
 #include "exceptlog/capture/hooking/win/procedure_hooks_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 // Outside the anonymous namespace, so that calls go through the method table.
 namespace lifecycle_probes {
 struct Probe {
@@ -106,4 +106,4 @@ TEST(HookingLifecycle, AChangeThatCannotBeUndoneIsReportedAfterTheOthersAreUndon
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -8,7 +8,7 @@
 #include "exceptlog/capture/hooking/win/module_image_win.h"
 #include "exceptlog/common/binary/little_endian.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 // The import directory of a module's in-memory image.
@@ -106,4 +106,4 @@ bool HookImportInModules(std::span<const std::string> module_names, std::string_
   return any;
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

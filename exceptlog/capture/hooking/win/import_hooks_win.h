@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 // Overwrites every entry that `module` imports from `dll_name` (compared
 // without regard to case) and that holds `previous` with `new_address`,
@@ -34,4 +34,4 @@ namespace detail {
 bool ImportEntryMatches(std::uint32_t entry, const void* previous, bool system_thunks);
 }  // namespace detail
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -10,7 +10,7 @@
 #include "exceptlog/capture/hooking/hook_errors.h"
 #include "exceptlog/capture/hooking/win/hooking_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 using CreateThreadProcedure = decltype(&CreateThread);
@@ -165,4 +165,4 @@ TEST(ImportEntryMatching, SystemThunksMatchByTheValueTheyPush) {
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

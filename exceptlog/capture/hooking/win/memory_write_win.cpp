@@ -6,7 +6,7 @@
 #include "exceptlog/capture/hooking/trampoline.h"
 #include "runtime/win/win_error_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 std::uintptr_t PageSize() {
@@ -106,4 +106,4 @@ bool InsideLoadedModule(const void* address) {
                             static_cast<LPCSTR>(address), &module) != 0;
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -10,7 +10,7 @@
 
 #include "runtime/win/unique_handle_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 // Copies `size` bytes from `source` to `address`; every page of the range gets
 // its own previous protection back. Raises EOSError when a page cannot be
@@ -42,4 +42,4 @@ struct VirtualMemoryTraits {
 };
 using UniqueVirtualMemory = win::UniqueHandle<VirtualMemoryTraits>;
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

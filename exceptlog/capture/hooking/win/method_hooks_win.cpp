@@ -5,7 +5,7 @@
 #include "exceptlog/capture/hooking/hook_errors.h"
 #include "exceptlog/capture/hooking/win/hook_registry_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 void* const* SlotAddress(void* const* method_table, std::size_t slot) {
@@ -82,4 +82,4 @@ bool UnhookVirtualMethod(void* const* method_table, std::size_t slot) {
   return registry != nullptr && registry->methods.Unhook(method_table, slot);
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -8,7 +8,7 @@
 
 #include "runtime/threading/critical_section_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 struct HookedMethod {
   void* const* method_table = nullptr;  // the class
@@ -46,4 +46,4 @@ void* HookVirtualMethod(void* const* method_table, std::size_t slot, void* metho
 // Puts the recorded previous method back; answers whether the slot was hooked.
 bool UnhookVirtualMethod(void* const* method_table, std::size_t slot);
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -8,7 +8,7 @@
 #include "exceptlog/capture/hooking/hook_errors.h"
 #include "exceptlog/capture/hooking/win/hooking_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 // Outside the anonymous namespace: the compiler must not conclude that it
 // knows every class deriving from these and call their methods directly.
 namespace method_probes {
@@ -124,4 +124,4 @@ TEST_F(MethodHooks, ThreadsHookAndUnhookConcurrently) {
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

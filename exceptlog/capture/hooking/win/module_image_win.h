@@ -10,7 +10,7 @@
 
 #include "runtime/exception.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 template <typename T>
 std::optional<T> ReadForeign(std::uintptr_t address) {
@@ -31,4 +31,4 @@ inline std::optional<IMAGE_NT_HEADERS32> ReadImageHeaders(HMODULE module) {
   return nt;
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

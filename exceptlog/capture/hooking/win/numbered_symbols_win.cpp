@@ -4,7 +4,7 @@
 #include "exceptlog/capture/hooking/win/module_image_win.h"
 #include "exceptlog/common/binary/little_endian.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 std::span<const std::uint8_t> StoredBlockResource(HMODULE module) {
   const HRSRC found = FindResourceA(module, "ELDATA", MAKEINTRESOURCEA(10));  // RT_RCDATA
@@ -36,4 +36,4 @@ void* LookupHookTarget(HMODULE module, std::uint8_t number, const char* package,
   return loaded != nullptr ? reinterpret_cast<void*>(GetProcAddress(loaded, exported_name)) : nullptr;
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

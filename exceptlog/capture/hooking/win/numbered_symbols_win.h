@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <span>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 // The module's stored block: its raw-data resource "ELDATA" when that starts
 // with the block's magic, else empty.
@@ -22,4 +22,4 @@ void* FindNumberedProcedure(HMODULE module, std::uint8_t number);
 // both are given and the package is loaded; nullptr when neither has it.
 void* LookupHookTarget(HMODULE module, std::uint8_t number, const char* package, const char* exported_name);
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

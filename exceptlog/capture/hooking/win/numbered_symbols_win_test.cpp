@@ -5,7 +5,7 @@
 
 #include "exceptlog/capture/hooking/symbol_table.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 // This program carries a hand-built stored block (make_test_stored_block.py):
@@ -42,4 +42,4 @@ TEST(NumberedSymbols, FallBackToTheExportOfALoadedPackage) {
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -11,7 +11,7 @@
 #include "exceptlog/capture/hooking/win/hook_registry_win.h"
 #include "runtime/win/win_error_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 HookedProcedure* FindHooked(HookRegistry& registry, const void* procedure) {
@@ -97,4 +97,4 @@ bool UnhookProcedure(const void* procedure) {
   return true;
 }
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 
 // An import thunk "JMP [pointer]" (0xFF 0x25) padded with "MOV EAX, EAX"
 // (0x8B 0xC0) - or with two NOPs, as GNU ld pads it - stands for the
@@ -22,4 +22,4 @@ void* HookProcedure(const void* procedure, const void* hook, std::string_view de
 // whether it was hooked.
 bool UnhookProcedure(const void* procedure);
 
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -12,7 +12,7 @@
 #include "exceptlog/capture/hooking/win/hooking_win.h"
 #include "exceptlog/capture/hooking/win/memory_write_win.h"
 
-namespace vellum::hooking {
+namespace vellum::exceptlog {
 namespace {
 
 struct HookState {
@@ -185,4 +185,4 @@ TEST(WriteMem, WritesThroughAnyProtectionAndRestoresEachPage) {
 }
 
 }  // namespace
-}  // namespace vellum::hooking
+}  // namespace vellum::exceptlog

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vellum::testing {
+namespace vellum::exceptlog::testing {
 
 inline std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t seed) {
   std::vector<std::uint8_t> bytes(size);
@@ -17,4 +17,4 @@ inline std::vector<std::uint8_t> PatternBytes(std::size_t size, std::uint32_t se
   return bytes;
 }
 
-}  // namespace vellum::testing
+}  // namespace vellum::exceptlog::testing

@@ -18,7 +18,7 @@
 
 #include "exceptlog/common/zlib/testing/pattern_bytes_test_support.h"
 
-namespace vellum::testing {
+namespace vellum::exceptlog::testing {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -144,4 +144,4 @@ inline std::vector<TarEntry> ReadTar(const Bytes& image, std::size_t* end_blocks
   return entries;
 }
 
-}  // namespace vellum::testing
+}  // namespace vellum::exceptlog::testing

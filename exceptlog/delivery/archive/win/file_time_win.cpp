@@ -2,7 +2,7 @@
 
 #include "exceptlog/delivery/archive/file_time.h"
 
-namespace vellum {
+namespace vellum::exceptlog {
 namespace {
 
 // FILETIME counts 100-nanosecond intervals since 1601-01-01.
@@ -24,4 +24,4 @@ std::optional<std::int64_t> FileLastWriteTime(const std::string& file_name) {
   return static_cast<std::int64_t>(intervals / kIntervalsPerSecond) - kSecondsFrom1601To1970;
 }
 
-}  // namespace vellum
+}  // namespace vellum::exceptlog

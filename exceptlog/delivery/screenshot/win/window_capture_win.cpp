@@ -8,7 +8,7 @@
 #include "runtime/win/unique_handle_win.h"
 #include "runtime/win/win_error_win.h"
 
-namespace vellum::screenshot {
+namespace vellum::exceptlog {
 
 namespace {
 
@@ -72,4 +72,4 @@ void SaveWindowPng(HWND window, const std::string& file_name) {
   file.WriteBuffer(png.data(), png.size());
 }
 
-}  // namespace vellum::screenshot
+}  // namespace vellum::exceptlog

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace vellum::screenshot {
+namespace vellum::exceptlog {
 
 // The screen rectangle `area` (screen coordinates) as a palette PNG.
 std::vector<std::uint8_t> CaptureScreenAreaPng(const RECT& area);
@@ -17,4 +17,4 @@ std::vector<std::uint8_t> CaptureScreenAreaPng(const RECT& area);
 // Raises EPngError or EOSError.
 void SaveWindowPng(HWND window, const std::string& file_name);
 
-}  // namespace vellum::screenshot
+}  // namespace vellum::exceptlog
