@@ -1,7 +1,9 @@
 // Any bytes as a PE image in both forms: as a file (with its resources and
 // exports) and mapped at a base as the loader would leave it. Reading must
 // refuse or succeed, stay inside the bytes, and agree on what both forms
-// take from the same headers.
+// take from the same headers. Input starting with "MZ" is a whole image;
+// any other input is written over a valid DLL from an offset its first byte
+// picks, so that the fuzzer spends its time past the signatures.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include "exceptlog/common/binary/pe_file.h"
 #include "exceptlog/common/binary/pe_image.h"
 #include "exceptlog/common/binary/testing/fake_memory_test_support.h"
+#include "exceptlog/common/binary/testing/pe_file_test_support.h"
 
 namespace {
 
@@ -33,8 +36,15 @@ void Exercise(const PeImage& image) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > (1u << 20)) return 0;
-  const std::vector<std::uint8_t> bytes(data, data + size);
+  if (size == 0 || size > (1u << 20)) return 0;
+  std::vector<std::uint8_t> bytes;
+  if (size >= 2 && data[0] == 'M' && data[1] == 'Z') {
+    bytes.assign(data, data + size);
+  } else {
+    bytes = testing::BuildTestDll({0x55, 0x8B, 0xEC, 0x5D, 0xC3}, "ELDATA", {1, 2, 3, 4});
+    const std::size_t at = std::min<std::size_t>(data[0] * 8u, bytes.size());
+    std::copy_n(data + 1, std::min(size - 1, bytes.size() - at), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+  }
 
   const BufferByteSource file_bytes(bytes);
   const auto as_file = PeImage::Read(file_bytes, PeImageForm::kFile);
@@ -49,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   testing::FakeMemory memory;
-  if (size != 0) memory.Map(kBase, static_cast<std::uint32_t>(size)).assign(bytes.begin(), bytes.end());
+  memory.Map(kBase, static_cast<std::uint32_t>(bytes.size())).assign(bytes.begin(), bytes.end());
   const MemoryByteSource mapped(memory, kBase);
   const auto as_loaded = PeImage::Read(mapped, PeImageForm::kLoaded);
   if (as_loaded) Exercise(*as_loaded);
