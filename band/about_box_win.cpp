@@ -27,14 +27,27 @@ TAboutBox::TAboutBox() {
   OnShow = [this](Component& sender) { FormShow(sender); };
 
   Panel1 = &CreateOwned<gui::TPanel>();
-  Design(*Panel1, {{"Name", "Panel1"}, {"Left", 8}, {"Top", 8}, {"Width", 321}, {"Height", 161},
-                   {"BevelInner", "bvRaised"}, {"BevelOuter", "bvLowered"}});
+  Design(*Panel1, {{"Name", "Panel1"},
+                   {"Left", 8},
+                   {"Top", 8},
+                   {"Width", 321},
+                   {"Height", 161},
+                   {"BevelInner", "bvRaised"},
+                   {"BevelOuter", "bvLowered"}});
   Panel1->SetParent(this);
 
   imgLogo = &CreateOwned<gui::TImage>();
-  Design(*imgLogo, {{"Name", "imgLogo"}, {"Left", 8}, {"Top", 6}, {"Width", 64}, {"Height", 64},
-                    {"Stretch", true}, {"Center", true}, {"Transparent", true},
-                    {"Cursor", static_cast<int>(gui::crHandPoint)}, {"Hint", "Click Me!"}, {"ShowHint", true}});
+  Design(*imgLogo, {{"Name", "imgLogo"},
+                    {"Left", 8},
+                    {"Top", 6},
+                    {"Width", 64},
+                    {"Height", 64},
+                    {"Stretch", true},
+                    {"Center", true},
+                    {"Transparent", true},
+                    {"Cursor", static_cast<int>(gui::crHandPoint)},
+                    {"Hint", "Click Me!"},
+                    {"ShowHint", true}});
   imgLogo->SetBitmap(CreateLogoBitmap());
   imgLogo->SetParent(Panel1);
 
@@ -54,18 +67,26 @@ TAboutBox::TAboutBox() {
   lblURL->OnClick = [this](Component& sender) { lblURLClick(sender); };
 
   ProgramIcon = &CreateOwned<gui::TImage>();
-  Design(*ProgramIcon, {{"Name", "ProgramIcon"}, {"Left", 253}, {"Top", 97}, {"Width", 64}, {"Height", 64},
-                        {"Stretch", true}});
+  Design(*ProgramIcon,
+         {{"Name", "ProgramIcon"}, {"Left", 253}, {"Top", 97}, {"Width", 64}, {"Height", 64}, {"Stretch", true}});
   ProgramIcon->SetIcon(CreateProgramIcon(64));
   ProgramIcon->SetParent(Panel1);
 
   OKButton = &CreateOwned<gui::TButton>();
-  Design(*OKButton, {{"Name", "OKButton"}, {"Left", 127}, {"Top", 180}, {"Width", 75}, {"Height", 25},
-                     {"Caption", "OK"}, {"Default", true}, {"ModalResult", gui::mrOk}});
+  Design(*OKButton, {{"Name", "OKButton"},
+                     {"Left", 127},
+                     {"Top", 180},
+                     {"Width", 75},
+                     {"Height", 25},
+                     {"Caption", "OK"},
+                     {"Default", true},
+                     {"ModalResult", gui::mrOk}});
   OKButton->SetParent(this);
 }
 
-void TAboutBox::FormShow(Component&) { lblVersion->SetCaption(kVersionText); }
+void TAboutBox::FormShow(Component&) {
+  lblVersion->SetCaption(kVersionText);
+}
 
 void TAboutBox::lblURLClick(Component&) {
   ShellExecuteA(nullptr, "open", kMakerAddress, nullptr, nullptr, SW_SHOWNORMAL);

@@ -1,8 +1,8 @@
 // The band's commands when Vellum cannot be reached (launching the stored
 // program or telling the user how to connect), its popup menu with the
 // hidden test error, closing, and the about box.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
@@ -16,10 +16,10 @@
 namespace vellum::band {
 namespace {
 
+using band::testing::HostLinkRegistryGuard;
 using gui::TPopupMenu;
 using gui::testing::PumpFor;
 using gui::testing::PumpUntil;
-using band::testing::HostLinkRegistryGuard;
 using testing::HostedBand;
 using testing::MessageBoxWatcher;
 
@@ -108,7 +108,9 @@ class MenuChoice {
   std::vector<std::string> offered;
 };
 
-void OpenPopup(HWND window) { SendMessageA(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window), -1); }
+void OpenPopup(HWND window) {
+  SendMessageA(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window), -1);
+}
 
 TEST(PopupMenu, CtrlRevealsTheTestErrorForGoodAndItReachesTheExceptionHandling) {
   HostLinkRegistryGuard registry(testing::kHostLinkValues);
@@ -137,7 +139,8 @@ TEST(PopupMenu, CtrlRevealsTheTestErrorForGoodAndItReachesTheExceptionHandling) 
   testing::SetControlKeyDown(true);
   OpenPopup(band->lblMsg->Handle());  // the label has no menu: its panel's shows
   testing::SetControlKeyDown(false);
-  EXPECT_EQ(menu.offered, (std::vector<std::string>{"Connect to Vellum", "About Tessera", "Close Tessera", "TestError"}));
+  EXPECT_EQ(menu.offered,
+            (std::vector<std::string>{"Connect to Vellum", "About Tessera", "Close Tessera", "TestError"}));
   EXPECT_TRUE(caught.empty());
 
   // Still there without Ctrl; chosen, it raises inside the window message.

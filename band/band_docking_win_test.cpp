@@ -2,23 +2,23 @@
 // in the registry, Vellum answering from the registry and docking its bar
 // into the panel, sizes following, a picture of the band for the build's
 // artefacts, and the shell destroying the site at the end.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 
 #include "band/band_test_support_win.h"
 #include "band/png_capture_test_support_win.h"
-#include "shellext/bandform/garbage_collector_win.h"
 #include "band/testing/standin_commands.h"
+#include "shellext/bandform/garbage_collector_win.h"
 
 namespace vellum::band {
 namespace {
 
-using gui::testing::PumpUntil;
-using shellext::DUduzGarbageCollector;
 using band::testing::HostLinkRegistryGuard;
 using band::testing::StandinProcess;
+using gui::testing::PumpUntil;
+using shellext::DUduzGarbageCollector;
 using testing::HostedBand;
 using testing::SignedDecimal;
 
@@ -39,7 +39,9 @@ DWORD OwnerProcess(HWND window) {
   return process;
 }
 
-bool IsDark(COLORREF color) { return GetRValue(color) < 96 && GetGValue(color) < 96 && GetBValue(color) < 96; }
+bool IsDark(COLORREF color) {
+  return GetRValue(color) < 96 && GetGValue(color) < 96 && GetBValue(color) < 96;
+}
 
 TEST(Docking, VellumDocksItsBarIntoThePanelAndTheShellEndsTheBand) {
   HostLinkRegistryGuard registry(testing::kHostLinkValues);

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "band/vellum_desk_band_form_win.h"
-#include "runtime/gui/gui_test_support_win.h"
 #include "band/testing/host_link_guard_win.h"
 #include "band/testing/standin_process_win.h"
+#include "band/vellum_desk_band_form_win.h"
+#include "runtime/gui/gui_test_support_win.h"
 
 namespace vellum::band::testing {
 
@@ -27,8 +27,8 @@ inline std::string ReadLinkValue(const char* name) {
   char buffer[1024] = {};
   DWORD size = sizeof buffer;
   DWORD type = 0;
-  const LSTATUS status = RegGetValueA(HKEY_CURRENT_USER, "Software\\Larchwood\\Vellum7\\Tessera", name,
-                                      RRF_RT_ANY, &type, buffer, &size);
+  const LSTATUS status =
+      RegGetValueA(HKEY_CURRENT_USER, "Software\\Larchwood\\Vellum7\\Tessera", name, RRF_RT_ANY, &type, buffer, &size);
   if (status != ERROR_SUCCESS) return "<missing>";
   if (type != REG_SZ) return "<not REG_SZ>";
   return buffer;
@@ -62,7 +62,8 @@ struct HostedBand {
 };
 
 // The stand-in's log lines that start with `prefix`.
-inline std::vector<std::string> LinesStartingWith(const band::testing::StandinProcess& standin, const std::string& prefix) {
+inline std::vector<std::string> LinesStartingWith(const band::testing::StandinProcess& standin,
+                                                  const std::string& prefix) {
   std::vector<std::string> found;
   for (std::string& text : standin.Texts()) {
     if (text.rfind(prefix, 0) == 0) found.push_back(std::move(text));

@@ -15,11 +15,17 @@ HRESULT WINAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
   return vellum::band::ServerGetClassObject(clsid, riid, object);
 }
 
-HRESULT WINAPI DllCanUnloadNow() { return vellum::band::ServerCanUnloadNow(); }
+HRESULT WINAPI DllCanUnloadNow() {
+  return vellum::band::ServerCanUnloadNow();
+}
 
-HRESULT WINAPI DllRegisterServer() { return vellum::band::ServerRegister(); }
+HRESULT WINAPI DllRegisterServer() {
+  return vellum::band::ServerRegister();
+}
 
-HRESULT WINAPI DllUnregisterServer() { return vellum::band::ServerUnregister(); }
+HRESULT WINAPI DllUnregisterServer() {
+  return vellum::band::ServerUnregister();
+}
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   switch (reason) {

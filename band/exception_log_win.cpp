@@ -24,9 +24,13 @@ void StartBandExceptionLog(HINSTANCE module) noexcept {
   if (exceptlog::ExceptionLogActive()) shellext::SetComBoundaryHandler(&ReportSafeCall);
 }
 
-void BandModuleInitialized() noexcept { exceptlog::SetModuleInitializing(false); }
+void BandModuleInitialized() noexcept {
+  exceptlog::SetModuleInitializing(false);
+}
 
-void BandModuleFinalizing() noexcept { exceptlog::SetModuleFinalizing(true); }
+void BandModuleFinalizing() noexcept {
+  exceptlog::SetModuleFinalizing(true);
+}
 
 void StopBandExceptionLog() noexcept {
   shellext::SetComBoundaryHandler(nullptr);

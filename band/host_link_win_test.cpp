@@ -1,8 +1,8 @@
 // The band's side of the host link, played against the stand-in Vellum in a
 // second process: the registry values, the announcement and its answer, the
 // debounced size notices, and the cases where the band must send nothing.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
@@ -12,10 +12,10 @@
 namespace vellum::band {
 namespace {
 
-using gui::testing::PumpFor;
-using gui::testing::PumpUntil;
 using band::testing::HostLinkRegistryGuard;
 using band::testing::StandinProcess;
+using gui::testing::PumpFor;
+using gui::testing::PumpUntil;
 using testing::HostedBand;
 using testing::LinesStartingWith;
 using testing::ReadLinkValue;

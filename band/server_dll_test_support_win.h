@@ -3,16 +3,14 @@
 // regsvr32 run on it as a registration tool would.
 #pragma once
 
+#include <windows.h>
+#include <gtest/gtest.h>
 #include <ole2.h>
 #include <olectl.h>
-#include <windows.h>
-
-#include <gtest/gtest.h>
 
 #include <string>
 
 #include "band/band_ids.h"
-
 #include "runtime/win/unique_handle_win.h"
 
 namespace vellum::band::testing {

@@ -1,18 +1,18 @@
 // The built DLL the way the shell meets it: registered by Wine's regsvr32,
 // activated by COM from its registration, and driven through the band
 // interfaces with the band's own form; then unregistered again.
+#include <windows.h>
 #include <gtest/gtest.h>
 #include <ole2.h>
 #include <shobjidl.h>
-#include <windows.h>
 
 #include <string>
 
 #include "band/band_ids.h"
 #include "band/server_dll_test_support_win.h"
+#include "band/testing/host_link_guard_win.h"
 #include "runtime/win/com_ptr_win.h"
 #include "shellext/bandobject/band_object_test_support_win.h"
-#include "band/testing/host_link_guard_win.h"
 
 namespace vellum::band {
 namespace {
@@ -20,8 +20,8 @@ namespace {
 using shellext::testing::BandAreaWindow;
 using shellext::testing::PumpUntil;
 using shellext::testing::TestBandSite;
-using testing::Regsvr32;
 using testing::DeskBandClassId;
+using testing::Regsvr32;
 using win::ComPtr;
 
 std::string ServerPath() {

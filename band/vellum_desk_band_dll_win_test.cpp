@@ -4,10 +4,10 @@
 // entries written twice and removed, unloading with a band form still up, and
 // what loading does and unloading leaves behind. Every test loads the DLL
 // afresh and unloads it again.
+#include <windows.h>
 #include <gtest/gtest.h>
 #include <ole2.h>
 #include <shobjidl.h>
-#include <windows.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -19,18 +19,18 @@
 
 #include "band/band_ids.h"
 #include "band/server_dll_test_support_win.h"
+#include "band/testing/host_link_guard_win.h"
 #include "runtime/win/com_ptr_win.h"
 #include "runtime/win/unique_handle_win.h"
 #include "shellext/bandobject/band_object_test_support_win.h"
-#include "band/testing/host_link_guard_win.h"
 
 namespace vellum::band {
 namespace {
 
 using shellext::testing::BandAreaWindow;
 using shellext::testing::TestBandSite;
-using testing::LoadedServer;
 using testing::DeskBandClassId;
+using testing::LoadedServer;
 using win::ComPtr;
 
 const CLSID kUnknownClass = {0x1B2C3D4E, 0x5F60, 0x4172, {0x83, 0x94, 0xA5, 0xB6, 0xC7, 0xD8, 0xE9, 0xF0}};

@@ -43,7 +43,8 @@ TVellumDeskBandForm::TVellumDeskBandForm() {
 
   ActionList1 = &CreateOwned<gui::TActionList>();
   ActionList1->SetName("ActionList1");
-  auto action = [this](const char* name, const char* caption, int image, void (TVellumDeskBandForm::*handler)(Component&)) {
+  auto action = [this](const char* name, const char* caption, int image,
+                       void (TVellumDeskBandForm::*handler)(Component&)) {
     gui::TAction& created = CreateOwned<gui::TAction>();
     Design(created, {{"Name", name}, {"Caption", caption}, {"ImageIndex", image}, {"ActionList", ActionList1}});
     created.OnExecute = [this, handler](Component& sender) { (this->*handler)(sender); };
@@ -178,7 +179,8 @@ void TVellumDeskBandForm::Timer1Timer(Component&) {
 void TVellumDeskBandForm::SendSizeToHost() {
   if (FHostWindow == nullptr) return;
   if (!IsHostClass(FHostWindow)) return;
-  const auto size = static_cast<std::uint32_t>(pnlDock->Height()) * 65536u + static_cast<std::uint32_t>(pnlDock->Width());
+  const auto size =
+      static_cast<std::uint32_t>(pnlDock->Height()) * 65536u + static_cast<std::uint32_t>(pnlDock->Width());
   PostMessageA(FHostWindow, WM_HOTKEY, kLinkOrSize, static_cast<LPARAM>(size));
 }
 
@@ -204,7 +206,9 @@ void TVellumDeskBandForm::EasyDeskBandFormKeyPress(Component&, char& key) {
   if (FLinkState == 0 && key == '+') AnnounceToHost();
 }
 
-void TVellumDeskBandForm::cmdActivateVellumClick(Component& sender) { act_ConnectExecute(sender); }
+void TVellumDeskBandForm::cmdActivateVellumClick(Component& sender) {
+  act_ConnectExecute(sender);
+}
 
 void TVellumDeskBandForm::act_ConnectExecute(Component&) {
   try {
@@ -229,7 +233,9 @@ void TVellumDeskBandForm::PopupMenuSysTrayPopup(Component&) {
   }
 }
 
-void TVellumDeskBandForm::act_TestErrorExecute(Component&) { throw EZeroDivide("Test Error."); }
+void TVellumDeskBandForm::act_TestErrorExecute(Component&) {
+  throw EZeroDivide("Test Error.");
+}
 
 void TVellumDeskBandForm::DeveruVuz1ExceptionNotify(const exceptlog::TRuzadaExceptionRecord&, bool& Handled) {
   Handled = true;
@@ -245,8 +251,12 @@ void TVellumDeskBandForm::act_AboutTesseraExecute(Component&) {
   application.DestroyComponent(*about);
 }
 
-void TVellumDeskBandForm::act_closeExecute(Component&) { Close(); }
+void TVellumDeskBandForm::act_closeExecute(Component&) {
+  Close();
+}
 
-void TVellumDeskBandForm::EasyDeskBandFormClose(Component&, gui::TCloseAction&) { FRegIni.reset(); }
+void TVellumDeskBandForm::EasyDeskBandFormClose(Component&, gui::TCloseAction&) {
+  FRegIni.reset();
+}
 
 }  // namespace vellum::band

@@ -13,7 +13,9 @@ Exception& Exception::operator=(const Exception& other) {
   return *this;
 }
 
-Exception::~Exception() { signature_ = 0; }
+Exception::~Exception() {
+  signature_ = 0;
+}
 
 bool IsValidExceptionObject(const void* candidate, ReadableProbe readable) {
   if (candidate == nullptr || readable == nullptr) return false;

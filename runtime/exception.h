@@ -24,9 +24,7 @@ class Exception : public std::exception {
 
   virtual const char* ClassName() const noexcept { return "Exception"; }
   // True when this object's class is `class_name` or one of its ancestors.
-  virtual bool InheritsFrom(std::string_view class_name) const noexcept {
-    return class_name == "Exception";
-  }
+  virtual bool InheritsFrom(std::string_view class_name) const noexcept { return class_name == "Exception"; }
   // The class's own name, then its ancestors' up to "Exception": filters
   // compare names without case, which InheritsFrom cannot.
   std::vector<std::string_view> ClassChain() const {
@@ -49,20 +47,20 @@ class Exception : public std::exception {
 
 // Declares an exception class that inherits its base's constructors and
 // answers its own name in the class-by-name queries.
-#define VELLUM_EXCEPTION_CLASS(Class, Base)                                    \
-  class Class : public Base {                                                  \
-   public:                                                                     \
-    using Base::Base;                                                          \
-    const char* ClassName() const noexcept override { return #Class; }         \
-    bool InheritsFrom(std::string_view class_name) const noexcept override {   \
-      return class_name == #Class || Base::InheritsFrom(class_name);           \
-    }                                                                          \
-                                                                               \
-   protected:                                                                  \
+#define VELLUM_EXCEPTION_CLASS(Class, Base)                                      \
+  class Class : public Base {                                                    \
+   public:                                                                       \
+    using Base::Base;                                                            \
+    const char* ClassName() const noexcept override { return #Class; }           \
+    bool InheritsFrom(std::string_view class_name) const noexcept override {     \
+      return class_name == #Class || Base::InheritsFrom(class_name);             \
+    }                                                                            \
+                                                                                 \
+   protected:                                                                    \
     void AppendClassChain(std::vector<std::string_view>& chain) const override { \
-      chain.push_back(#Class);                                                 \
-      Base::AppendClassChain(chain);                                           \
-    }                                                                          \
+      chain.push_back(#Class);                                                   \
+      Base::AppendClassChain(chain);                                             \
+    }                                                                            \
   }
 
 VELLUM_EXCEPTION_CLASS(EAbort, Exception);
@@ -86,8 +84,7 @@ VELLUM_EXCEPTION_CLASS(EFCreateError, EStreamError);
 // A failed operating-system call; carries the system's error code.
 class EOSError : public Exception {
  public:
-  EOSError(std::string message, std::uint32_t error_code)
-      : Exception(std::move(message)), error_code_(error_code) {}
+  EOSError(std::string message, std::uint32_t error_code) : Exception(std::move(message)), error_code_(error_code) {}
   explicit EOSError(std::string message) : EOSError(std::move(message), 0) {}
   const char* ClassName() const noexcept override { return "EOSError"; }
   bool InheritsFrom(std::string_view class_name) const noexcept override {
@@ -108,9 +105,9 @@ class EOSError : public Exception {
 // What the processor or the system reported for an operating-system
 // exception, kept with the language exception it was turned into.
 struct ExternalExceptionInfo {
-  std::uint32_t code = 0;           // e.g. 0xC0000005
+  std::uint32_t code = 0;  // e.g. 0xC0000005
   std::uint32_t flags = 0;
-  std::uintptr_t address = 0;       // faulting instruction
+  std::uintptr_t address = 0;  // faulting instruction
   std::uint32_t parameter_count = 0;
   std::uintptr_t parameters[15] = {};
 };

@@ -1,10 +1,11 @@
 // FileStream on POSIX for the native build. Share modes have no POSIX
 // counterpart and are accepted as given; the Windows build enforces them.
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "runtime/stream.h"
 
@@ -66,6 +67,8 @@ bool FileExists(const std::string& file_name) {
   return stat(file_name.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-bool RemoveFile(const std::string& file_name) { return unlink(file_name.c_str()) == 0; }
+bool RemoveFile(const std::string& file_name) {
+  return unlink(file_name.c_str()) == 0;
+}
 
 }  // namespace vellum

@@ -1,8 +1,9 @@
 // Readability on Linux: the kernel validates a buffer handed to write(), so
 // writing it to a pipe answers EFAULT for unmapped memory without a signal.
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "runtime/exception.h"
 

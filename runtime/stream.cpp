@@ -83,7 +83,9 @@ void MemoryStream::LoadFromStream(Stream& source) {
   position_ = 0;
 }
 
-void MemoryStream::SaveToStream(Stream& target) const { target.WriteBuffer(bytes_.data(), bytes_.size()); }
+void MemoryStream::SaveToStream(Stream& target) const {
+  target.WriteBuffer(bytes_.data(), bytes_.size());
+}
 
 void MemoryStream::LoadFromFile(const std::string& file_name) {
   FileStream file(file_name, fmOpenRead | fmShareDenyWrite);

@@ -126,7 +126,7 @@ LineTableSource BuildLineTableSource(const DwarfInfo& dwarf, const CodeBounds& b
 }
 
 std::optional<exceptlog::NumberedSymbol> FindNumberedFunction(const DwarfInfo& dwarf, const CodeBounds& bounds,
-                                                            const std::string& qualified_name, std::uint8_t number) {
+                                                              const std::string& qualified_name, std::uint8_t number) {
   std::optional<exceptlog::NumberedSymbol> best;
   for (const DwarfCodeRange& range : dwarf.CodeRanges) {
     if (range.Inlined || !range.Entry || range.Low < bounds.Low || range.High > bounds.High) continue;

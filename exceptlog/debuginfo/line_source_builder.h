@@ -29,7 +29,7 @@ LineTableSource BuildLineTableSource(const DwarfInfo& dwarf, const CodeBounds& b
 // with `qualified_name` (the largest, when there are overloads) as a
 // numbered-symbol entry.
 std::optional<exceptlog::NumberedSymbol> FindNumberedFunction(const DwarfInfo& dwarf, const CodeBounds& bounds,
-                                                            const std::string& qualified_name, std::uint8_t number);
+                                                              const std::string& qualified_name, std::uint8_t number);
 
 // "a/b/c.cpp" -> "c.cpp"
 std::string BaseFileName(const std::string& path);

@@ -59,7 +59,8 @@ bool ClassInfo::InheritsFrom(const ClassInfo& other) const {
 }
 
 std::vector<const PropertyInfo*> ClassInfo::Properties() const {
-  std::vector<const PropertyInfo*> result = parent_ != nullptr ? parent_->Properties() : std::vector<const PropertyInfo*>{};
+  std::vector<const PropertyInfo*> result =
+      parent_ != nullptr ? parent_->Properties() : std::vector<const PropertyInfo*>{};
   for (const PropertyInfo& property : own_properties_) {
     // A redeclared property (same name) replaces the inherited one in place.
     bool replaced = false;

@@ -37,7 +37,7 @@ using PropertyValue = std::variant<std::int64_t, bool, std::string, Persistent*,
 struct PropertyInfo {
   std::string name;
   PropertyKind kind = PropertyKind::kInteger;
-  std::vector<std::string> element_names;  // enumeration and set
+  std::vector<std::string> element_names;     // enumeration and set
   std::type_index value_type = typeid(void);  // the handler type of an event
   std::function<PropertyValue(const Persistent&)> get;
   std::function<void(Persistent&, const PropertyValue&)> set;  // empty: read-only

@@ -100,7 +100,9 @@ std::unique_ptr<Component> Component::RemoveComponent(Component& component) {
   return released;
 }
 
-void Component::DestroyComponent(Component& component) { RemoveComponent(component).reset(); }
+void Component::DestroyComponent(Component& component) {
+  RemoveComponent(component).reset();
+}
 
 void Component::DestroyComponents() {
   while (!owned_.empty()) {
@@ -138,6 +140,8 @@ void Component::EndLoading() {
 
 void Component::Notification(Component&, Operation) {}
 
-bool Component::StoresChild(const Component&) const { return true; }
+bool Component::StoresChild(const Component&) const {
+  return true;
+}
 
 }  // namespace vellum

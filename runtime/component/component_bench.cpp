@@ -20,8 +20,10 @@ const vellum::ClassInfo& TBenchItem::StaticClass() {
   using T = TBenchItem;
   static const vellum::ClassInfo info =
       vellum::ClassBuilder<T>("TBenchItem", &vellum::Component::StaticClass())
-          .Property("Caption", [](const T& t) { return t.caption; }, [](T& t, const std::string& v) { t.caption = v; })
-          .Property("Width", [](const T& t) { return t.width; }, [](T& t, int v) { t.width = v; })
+          .Property(
+              "Caption", [](const T& t) { return t.caption; }, [](T& t, const std::string& v) { t.caption = v; })
+          .Property(
+              "Width", [](const T& t) { return t.width; }, [](T& t, int v) { t.width = v; })
           .Event("OnExecute", &T::OnExecute)
           .Build();
   return info;

@@ -25,12 +25,18 @@ const vellum::ClassInfo& TFuzzComponent::StaticClass() {
   using T = TFuzzComponent;
   static const vellum::ClassInfo info =
       vellum::ClassBuilder<T>("TFuzzComponent", &vellum::Component::StaticClass())
-          .Property("Number", [](const T& t) { return t.number; }, [](T& t, int v) { t.number = v; })
-          .Property("Flag", [](const T& t) { return t.flag; }, [](T& t, bool v) { t.flag = v; })
-          .Property("Text", [](const T& t) { return t.text; }, [](T& t, const std::string& v) { t.text = v; })
-          .Set("Bits", [](const T& t) { return t.bits; }, [](T& t, std::uint8_t v) { t.bits = v; }, {"a", "b", "c"})
-          .Enumeration("Kind", [](const T& t) { return t.kind; }, [](T& t, int v) { t.kind = v; }, {"x", "y"})
-          .Reference<T>("Other", [](const T& t) { return t.other; }, [](T& t, T* v) { t.other = v; })
+          .Property(
+              "Number", [](const T& t) { return t.number; }, [](T& t, int v) { t.number = v; })
+          .Property(
+              "Flag", [](const T& t) { return t.flag; }, [](T& t, bool v) { t.flag = v; })
+          .Property(
+              "Text", [](const T& t) { return t.text; }, [](T& t, const std::string& v) { t.text = v; })
+          .Set(
+              "Bits", [](const T& t) { return t.bits; }, [](T& t, std::uint8_t v) { t.bits = v; }, {"a", "b", "c"})
+          .Enumeration(
+              "Kind", [](const T& t) { return t.kind; }, [](T& t, int v) { t.kind = v; }, {"x", "y"})
+          .Reference<T>(
+              "Other", [](const T& t) { return t.other; }, [](T& t, T* v) { t.other = v; })
           .Event("OnEvent", &T::OnEvent)
           .Build();
   return info;

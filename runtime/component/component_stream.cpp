@@ -191,8 +191,10 @@ class Reader {
       }
       case PropertyKind::kReference: {
         std::string target = GetString();
-        if (!target.empty()) fixups_.push_back({&object, &property, std::move(target)});
-        else property.set(object, static_cast<Component*>(nullptr));
+        if (!target.empty())
+          fixups_.push_back({&object, &property, std::move(target)});
+        else
+          property.set(object, static_cast<Component*>(nullptr));
         break;
       }
       case PropertyKind::kEvent: Fail("Invalid property value");

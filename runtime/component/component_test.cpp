@@ -1,3 +1,5 @@
+#include "runtime/component/component.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -5,7 +7,6 @@
 #include <vector>
 
 #include "runtime/component/class_builder.h"
-#include "runtime/component/component.h"
 #include "runtime/component/component_stream.h"
 #include "runtime/component/property_access.h"
 #include "runtime/exception.h"

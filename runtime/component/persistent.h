@@ -32,9 +32,11 @@ class Persistent {
 
 // Declares the class information members; the class's .cpp defines
 // StaticClass() with a ClassBuilder.
-#define VELLUM_PERSISTENT_CLASS()                         \
- public:                                                  \
-  static const ::vellum::ClassInfo& StaticClass();        \
-  const ::vellum::ClassInfo& GetClass() const override { return StaticClass(); }
+#define VELLUM_PERSISTENT_CLASS()                        \
+ public:                                                 \
+  static const ::vellum::ClassInfo& StaticClass();       \
+  const ::vellum::ClassInfo& GetClass() const override { \
+    return StaticClass();                                \
+  }
 
 }  // namespace vellum

@@ -72,7 +72,9 @@ void TApplication::SetHint(const std::string& hint) {
   if (OnHint) OnHint(*this);
 }
 
-void TApplication::CancelHint() { hint_cancelled_ = true; }
+void TApplication::CancelHint() {
+  hint_cancelled_ = true;
+}
 
 void TApplication::ProcessMessages() {
   MSG message;

@@ -58,6 +58,8 @@ class TApplication : public Component {
   bool hint_cancelled_ = false;
 };
 
-inline TApplication& Application() { return TApplication::Instance(); }
+inline TApplication& Application() {
+  return TApplication::Instance();
+}
 
 }  // namespace vellum::gui

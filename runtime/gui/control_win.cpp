@@ -228,8 +228,12 @@ int TControl::ClientHeight() const {
   return rect.bottom;
 }
 
-void TControl::SetClientWidth(int value) { SetWidth(width_ - ClientWidth() + value); }
-void TControl::SetClientHeight(int value) { SetHeight(height_ - ClientHeight() + value); }
+void TControl::SetClientWidth(int value) {
+  SetWidth(width_ - ClientWidth() + value);
+}
+void TControl::SetClientHeight(int value) {
+  SetHeight(height_ - ClientHeight() + value);
+}
 
 void TControl::SetAlign(TAlign align) {
   align_ = align;
@@ -307,7 +311,8 @@ void TControl::CreateHandles() {
 void TControl::CreateParams(TCreateParams& params) {
   params.window_class = "TVellumControl";
   params.caption = caption_;
-  params.style = WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | (visible_ ? WS_VISIBLE : 0) | (enabled_ ? 0 : WS_DISABLED);
+  params.style =
+      WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | (visible_ ? WS_VISIBLE : 0) | (enabled_ ? 0 : WS_DISABLED);
   params.x = left_;
   params.y = top_;
   params.width = width_;
@@ -324,13 +329,13 @@ void TControl::CreateWnd() {
   HWND window = nullptr;
   if (params.system_class.empty()) {
     EnsureClassRegistered(params);
-    window = CreateWindowExA(params.ex_style, params.window_class.c_str(), params.caption.c_str(), params.style,
-                             params.x, params.y, params.width, params.height, params.parent, nullptr,
-                             ModuleInstance(), this);
+    window =
+        CreateWindowExA(params.ex_style, params.window_class.c_str(), params.caption.c_str(), params.style, params.x,
+                        params.y, params.width, params.height, params.parent, nullptr, ModuleInstance(), this);
   } else {
-    window = CreateWindowExA(params.ex_style, params.system_class.c_str(), params.caption.c_str(), params.style,
-                             params.x, params.y, params.width, params.height, params.parent, nullptr,
-                             ModuleInstance(), nullptr);
+    window =
+        CreateWindowExA(params.ex_style, params.system_class.c_str(), params.caption.c_str(), params.style, params.x,
+                        params.y, params.width, params.height, params.parent, nullptr, ModuleInstance(), nullptr);
     if (window != nullptr) {
       handle_ = window;
       SetPropA(window, kControlProperty, this);
@@ -403,9 +408,7 @@ void TControl::Realign() {
           child->SetBounds(area.right - child->width_, area.top, child->width_, area.bottom - area.top);
           area.right -= child->width_;
           break;
-        case alClient:
-          child->SetBounds(area.left, area.top, area.right - area.left, area.bottom - area.top);
-          break;
+        case alClient: child->SetBounds(area.left, area.top, area.right - area.left, area.bottom - area.top); break;
         case alNone: break;
       }
     }
@@ -418,7 +421,9 @@ void TControl::Resize() {
   if (OnResize) OnResize(*this);
 }
 
-void TControl::Loaded() { Realign(); }
+void TControl::Loaded() {
+  Realign();
+}
 
 void TControl::Notification(Component& component, Operation operation) {
   if (operation == Operation::kRemove && &component == popup_menu_) popup_menu_ = nullptr;
@@ -518,14 +523,9 @@ void TControl::WndProc(Message& message) {
         message.wparam = static_cast<unsigned char>(key);
       }
       break;
-    case CM_MOUSEENTER:
-      MouseEnter();
-      return;
-    case CM_MOUSELEAVE:
-      MouseLeave();
-      return;
-    default:
-      break;
+    case CM_MOUSEENTER: MouseEnter(); return;
+    case CM_MOUSELEAVE: MouseLeave(); return;
+    default: break;
   }
   DefaultHandler(message);
 }

@@ -17,22 +17,25 @@ using win::SelectedObject;
 
 const std::vector<std::string> kBevelNames = {"bvNone", "bvLowered", "bvRaised"};
 
-UINT EdgeFor(TBevelCut cut) { return cut == bvRaised ? BDR_RAISEDINNER : BDR_SUNKENOUTER; }
+UINT EdgeFor(TBevelCut cut) {
+  return cut == bvRaised ? BDR_RAISEDINNER : BDR_SUNKENOUTER;
+}
 
 }  // namespace
 
 // ---- TPanel -----------------------------------------------------------------
 
 const ClassInfo& TPanel::StaticClass() {
-  static const ClassInfo info =
-      ClassBuilder<TPanel>("TPanel", &TControl::StaticClass())
-          .Enumeration("BevelOuter", &TPanel::BevelOuter, &TPanel::SetBevelOuter, kBevelNames)
-          .Enumeration("BevelInner", &TPanel::BevelInner, &TPanel::SetBevelInner, kBevelNames)
-          .Build();
+  static const ClassInfo info = ClassBuilder<TPanel>("TPanel", &TControl::StaticClass())
+                                    .Enumeration("BevelOuter", &TPanel::BevelOuter, &TPanel::SetBevelOuter, kBevelNames)
+                                    .Enumeration("BevelInner", &TPanel::BevelInner, &TPanel::SetBevelInner, kBevelNames)
+                                    .Build();
   return info;
 }
 
-TPanel::TPanel() { SetBounds(0, 0, 185, 41); }
+TPanel::TPanel() {
+  SetBounds(0, 0, 185, 41);
+}
 
 void TPanel::SetBevelOuter(TBevelCut value) {
   bevel_outer_ = value;
@@ -130,7 +133,9 @@ const ClassInfo& TButton::StaticClass() {
   return info;
 }
 
-TButton::TButton() { SetBounds(0, 0, 75, 25); }
+TButton::TButton() {
+  SetBounds(0, 0, 75, 25);
+}
 
 void TButton::CreateParams(TCreateParams& params) {
   TControl::CreateParams(params);
@@ -232,8 +237,7 @@ void TSpeedButton::WndProc(Message& message) {
       if (was_pressed && PtInRect(&client, at)) Click();
       return;
     }
-    default:
-      break;
+    default: break;
   }
   TControl::WndProc(message);
 }
@@ -249,7 +253,9 @@ const ClassInfo& TImage::StaticClass() {
   return info;
 }
 
-TImage::TImage() { SetBounds(0, 0, 105, 105); }
+TImage::TImage() {
+  SetBounds(0, 0, 105, 105);
+}
 
 void TImage::SetBitmap(win::UniqueBitmap bitmap) {
   bitmap_ = std::move(bitmap);
@@ -298,12 +304,12 @@ void TImage::Paint(HDC dc, const RECT& client) {
   SelectedObject selected(source.get(), bitmap_.get());
   if (transparent_) {
     const COLORREF key = GetPixel(source.get(), 0, height - 1);
-    TransparentBlt(dc, target.left, target.top, target.right - target.left, target.bottom - target.top, source.get(),
-                   0, 0, width, height, key);
+    TransparentBlt(dc, target.left, target.top, target.right - target.left, target.bottom - target.top, source.get(), 0,
+                   0, width, height, key);
   } else {
     SetStretchBltMode(dc, HALFTONE);
-    StretchBlt(dc, target.left, target.top, target.right - target.left, target.bottom - target.top, source.get(), 0,
-               0, width, height, SRCCOPY);
+    StretchBlt(dc, target.left, target.top, target.right - target.left, target.bottom - target.top, source.get(), 0, 0,
+               width, height, SRCCOPY);
   }
 }
 

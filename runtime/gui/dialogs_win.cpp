@@ -24,9 +24,12 @@ int MessageDlg(const std::string& text, TMsgDlgType type, unsigned buttons, int)
     case mtConfirmation: style |= MB_ICONQUESTION; break;
     case mtCustom: break;
   }
-  if ((buttons & mbYes) && (buttons & mbNo)) style |= (buttons & mbCancel) ? MB_YESNOCANCEL : MB_YESNO;
-  else if ((buttons & mbOK) && (buttons & mbCancel)) style |= MB_OKCANCEL;
-  else style |= MB_OK;
+  if ((buttons & mbYes) && (buttons & mbNo))
+    style |= (buttons & mbCancel) ? MB_YESNOCANCEL : MB_YESNO;
+  else if ((buttons & mbOK) && (buttons & mbCancel))
+    style |= MB_OKCANCEL;
+  else
+    style |= MB_OK;
   return MessageBoxA(GetActiveWindow(), text.c_str(), MessageDlgCaption(type), style);
 }
 

@@ -32,9 +32,9 @@ const ClassInfo& TCustomForm::StaticClass() {
           .Property("ClientHeight", &TCustomForm::ClientHeight, &TCustomForm::SetClientHeight)
           .Enumeration("BorderStyle", &TCustomForm::BorderStyle, &TCustomForm::SetBorderStyle,
                        {"bsNone", "bsSingle", "bsSizeable", "bsDialog", "bsToolWindow", "bsSizeToolWin"})
-          .Enumeration("Position", &TCustomForm::Position, &TCustomForm::SetPosition,
-                       {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly", "poScreenCenter",
-                        "poDesktopCenter"})
+          .Enumeration(
+              "Position", &TCustomForm::Position, &TCustomForm::SetPosition,
+              {"poDesigned", "poDefault", "poDefaultPosOnly", "poDefaultSizeOnly", "poScreenCenter", "poDesktopCenter"})
           .Enumeration("WindowState", &TCustomForm::WindowState, &TCustomForm::SetWindowState,
                        {"wsNormal", "wsMinimized", "wsMaximized"})
           .Property("KeyPreview", &TCustomForm::KeyPreview, &TCustomForm::SetKeyPreview)
@@ -132,7 +132,8 @@ void TCustomForm::CreateParams(TCreateParams& params) {
   params.window_class = "TVellumForm";
   params.style &= ~static_cast<DWORD>(WS_VISIBLE);
   if (ParentWindow() != nullptr) {
-    params.style = WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_CAPTION | WS_THICKFRAME | (Visible() ? WS_VISIBLE : 0);
+    params.style =
+        WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_CAPTION | WS_THICKFRAME | (Visible() ? WS_VISIBLE : 0);
     params.parent = ParentWindow();
     return;
   }
@@ -231,9 +232,7 @@ void TCustomForm::DoKeyPress(char& key) {
 
 void TCustomForm::WndProc(Message& message) {
   switch (message.msg) {
-    case WM_CLOSE:
-      Close();
-      return;
+    case WM_CLOSE: Close(); return;
     case WM_CHAR: {
       char key = static_cast<char>(message.wparam);
       DoKeyPress(key);
@@ -248,8 +247,7 @@ void TCustomForm::WndProc(Message& message) {
       }
       if (message.lparam == 0 && in_modal_loop_ && LOWORD(message.wparam) == IDOK && ClickDefaultButton()) return;
       break;
-    default:
-      break;
+    default: break;
   }
   TControl::WndProc(message);
 }

@@ -1,8 +1,8 @@
 // Forms and controls as windows: alignment of children, bounds that follow
 // the window, designed client sizes, actions seen through menu items, and
 // the modal loop with its result.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
@@ -100,7 +100,9 @@ TEST(Layout, AlignedChildrenShareTheClientAreaBeforeAndAfterTheirWindowsExist) {
 TEST(Layout, DesignedClientSizeIsTheClientAreaOfAFramedForm) {
   for (TBorderStyle style : {bsDialog, bsSizeable, bsNone}) {
     std::unique_ptr<TForm> form = CreateForm<TForm>();
-    Design(*form, {{"BorderStyle", style == bsDialog ? "bsDialog" : style == bsSizeable ? "bsSizeable" : "bsNone"},
+    Design(*form, {{"BorderStyle", style == bsDialog     ? "bsDialog"
+                                   : style == bsSizeable ? "bsSizeable"
+                                                         : "bsNone"},
                    {"ClientWidth", 333},
                    {"ClientHeight", 213}});
     form->Show();
@@ -177,7 +179,11 @@ TEST(Actions, MenuItemsShowTheirActionsAsTheyAreWhenTheMenuOpens) {
   EXPECT_EQ(linked_second.Action(), nullptr);
   EXPECT_EQ(list.Actions().size(), 1u);
   form->UpdateActions();
-  EXPECT_EQ(updated, "12" "2" "1") << "Execute lets the action update itself first";
+  EXPECT_EQ(updated,
+            "12"
+            "2"
+            "1")
+      << "Execute lets the action update itself first";
 }
 
 // Runs `step` from a thread timer while a modal loop is running; should the

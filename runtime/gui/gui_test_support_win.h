@@ -3,8 +3,8 @@
 // site), message pumping with a time limit, and reading pixels back.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <functional>
 #include <stdexcept>
@@ -33,7 +33,9 @@ inline bool PumpUntil(const std::function<bool()>& done, DWORD limit_ms = 3000) 
 }
 
 // Dispatches messages for `ms` milliseconds.
-inline void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
+inline void PumpFor(DWORD ms) {
+  PumpUntil([] { return false; }, ms);
+}
 
 // A visible top-level window with a plain window procedure and a solid
 // background brush, destroyed with the object unless destroyed before.
@@ -58,9 +60,7 @@ class HostWindow {
   // Above every ordinary window, away from the corner where most tests put
   // theirs: for tests that move the real mouse or read the screen (and hold
   // a ScreenLock meanwhile).
-  void MakeTopmost() const {
-    SetWindowPos(window_.get(), HWND_TOPMOST, 820, 560, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
-  }
+  void MakeTopmost() const { SetWindowPos(window_.get(), HWND_TOPMOST, 820, 560, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE); }
   // Destroys the window now (as the shell does with a band's site).
   void Destroy() { window_.reset(); }
 
@@ -145,7 +145,8 @@ class PixelCanvas {
     return CreateDIBSection(dc, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
   }
   static DWORD ToPixel(COLORREF color) {
-    return (static_cast<DWORD>(GetRValue(color)) << 16) | (static_cast<DWORD>(GetGValue(color)) << 8) | GetBValue(color);
+    return (static_cast<DWORD>(GetRValue(color)) << 16) | (static_cast<DWORD>(GetGValue(color)) << 8) |
+           GetBValue(color);
   }
   int width_;
   int height_;

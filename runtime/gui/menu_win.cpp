@@ -20,9 +20,15 @@ const ClassInfo& TMenuItem::StaticClass() {
   return info;
 }
 
-const std::string& TMenuItem::Caption() const { return action_ != nullptr ? action_->Caption() : caption_; }
-bool TMenuItem::Enabled() const { return action_ != nullptr ? action_->Enabled() : enabled_; }
-bool TMenuItem::Visible() const { return action_ != nullptr ? action_->Visible() : visible_; }
+const std::string& TMenuItem::Caption() const {
+  return action_ != nullptr ? action_->Caption() : caption_;
+}
+bool TMenuItem::Enabled() const {
+  return action_ != nullptr ? action_->Enabled() : enabled_;
+}
+bool TMenuItem::Visible() const {
+  return action_ != nullptr ? action_->Visible() : visible_;
+}
 
 void TMenuItem::SetAction(TAction* action) {
   action_ = action;
@@ -49,9 +55,8 @@ void TMenuItem::Notification(Component& component, Operation operation) {
 }
 
 const ClassInfo& TPopupMenu::StaticClass() {
-  static const ClassInfo info = ClassBuilder<TPopupMenu>("TPopupMenu", &Component::StaticClass())
-                                    .Event("OnPopup", &TPopupMenu::OnPopup)
-                                    .Build();
+  static const ClassInfo info =
+      ClassBuilder<TPopupMenu>("TPopupMenu", &Component::StaticClass()).Event("OnPopup", &TPopupMenu::OnPopup).Build();
   return info;
 }
 
@@ -72,7 +77,9 @@ TPopupMenu::Chooser& TheChooser() {
 }
 }  // namespace
 
-void TPopupMenu::SetChooser(Chooser chooser) { TheChooser() = std::move(chooser); }
+void TPopupMenu::SetChooser(Chooser chooser) {
+  TheChooser() = std::move(chooser);
+}
 
 TMenuItem* TPopupMenu::Popup(int x, int y, HWND owner) {
   if (OnPopup) OnPopup(*this);

@@ -1,8 +1,8 @@
 // How messages reach the library's handlers: the catch point for whatever
 // escapes a handler, keys seen by the form first, context menus, and the
 // timer's one-shot restartable period.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <memory>
 #include <string>

@@ -96,7 +96,8 @@ class Formatter {
     const int width = ParseNumber(i, present);
     if (present) {
       directive.width = width < 0 ? -width : width;
-      if (width < 0 && directive.flags.find('-') == std::string::npos) directive.flags += '-';  // "*" given a negative width
+      if (width < 0 && directive.flags.find('-') == std::string::npos)
+        directive.flags += '-';  // "*" given a negative width
     }
     if (i < pattern_.size() && pattern_[i] == '.') {
       ++i;
@@ -202,9 +203,10 @@ class Formatter {
         if (arg.kind() != Kind::kPointer && arg.kind() != Kind::kUnsigned && arg.kind() != Kind::kSigned) {
           RaiseBadFormat(pattern_);
         }
-        Pad(directive, IntToHexBits(arg.integer() & ((sizeof(void*) >= 8) ? ~std::uint64_t{0}
-                                                                     : (std::uint64_t{1} << (sizeof(void*) * 8)) - 1),
-                               static_cast<int>(sizeof(void*) * 2)));
+        Pad(directive,
+            IntToHexBits(arg.integer() &
+                             ((sizeof(void*) >= 8) ? ~std::uint64_t{0} : (std::uint64_t{1} << (sizeof(void*) * 8)) - 1),
+                         static_cast<int>(sizeof(void*) * 2)));
         return;
       }
       case 'e':

@@ -31,8 +31,10 @@ FileStream::FileStream(const std::string& file_name, std::uint32_t mode)
     : file_name_(file_name), handle_(std::make_unique<Handle>()) {
   const bool create = (mode & 0xFF00) == fmCreate;
   DWORD access = GENERIC_READ;
-  if (create || (mode & 0x0F) == fmOpenReadWrite) access = GENERIC_READ | GENERIC_WRITE;
-  else if ((mode & 0x0F) == fmOpenWrite) access = GENERIC_WRITE;
+  if (create || (mode & 0x0F) == fmOpenReadWrite)
+    access = GENERIC_READ | GENERIC_WRITE;
+  else if ((mode & 0x0F) == fmOpenWrite)
+    access = GENERIC_WRITE;
   const DWORD share = create ? 0 : ShareFlags(mode);
   handle_->file.reset(CreateFileA(file_name.c_str(), access, share, nullptr, create ? CREATE_ALWAYS : OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -61,7 +63,9 @@ std::int64_t FileStream::Seek(std::int64_t offset, SeekOrigin origin) {
   LARGE_INTEGER distance{};
   distance.QuadPart = offset;
   LARGE_INTEGER result{};
-  const DWORD method = origin == SeekOrigin::kBeginning ? FILE_BEGIN : origin == SeekOrigin::kCurrent ? FILE_CURRENT : FILE_END;
+  const DWORD method = origin == SeekOrigin::kBeginning ? FILE_BEGIN
+                       : origin == SeekOrigin::kCurrent ? FILE_CURRENT
+                                                        : FILE_END;
   if (!SetFilePointerEx(handle_->file.get(), distance, &result, method)) throw EStreamError("Invalid stream operation");
   return result.QuadPart;
 }
@@ -78,6 +82,8 @@ bool FileExists(const std::string& file_name) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool RemoveFile(const std::string& file_name) { return ::DeleteFileA(file_name.c_str()) != 0; }
+bool RemoveFile(const std::string& file_name) {
+  return ::DeleteFileA(file_name.c_str()) != 0;
+}
 
 }  // namespace vellum

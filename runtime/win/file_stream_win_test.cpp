@@ -1,6 +1,5 @@
 // Share modes are enforced by Windows only; the native build accepts them.
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include "runtime/stream.h"

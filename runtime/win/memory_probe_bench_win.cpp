@@ -2,7 +2,6 @@
 // analysed (stack scans test thousands of words), so its cost matters.
 #define CATCH_CONFIG_MAIN
 #include <catch2/catch.hpp>
-
 #include <vector>
 
 #include "runtime/exception.h"
@@ -10,9 +9,15 @@
 TEST_CASE("memory readability probe") {
   std::vector<char> heap(1 << 16);
   int local = 0;
-  BENCHMARK("readable stack word") { return vellum::MemoryIsReadable(&local, sizeof local); };
-  BENCHMARK("readable 64 KiB heap block") { return vellum::MemoryIsReadable(heap.data(), heap.size()); };
-  BENCHMARK("unmapped address") { return vellum::MemoryIsReadable(reinterpret_cast<const void*>(0x10000), 4); };
+  BENCHMARK("readable stack word") {
+    return vellum::MemoryIsReadable(&local, sizeof local);
+  };
+  BENCHMARK("readable 64 KiB heap block") {
+    return vellum::MemoryIsReadable(heap.data(), heap.size());
+  };
+  BENCHMARK("unmapped address") {
+    return vellum::MemoryIsReadable(reinterpret_cast<const void*>(0x10000), 4);
+  };
   vellum::EAbort candidate("x");
   BENCHMARK("valid exception object check") {
     return vellum::IsValidExceptionObject(&candidate, &vellum::MemoryIsReadable);

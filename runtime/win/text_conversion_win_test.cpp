@@ -1,7 +1,6 @@
 #include "runtime/win/text_conversion_win.h"
 
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,7 +1,6 @@
 #include "runtime/win/unique_handle_win.h"
 
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <utility>

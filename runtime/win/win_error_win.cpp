@@ -15,10 +15,11 @@ std::string SystemErrorMessage(DWORD code, HMODULE module) {
 }
 
 void RaiseOSError(const char* call, DWORD code) {
-  throw EOSError(std::string(call) + " failed: " + SystemErrorMessage(code) + " (" + std::to_string(code) + ")",
-                 code);
+  throw EOSError(std::string(call) + " failed: " + SystemErrorMessage(code) + " (" + std::to_string(code) + ")", code);
 }
 
-void RaiseLastOSError(const char* call) { RaiseOSError(call, GetLastError()); }
+void RaiseLastOSError(const char* call) {
+  RaiseOSError(call, GetLastError());
+}
 
 }  // namespace vellum::win

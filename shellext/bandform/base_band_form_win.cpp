@@ -79,8 +79,7 @@ void DUduzBaseBandForm::WndProc(gui::Message& message) {
       DUduzGarbageCollector::Instance().Add(*this);
       gui::TCustomForm::WndProc(message);
       return;
-    default:
-      break;
+    default: break;
   }
   gui::TCustomForm::WndProc(message);
 }
@@ -93,7 +92,9 @@ const ClassInfo& DUduzDeskBandForm::StaticClass() {
   return info;
 }
 
-void DUduzDeskBandForm::ConstructionCompleted() { SetAutoScroll(false); }
+void DUduzDeskBandForm::ConstructionCompleted() {
+  SetAutoScroll(false);
+}
 
 void DUduzDeskBandForm::DoSetWindowTheme() {
   if (OnSetWindowTheme && BandObject() != nullptr) OnSetWindowTheme(BandObject()->BandComponent());
@@ -102,8 +103,8 @@ void DUduzDeskBandForm::DoSetWindowTheme() {
 bool DUduzDeskBandForm::EraseBackground(HDC dc) {
   if (!PaintBkGnd()) return true;  // erased: nothing painted at all
   const ThemeApi& theme = CurrentThemeApi();
-  const bool themes_on = theme.is_theme_active != nullptr && theme.is_theme_active() && theme.is_app_themed != nullptr &&
-                         theme.is_app_themed();
+  const bool themes_on = theme.is_theme_active != nullptr && theme.is_theme_active() &&
+                         theme.is_app_themed != nullptr && theme.is_app_themed();
   const DUduzBandViewMode mode = BandObject() != nullptr ? BandObject()->ViewMode() : ebmNormal;
   if (BandObject() == nullptr || !ThemeBkGnd() || !themes_on || mode == ebmFloating || mode == ebmTransparent) {
     return gui::TCustomForm::EraseBackground(dc);
@@ -117,6 +118,8 @@ bool DUduzDeskBandForm::EraseBackground(HDC dc) {
   return true;
 }
 
-void DUduzDeskBandForm::WndProc(gui::Message& message) { DUduzBaseBandForm::WndProc(message); }
+void DUduzDeskBandForm::WndProc(gui::Message& message) {
+  DUduzBaseBandForm::WndProc(message);
+}
 
 }  // namespace vellum::shellext

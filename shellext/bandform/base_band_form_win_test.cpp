@@ -2,8 +2,8 @@
 // forced construction values, no frame, focus reported to the band object,
 // the taskbar background or none, and the links cut when the shell destroys
 // the window.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <memory>
@@ -98,7 +98,11 @@ struct ShownBandForm {
   FakeBandObject band;
 
   ShownBandForm() {
-    Design(child, {{"Left", 10}, {"Top", 10}, {"Width", 50}, {"Height", 30}, {"BevelOuter", "bvNone"},
+    Design(child, {{"Left", 10},
+                   {"Top", 10},
+                   {"Width", 50},
+                   {"Height", 30},
+                   {"BevelOuter", "bvNone"},
                    {"ParentBackground", true}});
     child.SetParent(form.get());
     form->SetBounds(0, 0, 300, 60);

@@ -39,7 +39,9 @@ void DUduzGarbageCollector::DestroyInstance() {
   delete collector;
 }
 
-DUduzGarbageCollector::~DUduzGarbageCollector() { FreeEverything(); }
+DUduzGarbageCollector::~DUduzGarbageCollector() {
+  FreeEverything();
+}
 
 void DUduzGarbageCollector::FreeEverything() {
   try {

@@ -1,13 +1,14 @@
 // The collector frees band forms from its timer once the shell destroyed
 // their windows: never inside their own WM_DESTROY, in queue order, and
 // never a form whose window still exists.
-#include <gtest/gtest.h>
+#include "shellext/bandform/garbage_collector_win.h"
+
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 
 #include "runtime/gui/gui_test_support_win.h"
-#include "shellext/bandform/garbage_collector_win.h"
 
 namespace vellum::shellext {
 namespace {

@@ -3,8 +3,10 @@
 // action updates when idle, the control under the mouse and its hint; and
 // cross-thread calls run by the synchronisation window; and the tear-down
 // the server runs at unload.
-#include <gtest/gtest.h>
+#include "shellext/bandform/hook_updater_win.h"
+
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
@@ -19,7 +21,6 @@
 #include "runtime/gui/gui_test_support_win.h"
 #include "runtime/gui/synchronize_win.h"
 #include "shellext/bandform/garbage_collector_win.h"
-#include "shellext/bandform/hook_updater_win.h"
 
 namespace vellum::shellext {
 namespace {
@@ -28,7 +29,9 @@ using gui::Design;
 using gui::testing::HostWindow;
 using gui::testing::PumpUntil;
 
-DUduzHookUpdater& Updater() { return DUduzHookUpdater::Instance(); }
+DUduzHookUpdater& Updater() {
+  return DUduzHookUpdater::Instance();
+}
 
 std::unique_ptr<DUduzDeskBandForm> MakeBandForm(const HostWindow& host) {
   auto form = gui::CreateParentedForm<DUduzDeskBandForm>(host.get());
@@ -173,8 +176,13 @@ TEST(HookUpdater, TheControlUnderTheMouseIsTrackedAndItsHintShown) {
   auto& label = form->CreateOwned<gui::TLabel>();
   Design(panel, {{"Left", 0}, {"Top", 0}, {"Width", 250}, {"Height", 60}, {"Hint", "Dock|The dock panel"}});
   Design(button, {{"Left", 8}, {"Top", 8}, {"Width", 23}, {"Height", 22}, {"Hint", "Connect to Vellum"}});
-  Design(label, {{"Left", 40}, {"Top", 8}, {"Width", 100}, {"Height", 20}, {"Caption", "label"},
-                 {"WordWrap", true}, {"Enabled", false}});
+  Design(label, {{"Left", 40},
+                 {"Top", 8},
+                 {"Width", 100},
+                 {"Height", 20},
+                 {"Caption", "label"},
+                 {"WordWrap", true},
+                 {"Enabled", false}});
   panel.SetParent(form.get());
   button.SetParent(&panel);
   label.SetParent(&panel);

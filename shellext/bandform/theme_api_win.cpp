@@ -40,7 +40,9 @@ ThemeApi SystemThemeApi() {
   return api;
 }
 
-const ThemeApi& CurrentThemeApi() { return Current(); }
+const ThemeApi& CurrentThemeApi() {
+  return Current();
+}
 
 ThemeApi SetThemeApi(const ThemeApi& api) {
   const ThemeApi previous = Current();

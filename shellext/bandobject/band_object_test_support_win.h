@@ -4,10 +4,10 @@
 // forms of the tests' own whose events are counted.
 #pragma once
 
+#include <windows.h>
 #include <ole2.h>
 #include <servprov.h>
 #include <shobjidl.h>
-#include <windows.h>
 
 #include <functional>
 #include <string>

@@ -259,9 +259,8 @@ STDMETHODIMP DUduzShellBandComponent::GetWindow(HWND* window) {
 }
 
 STDMETHODIMP DUduzShellBandComponent::ShowDW(BOOL show) {
-  return ComBoundary("DUduzShellBandComponent::ShowDW", E_FAIL, [&]() -> HRESULT {
-    return ShowBandForm(show != FALSE) ? S_OK : E_FAIL;
-  });
+  return ComBoundary("DUduzShellBandComponent::ShowDW", E_FAIL,
+                     [&]() -> HRESULT { return ShowBandForm(show != FALSE) ? S_OK : E_FAIL; });
 }
 
 STDMETHODIMP DUduzShellBandComponent::CloseDW(DWORD) {

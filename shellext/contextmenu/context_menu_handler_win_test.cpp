@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "runtime/component/class_builder.h"
-#include "runtime/win/com_ptr_win.h"
 #include "runtime/component/class_info.h"
+#include "runtime/win/com_ptr_win.h"
 #include "shellext/factory/com_boundary_win.h"
 #include "shellext/factory/factory_manager_win.h"
 
@@ -47,8 +47,8 @@ class PopupMenuImportPatch {
   using Slot = decltype(IMAGE_THUNK_DATA{}.u1.Function);
   explicit PopupMenuImportPatch(Function replacement) {
     auto* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-    const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto* headers =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto* module = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); module->Name != 0;
          ++module) {
@@ -90,7 +90,9 @@ HMENU WINAPI CreatePopupMenuFailingSecond() {
 }
 
 std::vector<std::string> g_boundary_methods;
-void RecordBoundary(const std::exception_ptr&, const char* method) { g_boundary_methods.push_back(method); }
+void RecordBoundary(const std::exception_ptr&, const char* method) {
+  g_boundary_methods.push_back(method);
+}
 
 class ContextMenuHandlerTest : public ::testing::Test {
  protected:

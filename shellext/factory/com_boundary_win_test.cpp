@@ -29,7 +29,9 @@ void Record(const std::exception_ptr& error, const char* method) {
   g_sightings.push_back(sighting);
 }
 
-void ThrowFromHandler(const std::exception_ptr&, const char*) { throw std::runtime_error("the reporter failed too"); }
+void ThrowFromHandler(const std::exception_ptr&, const char*) {
+  throw std::runtime_error("the reporter failed too");
+}
 
 class ComBoundaryTest : public ::testing::Test {
  protected:
@@ -50,8 +52,7 @@ TEST_F(ComBoundaryTest, WhatTheBodyAnswersPassesAndTheHandlerHearsNothing) {
 }
 
 TEST_F(ComBoundaryTest, EveryKindOfThrowGivesTheFixedResultAndReachesTheHandlerOnceWithTheMethod) {
-  EXPECT_EQ(ComBoundary("IDeskBand::GetBandInfo", E_NOTIMPL,
-                        []() -> HRESULT { throw EInvalidOperation("no form"); }),
+  EXPECT_EQ(ComBoundary("IDeskBand::GetBandInfo", E_NOTIMPL, []() -> HRESULT { throw EInvalidOperation("no form"); }),
             E_NOTIMPL);
   EXPECT_EQ(ComBoundary("IOleWindow::GetWindow", E_FAIL, []() -> HRESULT { throw std::length_error("too long"); }),
             E_FAIL);

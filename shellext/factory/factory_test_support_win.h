@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "runtime/component/class_builder.h"
-#include "runtime/win/com_ptr_win.h"
 #include "runtime/component/class_info.h"
+#include "runtime/win/com_ptr_win.h"
 #include "shellext/factory/registerable_shell_component_win.h"
 
 namespace vellum::shellext::testing {

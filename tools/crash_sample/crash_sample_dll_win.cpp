@@ -18,7 +18,9 @@ HINSTANCE library_instance = nullptr;
 volatile int* volatile null_pointer = nullptr;
 volatile int sink = 0;
 
-__attribute__((noinline)) void ReadNullInLibrary() { sink = *null_pointer; }
+__attribute__((noinline)) void ReadNullInLibrary() {
+  sink = *null_pointer;
+}
 
 LRESULT CALLBACK LibraryWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == WM_APP) {
@@ -50,8 +52,8 @@ void WINAPI FaultInWindowMessage() {
   window_class.hInstance = library_instance;
   window_class.lpszClassName = "VellumCrashSampleLibrary";
   RegisterClassA(&window_class);
-  HWND window = CreateWindowA("VellumCrashSampleLibrary", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, library_instance,
-                              nullptr);
+  HWND window =
+      CreateWindowA("VellumCrashSampleLibrary", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, library_instance, nullptr);
   SendMessageA(window, WM_APP, 0, 0);
   DestroyWindow(window);
   UnregisterClassA("VellumCrashSampleLibrary", library_instance);

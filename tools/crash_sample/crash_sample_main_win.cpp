@@ -31,11 +31,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wparam, LPARAM
       crash_sample::PrintLine("survived");
       DestroyWindow(window);
       return 0;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcA(window, message, wparam, lparam);
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcA(window, message, wparam, lparam);
   }
 }
 
@@ -59,8 +56,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   window_class.lpszClassName = "VellumCrashSample";
   RegisterClassA(&window_class);
-  HWND window = CreateWindowA("VellumCrashSample", "Crash sample", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400,
-                              200, nullptr, nullptr, instance, nullptr);
+  HWND window = CreateWindowA("VellumCrashSample", "Crash sample", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 400, 200,
+                              nullptr, nullptr, instance, nullptr);
   PostMessageA(window, kRaiseFault, 0, 0);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {

@@ -24,8 +24,12 @@ struct Base {
   virtual ~Base() = default;
   virtual void Pure() = 0;
 };
-__attribute__((noipa)) void CallPureOf(Base& object) { object.Pure(); }
-Base::Base() { CallPureOf(*this); }
+__attribute__((noipa)) void CallPureOf(Base& object) {
+  object.Pure();
+}
+Base::Base() {
+  CallPureOf(*this);
+}
 struct Derived : Base {
   void Pure() override {}
 };
@@ -60,11 +64,17 @@ std::string ClassOf(const exceptlog::TRuzadaExceptionRecord& record) {
   return "Exception";
 }
 
-__attribute__((noinline)) void ThrowSampleError() { throw ESampleError("Sample error."); }
+__attribute__((noinline)) void ThrowSampleError() {
+  throw ESampleError("Sample error.");
+}
 
-__attribute__((noinline)) void ReadNull() { sink = *null_pointer; }
+__attribute__((noinline)) void ReadNull() {
+  sink = *null_pointer;
+}
 
-__attribute__((noinline)) void DivideByZero() { sink = 100 / zero; }
+__attribute__((noinline)) void DivideByZero() {
+  sink = 100 / zero;
+}
 
 class FailingThread final : public Thread {
  public:
@@ -74,8 +84,9 @@ class FailingThread final : public Thread {
   void Execute() override { throw ESampleError("Error in a runtime thread."); }
 };
 
-DWORD WINAPI FailingRoutine(void*) { throw ESampleError("Error in a plain thread."); }
-
+DWORD WINAPI FailingRoutine(void*) {
+  throw ESampleError("Error in a plain thread.");
+}
 
 // Deep on purpose; the depth limit is only there to keep the compiler from
 // calling it infinite.
@@ -186,8 +197,8 @@ bool RaiseFault(const std::string& name, int argument) {
     // A secure C runtime function given no buffer calls the invalid
     // parameter handler, then answers EINVAL.
     using ItoaS = int(__cdecl*)(int, char*, std::size_t, int);
-    auto itoa_s = reinterpret_cast<ItoaS>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "_itoa_s")));
+    auto itoa_s =
+        reinterpret_cast<ItoaS>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("msvcrt.dll"), "_itoa_s")));
     if (itoa_s != nullptr) itoa_s(42, nullptr, 0, 10);
   } else if (name == "abort") {
     std::abort();

@@ -40,12 +40,18 @@ Options ParseOptions(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
-    if (arg == "--vellum") options.vellum = value();
-    else if (arg == "--log") options.log = value();
-    else if (arg == "--screenshot") options.screenshot = value();
-    else if (arg == "--seconds") options.seconds = std::atoi(value().c_str());
-    else if (arg == "--vertical") options.vertical = true;
-    else std::fprintf(stderr, "demo_taskbar: unknown option %s\n", arg.c_str());
+    if (arg == "--vellum")
+      options.vellum = value();
+    else if (arg == "--log")
+      options.log = value();
+    else if (arg == "--screenshot")
+      options.screenshot = value();
+    else if (arg == "--seconds")
+      options.seconds = std::atoi(value().c_str());
+    else if (arg == "--vertical")
+      options.vertical = true;
+    else
+      std::fprintf(stderr, "demo_taskbar: unknown option %s\n", arg.c_str());
   }
   return options;
 }
@@ -91,11 +97,8 @@ LRESULT CALLBACK TaskbarProc(HWND window, UINT msg, WPARAM wparam, LPARAM lparam
       DrawTextA(dc, "Start", -1, &start, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
       return 0;
     }
-    case WM_CLOSE:
-      PostQuitMessage(0);
-      return 0;
-    default:
-      return DefWindowProcA(window, msg, wparam, lparam);
+    case WM_CLOSE: PostQuitMessage(0); return 0;
+    default: return DefWindowProcA(window, msg, wparam, lparam);
   }
 }
 
@@ -165,8 +168,8 @@ int main(int argc, char** argv) {
                                   screen_width - 140, 0, 140, screen_height)
                      : MakeWindow("VellumDemoTaskbar", TaskbarProc, WS_POPUP | WS_VISIBLE | WS_CLIPCHILDREN, nullptr, 0,
                                   screen_height - bar_height, 900, bar_height);
-  HWND area = MakeWindow("VellumDemoBandArea", DefWindowProcA, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, taskbar, 0, 0,
-                         10, 10);
+  HWND area =
+      MakeWindow("VellumDemoBandArea", DefWindowProcA, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, taskbar, 0, 0, 10, 10);
   Layout(taskbar, area, nullptr, options.vertical);
 
   CLSID clsid{};
@@ -224,9 +227,11 @@ int main(int argc, char** argv) {
     RECT bar;
     GetWindowRect(taskbar, &bar);
     if (options.vertical) {
-      SetWindowPos(taskbar, nullptr, bar.left - 40, bar.top, bar.right - bar.left + 40, bar.bottom - bar.top, SWP_NOZORDER);
+      SetWindowPos(taskbar, nullptr, bar.left - 40, bar.top, bar.right - bar.left + 40, bar.bottom - bar.top,
+                   SWP_NOZORDER);
     } else {
-      SetWindowPos(taskbar, nullptr, bar.left, bar.top - 20, bar.right - bar.left, bar.bottom - bar.top + 20, SWP_NOZORDER);
+      SetWindowPos(taskbar, nullptr, bar.left, bar.top - 20, bar.right - bar.left, bar.bottom - bar.top + 20,
+                   SWP_NOZORDER);
     }
     Layout(taskbar, area, band_window, options.vertical);
     InvalidateRect(taskbar, nullptr, TRUE);

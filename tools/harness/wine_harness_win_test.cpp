@@ -2,7 +2,6 @@
 // its own posted WM_HOTKEY, the registry keeps a value, and a second process
 // exchanges posted messages with this one.
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <string>
@@ -39,8 +38,8 @@ UniqueWindow MakeWindow(Received* sink) {
     return RegisterClassA(&window_class);
   }();
   EXPECT_NE(atom, 0);
-  UniqueWindow window(CreateWindowExA(0, "VellumHarnessTest", "harness", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
-                                      nullptr, nullptr, GetModuleHandleA(nullptr), nullptr));
+  UniqueWindow window(CreateWindowExA(0, "VellumHarnessTest", "harness", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                      nullptr, GetModuleHandleA(nullptr), nullptr));
   SetWindowLongPtrA(window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(sink));
   return window;
 }
@@ -91,8 +90,7 @@ TEST(WineHarness, RegistryKeepsACurrentUserValue) {
   ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, key_path, "Value", RRF_RT_REG_SZ, nullptr, buffer, &size), ERROR_SUCCESS);
   EXPECT_EQ(std::string(buffer), written);
   EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, key_path), ERROR_SUCCESS);
-  EXPECT_NE(RegGetValueA(HKEY_CURRENT_USER, key_path, "Value", RRF_RT_REG_SZ, nullptr, buffer, &size),
-            ERROR_SUCCESS);
+  EXPECT_NE(RegGetValueA(HKEY_CURRENT_USER, key_path, "Value", RRF_RT_REG_SZ, nullptr, buffer, &size), ERROR_SUCCESS);
 }
 
 TEST(WineHarness, SecondProcessExchangesPostedMessages) {
@@ -109,8 +107,7 @@ TEST(WineHarness, SecondProcessExchangesPostedMessages) {
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                             &process))
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
       << GetLastError();
   UniqueKernelHandle process_handle(process.hProcess);
   UniqueKernelHandle thread_handle(process.hThread);

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "runtime/win/win_error_win.h"
 #include "band/testing/command_line.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::standin {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/exception.h"
 #include "band/testing/command_line.h"
+#include "runtime/exception.h"
 
 namespace vellum::standin {
 

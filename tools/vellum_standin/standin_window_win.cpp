@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "band/testing/standin_commands.h"
 #include "runtime/win/win_error_win.h"
 #include "tools/vellum_standin/host_link_registry_win.h"
-#include "band/testing/standin_commands.h"
 
 namespace vellum::standin {
 

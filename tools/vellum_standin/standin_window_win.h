@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "runtime/win/unique_handle_win.h"
 #include "band/testing/command_line.h"
+#include "runtime/win/unique_handle_win.h"
 #include "tools/vellum_standin/event_log_win.h"
 #include "tools/vellum_standin/tessera_bar_win.h"
 

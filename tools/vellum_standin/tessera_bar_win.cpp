@@ -1,8 +1,8 @@
 #include "tools/vellum_standin/tessera_bar_win.h"
 
+#include "band/testing/standin_commands.h"
 #include "runtime/win/gdi_win.h"
 #include "runtime/win/win_error_win.h"
-#include "band/testing/standin_commands.h"
 
 namespace vellum::standin {
 

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "band/testing/command_line.h"
+#include "band/testing/standin_commands.h"
 #include "runtime/win/unique_handle_win.h"
 #include "runtime/win/win_error_win.h"
-#include "band/testing/command_line.h"
 #include "tools/vellum_standin/event_log_win.h"
 #include "tools/vellum_standin/host_link_registry_win.h"
-#include "band/testing/standin_commands.h"
 #include "tools/vellum_standin/standin_window_win.h"
 
 namespace vellum::standin {

@@ -1,17 +1,17 @@
 // Plays the band's side of the host link against a real vellum_standin.exe in
 // a second process: the band's windows are this program's, the registry values
 // are written here, and the stand-in's log shows what it received.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "runtime/win/unique_handle_win.h"
 #include "band/testing/host_link_guard_win.h"
-#include "tools/vellum_standin/host_link_registry_win.h"
 #include "band/testing/standin_commands.h"
 #include "band/testing/standin_process_win.h"
+#include "runtime/win/unique_handle_win.h"
+#include "tools/vellum_standin/host_link_registry_win.h"
 
 namespace vellum::standin {
 

@@ -41,15 +41,21 @@ TDeveruVuz::TDeveruVuz() {
   if (TDeveruVuzList::Exists()) TDeveruVuzList::Add(*this);
 }
 
-TDeveruVuz::~TDeveruVuz() { TDeveruVuzList::Remove(*this); }
+TDeveruVuz::~TDeveruVuz() {
+  TDeveruVuzList::Remove(*this);
+}
 
 void TDeveruVuzList::Create() {
   if (!List()) List() = std::make_unique<std::vector<TDeveruVuz*>>();
 }
 
-void TDeveruVuzList::Free() { List().reset(); }
+void TDeveruVuzList::Free() {
+  List().reset();
+}
 
-bool TDeveruVuzList::Exists() { return List() != nullptr; }
+bool TDeveruVuzList::Exists() {
+  return List() != nullptr;
+}
 
 void TDeveruVuzList::Add(TDeveruVuz& component) {
   if (List() && !Contains(component)) List()->push_back(&component);
@@ -61,7 +67,9 @@ void TDeveruVuzList::Remove(TDeveruVuz& component) {
   list.erase(std::remove(list.begin(), list.end(), &component), list.end());
 }
 
-std::vector<TDeveruVuz*> TDeveruVuzList::Components() { return List() ? *List() : std::vector<TDeveruVuz*>{}; }
+std::vector<TDeveruVuz*> TDeveruVuzList::Components() {
+  return List() ? *List() : std::vector<TDeveruVuz*>{};
+}
 
 bool TDeveruVuzList::Contains(const TDeveruVuz& component) {
   return List() && std::find(List()->begin(), List()->end(), &component) != List()->end();

@@ -5,6 +5,8 @@
 // terminate handler (a throw that nothing catches; the stack is still
 // intact there), abort(), a pure virtual call and an invalid parameter to a
 // C runtime function.
+#include "exceptlog/capture/manager/catch_points_win.h"
+
 #include <windows.h>
 
 #include <csignal>
@@ -14,7 +16,6 @@
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/hooking/win/hooking_win.h"
 #include "exceptlog/capture/hooking/win/import_hooks_win.h"
-#include "exceptlog/capture/manager/catch_points_win.h"
 #include "exceptlog/capture/manager/fault_conversion_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
 #include "runtime/gui/application_win.h"
@@ -40,8 +41,12 @@ HANDLE WINAPI HookedCreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack_si
                                  LPVOID parameter, DWORD flags, LPDWORD thread_id) {
   return BookkeptCreateThread(real_create_thread, security, stack_size, start, parameter, flags, thread_id);
 }
-DWORD WINAPI HookedResumeThread(HANDLE thread) { return BookkeptResumeThread(real_resume_thread, thread); }
-[[noreturn]] VOID WINAPI HookedExitThread(DWORD exit_code) { BookkeptExitThread(real_exit_thread, exit_code); }
+DWORD WINAPI HookedResumeThread(HANDLE thread) {
+  return BookkeptResumeThread(real_resume_thread, thread);
+}
+[[noreturn]] VOID WINAPI HookedExitThread(DWORD exit_code) {
+  BookkeptExitThread(real_exit_thread, exit_code);
+}
 
 template <typename Procedure>
 Procedure KernelProcedure(const char* name) {
@@ -71,8 +76,7 @@ void* AsPointer(Procedure procedure) {
 
 void OnAbortSignal(int) {
   if (!terminating.exchange(true)) {
-    ReportEscapedException(std::make_exception_ptr(EProgramTermination("Abnormal program termination")),
-                           rkGeneral);
+    ReportEscapedException(std::make_exception_ptr(EProgramTermination("Abnormal program termination")), rkGeneral);
   }
   // The C runtime ends the program when the handler returns.
 }
@@ -80,8 +84,8 @@ void OnAbortSignal(int) {
 // Called inside the C runtime (whose frames no unwinder can cross): reported
 // from here, then the function returns its error as it would have.
 void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {
-  ReportEscapedException(
-      std::make_exception_ptr(EInvalidArgument("Invalid parameter passed to a C runtime function")), rkGeneral);
+  ReportEscapedException(std::make_exception_ptr(EInvalidArgument("Invalid parameter passed to a C runtime function")),
+                         rkGeneral);
 }
 
 SetInvalidParameterHandlerProcedure InvalidParameterHandlerSetter() {
@@ -105,11 +109,11 @@ void HookThreadImports(HMODULE module) {
   real_exit_thread = KernelProcedure<ExitThreadProcedure>("ExitThread");
   // Silent: a module that does not import one of them has nothing to hook.
   exceptlog::HookImport(module, "kernel32.dll", AsPointer(real_create_thread), false, true, "CreateThread",
-                      AsPointer(&HookedCreateThread));
+                        AsPointer(&HookedCreateThread));
   exceptlog::HookImport(module, "kernel32.dll", AsPointer(real_resume_thread), false, true, "ResumeThread",
-                      AsPointer(&HookedResumeThread));
+                        AsPointer(&HookedResumeThread));
   exceptlog::HookImport(module, "kernel32.dll", AsPointer(real_exit_thread), false, true, "ExitThread",
-                      AsPointer(&HookedExitThread));
+                        AsPointer(&HookedExitThread));
 }
 
 }  // namespace
@@ -119,9 +123,8 @@ void InstallCatchPoints(ManagerState& state) {
   const auto [start, end] = ImageRange(state.self.module);
   StartFaultConversion(start, end);
 
-  gui::Application().SetExceptionHook([](Component*, std::exception_ptr error) {
-    return !ReportEscapedException(error, rkApplication);
-  });
+  gui::Application().SetExceptionHook(
+      [](Component*, std::exception_ptr error) { return !ReportEscapedException(error, rkApplication); });
   SetThreadExceptionHook([](std::exception_ptr error, Thread&) { ReportEscapedException(error, rkGeneral); });
 
   if (!exceptlog::HookingStarted()) exceptlog::StartHooking();

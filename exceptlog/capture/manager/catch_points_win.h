@@ -6,8 +6,8 @@
 
 namespace vellum::exceptlog {
 
-VELLUM_EXCEPTION_CLASS(EAbstractError, Exception);        // a pure virtual call
-VELLUM_EXCEPTION_CLASS(EInvalidArgument, Exception);      // an invalid parameter to a C runtime function
-VELLUM_EXCEPTION_CLASS(EProgramTermination, Exception);   // abort() or std::terminate without an exception
+VELLUM_EXCEPTION_CLASS(EAbstractError, Exception);       // a pure virtual call
+VELLUM_EXCEPTION_CLASS(EInvalidArgument, Exception);     // an invalid parameter to a C runtime function
+VELLUM_EXCEPTION_CLASS(EProgramTermination, Exception);  // abort() or std::terminate without an exception
 
 }  // namespace vellum::exceptlog

@@ -6,11 +6,10 @@
 // - from a throw to a finished report of the raising thread with eight
 //   other threads alive, which the report lists.
 #define CATCH_CONFIG_MAIN
-#include <catch2/catch.hpp>
-
 #include <windows.h>
 
 #include <atomic>
+#include <catch2/catch.hpp>
 #include <cstdio>
 #include <thread>
 #include <vector>

@@ -100,9 +100,7 @@ void PumpWhileWaiting(bool& quit_seen, WPARAM& quit_code) {
         TranslateMessage(&message);
         DispatchMessageA(&message);
         break;
-      case WaitingMessage::kDropWithBeep:
-        MessageBeep(0);
-        break;
+      case WaitingMessage::kDropWithBeep: MessageBeep(0); break;
       case WaitingMessage::kDropSilently:
         quit_seen = true;
         quit_code = message.wParam;
@@ -140,8 +138,8 @@ void FillActiveControl(ManagerState& state, TExceptNotifyParams& params) {
   char text[1024] = {};
   DWORD_PTR length = 0;
   // A hung window must not hold the report up.
-  SendMessageTimeoutA(info.hwndFocus, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG,
-                      500, &length);
+  SendMessageTimeoutA(info.hwndFocus, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 500,
+                      &length);
   params.ActiveControlText = text;
   const LONG style = GetWindowLongA(info.hwndFocus, GWL_STYLE);
   if (_stricmp(class_name, "Edit") == 0 && (style & ES_PASSWORD) != 0) {
@@ -215,7 +213,8 @@ bool Dispatch(ManagerState& state, ExceptionRun& run) {
   if (run.raiser == rtSafeCall) {
     if (const auto* ours = dynamic_cast<const Exception*>(run.object)) {
       auto* writable = const_cast<Exception*>(ours);
-      if (writable->Message().rfind(kSafeCallPrefix, 0) != 0) writable->SetMessage(kSafeCallPrefix + writable->Message());
+      if (writable->Message().rfind(kSafeCallPrefix, 0) != 0)
+        writable->SetMessage(kSafeCallPrefix + writable->Message());
     }
   }
   own.inside_dispatcher = false;
@@ -233,14 +232,14 @@ struct CallerPosition {
   std::uint32_t stack_position = 0;
 };
 
-#define VELLUM_CALLER_POSITION()                                                                             \
-  CallerPosition {                                                                                           \
-    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))),             \
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 8)         \
+#define VELLUM_CALLER_POSITION()                                                                     \
+  CallerPosition {                                                                                   \
+    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))),       \
+        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 8) \
   }
 
-bool Manage(const std::exception_ptr& error, std::uint32_t address, TRaiseKind kind, HMODULE module,
-            TRaiserType raiser, CallerPosition caller) {
+bool Manage(const std::exception_ptr& error, std::uint32_t address, TRaiseKind kind, HMODULE module, TRaiserType raiser,
+            CallerPosition caller) {
   ManagerState* state = State();
   if (state == nullptr || !error) return true;
   if (GetCurrentThreadId() == state->worker_thread.load()) {
@@ -251,8 +250,7 @@ bool Manage(const std::exception_ptr& error, std::uint32_t address, TRaiseKind k
   // While this library initialises or finalises, its thread holds the loader
   // lock: the main module's pipeline would wait for a worker that cannot
   // start. Such reports stay here, where they run in this thread.
-  const bool under_loader_lock =
-      state->self.is_library && (state->initializing.load() || state->finalizing.load());
+  const bool under_loader_lock = state->self.is_library && (state->initializing.load() || state->finalizing.load());
   if (state->forward && !under_loader_lock) {
     HMODULE main = GetModuleHandleA(nullptr);
     if (auto* forward = reinterpret_cast<ExportedExceptionManager*>(
@@ -262,8 +260,8 @@ bool Manage(const std::exception_ptr& error, std::uint32_t address, TRaiseKind k
       const std::exception* object = AsStdException(error);
       const auto* ours = dynamic_cast<const Exception*>(object);
       const Exception stand_in(ExceptionMessage(error));
-      return forward(ours != nullptr ? static_cast<const void*>(ours) : &stand_in, address, kind,
-                     state->self.module) != FALSE;
+      return forward(ours != nullptr ? static_cast<const void*>(ours) : &stand_in, address, kind, state->self.module) !=
+             FALSE;
     }
   }
   TRaiseState& raise = CurrentRaiseState();
@@ -300,9 +298,13 @@ bool Manage(const std::exception_ptr& error, std::uint32_t address, TRaiseKind k
 
 }  // namespace
 
-ManagerState* State() { return manager_state.load(); }
+ManagerState* State() {
+  return manager_state.load();
+}
 
-bool ExceptionLogActive() { return State() != nullptr; }
+bool ExceptionLogActive() {
+  return State() != nullptr;
+}
 
 void SetModuleInitializing(bool value) {
   if (ManagerState* state = State()) state->initializing.store(value);
@@ -319,8 +321,8 @@ __attribute__((noinline, optimize("no-omit-frame-pointer"))) bool ReportEscapedE
 }
 
 __attribute__((noinline, optimize("no-omit-frame-pointer"))) bool ExceptionManager(const std::exception_ptr& error,
-                                                                                    std::uint32_t address,
-                                                                                    TRaiseKind kind, HMODULE module) {
+                                                                                   std::uint32_t address,
+                                                                                   TRaiseKind kind, HMODULE module) {
   return Manage(error, address, kind, module, rtOrdinary, VELLUM_CALLER_POSITION());
 }
 
@@ -362,7 +364,9 @@ const TRuzadaExceptionRecord* CurrentExceptionRecord() {
   return state != nullptr ? state->current_record.load() : nullptr;
 }
 
-void SetSendDialogShowsErrors(bool value) { send_dialog_shows_errors.store(value); }
+void SetSendDialogShowsErrors(bool value) {
+  send_dialog_shows_errors.store(value);
+}
 
 void ReportDeliveryWarning(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure) {
   const std::string message = FormatDeliveryWarningMessage(section, failure);
@@ -427,8 +431,7 @@ void StartExceptionLog(const ExceptionLogModule& module) {
     state->modules = std::make_unique<TRuzadaModulesList>();
     const auto record = state->modules->FindOrCreate(module.module);
     if (record == nullptr || record->Options == nullptr) return;  // no stored options: inactive
-    state->current_options =
-        std::make_unique<TRuzadaModuleOptionsEx>(record->FileName, true, ModuleBlockPublisher());
+    state->current_options = std::make_unique<TRuzadaModuleOptionsEx>(record->FileName, true, ModuleBlockPublisher());
     state->current_options->Assign(record->Options.get());
     state->current_options->SetModuleFileName(record->FileName);
     CreateEmptyModuleBlock();

@@ -63,7 +63,9 @@ class ManagerTest : public ::testing::Test {
   PipelineSteps previous_;
 };
 
-__attribute__((noinline)) void ThrowTestError() { throw ETestError("Test failure."); }
+__attribute__((noinline)) void ThrowTestError() {
+  throw ETestError("Test failure.");
+}
 
 TEST_F(ManagerTest, AnEscapedExceptionIsReportedOnceWithItsClass) {
   try {

@@ -46,8 +46,7 @@ class EForwardedException final : public Exception {
 
 extern "C" {
 
-BOOL WINAPI ExceptionManager(const void* exception_object, DWORD exception_address, DWORD raise_kind,
-                             HMODULE module) {
+BOOL WINAPI ExceptionManager(const void* exception_object, DWORD exception_address, DWORD raise_kind, HMODULE module) {
   using namespace vellum;
   using namespace vellum::exceptlog;
   try {

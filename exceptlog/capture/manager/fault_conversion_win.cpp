@@ -56,7 +56,6 @@ std::string AccessViolationMessage(const EXCEPTION_RECORD& record) {
   return text;
 }
 
-
 // Where a converted fault continues: its caller is the faulting instruction
 // (see ConvertFault), so unwinding from here goes through the faulting
 // procedure's own handlers and cleanups.
@@ -121,41 +120,28 @@ bool IsConvertedFaultCode(DWORD code) {
     case EXCEPTION_FLT_STACK_CHECK:
     case EXCEPTION_PRIV_INSTRUCTION:
     case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_STACK_OVERFLOW:
-      return true;
-    default:
-      return false;
+    case EXCEPTION_STACK_OVERFLOW: return true;
+    default: return false;
   }
 }
 
 [[noreturn]] void ThrowFault(const EXCEPTION_RECORD& record) {
   const ExternalExceptionInfo info = InfoOf(record);
   switch (record.ExceptionCode) {
-    case EXCEPTION_ACCESS_VIOLATION:
-      throw EAccessViolation(AccessViolationMessage(record), info);
-    case EXCEPTION_INT_DIVIDE_BY_ZERO:
-      throw EDivByZero("Division by zero", info);
-    case EXCEPTION_INT_OVERFLOW:
-      throw EIntOverflow("Integer overflow", info);
-    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
-      throw ERangeError("Range check error", info);
-    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
-      throw EZeroDivide("Floating point division by zero", info);
-    case EXCEPTION_FLT_OVERFLOW:
-      throw EOverflow("Floating point overflow", info);
-    case EXCEPTION_FLT_UNDERFLOW:
-      throw EUnderflow("Floating point underflow", info);
+    case EXCEPTION_ACCESS_VIOLATION: throw EAccessViolation(AccessViolationMessage(record), info);
+    case EXCEPTION_INT_DIVIDE_BY_ZERO: throw EDivByZero("Division by zero", info);
+    case EXCEPTION_INT_OVERFLOW: throw EIntOverflow("Integer overflow", info);
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED: throw ERangeError("Range check error", info);
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO: throw EZeroDivide("Floating point division by zero", info);
+    case EXCEPTION_FLT_OVERFLOW: throw EOverflow("Floating point overflow", info);
+    case EXCEPTION_FLT_UNDERFLOW: throw EUnderflow("Floating point underflow", info);
     case EXCEPTION_FLT_DENORMAL_OPERAND:
     case EXCEPTION_FLT_INEXACT_RESULT:
     case EXCEPTION_FLT_INVALID_OPERATION:
-    case EXCEPTION_FLT_STACK_CHECK:
-      throw EInvalidOp("Invalid floating point operation", info);
-    case EXCEPTION_PRIV_INSTRUCTION:
-      throw EPrivilege("Privileged instruction", info);
-    case EXCEPTION_STACK_OVERFLOW:
-      throw EStackOverflow("Stack overflow", info);
-    case CONTROL_C_EXIT:
-      throw EControlC("Control-C hit", info);
+    case EXCEPTION_FLT_STACK_CHECK: throw EInvalidOp("Invalid floating point operation", info);
+    case EXCEPTION_PRIV_INSTRUCTION: throw EPrivilege("Privileged instruction", info);
+    case EXCEPTION_STACK_OVERFLOW: throw EStackOverflow("Stack overflow", info);
+    case CONTROL_C_EXIT: throw EControlC("Control-C hit", info);
     default: {
       char text[64];
       std::snprintf(text, sizeof text, "External exception %X", static_cast<unsigned>(record.ExceptionCode));
@@ -172,7 +158,9 @@ std::exception_ptr ExceptionFromFault(const EXCEPTION_RECORD& record) {
   }
 }
 
-void SetStackOverflowReporter(StackOverflowReporter reporter) { overflow_reporter.store(reporter); }
+void SetStackOverflowReporter(StackOverflowReporter reporter) {
+  overflow_reporter.store(reporter);
+}
 
 void StartFaultConversion(std::uint32_t code_start, std::uint32_t code_end) {
   range.start.store(code_start);
@@ -186,6 +174,8 @@ void StopFaultConversion() {
   range.start.store(0);
 }
 
-bool FaultConversionActive() { return handler_cookie.load() != nullptr; }
+bool FaultConversionActive() {
+  return handler_cookie.load() != nullptr;
+}
 
 }  // namespace vellum::exceptlog

@@ -37,9 +37,15 @@ volatile int* volatile null_pointer = nullptr;
 volatile int zero = 0;
 volatile int sink = 0;  // keeps a faulting result from being optimised away
 
-__attribute__((noinline)) int ReadNull() { return *null_pointer; }
-__attribute__((noinline)) void WriteNull() { *null_pointer = 1; }
-__attribute__((noinline)) int DivideByZero(int value) { return value / zero; }
+__attribute__((noinline)) int ReadNull() {
+  return *null_pointer;
+}
+__attribute__((noinline)) void WriteNull() {
+  *null_pointer = 1;
+}
+__attribute__((noinline)) int DivideByZero(int value) {
+  return value / zero;
+}
 
 // A destructor of a local in the faulting procedure runs during unwinding.
 struct Cleanup {

@@ -8,8 +8,7 @@ namespace vellum::exceptlog {
 namespace {
 
 constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // Day of the week of a Gregorian date, 0 = Sunday (Sakamoto's method).
 int DayOfWeek(int year, int month, int day) {

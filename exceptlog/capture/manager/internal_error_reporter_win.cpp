@@ -50,7 +50,8 @@ std::string DumpAt(std::uint32_t address) {
 }
 
 void WriteInternalErrorFile(const std::string& file_name, const std::string& text) {
-  HANDLE file = CreateFileA(file_name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file =
+      CreateFileA(file_name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   DWORD written = 0;
   WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
@@ -82,7 +83,9 @@ void FullReporter(std::string_view section, std::uint32_t address, std::string_v
 
 }  // namespace
 
-void InstallInternalErrorReporter() { exceptlog::SetInternalErrorReporter(&FullReporter); }
+void InstallInternalErrorReporter() {
+  exceptlog::SetInternalErrorReporter(&FullReporter);
+}
 
 void ReportPipelineFailure(const std::exception_ptr& failure, std::uint32_t address) {
   std::string message;

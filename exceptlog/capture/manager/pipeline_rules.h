@@ -80,10 +80,10 @@ inline constexpr int kMessagesPerWait = 11;
 inline constexpr int kWaitStepMilliseconds = 10;
 
 struct SendDecision {
-  bool send_possible = false;        // MailMethod or UploadMethod set
-  bool duplicate = false;            // the log already holds this report
-  bool dialog_shown = false;         // dfShowDialog applied
-  bool user_kept_send_choice = true; // the dialog's send check box
+  bool send_possible = false;         // MailMethod or UploadMethod set
+  bool duplicate = false;             // the log already holds this report
+  bool dialog_shown = false;          // dfShowDialog applied
+  bool user_kept_send_choice = true;  // the dialog's send check box
 };
 bool SendingWillHappen(const SendDecision& decision);
 

@@ -13,8 +13,12 @@ PipelineSteps& Steps() {
 
 }  // namespace
 
-PipelineSteps SetPipelineSteps(PipelineSteps steps) { return std::exchange(Steps(), std::move(steps)); }
+PipelineSteps SetPipelineSteps(PipelineSteps steps) {
+  return std::exchange(Steps(), std::move(steps));
+}
 
-const PipelineSteps& CurrentPipelineSteps() { return Steps(); }
+const PipelineSteps& CurrentPipelineSteps() {
+  return Steps();
+}
 
 }  // namespace vellum::exceptlog

@@ -17,17 +17,17 @@ struct TExceptNotifyParams;
 
 // What a step can read of the running report.
 struct PipelineReport {
-  TRuzadaExceptionRecord record;       // what handlers get
+  TRuzadaExceptionRecord record;  // what handlers get
   const TExceptNotifyParams* params = nullptr;
-  std::string class_name;              // of the raised object
-  std::string message;                 // its message
-  std::string custom_data;             // from OnCustomDataRequest
-  bool console = false;                // a console program
-  bool duplicate = false;              // set by the duplicate check
-  bool send_chosen = true;             // the dialog's send choice
-  bool copy_to_clipboard = false;      // the dialog's copy choice
-  bool terminate_requested = false;    // the dialog's terminate or restart button
-  int terminate_action = -1;           // -1: the options decide; else 0 terminate, 1 restart
+  std::string class_name;            // of the raised object
+  std::string message;               // its message
+  std::string custom_data;           // from OnCustomDataRequest
+  bool console = false;              // a console program
+  bool duplicate = false;            // set by the duplicate check
+  bool send_chosen = true;           // the dialog's send choice
+  bool copy_to_clipboard = false;    // the dialog's copy choice
+  bool terminate_requested = false;  // the dialog's terminate or restart button
+  int terminate_action = -1;         // -1: the options decide; else 0 terminate, 1 restart
 };
 
 struct PipelineSteps {

@@ -24,11 +24,17 @@ TRaiseState& CurrentRaiseState() {
   return *thread_state;
 }
 
-TRaiseState* ExistingRaiseState() { return thread_state.get(); }
+TRaiseState* ExistingRaiseState() {
+  return thread_state.get();
+}
 
-void EnableRaiseHook(bool enabled) { raise_hook_enabled.store(enabled, std::memory_order_release); }
+void EnableRaiseHook(bool enabled) {
+  raise_hook_enabled.store(enabled, std::memory_order_release);
+}
 
-bool RaiseHookEnabled() { return raise_hook_enabled.load(std::memory_order_acquire); }
+bool RaiseHookEnabled() {
+  return raise_hook_enabled.load(std::memory_order_acquire);
+}
 
 void RecordRaise(TRaiseState& state, const void* object, std::uint32_t raise_address, std::uint32_t stack_position,
                  bool language) {

@@ -19,15 +19,15 @@ namespace vellum::exceptlog {
 inline constexpr std::uint32_t kStackCopyBytes = 12 * 1024;
 
 struct TRaiseState {
-  const void* object = nullptr;       // the thrown object; matches the catch point's exception
-  std::uint32_t raise_address = 0;    // language: the throwing call's return address; fault: the instruction
-  std::uint32_t stack_position = 0;   // the stack pointer right after the raise
-  std::uint32_t stack_top = 0;        // the thread's stack base (highest address)
-  bool language = true;               // false: an operating-system exception turned into one of ours
+  const void* object = nullptr;      // the thrown object; matches the catch point's exception
+  std::uint32_t raise_address = 0;   // language: the throwing call's return address; fault: the instruction
+  std::uint32_t stack_position = 0;  // the stack pointer right after the raise
+  std::uint32_t stack_top = 0;       // the thread's stack base (highest address)
+  bool language = true;              // false: an operating-system exception turned into one of ours
   bool context_valid = false;
-  CONTEXT context{};                  // integer and control registers (all of them for a fault)
-  EXCEPTION_RECORD fault{};           // the system's record of a converted fault
-  std::uint32_t copy_size = 0;        // bytes of stack from stack_position kept in `copy`
+  CONTEXT context{};            // integer and control registers (all of them for a fault)
+  EXCEPTION_RECORD fault{};     // the system's record of a converted fault
+  std::uint32_t copy_size = 0;  // bytes of stack from stack_position kept in `copy`
   alignas(4) std::uint8_t copy[kStackCopyBytes];
 
   // The object last reported from this thread and what its report answered:

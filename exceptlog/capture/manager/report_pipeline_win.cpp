@@ -197,11 +197,11 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
       if (thread.ThreadId == GetCurrentThreadId() || thread.ThreadId == run.raising_thread) continue;
       if (thread.Handle == nullptr) continue;
       const bool main = thread.ThreadId == state.main_thread_id;
-      const bool wanted = main ? !behavior.Contains(bfKeepMainThreadRunning) &&
-                                     (behavior.Contains(bfSuspendRuntimeThreads) ||
-                                      behavior.Contains(bfSuspendOtherThreads))
-                               : thread.ThreadObject != nullptr ? behavior.Contains(bfSuspendRuntimeThreads)
-                                                                : behavior.Contains(bfSuspendOtherThreads);
+      const bool wanted =
+          main ? !behavior.Contains(bfKeepMainThreadRunning) &&
+                     (behavior.Contains(bfSuspendRuntimeThreads) || behavior.Contains(bfSuspendOtherThreads))
+          : thread.ThreadObject != nullptr ? behavior.Contains(bfSuspendRuntimeThreads)
+                                           : behavior.Contains(bfSuspendOtherThreads);
       if (wanted) suspended.Suspend(thread.Handle);
     }
   }
@@ -228,7 +228,8 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   state.record = report.record;
   state.current_record.store(&state.record);
   state.progress = ppDuplicates;
-  if (options.LogFlags().Contains(lfSkipDuplicates) && steps.is_duplicate) report.duplicate = steps.is_duplicate(report);
+  if (options.LogFlags().Contains(lfSkipDuplicates) && steps.is_duplicate)
+    report.duplicate = steps.is_duplicate(report);
   state.progress = ppLastError;
   state.last_error = {};
   state.progress = ppScreenshot;
@@ -258,8 +259,7 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
             }
             line += "\r\n";
             DWORD written = 0;
-            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
-                      nullptr);
+            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
           } else if (steps.show_dialog) {
             steps.show_dialog(report);
           } else {

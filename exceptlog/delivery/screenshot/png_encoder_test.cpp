@@ -58,7 +58,8 @@ TEST(PngEncoder, WritesAPaletteImageWhoseRowsDecodeBack) {
   PalettePicture picture;
   picture.width = width;
   picture.height = height;
-  for (int i = 0; i < 256; ++i) picture.palette[i] = {static_cast<std::uint8_t>(i), 0, static_cast<std::uint8_t>(255 - i)};
+  for (int i = 0; i < 256; ++i)
+    picture.palette[i] = {static_cast<std::uint8_t>(i), 0, static_cast<std::uint8_t>(255 - i)};
   picture.row = [&](std::uint32_t y) { return pixels.data() + y * stride; };
 
   const auto chunks = Chunks(EncodePalettePng(picture));

@@ -1,7 +1,7 @@
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <set>

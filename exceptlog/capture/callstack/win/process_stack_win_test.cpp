@@ -1,7 +1,7 @@
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <vector>
 

@@ -1,8 +1,8 @@
 // Modules that carry a stored block: copies of the probe DLLs given one at
 // test time, appended to the file or as an "ELDATA" resource, with options
 // and line tables for the probe's call chain.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
 #include "exceptlog/capture/callstack/win/module_record_win.h"

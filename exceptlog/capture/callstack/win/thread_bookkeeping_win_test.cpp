@@ -1,7 +1,7 @@
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
@@ -82,13 +82,13 @@ class ThreadBookkeepingTest : public ::testing::Test {
     real_exit = KernelProcedure<ExitThreadProcedure>("ExitThread");
     HMODULE program = GetModuleHandleA(nullptr);
     ASSERT_NE(exceptlog::HookImport(program, "kernel32.dll", AsPointer(real_create), false, false, "CreateThread",
-                                  AsPointer(&HookedCreateThread)),
+                                    AsPointer(&HookedCreateThread)),
               nullptr);
     ASSERT_NE(exceptlog::HookImport(program, "kernel32.dll", AsPointer(real_resume), false, false, "ResumeThread",
-                                  AsPointer(&HookedResumeThread)),
+                                    AsPointer(&HookedResumeThread)),
               nullptr);
     ASSERT_NE(exceptlog::HookImport(program, "kernel32.dll", AsPointer(real_exit), false, false, "ExitThread",
-                                  AsPointer(&HookedExitThread)),
+                                    AsPointer(&HookedExitThread)),
               nullptr);
     ThreadBookkeeping settings;
     settings.threads = &threads_;

@@ -1,7 +1,7 @@
 #include "exceptlog/capture/callstack/win/threads_list_win.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "runtime/win/unique_handle_win.h"
 

@@ -1,7 +1,7 @@
 #include "exceptlog/capture/hooking/win/hooking_win.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>

@@ -1,7 +1,7 @@
 #include "exceptlog/capture/hooking/win/numbered_symbols_win.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "exceptlog/capture/hooking/symbol_table.h"
 

@@ -1,7 +1,7 @@
 #include "exceptlog/capture/hooking/win/procedure_hooks_win.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>

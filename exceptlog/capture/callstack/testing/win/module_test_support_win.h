@@ -3,8 +3,8 @@
 // the result as a module of its own.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <fstream>
