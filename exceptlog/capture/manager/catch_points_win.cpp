@@ -12,6 +12,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <exception>
+#include <type_traits>
 
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/hooking/win/hooking_win.h"
@@ -20,6 +21,7 @@
 #include "exceptlog/capture/manager/manager_state_win.h"
 #include "runtime/gui/application_win.h"
 #include "runtime/threading/thread_win.h"
+#include "runtime/win/entry_point_win.h"
 
 namespace vellum::exceptlog {
 
@@ -50,7 +52,7 @@ DWORD WINAPI HookedResumeThread(HANDLE thread) {
 
 template <typename Procedure>
 Procedure KernelProcedure(const char* name) {
-  return reinterpret_cast<Procedure>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), name)));
+  return win::LookUpEntryPoint<std::remove_pointer_t<Procedure>>(GetModuleHandleA("kernel32.dll"), name);
 }
 
 template <typename Procedure>
@@ -88,11 +90,10 @@ void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, 
                          rkGeneral);
 }
 
+// Windows' msvcrt.dll has it from Vista on; Wine's has not.
 SetInvalidParameterHandlerProcedure InvalidParameterHandlerSetter() {
-  HMODULE runtime = GetModuleHandleA("msvcrt.dll");
-  if (runtime == nullptr) return nullptr;
-  return reinterpret_cast<SetInvalidParameterHandlerProcedure>(
-      reinterpret_cast<void*>(GetProcAddress(runtime, "_set_invalid_parameter_handler")));
+  return win::LookUpEntryPoint<std::remove_pointer_t<SetInvalidParameterHandlerProcedure>>(
+      GetModuleHandleA("msvcrt.dll"), "_set_invalid_parameter_handler");
 }
 
 // The code of the module holding the subsystem.

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "exceptlog/capture/callstack/win/entry_point_win.h"
 #include "exceptlog/capture/callstack/win/module_record_win.h"
 #include "exceptlog/capture/hooking/win/memory_write_win.h"
+#include "runtime/win/entry_point_win.h"
 #include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
@@ -29,7 +29,7 @@ struct ToolHelpSnapshotTraits {
 
 bool EnumerateModulesWithPsapi(std::vector<HMODULE>& modules) {
   win::UniqueModule psapi(LoadLibraryA("PSAPI.DLL"));
-  auto* enumerate = LookUpEntryPoint<decltype(EnumProcessModules)>(psapi.get(), "EnumProcessModules");
+  auto* enumerate = win::LookUpEntryPoint<decltype(EnumProcessModules)>(psapi.get(), "EnumProcessModules");
   if (enumerate == nullptr) return false;
   win::UniqueKernelHandle process(
       OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
@@ -50,9 +50,9 @@ bool EnumerateModulesWithPsapi(std::vector<HMODULE>& modules) {
 
 bool EnumerateModulesWithToolHelp(std::vector<HMODULE>& modules) {
   HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  auto* snapshot_of = LookUpEntryPoint<decltype(CreateToolhelp32Snapshot)>(kernel, "CreateToolhelp32Snapshot");
-  auto* first = LookUpEntryPoint<decltype(Module32First)>(kernel, "Module32First");
-  auto* next = LookUpEntryPoint<decltype(Module32Next)>(kernel, "Module32Next");
+  auto* snapshot_of = win::LookUpEntryPoint<decltype(CreateToolhelp32Snapshot)>(kernel, "CreateToolhelp32Snapshot");
+  auto* first = win::LookUpEntryPoint<decltype(Module32First)>(kernel, "Module32First");
+  auto* next = win::LookUpEntryPoint<decltype(Module32Next)>(kernel, "Module32Next");
   if (snapshot_of == nullptr || first == nullptr || next == nullptr) return false;
   win::UniqueHandle<ToolHelpSnapshotTraits> snapshot(snapshot_of(TH32CS_SNAPMODULE, GetCurrentProcessId()));
   if (!snapshot) return false;

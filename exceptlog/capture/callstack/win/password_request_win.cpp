@@ -4,12 +4,12 @@
 #include <array>
 #include <cstring>
 
-#include "exceptlog/capture/callstack/win/entry_point_win.h"
+#include "runtime/win/entry_point_win.h"
 
 namespace vellum::exceptlog {
 
 PasswordRequest ExportedPasswordRequest(HMODULE module) {
-  PasswordRequestEvent* event = LookUpEntryPoint<PasswordRequestEvent>(module, kPasswordRequestExport);
+  PasswordRequestEvent* event = win::LookUpEntryPoint<PasswordRequestEvent>(module, kPasswordRequestExport);
   if (event == nullptr) return {};
   return [event](const std::string& current) {
     std::array<unsigned char, kPasswordCapacity + 1> buffer{};
