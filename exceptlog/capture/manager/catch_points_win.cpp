@@ -83,13 +83,6 @@ void OnAbortSignal(int) {
   // The C runtime ends the program when the handler returns.
 }
 
-// Called inside the C runtime (whose frames no unwinder can cross): reported
-// from here, then the function returns its error as it would have.
-void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, uintptr_t) {
-  ReportEscapedException(std::make_exception_ptr(EInvalidArgument("Invalid parameter passed to a C runtime function")),
-                         rkGeneral);
-}
-
 // Windows' msvcrt.dll has it from Vista on; Wine's has not.
 SetInvalidParameterHandlerProcedure InvalidParameterHandlerSetter() {
   return win::LookUpEntryPoint<std::remove_pointer_t<SetInvalidParameterHandlerProcedure>>(
@@ -118,6 +111,13 @@ void HookThreadImports(HMODULE module) {
 }
 
 }  // namespace
+
+// Called inside the C runtime (whose frames no unwinder can cross): reported
+// from here, then the function returns its error as it would have.
+void __cdecl OnInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned, std::uintptr_t) {
+  ReportEscapedException(std::make_exception_ptr(EInvalidArgument("Invalid parameter passed to a C runtime function")),
+                         rkGeneral);
+}
 
 void InstallCatchPoints(ManagerState& state) {
   InstallInternalErrorReporter();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "exceptlog/capture/component/deveru_vuz.h"
+#include "exceptlog/capture/manager/catch_points_win.h"
 #include "exceptlog/capture/manager/pipeline_steps.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "runtime/exception.h"
@@ -218,6 +219,15 @@ TEST_F(ManagerTest, AFailureInsideThePipelineNeitherDeadlocksNorStopsLaterReport
   SetPipelineSteps(steps);
   EXPECT_FALSE(ReportEscapedException(Raise(ETestError("second")), rkGeneral));
   EXPECT_EQ(reports_.load(), 1);
+}
+
+TEST_F(ManagerTest, AnInvalidParameterToTheCRuntimeIsReported) {
+  // Wine's msvcrt.dll has no _set_invalid_parameter_handler, so the C
+  // runtime never calls the handler there: it is called here as the C
+  // runtime would, from inside one of its functions.
+  OnInvalidParameter(nullptr, nullptr, nullptr, 0, 0);
+  EXPECT_EQ(reports_.load(), 1);
+  EXPECT_EQ(last_class_, "EInvalidArgument");
 }
 
 TEST_F(ManagerTest, OptionsOfTheRunningModule) {
