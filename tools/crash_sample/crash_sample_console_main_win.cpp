@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
                             crash_sample::FaultNames());
     return 2;
   }
+  if (crash_sample::NoteStartAndSeeRestart()) return 0;
   const int argument = argc > 2 ? std::atoi(argv[2]) : 0;
   try {
     if (!crash_sample::RaiseFault(argv[1], argument)) {

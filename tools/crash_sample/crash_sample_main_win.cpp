@@ -46,6 +46,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     crash_sample::PrintLine(std::string("usage: crash_sample FAULT [N]\r\nfaults: ") + crash_sample::FaultNames());
     return 2;
   }
+  if (crash_sample::NoteStartAndSeeRestart()) return 0;
   fault_name = __argv[1];
   fault_argument = __argc > 2 ? std::atoi(__argv[2]) : 0;
 

@@ -11,6 +11,7 @@
 #include "exceptlog/capture/manager/exception_manager_win.h"
 #include "runtime/exception.h"
 #include "runtime/threading/thread_win.h"
+#include "runtime/win/unique_handle_win.h"
 #include "shellext/factory/com_boundary_win.h"
 
 namespace vellum::crash_sample {
@@ -153,6 +154,21 @@ void StartSubsystem(bool console) {
   exceptlog::StartExceptionLog({GetModuleHandleA(nullptr), false, console});
   shellext::SetComBoundaryHandler(&ReportSafeCall);
   InstallReportPrinter();
+}
+
+bool NoteStartAndSeeRestart() {
+  char path[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("CRASH_SAMPLE_START_LOG", path, sizeof path);
+  if (length == 0 || length >= sizeof path) return false;
+  win::UniqueFileHandle log(CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!log) return false;
+  const bool restarted = GetLastError() == ERROR_ALREADY_EXISTS;
+  const std::string line = std::string(GetCommandLineA()) + "\r\n";
+  DWORD written = 0;
+  WriteFile(log.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (restarted) PrintLine("restarted");
+  return restarted;
 }
 
 bool RaiseFault(const std::string& name, int argument) {

@@ -19,6 +19,12 @@ void InstallReportPrinter();
 // Starts the subsystem for this program, as a module's initialisation does.
 void StartSubsystem(bool console);
 
+// With CRASH_SAMPLE_START_LOG naming a file, appends this process's command
+// line to it and answers whether an earlier start is already there: a
+// program restarted by the subsystem then ends quietly instead of raising
+// its fault again (and being restarted again).
+bool NoteStartAndSeeRestart();
+
 // Raises the named fault in the calling thread; `argument` is the number of
 // `freeze SECONDS` and `burst N`. Exceptions escape to the caller's catch
 // point. False for an unknown name.

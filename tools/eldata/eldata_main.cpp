@@ -1,12 +1,15 @@
 // eldata: the post-link step of the product DLL. "stamp" reads the linked
 // DLL's DWARF and writes the stored block it is linked again with; "verify"
-// proves that the second link left every described code byte where it was.
+// proves that the second link left every described code byte where it was;
+// "options" gives a built module other options without a rebuild.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "exceptlog/capture/debugdata/debug_data.h"
 #include "exceptlog/capture/options/module_options.h"
+#include "exceptlog/debuginfo/options_rewrite.h"
 #include "exceptlog/debuginfo/stamp.h"
 #include "runtime/stream.h"
 #include "runtime/strings/date_time.h"
@@ -26,7 +29,8 @@ std::vector<std::uint8_t> ReadFile(const std::string& name) {
 int Usage() {
   std::fputs(
       "usage: eldata stamp MODULE OUTPUT [--options FILE] [--password TEXT] [--compile-date SERIAL]\n"
-      "       eldata verify FIRST_LINK SECOND_LINK\n",
+      "       eldata verify FIRST_LINK SECOND_LINK\n"
+      "       eldata options MODULE OPTIONS_FILE -o OUTPUT\n",
       stderr);
   return 2;
 }
@@ -78,6 +82,26 @@ int Verify(const std::vector<std::string>& args) {
   return 0;
 }
 
+int Options(const std::vector<std::string>& args) {
+  if (args.size() != 4 || args[2] != "-o") return Usage();
+  const std::vector<std::uint8_t> module = ReadFile(args[0]);
+  const std::uint16_t version = StoredBlockVersionOf(module);
+  if (version != kOwnBlockVersion) {
+    throw EOptionsRewriteError("the stored block is of version " + std::to_string(version) + "; this eldata writes " +
+                               std::to_string(kOwnBlockVersion) + " only");
+  }
+  const std::vector<std::uint8_t> text = ReadFile(args[1]);
+  TRuzadaModuleOptions options(std::string(), false);
+  eldata::ApplyOptionsFile(options, std::string(text.begin(), text.end()), args[1]);
+  MemoryStream stream;
+  options.SaveToStream(stream);
+  const OptionsRewrite result = ReplaceStoredOptions(module, stream.Bytes());
+  MemoryStream(result.File).SaveToFile(args[3]);
+  std::printf("eldata: %s: options of %s written %s\n", args[3].c_str(), args[1].c_str(),
+              result.InPlace ? "in place of the old ones" : "to a new section .eldata");
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +111,7 @@ int main(int argc, char** argv) {
   try {
     if (command == "stamp") return Stamp(args);
     if (command == "verify") return Verify(args);
+    if (command == "options") return Options(args);
     return Usage();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "eldata: %s\n", e.what());

@@ -56,6 +56,12 @@ std::span<const std::uint8_t> PeFile::BytesAt(std::uint32_t rva) const {
 }
 
 std::optional<std::span<const std::uint8_t>> PeFile::FindResource(std::uint16_t type, std::string_view name) const {
+  const std::optional<PeResourceEntry> entry = FindResourceEntry(type, name);
+  if (!entry) return std::nullopt;
+  return BytesAt(entry->DataRva).first(entry->Size);
+}
+
+std::optional<PeResourceEntry> PeFile::FindResourceEntry(std::uint16_t type, std::string_view name) const {
   const PeDataDirectory directory = DataDirectory(kResourceDirectory);
   if (directory.Rva == 0) return std::nullopt;
   const auto tree = BytesAt(directory.Rva);
@@ -104,9 +110,8 @@ std::optional<std::span<const std::uint8_t>> PeFile::FindResource(std::uint16_t 
     FieldCursor data_entry(tree, offset);
     const std::uint32_t data_rva = data_entry.U32();
     const std::uint32_t size = data_entry.U32();
-    const auto data = BytesAt(data_rva);
-    if (data.size() < size) return std::nullopt;
-    return data.first(size);
+    if (BytesAt(data_rva).size() < size) return std::nullopt;
+    return PeResourceEntry{directory.Rva + offset, data_rva, size};
   } catch (const EPeFormatError&) {
     return std::nullopt;
   }

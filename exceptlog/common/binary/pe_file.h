@@ -17,6 +17,14 @@
 
 namespace vellum::exceptlog {
 
+// Where a resource's data is: the data entry of the resource tree (which a
+// tool may rewrite) and the data it points at.
+struct PeResourceEntry {
+  std::uint32_t EntryRva = 0;  // of the 16-byte data entry
+  std::uint32_t DataRva = 0;
+  std::uint32_t Size = 0;
+};
+
 struct PeExport {
   std::string Name;
   std::uint32_t Rva = 0;
@@ -49,6 +57,8 @@ class PeFile {
   // The data of the first language of resource `type` named `name`
   // (compared without case, as the system does).
   std::optional<std::span<const std::uint8_t>> FindResource(std::uint16_t type, std::string_view name) const;
+  // The same resource's data entry; nothing unless its data is all in the file.
+  std::optional<PeResourceEntry> FindResourceEntry(std::uint16_t type, std::string_view name) const;
 
   // Named exports that point into the image (forwarders left out), in the
   // order of the name table.
