@@ -95,6 +95,29 @@ def without_parameters(name):
     return name
 
 
+def last_scope_part(function):
+    """The procedure part of a demangled name, whatever precedes it: a
+    template function's return type ('int ns::f<int>(int)'), also one that
+    is a function pointer ('void (*ns::f<int>(char const*))(long)')."""
+    name = re.sub(r" \[clone [^\]]*\]$", "", function)
+    pointer = re.match(r"^[^(]*\(\*(.*)\)\([^()]*\)$", name)
+    if pointer:
+        name = pointer.group(1)
+    scope = split_scope(without_parameters(name))
+    last = scope[-1]
+    if "operator" in last:
+        return scope, last[last.index("operator"):]
+    depth, cut = 0, 0
+    for i, c in enumerate(last):
+        if c in "<({[":
+            depth += 1
+        elif c in ">)}]":
+            depth -= 1
+        elif c == " " and depth == 0:
+            cut = i + 1
+    return scope, last[cut:]
+
+
 def main():
     parser = argparse.ArgumentParser()
     for option in ("--exlog", "--addr2line", "--nm", "--cxxfilt", "--objdump", "--dll", "--debug", "--source-root"):
@@ -153,8 +176,8 @@ def main():
         if function == "??":
             procedure_ok = procedure == ""
         else:
-            scope = split_scope(without_parameters(function))
-            procedure_ok = bare_name(procedure) == bare_name(scope[-1])
+            scope, last = last_scope_part(function)
+            procedure_ok = bare_name(procedure) == bare_name(last)
             # An inheriting constructor demangles as "Derived::Base"; its
             # declaration names it after the derived class.
             if not procedure_ok and len(scope) > 1 and procedure == class_name == bare_name(scope[-2]):
