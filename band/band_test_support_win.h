@@ -78,67 +78,10 @@ inline DWORD TickOf(const band::testing::StandinProcess& standin, const std::str
   return 0;
 }
 
-// A top-level window of this process with the given caption, or null:
-// test programs of one session run side by side.
-inline HWND FindOwnWindow(const char* caption) {
-  for (HWND window = FindWindowExA(nullptr, nullptr, nullptr, caption); window != nullptr;
-       window = FindWindowExA(nullptr, window, nullptr, caption)) {
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == GetCurrentProcessId()) return window;
-  }
-  return nullptr;
-}
-
-// Watches, from a thread of its own, for a message box of this process with
-// the given caption; records its texts and answers it with OK.
-class MessageBoxWatcher {
- public:
-  explicit MessageBoxWatcher(std::string caption) : caption_(std::move(caption)) {
-    thread_ = std::thread([this] { Run(); });
-  }
-  ~MessageBoxWatcher() {
-    stop_ = true;
-    thread_.join();
-  }
-  MessageBoxWatcher(const MessageBoxWatcher&) = delete;
-  MessageBoxWatcher& operator=(const MessageBoxWatcher&) = delete;
-
-  int Count() const { return count_; }
-  // The texts of the last box answered (its message and its buttons).
-  std::vector<std::string> Texts() {
-    std::vector<std::string> copy;
-    {
-      std::lock_guard guard(lock_);
-      copy = texts_;
-    }
-    return copy;
-  }
-
- private:
-  void Run() {
-    while (!stop_) {
-      HWND box = FindOwnWindow(caption_.c_str());
-      if (box != nullptr && IsWindowVisible(box)) {
-        {
-          std::lock_guard guard(lock_);
-          texts_ = gui::testing::ChildTexts(box);
-        }
-        ++count_;
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-        while (!stop_ && IsWindow(box)) Sleep(10);
-      }
-      Sleep(20);
-    }
-  }
-
-  std::string caption_;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> count_{0};
-  std::mutex lock_;
-  std::vector<std::string> texts_;
-  std::thread thread_;
-};
+// The message box watcher and the window finder live with the GUI
+// library's test support; band tests name them from here.
+using gui::testing::FindOwnWindow;
+using gui::testing::MessageBoxWatcher;
 
 // Sets or clears the Ctrl key in this thread's keyboard state, which is
 // what GetKeyState reads.

@@ -12,8 +12,11 @@
 #include <csignal>
 #include <cstdlib>
 #include <exception>
+#include <optional>
 #include <type_traits>
 
+#include "exceptlog/capture/callstack/loaded_image.h"
+#include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/hooking/win/hooking_win.h"
 #include "exceptlog/capture/hooking/win/import_hooks_win.h"
@@ -89,12 +92,13 @@ SetInvalidParameterHandlerProcedure InvalidParameterHandlerSetter() {
       GetModuleHandleA("msvcrt.dll"), "_set_invalid_parameter_handler");
 }
 
-// The code of the module holding the subsystem.
+// The image of the module holding the subsystem, read as the module list
+// reads any loaded image.
 std::pair<std::uint32_t, std::uint32_t> ImageRange(HMODULE module) {
-  const auto base = reinterpret_cast<std::uintptr_t>(module);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  return {static_cast<std::uint32_t>(base), static_cast<std::uint32_t>(base + nt->OptionalHeader.SizeOfImage)};
+  const auto base = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module));
+  const std::optional<PeLayout> layout = ReadPeLayout(ProcessMemoryReader(), base);
+  if (!layout) return {0, 0};
+  return {base, base + layout->size_of_image};
 }
 
 void HookThreadImports(HMODULE module) {

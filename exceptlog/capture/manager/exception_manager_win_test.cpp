@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -17,6 +18,7 @@
 #include "exceptlog/capture/manager/pipeline_steps.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "runtime/exception.h"
+#include "runtime/gui/gui_test_support_win.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -131,46 +133,16 @@ TEST_F(ManagerTest, ASafeCallExceptionIsReportedOnceAndMarked) {
   EXPECT_EQ(reports_.load(), 1);
 }
 
-// Finds the message box with `caption`, reads its text and closes it.
-class MessageBoxWatcher {
- public:
-  explicit MessageBoxWatcher(std::string caption)
-      : caption_(std::move(caption)), thread_([this] {
-          for (int i = 0; i < 1000 && !stop_; ++i) {
-            if (HWND box = FindWindowA("#32770", caption_.c_str())) {
-              char text[512] = {};
-              GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-              seen_ = text;
-              PostMessageA(box, WM_COMMAND, IDOK, 0);
-              return;
-            }
-            Sleep(10);
-          }
-        }) {}
-  ~MessageBoxWatcher() {
-    stop_ = true;
-    thread_.join();
-  }
-  std::string Seen() {
-    thread_.join();
-    thread_ = std::thread([] {});
-    return seen_;
-  }
-
- private:
-  std::string caption_;
-  std::atomic<bool> stop_{false};
-  std::string seen_;
-  std::thread thread_;
-};
-
 TEST_F(ManagerTest, AFilteredClassShowsOnlyItsMessage) {
   TRuzadaModuleOptions& options = CurrentDeveruVuzOptions();
   options.SetFilterClassNames({"EConvertError", " eTestError "});
   options.SetFilterMessages({"", "Please try again."});
-  MessageBoxWatcher watcher(options.GetText(0));
+  gui::testing::MessageBoxWatcher watcher(options.GetText(0));
   EXPECT_FALSE(ReportEscapedException(Raise(ETestError("filtered")), rkApplication));
-  EXPECT_EQ(watcher.Seen(), "Please try again.");
+  // The box is modal: by now it has been seen and answered.
+  EXPECT_EQ(watcher.Count(), 1);
+  const std::vector<std::string> texts = watcher.Texts();
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "Please try again."), texts.end());
   EXPECT_EQ(reports_.load(), 0);
   // A filter without a message shows nothing at all.
   EXPECT_FALSE(ReportEscapedException(Raise(EConvertError("silent")), rkApplication));
