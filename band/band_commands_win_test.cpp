@@ -136,9 +136,9 @@ TEST(PopupMenu, CtrlRevealsTheTestErrorForGoodAndItReachesTheExceptionHandling) 
     return true;
   });
 
-  testing::SetControlKeyDown(true);
+  gui::testing::SetControlKeyDown(true);
   OpenPopup(band->lblMsg->Handle());  // the label has no menu: its panel's shows
-  testing::SetControlKeyDown(false);
+  gui::testing::SetControlKeyDown(false);
   EXPECT_EQ(menu.offered,
             (std::vector<std::string>{"Connect to Vellum", "About Tessera", "Close Tessera", "TestError"}));
   EXPECT_TRUE(caught.empty());

@@ -83,14 +83,4 @@ inline DWORD TickOf(const band::testing::StandinProcess& standin, const std::str
 using gui::testing::FindOwnWindow;
 using gui::testing::MessageBoxWatcher;
 
-// Sets or clears the Ctrl key in this thread's keyboard state, which is
-// what GetKeyState reads.
-inline void SetControlKeyDown(bool down) {
-  BYTE state[256] = {};
-  GetKeyboardState(state);
-  state[VK_CONTROL] = down ? 0x80 : 0;
-  state[VK_LCONTROL] = down ? 0x80 : 0;
-  SetKeyboardState(state);
-}
-
 }  // namespace vellum::band::testing

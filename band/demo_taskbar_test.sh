@@ -3,7 +3,10 @@
 # demo_taskbar.exe with the stand-in Vellum for two seconds, checks the shell
 # conversation it prints, what the stand-in received (its answer to the band,
 # the docking, the panel's size before and after the taskbar grew) and the
-# screenshot, and unregisters the DLL whatever happened.
+# screenshot, and unregisters the DLL whatever happened. On the way the
+# demo chooses the band's hidden TestError: the band's exception subsystem
+# reports it (its message box, captioned with the subsystem's text
+# "Error.") and the taskbar and the band's host link live on.
 #
 #   demo_taskbar_test.sh BIN_DIR WORK_DIR WINE_PREFIX WINE_SESSION_SCRIPT
 set -uo pipefail
@@ -23,7 +26,7 @@ cd "$bin" || exit 1
 wine regsvr32 /s VellumDeskBand.dll || { echo "FAIL: regsvr32 VellumDeskBand.dll"; exit 1; }
 trap 'wine regsvr32 /u /s VellumDeskBand.dll' EXIT
 
-wine demo_taskbar.exe --vellum vellum_standin.exe --log "$win_work\\standin.log" --seconds 2 \
+wine demo_taskbar.exe --vellum vellum_standin.exe --log "$win_work\\standin.log" --seconds 2 --test-error \
   --screenshot "$win_work\\taskbar.png" 2>&1 | tr -d '\r' >"$work/demo.out"
 rc=${PIPESTATUS[0]}
 echo "== demo taskbar (exit $rc)"; cat "$work/demo.out"
@@ -38,6 +41,7 @@ expect_line '^GetWindow: S_OK, window [0-9A-Fa-f]+, parent is band area: yes$'
 expect_line '^GetBandInfo: S_OK, min \(-1, -1\), max \(-1, -1\), actual \(844, 40\), mode flags 8,'
 expect_line '^ShowDW\(TRUE\): S_OK$'
 expect_line '^stand-in Vellum started'
+expect_line '^TestError: menu item chosen: yes; report message boxes: 1 \((OK \| )?Test Error\.( \| OK)?\); band window still up: yes$'
 expect_line '^screenshot saved: '
 expect_line '^CloseDW: S_OK$'
 expect_line '^SetSite\(nil\): S_OK$'

@@ -74,7 +74,8 @@ std::size_t FileOffsetOf(const PeFile& module, std::uint32_t rva) {
 }
 
 // A new last section holding `block`; answers its RVA.
-std::uint32_t AppendSection(std::vector<std::uint8_t>& file, const PeFile& module, std::span<const std::uint8_t> block) {
+std::uint32_t AppendSection(std::vector<std::uint8_t>& file, const PeFile& module,
+                            std::span<const std::uint8_t> block) {
   const HeaderOffsets at = LocateHeaders(file);
   const std::size_t new_header = at.section_table + kSectionHeaderSize * at.section_count;
   BlockCursor optional(file, at.optional_header + 32);
@@ -89,8 +90,8 @@ std::uint32_t AppendSection(std::vector<std::uint8_t>& file, const PeFile& modul
   std::uint64_t end_of_image = 0;
   for (const PeSectionHeader& section : module.Sections()) {
     if (section.RawSize != 0) first_data = std::min<std::uint64_t>(first_data, section.RawOffset);
-    end_of_image = std::max<std::uint64_t>(end_of_image, std::uint64_t{section.VirtualAddress} +
-                                                             std::max(section.VirtualSize, section.RawSize));
+    end_of_image = std::max<std::uint64_t>(
+        end_of_image, std::uint64_t{section.VirtualAddress} + std::max(section.VirtualSize, section.RawSize));
   }
   if (new_header + kSectionHeaderSize > first_data ||
       !std::all_of(file.begin() + static_cast<std::ptrdiff_t>(new_header),

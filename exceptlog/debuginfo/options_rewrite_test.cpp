@@ -113,8 +113,7 @@ TEST(ReplaceStoredOptions, KeepsEverythingButTheOptionsWhetherTheBlockShrinksOrG
 TEST(ReplaceStoredOptions, RefusesWhatItCannotRewriteWithAClearError) {
   EXPECT_THROW(ReplaceStoredOptions(Module(Bytes(40, 1)), Bytes(4, 1)), EOptionsRewriteError)
       << "no magic at the start of the block";
-  EXPECT_THROW(ReplaceStoredOptions(testing::BuildTestDll({0xC3}, "OTHER", Bytes(10)), Bytes(4)),
-               EOptionsRewriteError)
+  EXPECT_THROW(ReplaceStoredOptions(testing::BuildTestDll({0xC3}, "OTHER", Bytes(10)), Bytes(4)), EOptionsRewriteError)
       << "no stored block";
 
   StoredBlockContents old = Contents(OptionsStream(""));

@@ -5,18 +5,25 @@
 // DllCanUnloadNow. With the stand-in Vellum it shows the whole host link.
 //
 //   demo_taskbar.exe [--vellum STANDIN.exe] [--log FILE] [--seconds N]
-//                    [--screenshot FILE.png] [--vertical]
+//                    [--screenshot FILE.png] [--vertical] [--test-error]
+//
+// --test-error plays a user who holds Ctrl, opens the band's popup menu and
+// chooses its hidden "TestError": the band raises inside that window
+// message, its exception subsystem reports it, and the taskbar lives on.
 #include <windows.h>
 #include <ole2.h>
 #include <shobjidl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "band/band_ids.h"
 #include "exceptlog/delivery/screenshot/win/window_capture_win.h"
+#include "runtime/gui/testing/message_box_watcher_win.h"
 #include "runtime/win/com_ptr_win.h"
 #include "runtime/win/gdi_win.h"
 #include "runtime/win/text_conversion_win.h"
@@ -33,6 +40,7 @@ struct Options {
   std::string screenshot;
   int seconds = 0;  // 0: until the taskbar is closed
   bool vertical = false;
+  bool test_error = false;
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -50,6 +58,8 @@ Options ParseOptions(int argc, char** argv) {
       options.seconds = std::atoi(value().c_str());
     else if (arg == "--vertical")
       options.vertical = true;
+    else if (arg == "--test-error")
+      options.test_error = true;
     else
       std::fprintf(stderr, "demo_taskbar: unknown option %s\n", arg.c_str());
   }
@@ -134,6 +144,43 @@ HRESULT CallCanUnloadNow() {
   if (module == nullptr) return S_OK;  // already unloaded
   auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllCanUnloadNow"));
   return can_unload != nullptr ? can_unload() : E_FAIL;
+}
+
+// The user's part in TestError, played from a thread of its own while the
+// taskbar's thread is inside the menu and then inside the report: choose
+// the menu's last item, then answer the report's message box.
+void RaiseTestError(HWND band_window) {
+  namespace gui_testing = vellum::gui::testing;
+  gui_testing::MessageBoxWatcher report_box("Error.");
+  std::atomic<bool> chosen{false};
+  std::atomic<bool> give_up{false};
+  std::thread user([&] {
+    while (!give_up) {
+      HWND menu = FindWindowA("#32768", nullptr);
+      if (menu != nullptr && IsWindowVisible(menu)) {
+        // Up from no selection selects the last item; Enter chooses it (as
+        // its character: with Ctrl still down the key would translate to a
+        // line feed, which a menu ignores).
+        PostMessageA(menu, WM_KEYDOWN, VK_UP, 0);
+        PostMessageA(menu, WM_CHAR, '\r', 0);
+        chosen = true;
+        return;
+      }
+      Sleep(20);
+    }
+  });
+  gui_testing::SetControlKeyDown(true);
+  // A keyboard-invoked context menu, as Shift+F10 gives it.
+  SendMessageA(band_window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(band_window), -1);
+  gui_testing::SetControlKeyDown(false);
+  give_up = true;
+  user.join();
+  // The report runs on a thread of the subsystem; its box may come late.
+  for (int i = 0; i < 100 && report_box.Count() == 0; ++i) Sleep(20);
+  std::string said;
+  for (const std::string& text : report_box.Texts()) said += (said.empty() ? "" : " | ") + text;
+  Say("TestError: menu item chosen: %s; report message boxes: %d (%s); band window still up: %s", chosen ? "yes" : "no",
+      report_box.Count(), said.c_str(), IsWindow(band_window) ? "yes" : "no");
 }
 
 void PumpFor(DWORD milliseconds, IInputObject* input) {
@@ -223,6 +270,7 @@ int main(int argc, char** argv) {
 
   if (options.seconds > 0) {
     PumpFor(1500, input.get());
+    if (options.test_error) RaiseTestError(band_window);
     // The taskbar grows, as when the user drags its edge: the band sends its new size.
     RECT bar;
     GetWindowRect(taskbar, &bar);

@@ -100,7 +100,7 @@ def last_scope_part(function):
     template function's return type ('int ns::f<int>(int)'), also one that
     is a function pointer ('void (*ns::f<int>(char const*))(long)')."""
     name = re.sub(r" \[clone [^\]]*\]$", "", function)
-    pointer = re.match(r"^[^(]*\(\*(.*)\)\([^()]*\)$", name)
+    pointer = re.match(r"^[^(]*\((?:\s*\w+)?\s*\*(.*)\)\([^()]*\)$", name)
     if pointer:
         name = pointer.group(1)
     scope = split_scope(without_parameters(name))
