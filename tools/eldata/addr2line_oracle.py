@@ -98,7 +98,8 @@ def without_parameters(name):
 def last_scope_part(function):
     """The procedure part of a demangled name, whatever precedes it: a
     template function's return type ('int ns::f<int>(int)'), also one that
-    is a function pointer ('void (*ns::f<int>(char const*))(long)')."""
+    is a function pointer ('void (*ns::f<int>(char const*))(long)', also
+    with a calling convention: 'void ( stdcall*ns::f<int>(char const*))(long)')."""
     name = re.sub(r" \[clone [^\]]*\]$", "", function)
     pointer = re.match(r"^[^(]*\((?:\s*\w+)?\s*\*(.*)\)\([^()]*\)$", name)
     if pointer:
