@@ -38,8 +38,7 @@ std::string_view RawStoredValue(std::string_view text) {
   for (;;) {
     const std::size_t next_start = end + 2;
     std::size_t next_end = text.find("\r\n", next_start);
-    const std::string_view next =
-        text.substr(next_start, next_end == npos ? npos : next_end - next_start);
+    const std::string_view next = text.substr(next_start, next_end == npos ? npos : next_end - next_start);
     if (!IsContinuation(next)) return text.substr(0, end);
     if (next_end == npos) return text;
     end = next_end;

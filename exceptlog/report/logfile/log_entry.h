@@ -26,8 +26,7 @@ std::string StoredFieldForm(std::string_view value, std::size_t colon);
 // True when the entry holds every key with exactly that value: the whole
 // stored value, not only its beginning, so that a one-line message does not
 // match a longer multi-line one that begins with the same line.
-bool EntryMatches(std::string_view entry, const std::vector<std::string>& keys,
-                  const std::vector<std::string>& values);
+bool EntryMatches(std::string_view entry, const std::vector<std::string>& keys, const std::vector<std::string>& values);
 
 // The sections of an entry.
 std::string EntryGeneralPart(std::string_view entry);

@@ -88,8 +88,7 @@ TEST(LogEntry, SectionsAreCutAtTheirMarkers) {
 
   const std::string cpu = EntryCpuPart(entry);
   EXPECT_EQ(cpu.rfind("Registers:\r\n", 0), 0u);
-  EXPECT_EQ(cpu.substr(cpu.size() - 17), " ................")
-      << "ends with the last dump line";
+  EXPECT_EQ(cpu.substr(cpu.size() - 17), " ................") << "ends with the last dump line";
 
   SampleReport bare;
   bare.modules = false;

@@ -127,9 +127,8 @@ class FailingSaveLog : public TLogFile {
     class HalfStream : public MemoryStream {
      public:
       explicit HalfStream(std::unique_ptr<Stream> file) : file_(std::move(file)) {}
-      std::size_t Write(const void* buffer, std::size_t count) override {
-        return file_->Write(buffer, count / 2);
-      }
+      std::size_t Write(const void* buffer, std::size_t count) override { return file_->Write(buffer, count / 2); }
+
      private:
       std::unique_ptr<Stream> file_;
     };

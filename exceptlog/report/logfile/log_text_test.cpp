@@ -85,8 +85,8 @@ TEST(LogText, AReportCannotSplitIntoTwoEntries) {
 }
 
 TEST(LogText, OnlyTheTailOfAnOversizedLogIsReadFromItsFirstWholeEntry) {
-  const std::string text = JoinEntries({CanonicalEntry("oldest entry"), CanonicalEntry("middle"),
-                                        CanonicalEntry("newest")});
+  const std::string text =
+      JoinEntries({CanonicalEntry("oldest entry"), CanonicalEntry("middle"), CanonicalEntry("newest")});
   MemoryStream whole(text);
   EXPECT_EQ(ReadLogBytes(whole), text);
   MemoryStream tail(text);

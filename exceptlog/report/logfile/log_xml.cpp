@@ -105,8 +105,9 @@ class GeneralReader {
     line_ = &group_->AddChild("Line");
     line_->AddAttribute("ID", key);
     const std::size_t label_start = space == npos ? trimmed.size() : space;
-    line_->AddAttribute("Label", colon > label_start ? Trim(std::string_view(trimmed).substr(label_start, colon - label_start))
-                                                     : std::string());
+    line_->AddAttribute("Label", colon > label_start
+                                     ? Trim(std::string_view(trimmed).substr(label_start, colon - label_start))
+                                     : std::string());
     value_ = colon + 2 <= trimmed.size() ? trimmed.substr(colon + 2) : std::string();
   }
 

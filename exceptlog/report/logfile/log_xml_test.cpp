@@ -36,16 +36,17 @@ TEST(LogXml, GeneralGroupsAndLinesWithTheirStoredValuesUndone) {
       "\r\n"
       "Call Stack Information:\r\n"
       "-----\r\n|A|\r\n-----\r\n-----\r\n\r\n");
-  EXPECT_EQ(EntryGeneralXml(entry),
-            "<General>\r\n"
-            "  <Group ID=\"1\" Label=\"Application\">\r\n"
-            "    <Line ID=\"1.3\" Label=\"Version Number\" Value=\"1.0\"/>\r\n"
-            "    <Line ID=\"1.4\" Label=\"Parameters\" Value=\"\"/>\r\n"
-            "  </Group>\r\n"
-            "  <Group ID=\"2\" Label=\"Exception\">\r\n"
-            "    <Line ID=\"2.5\" Label=\"Message\" Value=\"&#013;&#010;Bad: thing &#060;&#038;&#062;&#013;&#010;\"/>\r\n"
-            "  </Group>\r\n"
-            "</General>\r\n");
+  EXPECT_EQ(
+      EntryGeneralXml(entry),
+      "<General>\r\n"
+      "  <Group ID=\"1\" Label=\"Application\">\r\n"
+      "    <Line ID=\"1.3\" Label=\"Version Number\" Value=\"1.0\"/>\r\n"
+      "    <Line ID=\"1.4\" Label=\"Parameters\" Value=\"\"/>\r\n"
+      "  </Group>\r\n"
+      "  <Group ID=\"2\" Label=\"Exception\">\r\n"
+      "    <Line ID=\"2.5\" Label=\"Message\" Value=\"&#013;&#010;Bad: thing &#060;&#038;&#062;&#013;&#010;\"/>\r\n"
+      "  </Group>\r\n"
+      "</General>\r\n");
 }
 
 TEST(LogXml, ThreadsNestCallingThreadsUnderTheThreadTheyCalled) {
@@ -125,7 +126,8 @@ TEST(LogXml, DocumentOrdersLogsAndPartsAndIsWellFormed) {
   const std::size_t stack = document.find("<CallStack>", general);
   const std::size_t modules = document.find("<Modules>", stack);
   const std::size_t cpu = document.find("<CPU", modules);
-  const std::size_t reproduce = document.find("<HoToReproduce Text=\"Click &#034;Go&#034; &#038; wait &#060;5s&#062;.\"/>");
+  const std::size_t reproduce =
+      document.find("<HoToReproduce Text=\"Click &#034;Go&#034; &#038; wait &#060;5s&#062;.\"/>");
   EXPECT_TRUE(general < stack && stack < modules && modules < cpu && cpu < reproduce && reproduce != std::string::npos);
   EXPECT_EQ(Count(document, "HoToReproduce"), 1u) << "only the old entry";
   EXPECT_EQ(EntriesDocumentXml({}), "<Doc>\r\n</Doc>\r\n");

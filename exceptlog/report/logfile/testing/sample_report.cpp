@@ -27,8 +27,10 @@ std::string Section(const std::string& title, const std::vector<Field>& fields) 
     for (;;) {
       const std::size_t end = value.find("\r\n", start);
       const std::string part = value.substr(start, end == std::string::npos ? std::string::npos : end - start);
-      if (start > 0) line = std::string(prefix + 1, ' ') + part;
-      else line += part;
+      if (start > 0)
+        line = std::string(prefix + 1, ' ') + part;
+      else
+        line += part;
       lines.push_back(line);
       if (end == std::string::npos) break;
       start = end + 2;
@@ -74,8 +76,10 @@ std::string Table(const std::string& title, const std::vector<std::string>& head
         const std::size_t end = spec.find('\n', start);
         const std::string item = spec.substr(start, end == std::string::npos ? std::string::npos : end - start);
         const std::size_t inner = z + headers.size() - 1;
-        if (item == "-") text += "|" + std::string(inner, '-') + "|\r\n";
-        else text += "|" + Pad(item == " " ? std::string() : item, inner) + "|\r\n";
+        if (item == "-")
+          text += "|" + std::string(inner, '-') + "|\r\n";
+        else
+          text += "|" + Pad(item == " " ? std::string() : item, inner) + "|\r\n";
         if (end == std::string::npos) break;
         start = end + 1;
       }
@@ -123,9 +127,8 @@ std::string BuildSampleReport(const SampleReport& sample) {
                                      {"1.2 Name/Description", "crash_sample.exe"},
                                      {"1.3 Version Number", sample.application_version},
                                      {"1.4 Parameters", "\"/fault\""}});
-  std::vector<Field> exception = {{"2.1 Date", "Mon, 7 Dec 2026 13:05:00 +0000"},
-                                  {"2.2 Address", sample.address},
-                                  {"2.3 Module", sample.module}};
+  std::vector<Field> exception = {
+      {"2.1 Date", "Mon, 7 Dec 2026 13:05:00 +0000"}, {"2.2 Address", sample.address}, {"2.3 Module", sample.module}};
   if (sample.show_type) exception.push_back({"2.4 Type", sample.type});
   exception.push_back({"2.5 Message", sample.message});
   general += "\r\n" + Section("Exception", exception);
@@ -147,15 +150,15 @@ std::string BuildSampleReport(const SampleReport& sample) {
   full_rows[0] += "\n-";
   std::string tables = Table("Call Stack Information", stack_headers, stack_rows, full_rows);
   if (sample.modules) {
-    tables += Table("Modules Information", {"Handle", "Name", "Description", "Version", "Size", "Modified", "Path"},
-                    {{"00400000", sample.module, "Crash sample", "1.2.0.7", "81920", "2026-12-07 12:00:00", "C:\\work"},
-                     {"7C800000", "kernel32.dll", "Windows & more", "5.1.2600.0", "983552", "", "C:\\windows\\system32"}},
-                    {});
+    tables +=
+        Table("Modules Information", {"Handle", "Name", "Description", "Version", "Size", "Modified", "Path"},
+              {{"00400000", sample.module, "Crash sample", "1.2.0.7", "81920", "2026-12-07 12:00:00", "C:\\work"},
+               {"7C800000", "kernel32.dll", "Windows & more", "5.1.2600.0", "983552", "", "C:\\windows\\system32"}},
+              {});
   } else {
     tables += "Modules Information:\r\n" + std::string(20, '-') + "\r\n\r\n";
   }
-  const std::string cpu = sample.cpu ? CpuSection(true, sample.known_registers)
-                                     : "Registers:\r\n----------\r\n\r\n";
+  const std::string cpu = sample.cpu ? CpuSection(true, sample.known_registers) : "Registers:\r\n----------\r\n\r\n";
   return general + "\r\n" + tables + cpu;
 }
 
