@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "exceptlog/report/logfile/log_xml_copy.h"
 #include "exceptlog/report/logfile/testing/sample_report.h"
 
 namespace vellum::exceptlog {
@@ -171,6 +172,24 @@ TEST_F(LogFileTest, SaveXmlWritesTheDocument) {
   RemoveFile(xml_path);
   EXPECT_EQ(log.ReportXml(5).rfind("<Log Version=\"\">\r\n  <General/>\r\n", 0), 0u)
       << "out of range reads as an empty entry";
+}
+
+TEST_F(LogFileTest, TheXmlCopyIsOfTheLogCopyOrOfTheTextToSend) {
+  EXPECT_EQ(XmlCopyFileName("C:\\app\\logs\\app.elf", "C:\\temp\\"), "C:\\temp\\app.xml");
+  {
+    TLogFile log(path_, false);
+    log.AddReport(Report("One."), 32);
+    log.AddReport(Report("Two."), 32);
+    log.SaveLogFile();
+  }
+  const std::string xml_path = path_ + ".xml";
+  WriteXmlCopy(xml_path, false, path_, "ignored");
+  EXPECT_EQ(ReadFile(xml_path), TLogFile(path_, true).DocumentXml());
+  WriteXmlCopy(xml_path, true, "", Report("Body."));
+  const std::string body = ReadFile(xml_path);
+  EXPECT_NE(body.find("Value=\"Body.\""), std::string::npos);
+  EXPECT_EQ(body.find("Value=\"One.\""), std::string::npos);
+  RemoveFile(xml_path);
 }
 
 }  // namespace
