@@ -1,9 +1,8 @@
 // Saving while another holder has the log open, as another process with the
 // subsystem does: Windows refuses to rename over the log then, and the save
 // writes in place instead.
-#include <gtest/gtest.h>
-
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "exceptlog/report/logfile/log_file.h"
 #include "exceptlog/report/logfile/testing/sample_report.h"

@@ -2,9 +2,8 @@
 // a run of reports.
 #include "exceptlog/report/logfile/log_steps_win.h"
 
-#include <gtest/gtest.h>
-
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include "exceptlog/capture/component/deveru_vuz.h"
 #include "exceptlog/capture/options/module_options.h"
@@ -29,15 +28,14 @@ class LogStepsTest : public ::testing::Test {
     TDeveruVuzList::Create();
     component_ = std::make_unique<TDeveruVuz>();
     component_->OnExceptionActionNotify = [this](const TRuzadaExceptionRecord&, TRuzadaActionType action,
-                                                  bool& execute) {
+                                                 bool& execute) {
       actions_.push_back(action);
       if (action == atSavingLogFile && vetoes_ > 0) {
         --vetoes_;
         execute = false;
       }
     };
-    component_->OnExceptionErrorNotify = [this](const TRuzadaExceptionRecord&, TRuzadaActionType action,
-                                                 bool& retry) {
+    component_->OnExceptionErrorNotify = [this](const TRuzadaExceptionRecord&, TRuzadaActionType action, bool& retry) {
       EXPECT_EQ(action, atSavedLogFile);
       ++errors_;
       retry = retries_-- > 0;
