@@ -1,9 +1,8 @@
 // Real exceptions through the exception manager's pipeline into the log: the
 // log steps installed as the module's assembly installs them, with a report
 // text in the report builder's layout.
-#include <gtest/gtest.h>
-
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <cstdio>
 
