@@ -26,7 +26,7 @@ std::string WriteSampleLog() {
   log.AddReport(BuildSampleReport(first), 32);
   SampleReport second;
   second.type = "EDivByZero";
-  second.message = "Division by zero.\r\nSecond line.";
+  second.message = "Division by zero.\r\nSecond:_line.\r\n.\r\nEnd.";
   log.AddReport(BuildSampleReport(second), 32);
   log.SaveLogFile();
   return path;
@@ -37,7 +37,7 @@ TEST(ExlogLog, ListsOneLinePerReportAndShowsReportsAsStored) {
   const TLogFile log(path, true);
   EXPECT_EQ(LogListText(log),
             "0\t5.0.4\tMon, 7 Dec 2026 13:05:00 +0000\tEAccessViolation\tOne line.\n"
-            "1\t5.0.4\tMon, 7 Dec 2026 13:05:00 +0000\tEDivByZero\tDivision by zero. Second line.\n");
+            "1\t5.0.4\tMon, 7 Dec 2026 13:05:00 +0000\tEDivByZero\tDivision by zero. Second: line.  End.\n");
   EXPECT_EQ(&LogReportText(log, -1), &log.Entry(1)) << "the newest by default";
   EXPECT_EQ(&LogReportText(log, 0), &log.Entry(0));
   EXPECT_THROW(LogReportText(log, 2), EListError);

@@ -1,7 +1,7 @@
 #include "tools/eldata/log_commands.h"
 
+#include "exceptlog/report/logfile/log_entry.h"
 #include "exceptlog/report/logfile/log_file.h"
-#include "runtime/strings/string_utils.h"
 
 namespace vellum::eldata {
 
@@ -23,7 +23,7 @@ std::string LogListText(const exceptlog::TLogFile& log) {
   std::string text;
   for (int i = 0; i < log.ReportCount(); ++i) {
     text += std::to_string(i) + "\t" + OneLine(log.ReportVersion(i)) + "\t" + OneLine(log.GetField("2.1", i)) + "\t" +
-            OneLine(log.GetField("2.4", i)) + "\t" + OneLine(log.GetField("2.5", i)) + "\n";
+            OneLine(log.GetField("2.4", i)) + "\t" + OneLine(exceptlog::FieldText(log.GetField("2.5", i))) + "\n";
   }
   return text;
 }

@@ -11,7 +11,7 @@ class TLogFile;
 namespace vellum::eldata {
 
 // One line per report, oldest first: index, report format version, exception
-// date, type and message (a multi-line message on one line), separated by
+// date, type and message (a multi-line message as text, on one line), separated by
 // tabs, each line ending in "\n".
 std::string LogListText(const exceptlog::TLogFile& log);
 

@@ -110,6 +110,17 @@ std::string StoredFieldForm(std::string_view value, std::size_t colon) {
   return form;
 }
 
+std::string FieldText(std::string_view stored) {
+  if (stored.find("\r\n") == npos) return std::string(stored);
+  const std::vector<std::string> lines = SplitLines(StringReplace(stored, ":_", ": ", rfReplaceAll));
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) text += "\r\n";
+    if (lines[i] != ".") text += lines[i];
+  }
+  return text;
+}
+
 bool EntryMatches(std::string_view entry, const std::vector<std::string>& keys,
                   const std::vector<std::string>& values) {
   for (std::size_t i = 0; i < keys.size(); ++i) {

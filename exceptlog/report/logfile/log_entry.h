@@ -23,6 +23,10 @@ std::string EntryField(std::string_view entry, std::string_view key);
 // continuation lines indented under the value).
 std::string StoredFieldForm(std::string_view value, std::size_t colon);
 
+// A stored value back to its text: in a multi-line value ":_" was ": " and
+// a "." line was blank. One-line values are stored unchanged.
+std::string FieldText(std::string_view stored);
+
 // True when the entry holds every key with exactly that value: the whole
 // stored value, not only its beginning, so that a one-line message does not
 // match a longer multi-line one that begins with the same line.

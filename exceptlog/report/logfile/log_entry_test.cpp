@@ -62,6 +62,8 @@ TEST(LogEntry, MultiLineMessagesMatchOnlyInTheirStoredFormAndOnlyWhole) {
   EXPECT_TRUE(EntryMatches(entry, kKeys, values)) << "the raw message is put into the stored form";
   EXPECT_EQ(StoredFieldForm(values[3], 4), "First line.\r\n     Second:_part\r\n     .\r\n     End.");
   EXPECT_EQ(StoredFieldForm("One line: kept", 4), "One line: kept");
+  EXPECT_EQ(FieldText(EntryField(entry, "2.5")), values[3]) << "and back";
+  EXPECT_EQ(FieldText("One:_line"), "One:_line") << "one-line values are stored as they are";
 
   values[3] = "First line.";
   EXPECT_FALSE(EntryMatches(entry, kKeys, values)) << "a one-line message is not a longer message's first line";

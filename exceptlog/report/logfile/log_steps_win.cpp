@@ -7,7 +7,6 @@
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/report/logfile/log_entry.h"
 #include "exceptlog/report/logfile/log_file.h"
-#include "runtime/strings/string_utils.h"
 
 namespace vellum::exceptlog {
 
@@ -42,19 +41,6 @@ std::string LogPathOf(const PipelineReport& report) {
   return report.record.Options != nullptr ? report.record.Options->LogFileName() : std::string();
 }
 
-// A multi-line stored value back to its text: blank lines were stored as
-// "." and ": " as ":_". One-line values are stored unchanged.
-std::string UnstoredValue(const std::string& stored) {
-  if (stored.find("\r\n") == std::string::npos) return stored;
-  const std::vector<std::string> lines = SplitLines(StringReplace(stored, ":_", ": ", rfReplaceAll));
-  std::string value;
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (i > 0) value += "\r\n";
-    if (lines[i] != ".") value += lines[i];
-  }
-  return value;
-}
-
 bool FireAction(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
   bool execute = true;
   if (!HasHandler(&TDeveruVuz::OnExceptionActionNotify)) return execute;
@@ -73,7 +59,7 @@ bool FireErrorAskingRetry(const TRuzadaExceptionRecord& record, TRuzadaActionTyp
 
 std::vector<std::string> DuplicateValues(const std::string& report_text) {
   std::vector<std::string> values;
-  for (const std::string& key : kDuplicateKeys) values.push_back(UnstoredValue(EntryField(report_text, key)));
+  for (const std::string& key : kDuplicateKeys) values.push_back(FieldText(EntryField(report_text, key)));
   return values;
 }
 
