@@ -1,0 +1,135 @@
+#include "exceptlog/report/logfile/log_steps_win.h"
+
+#include <memory>
+
+#include "exceptlog/capture/component/deveru_vuz.h"
+#include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/capture/options/module_options.h"
+#include "exceptlog/report/logfile/log_entry.h"
+#include "exceptlog/report/logfile/log_file.h"
+
+namespace vellum::exceptlog {
+
+namespace {
+
+const std::vector<std::string> kDuplicateKeys = {"2.2", "2.3", "2.4", "2.5"};
+
+// The log stays open from the duplicate test to the save of a report, and is
+// reused while the configured path stays the same. The pipeline runs one
+// report at a time, so there is no lock.
+struct OpenLog {
+  std::string path;
+  std::unique_ptr<TLogFile> log;
+};
+
+OpenLog& TheOpenLog() {
+  static OpenLog open;
+  return open;
+}
+
+TLogFile& OpenLogFor(const std::string& path) {
+  OpenLog& open = TheOpenLog();
+  if (!open.log || open.path != path) {
+    open.log.reset();
+    open.log = std::make_unique<TLogFile>(path, false);
+    open.path = path;
+  }
+  return *open.log;
+}
+
+std::string LogPathOf(const PipelineReport& report) {
+  return report.record.Options != nullptr ? report.record.Options->LogFileName() : std::string();
+}
+
+bool FireAction(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
+  bool execute = true;
+  if (!HasHandler(&TDeveruVuz::OnExceptionActionNotify)) return execute;
+  RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnExceptionActionNotify, record, action, execute); });
+  return execute;
+}
+
+bool FireErrorAskingRetry(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
+  bool retry = false;
+  if (!HasHandler(&TDeveruVuz::OnExceptionErrorNotify)) return retry;
+  RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnExceptionErrorNotify, record, action, retry); });
+  return retry;
+}
+
+}  // namespace
+
+std::vector<std::string> DuplicateValues(const std::string& report_text) {
+  std::vector<std::string> values;
+  for (const std::string& key : kDuplicateKeys) values.push_back(FieldText(EntryField(report_text, key)));
+  return values;
+}
+
+void CloseOpenLog() {
+  OpenLog& open = TheOpenLog();
+  open.log.reset();
+  open.path.clear();
+}
+
+bool LogIsDuplicate(const PipelineReport& report) {
+  const std::string path = LogPathOf(report);
+  if (path.empty()) return false;
+  try {
+    return OpenLogFor(path).IsDuplicate(kDuplicateKeys, DuplicateValues(report.record.ReportText));
+  } catch (...) {
+    // A log that cannot be read holds no duplicate; the save reports why.
+    CloseOpenLog();
+    return false;
+  }
+}
+
+void ResetLogOnNewVersion(const PipelineReport& report) {
+  const std::string path = LogPathOf(report);
+  if (path.empty()) return;
+  // The running application's version as the report builder wrote it.
+  const std::string running = EntryField(report.record.ReportText, "1.3");
+  try {
+    std::string stored;
+    {
+      TLogFile& log = OpenLogFor(path);
+      stored = log.GetField("1.3", log.ReportCount() - 1);
+    }
+    CloseOpenLog();
+    if (!stored.empty() && !running.empty() && stored != running) RemoveFile(path);
+  } catch (...) {
+    CloseOpenLog();
+    ReportDeliveryWarning(eeLogError, "Log", std::current_exception());
+  }
+}
+
+void SaveReportToLog(const PipelineReport& report) {
+  const std::string path = LogPathOf(report);
+  const TRuzadaModuleOptions* options = report.record.Options;
+  for (int attempt = 0;; ++attempt) {
+    bool save = FireAction(report.record, atSavingLogFile);
+    bool saved = false;
+    try {
+      if (path.empty()) throw EFCreateError("Cannot create file \"\". No log file is configured.");
+      TLogFile& log = OpenLogFor(path);
+      if (!report.duplicate) log.AddReport(report.record.ReportText, options->LogMaxReports());
+      if (save) {
+        log.SaveLogFile();
+        saved = true;
+      }
+    } catch (...) {
+      ReportDeliveryWarning(eeLogError, "Log", std::current_exception());
+    }
+    // A retry starts from the file again, so the report is added once, and
+    // asks the saving notification again, so a handler can lift its veto.
+    CloseOpenLog();
+    if (saved) break;
+    if (!FireErrorAskingRetry(report.record, atSavedLogFile) || attempt >= kMaxLogSaveRetries) break;
+  }
+  FireAction(report.record, atSavedLogFile);
+}
+
+void AddLogSteps(PipelineSteps& steps) {
+  steps.is_duplicate = LogIsDuplicate;
+  steps.reset_log_on_new_version = ResetLogOnNewVersion;
+  steps.save_log = SaveReportToLog;
+}
+
+}  // namespace vellum::exceptlog
