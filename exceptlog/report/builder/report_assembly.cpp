@@ -20,8 +20,8 @@ std::string Parameters(const std::vector<std::string>& parameters) {
 }  // namespace
 
 DuplicateKeys GeneralDuplicateKeys(const GeneralFacts& facts) {
-  return {facts.exception_address != 0 ? IntToHex(facts.exception_address, 8) : std::string(),
-          facts.exception_module, facts.exception_type.value_or("Unknown exception type."),
+  return {facts.exception_address != 0 ? IntToHex(facts.exception_address, 8) : std::string(), facts.exception_module,
+          facts.exception_type.value_or("Unknown exception type."),
           facts.exception_message ? MessageFieldText(*facts.exception_message) : "Unknown error message."};
 }
 

@@ -50,43 +50,42 @@ TEST(ReportAssembly, GeneralPartFollowsTheReportFields) {
   for (int bit : {10, 11, 12, 13, 27, 28, 29, 30, 31, 32}) fields = fields.With(bit, false);
   options.SetReportFields(fields);
 
-  const std::string expected =
-      "DeveruVuz 5.0.4\r\n\r\n" + Lines({
-                                      "Application:",
-                                      std::string(54, '-'),
-                                      "  1.1 Start Date      : Mon, 7 Dec 2026 09:00:00 +0100",
-                                      "  1.2 Name/Description: Crash sample",
-                                      "  1.3 Version Number  : 1.2.3.4",
-                                      "  1.4 Parameters      : \"throw\" \"a b\"",
-                                      "  1.5 Compilation Date: Sun, 6 Dec 2026 13:00:00 +0100",
-                                      "",
-                                      "Exception:",
-                                      std::string(45, '-'),
-                                      "  2.1 Date   : Mon, 7 Dec 2026 09:05:03 +0100",
-                                      "  2.2 Address: 00401234",
-                                      "  2.3 Module : crash_sample.exe",
-                                      "  2.4 Type   : ESampleError",
-                                      "  2.5 Message: Sample error.",
-                                      "",
-                                      "Computer:",
-                                      std::string(42, '-'),
-                                      "  4.1 Name          : PC1",
-                                      "  4.2 User          : alice",
-                                      "  4.3 Total Memory  : 2048 Mb",
-                                      "  4.4 Free Memory   : 1024 Mb",
-                                      "  4.5 Total Disk    : ",
-                                      "  4.6 Free Disk     : ",
-                                      "  4.7 System Up Time: 1 minute, 30 seconds",
-                                      "  4.8 Processor     : Unknown processor",
-                                      "  4.9 Display Mode  : 1024 x 768, 32 bit",
-                                      "",
-                                      "Operating System:",
-                                      std::string(39, '-'),
-                                      "  5.1 Type    : Microsoft Windows XP",
-                                      "  5.2 Build # : 2600",
-                                      "  5.3 Update  : Service Pack 3",
-                                      "  5.4 Language: English (United States)",
-                                  });
+  const std::string expected = "DeveruVuz 5.0.4\r\n\r\n" + Lines({
+                                                               "Application:",
+                                                               std::string(54, '-'),
+                                                               "  1.1 Start Date      : Mon, 7 Dec 2026 09:00:00 +0100",
+                                                               "  1.2 Name/Description: Crash sample",
+                                                               "  1.3 Version Number  : 1.2.3.4",
+                                                               "  1.4 Parameters      : \"throw\" \"a b\"",
+                                                               "  1.5 Compilation Date: Sun, 6 Dec 2026 13:00:00 +0100",
+                                                               "",
+                                                               "Exception:",
+                                                               std::string(45, '-'),
+                                                               "  2.1 Date   : Mon, 7 Dec 2026 09:05:03 +0100",
+                                                               "  2.2 Address: 00401234",
+                                                               "  2.3 Module : crash_sample.exe",
+                                                               "  2.4 Type   : ESampleError",
+                                                               "  2.5 Message: Sample error.",
+                                                               "",
+                                                               "Computer:",
+                                                               std::string(42, '-'),
+                                                               "  4.1 Name          : PC1",
+                                                               "  4.2 User          : alice",
+                                                               "  4.3 Total Memory  : 2048 Mb",
+                                                               "  4.4 Free Memory   : 1024 Mb",
+                                                               "  4.5 Total Disk    : ",
+                                                               "  4.6 Free Disk     : ",
+                                                               "  4.7 System Up Time: 1 minute, 30 seconds",
+                                                               "  4.8 Processor     : Unknown processor",
+                                                               "  4.9 Display Mode  : 1024 x 768, 32 bit",
+                                                               "",
+                                                               "Operating System:",
+                                                               std::string(39, '-'),
+                                                               "  5.1 Type    : Microsoft Windows XP",
+                                                               "  5.2 Build # : 2600",
+                                                               "  5.3 Update  : Service Pack 3",
+                                                               "  5.4 Language: English (United States)",
+                                                           });
   EXPECT_EQ(GeneralPart(options, SampleFacts()), expected);
 }
 
@@ -138,8 +137,8 @@ TEST(ReportAssembly, FullReportCustomInformationAndWhatThePipelineTakes) {
   AddCustomInformation(report, options, "");
   EXPECT_EQ(report.general, general);
   AddCustomInformation(report, options, "Line one\r\nkey: value");
-  EXPECT_EQ(report.general, general + "\r\nOther Information:\r\n" + std::string(18, '-') +
-                                "\r\n  7.1 : Line one\r\n" + std::string(7, ' ') + " key:_value\r\n");
+  EXPECT_EQ(report.general, general + "\r\nOther Information:\r\n" + std::string(18, '-') + "\r\n  7.1 : Line one\r\n" +
+                                std::string(7, ' ') + " key:_value\r\n");
   EXPECT_EQ(report.full, report.general + "\r\n" + report.tables + report.cpu);
   EXPECT_EQ(report.to_send, report.full);
 }

@@ -52,14 +52,10 @@ std::string EmptySection(const std::string& title) {
 
 bool Shown(const TRuzadaDebugInfo& entry, TStackFlags flags) {
   switch (entry.Kind) {
-    case dkDebugData:
-      return true;
-    case dkExportedName:
-      return flags.Contains(skLibraryFrames);
-    case dkExportedUnit:
-      return flags.Contains(skPackageFrames);
-    default:
-      return false;
+    case dkDebugData: return true;
+    case dkExportedName: return flags.Contains(skLibraryFrames);
+    case dkExportedUnit: return flags.Contains(skPackageFrames);
+    default: return false;
   }
 }
 
@@ -133,8 +129,8 @@ std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStac
       // The first group is the raising thread's own stack, even when the
       // entry at the very top is not one the options show.
       const int kind = previous == nullptr && entry.ThreadId == input.entries->Items(0).ThreadId ? 69
-                       : entry.FromLiveStack != 0                                               ? 70
-                                                                                                : 71;
+                       : entry.FromLiveStack != 0                                                ? 70
+                                                                                                 : 71;
       const std::optional<ThreadFacts> facts =
           input.thread_facts ? input.thread_facts(entry.ThreadId) : std::optional<ThreadFacts>();
       progress(7036);
@@ -179,8 +175,7 @@ std::string ModulesSection(const TRuzadaModuleOptions& options, const std::vecto
         module.description,
         module.version,
         std::to_string(module.size),
-        module.modified != 0 ? FormatDateTime("yyyy-mm-dd hh:nn:ss", SerialToDateTime(module.modified))
-                             : std::string(),
+        module.modified != 0 ? FormatDateTime("yyyy-mm-dd hh:nn:ss", SerialToDateTime(module.modified)) : std::string(),
         ModuleFolder(module.path)};
     for (std::size_t c = 1; c < widths.size(); ++c) widths[c] = std::max(widths[c], cells[c].size());
     rows.push_back(std::move(cells));

@@ -140,11 +140,11 @@ TEST(CpuSection, WithoutContextOrReadableMemory) {
   TRuzadaModuleOptions options("app.exe", false);
   options.SetLogFlags(TLogFlags{lfCpuSection});
   const std::string unknown = "????    ";
-  EXPECT_EQ(CpuSection(options, {}),
-            "Registers:\r\n" + Dashes(29) + "\r\nEAX: " + unknown + "   EDI: " + unknown + "\r\nEBX: " + unknown +
-                "   ESI: " + unknown + "\r\nECX: " + unknown + "   ESP: " + unknown + "\r\nEDX: " + unknown +
-                "   EIP: " + unknown + "\r\n\r\nStack:               Memory Dump:\r\n" + Dashes(18) + "   " +
-                Dashes(75) + "\r\n");
+  EXPECT_EQ(CpuSection(options, {}), "Registers:\r\n" + Dashes(29) + "\r\nEAX: " + unknown + "   EDI: " + unknown +
+                                         "\r\nEBX: " + unknown + "   ESI: " + unknown + "\r\nECX: " + unknown +
+                                         "   ESP: " + unknown + "\r\nEDX: " + unknown + "   EIP: " + unknown +
+                                         "\r\n\r\nStack:               Memory Dump:\r\n" + Dashes(18) + "   " +
+                                         Dashes(75) + "\r\n");
   options.SetLogFlags(TLogFlags{});
   EXPECT_EQ(CpuSection(options, {}), "Registers:\r\n" + Dashes(10) + "\r\n\r\n");
 }

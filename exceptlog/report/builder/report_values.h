@@ -39,7 +39,7 @@ struct NetworkAdapter {
   bool dhcp = false;
   std::string ip_address;  // first address and its mask
   std::string mask;
-  std::string gateway;  // first gateway
+  std::string gateway;           // first gateway
   std::vector<std::string> dns;  // in order
 };
 
