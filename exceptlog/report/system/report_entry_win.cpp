@@ -1,14 +1,13 @@
 #include "exceptlog/report/system/report_entry_win.h"
 
 #include <windows.h>
-
 #include <cxxabi.h>
 
 #include <cstdlib>
 #include <memory>
 
-#include "exceptlog/capture/callstack/win/modules_list_win.h"
 #include "exceptlog/capture/callstack/win/module_record_win.h"
+#include "exceptlog/capture/callstack/win/modules_list_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/threads_list_win.h"
 #include "exceptlog/report/system/system_facts_win.h"
@@ -159,6 +158,8 @@ std::string ThreadObjectClassName(const void* object) {
     if (*c == 0) break;
     mangled += *c;
   }
+  // The compiler marks a class local to one unit with a leading "*".
+  if (!mangled.empty() && mangled.front() == '*') mangled.erase(0, 1);
   if (mangled.empty()) return {};
   int status = 0;
   std::unique_ptr<char, decltype(&std::free)> demangled(abi::__cxa_demangle(mangled.c_str(), nullptr, nullptr, &status),
