@@ -32,6 +32,7 @@
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/debugdata/debug_data.h"
+#include "exceptlog/capture/debugdata/debug_data_index.h"
 #include "exceptlog/capture/debugdata/line_table_writer.h"
 #include "exceptlog/capture/debugdata/stored_block_writer.h"
 #include "exceptlog/common/binary/pe_file.h"
@@ -224,6 +225,31 @@ TEST_CASE("naming rate against DbgHelp") {
     TRuzadaDebugInfo entry;
     for (std::uint32_t address : sample) named += ours(address, entry);
     return named;
+  };
+  // Where a lookup's time goes: finding the module, asking about the
+  // memory, and the line table.
+  BENCHMARK("1000 addresses: module of the address only") {
+    int found = 0;
+    for (std::uint32_t address : sample) found += modules.FindByAddress(address) != nullptr;
+    return found;
+  };
+  BENCHMARK("1000 addresses: line table only, one memory reader") {
+    int named = 0;
+    const std::uint32_t code_base = record->Handle + kDebugCodeBase;
+    ProcessMemoryReader shared;
+    const CodeBytesReader code = [&](std::uint32_t offset, std::span<std::uint8_t> out) {
+      return shared.Read(code_base + offset, out.data(), static_cast<std::uint32_t>(out.size()));
+    };
+    for (std::uint32_t address : sample) named += record->DebugIndex->LookUp(address - code_base, code).has_value();
+    return named;
+  };
+  BENCHMARK("1000 addresses: a new memory reader asked once each") {
+    int readable = 0;
+    for (std::uint32_t address : sample) {
+      ProcessMemoryReader fresh;
+      readable += fresh.IsReadable(address, 1);
+    }
+    return readable;
   };
   BENCHMARK("1000 addresses named by DbgHelp") {
     int named = 0;

@@ -3,10 +3,10 @@
 // other threads' stacks, scanning them, naming what the scans find, asking
 // the system its facts, and laying the text out.
 #define CATCH_CONFIG_MAIN
-#include <catch2/catch.hpp>
 #include <windows.h>
 
 #include <array>
+#include <catch2/catch.hpp>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -146,7 +146,9 @@ TEST_CASE("full report of a raising thread and 8 others") {
   std::printf("report of %d threads: %d call stack entries (%d with lines), %d modules, %zu characters\n",
               kOtherThreads + 1, stack->Count(), shown, modules.Count(), texts.full.size());
 
-  BENCHMARK("1: stop the 8 other threads and copy their stacks") { return CaptureAll(threads).size(); };
+  BENCHMARK("1: stop the 8 other threads and copy their stacks") {
+    return CaptureAll(threads).size();
+  };
   BENCHMARK("2: scan the 9 stacks") {
     ProcessMemoryReader memory;
     int found = 0;
@@ -158,10 +160,18 @@ TEST_CASE("full report of a raising thread and 8 others") {
     }
     return found;
   };
-  BENCHMARK("3: scan and name the 9 stacks") { return NameAll(modules, threads, captured)->Count(); };
-  BENCHMARK("4: report text with the system's facts") { return BuildReportTexts(report).full.size(); };
-  BENCHMARK("4a: system facts: network adapters") { return NetworkAdapters().size(); };
-  BENCHMARK("4b: system facts: language") { return SystemLanguageName().size(); };
+  BENCHMARK("3: scan and name the 9 stacks") {
+    return NameAll(modules, threads, captured)->Count();
+  };
+  BENCHMARK("4: report text with the system's facts") {
+    return BuildReportTexts(report).full.size();
+  };
+  BENCHMARK("4a: system facts: network adapters") {
+    return NetworkAdapters().size();
+  };
+  BENCHMARK("4b: system facts: language") {
+    return SystemLanguageName().size();
+  };
   BENCHMARK("4c: system facts: processor, display, disk, version") {
     return ProcessorName().size() + DisplayMode().size() + MainModuleVersion().version.size() +
            ModuleDrive(GetModuleHandleA(nullptr)).total.value_or(0);
