@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/delivery/assembly/module_steps_win.h"
 #include "shellext/factory/com_boundary_win.h"
 
 namespace vellum::band {
@@ -18,6 +19,7 @@ void ReportSafeCall(const std::exception_ptr& error, const char*) {
 void StartBandExceptionLog(HINSTANCE module) noexcept {
   try {
     exceptlog::StartExceptionLog({module, true, false});
+    exceptlog::SetPipelineSteps(exceptlog::ModulePipelineSteps());
   } catch (...) {
     return;  // the critical error went to the debugger output
   }

@@ -65,7 +65,10 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     library_instance = instance;
     try {
       StartExceptionLog({instance, true, false});
-      if (ExceptionLogActive()) vellum::crash_sample::InstallReportPrinter();
+      if (ExceptionLogActive()) {
+        vellum::crash_sample::InstallPipelineSteps();
+        vellum::crash_sample::InstallReportPrinter();
+      }
       // An error while the library initialises: reported in this thread, as
       // no thread can start under the loader lock.
       if (GetEnvironmentVariableA("CRASH_SAMPLE_FAULT_AT_LOAD", nullptr, 0) != 0) {

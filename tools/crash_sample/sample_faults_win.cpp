@@ -5,10 +5,13 @@
 #include <exception>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 #include "exceptlog/capture/callstack/debug_info.h"
 #include "exceptlog/capture/component/deveru_vuz.h"
 #include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/delivery/assembly/module_steps_win.h"
 #include "runtime/exception.h"
 #include "runtime/threading/thread_win.h"
 #include "runtime/win/unique_handle_win.h"
@@ -150,8 +153,36 @@ void InstallReportPrinter() {
   };
 }
 
+void InstallPipelineSteps() {
+  exceptlog::PipelineSteps steps = exceptlog::ModulePipelineSteps();
+  char folder[MAX_PATH] = {};
+  const DWORD length = GetEnvironmentVariableA("CRASH_SAMPLE_REPORT_DIR", folder, sizeof folder);
+  if (length > 0 && length < sizeof folder) {
+    steps.reported = [folder = std::string(folder)](const exceptlog::PipelineReport& report) {
+      static int count = 0;
+      char module_path[MAX_PATH] = {};
+      HMODULE self = nullptr;
+      GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                         reinterpret_cast<LPCSTR>(&InstallPipelineSteps), &self);
+      GetModuleFileNameA(self, module_path, sizeof module_path);
+      std::string name = module_path;
+      name = name.substr(name.find_last_of('\\') + 1);
+      name = name.substr(0, name.rfind('.'));
+      const std::string path = folder + "\\" + name + "-report-" + std::to_string(++count) + ".txt";
+      const win::UniqueFileHandle file(
+          CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file) return;
+      DWORD written = 0;
+      WriteFile(file.get(), report.record.ReportText.data(), static_cast<DWORD>(report.record.ReportText.size()),
+                &written, nullptr);
+    };
+  }
+  exceptlog::SetPipelineSteps(std::move(steps));
+}
+
 void StartSubsystem(bool console) {
   exceptlog::StartExceptionLog({GetModuleHandleA(nullptr), false, console});
+  InstallPipelineSteps();
   shellext::SetComBoundaryHandler(&ReportSafeCall);
   InstallReportPrinter();
 }

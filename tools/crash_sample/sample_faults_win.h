@@ -16,6 +16,11 @@ void PrintLine(const std::string& line);
 // subsystem has started.
 void InstallReportPrinter();
 
+// The module's pipeline steps, plus: with CRASH_SAMPLE_REPORT_DIR naming a
+// folder, every full report is written there as "<module>-report-N.txt" for
+// tests to read.
+void InstallPipelineSteps();
+
 // Starts the subsystem for this program, as a module's initialisation does.
 void StartSubsystem(bool console);
 

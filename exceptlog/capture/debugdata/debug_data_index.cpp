@@ -1,6 +1,7 @@
 #include "exceptlog/capture/debugdata/debug_data_index.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vellum::exceptlog {
 
@@ -19,6 +20,70 @@ DebugDataIndex::DebugDataIndex(const DebugDataView& view) : view_(view), cipher_
     end = std::max(end, std::uint64_t{entry.Unit.CodeOffset} + entry.Unit.CodeSize);
     entry.EndSoFar = end;
   }
+  decoded_.resize(units_.size());
+}
+
+const DebugDataIndex::DecodedUnit& DebugDataIndex::Decoded(const Entry& entry) const {
+  const std::lock_guard<std::mutex> guard(decoded_lock_);
+  std::unique_ptr<const DecodedUnit>& slot = decoded_[entry.StoredIndex];
+  if (slot) return *slot;
+  auto unit = std::make_unique<DecodedUnit>();
+  try {
+    DecodeUnitTable(view_, entry.Unit, cipher_, [&](const LineRange& range) {
+      if (range.StartsProcedure) {
+        unit->Procedures.push_back(
+            {*range.ClassName, *range.ProcedureName, range.ProcedureFirstLine, range.ProcedureStart});
+      }
+      const auto procedure = range.HasProcedure ? static_cast<std::int32_t>(unit->Procedures.size()) - 1 : -1;
+      unit->Ranges.push_back({range.Start, range.Size, range.Line, procedure});
+      return true;
+    });
+  } catch (const EDebugDataError&) {
+    unit->Damaged = true;
+  }
+  try {
+    unit->UnitName = UnitDisplayName(view_, entry.Unit, cipher_);
+  } catch (const EDebugDataError&) {
+    unit->UnitName.reset();
+  }
+  slot = std::move(unit);
+  return *slot;
+}
+
+DebugDataIndex::Answer DebugDataIndex::LookUpInDecoded(const DecodedUnit& unit, std::uint32_t code_offset,
+                                                       const CodeBytesReader& code, DebugLocation& location) const {
+  // Each range ends where the next starts, so only the last range starting
+  // at or before the offset can hold it. Decoding in table order would have
+  // stopped at the first range past the offset; reaching the damage before
+  // that is the damage's answer.
+  const auto after = std::upper_bound(unit.Ranges.begin(), unit.Ranges.end(), code_offset,
+                                      [](std::uint32_t offset, const Range& r) { return offset < r.Start; });
+  if (after != unit.Ranges.begin()) {
+    const Range& range = *(after - 1);
+    if (std::uint64_t{code_offset} < std::uint64_t{range.Start} + range.Size) {
+      if (!unit.UnitName) return Answer::kDamaged;
+      static const std::string kNone;
+      const Procedure* procedure =
+          range.Procedure >= 0 ? &unit.Procedures[static_cast<std::size_t>(range.Procedure)] : nullptr;
+      LineRange line_range;
+      line_range.Start = range.Start;
+      line_range.Size = range.Size;
+      line_range.Line = range.Line;
+      line_range.HasProcedure = procedure != nullptr;
+      line_range.ClassName = procedure != nullptr ? &procedure->ClassName : &kNone;
+      line_range.ProcedureName = procedure != nullptr ? &procedure->Name : &kNone;
+      line_range.ProcedureFirstLine = procedure != nullptr ? procedure->FirstLine : 0;
+      line_range.ProcedureStart = procedure != nullptr ? procedure->Start : 0;
+      location.UnitName = *unit.UnitName;
+      location.ClassName = *line_range.ClassName;
+      location.ProcedureName = *line_range.ProcedureName;
+      location.Line = range.Line;
+      location.ProcedureLine = ProcedureLineOf(line_range, code);
+      return Answer::kFound;
+    }
+  }
+  if (after == unit.Ranges.end() && unit.Damaged) return Answer::kDamaged;
+  return Answer::kNotHere;
 }
 
 std::optional<DebugLocation> DebugDataIndex::LookUp(std::uint32_t code_offset, const CodeBytesReader& code) const {
@@ -36,11 +101,13 @@ std::optional<DebugLocation> DebugDataIndex::LookUp(std::uint32_t code_offset, c
   std::sort(candidates.begin(), candidates.end(),
             [](const Entry* a, const Entry* b) { return a->StoredIndex < b->StoredIndex; });
   for (const Entry* entry : candidates) {
-    try {
-      if (auto found = LookUpInUnit(view_, entry->Unit, cipher_, code_offset, code)) return found;
-    } catch (const EDebugDataError&) {
-      // The linear lookup stops at the first damaged table it decodes.
-      return std::nullopt;
+    DebugLocation location;
+    switch (LookUpInDecoded(Decoded(*entry), code_offset, code, location)) {
+      case Answer::kFound: return location;
+      case Answer::kDamaged:
+        // The linear lookup stops at the first damaged table it decodes.
+        return std::nullopt;
+      case Answer::kNotHere: break;
     }
   }
   return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "exceptlog/capture/debugdata/debug_data_index.h"
@@ -114,6 +115,45 @@ TEST(LineTableWriter, OverlapsAreCutAndUnknownIndexesRefused) {
 
   source.Ranges.push_back({0x40, 1, 1, 1, 0});
   EXPECT_THROW(WriteDebugData(source, 504, cipher, {}), EDebugDataError);
+}
+
+// The index decodes each table once and searches it; the linear lookup
+// decodes up to the address every time. Both must answer alike at every
+// offset, also when the data breaks off inside a table.
+TEST(DebugDataIndex, AnswersAsTheLinearLookupEverywhere) {
+  const LineTableSource source = RandomSource(7);
+  const BlockCipher cipher("pw");
+  const std::vector<std::uint8_t> whole = WriteDebugData(source, 504, cipher, FakeCode);
+  std::uint32_t end = 0;
+  for (const LineTableRange& range : source.Ranges) end = std::max(end, range.CodeOffset + range.Size);
+  for (const std::size_t cut : {std::size_t{0}, whole.size() / 2 + 1}) {
+    SCOPED_TRACE(::testing::Message() << "cut " << cut);
+    const std::vector<std::uint8_t> data(whole.begin(), whole.end() - static_cast<std::ptrdiff_t>(cut));
+    const DebugDataView view{data, 504, true, cipher.Key()};
+    const DebugDataIndex index(view);
+    int found = 0;
+    // The edges of some ranges, and a stride through all of them (the
+    // linear lookup is slow).
+    std::vector<std::uint32_t> offsets;
+    for (std::size_t r = 0; r < source.Ranges.size(); r += 8) {
+      const LineTableRange& range = source.Ranges[r];
+      offsets.insert(offsets.end(), {range.CodeOffset - 1, range.CodeOffset, range.CodeOffset + range.Size - 1});
+    }
+    for (std::uint32_t at = 0; at < end + 4; at += std::max<std::uint32_t>(1, end / 400)) offsets.push_back(at);
+    for (const std::uint32_t at : offsets) {
+      const auto indexed = index.LookUp(at, FakeCode);
+      const auto linear = LookUpDebugData(view, at, FakeCode);
+      ASSERT_EQ(indexed.has_value(), linear.has_value()) << at;
+      if (!indexed) continue;
+      ++found;
+      EXPECT_EQ(indexed->UnitName, linear->UnitName) << at;
+      EXPECT_EQ(indexed->ClassName, linear->ClassName) << at;
+      EXPECT_EQ(indexed->ProcedureName, linear->ProcedureName) << at;
+      EXPECT_EQ(indexed->Line, linear->Line) << at;
+      EXPECT_EQ(indexed->ProcedureLine, linear->ProcedureLine) << at;
+    }
+    EXPECT_GT(found, 50);
+  }
 }
 
 TEST(DebugDataIndex, DamagedDataKeepsTheUnitsBeforeTheDamage) {

@@ -12,6 +12,7 @@
 #include "exceptlog/capture/manager/overflow_reporter_win.h"
 #include "exceptlog/capture/options/module_block_win.h"
 #include "runtime/exception.h"
+#include "runtime/strings/string_utils.h"
 #include "runtime/threading/thread_win.h"
 
 namespace vellum::exceptlog {
@@ -142,7 +143,9 @@ void FillActiveControl(ManagerState& state, TExceptNotifyParams& params) {
                       &length);
   params.ActiveControlText = text;
   const LONG style = GetWindowLongA(info.hwndFocus, GWL_STYLE);
-  if (_stricmp(class_name, "Edit") == 0 && (style & ES_PASSWORD) != 0) {
+  // Any edit control class (the system's, a rich edit, a library's own) may
+  // hold a password.
+  if (UpperCase(Trim(class_name)).find("EDIT") != std::string::npos && (style & ES_PASSWORD) != 0) {
     params.ActiveControlText.assign(params.ActiveControlText.size(), '*');
   }
 }

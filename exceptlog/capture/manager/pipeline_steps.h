@@ -6,14 +6,23 @@
 // report text and the display), so that a report always says something.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "exceptlog/capture/component/exception_record.h"
+#include "runtime/strings/date_time.h"
 
 namespace vellum::exceptlog {
 
 struct TExceptNotifyParams;
+class TRuzadaThreadsList;
+
+// The raising thread's registers when the exception came with a context.
+struct PipelineRegisters {
+  std::uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0, esi = 0, edi = 0, esp = 0, eip = 0;
+};
 
 // What a step can read of the running report.
 struct PipelineReport {
@@ -28,11 +37,27 @@ struct PipelineReport {
   bool copy_to_clipboard = false;    // the dialog's copy choice
   bool terminate_requested = false;  // the dialog's terminate or restart button
   int terminate_action = -1;         // -1: the options decide; else 0 terminate, 1 restart
+
+  // What the report text says beyond the record.
+  bool class_known = true;                   // the raised object is an object of a known class
+  std::optional<PipelineRegisters> context;  // none: the exception came without registers
+  std::uint32_t stack_pointer = 0;           // where the stack dump starts
+  std::string focused_control_class;         // captured by the dispatcher
+  std::string focused_control_text;          // password edits masked
+  DateTime subsystem_start;                  // local time the subsystem started
+  DateTime pipeline_start;                   // local time this report started
+  std::uint32_t main_thread_id = 0;
+  std::uint32_t subsystem_module = 0;     // handle of the module carrying the subsystem
+  TRuzadaThreadsList* threads = nullptr;  // the report's snapshot of the threads list
+  std::function<void(int)> set_progress;  // stages inside a step, for failure reports
 };
 
 struct PipelineSteps {
   // The full report text (default: the class and the message).
   std::function<std::string(const PipelineReport&)> build_report;
+  // The full report text with the custom data handlers' text added (none:
+  // the text stays as built).
+  std::function<std::string(const PipelineReport&)> add_custom_data;
   // True when the log already holds this report.
   std::function<bool(const PipelineReport&)> is_duplicate;
   std::function<void(PipelineReport&)> take_screenshot;

@@ -143,8 +143,15 @@ std::unique_ptr<TRuzadaStackList> RaisingThreadStack(ManagerState& state, const 
   return list;
 }
 
+DateTime LocalDateTime(const SYSTEMTIME& time) {
+  return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds};
+}
+
 bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapshot) {
   const PipelineSteps& steps = CurrentPipelineSteps();
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const DateTime pipeline_start = LocalDateTime(now);
   TRuzadaModuleOptionsEx& options = *state.current_options;
 
   state.progress = ppDropChangedModules;
@@ -222,6 +229,23 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   report.class_name = run.class_chain.empty() ? "Exception" : run.class_chain.front();
   report.message = run.message;
   report.console = state.self.console;
+  report.class_known = !run.class_chain.empty();
+  if (params.CpuContext != nullptr) {
+    const CONTEXT& context = *params.CpuContext;
+    report.context = PipelineRegisters{context.Eax, context.Ebx, context.Ecx, context.Edx,
+                                       context.Esi, context.Edi, context.Esp, context.Eip};
+    report.stack_pointer = context.Esp;
+  } else {
+    report.stack_pointer = params.StackPosition;
+  }
+  report.focused_control_class = params.ActiveControlClass;
+  report.focused_control_text = params.ActiveControlText;
+  report.subsystem_start = LocalDateTime(state.start_time);
+  report.pipeline_start = pipeline_start;
+  report.main_thread_id = state.main_thread_id;
+  report.subsystem_module = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(state.self.module));
+  report.threads = &snapshot;
+  report.set_progress = [&state](int code) { state.progress = code; };
   state.progress = ppReportText;
   report.record.ReportText = steps.build_report ? steps.build_report(report) : DefaultReportText(report);
   state.progress = ppPublished;
@@ -241,6 +265,10 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   if (handled) {
     if (behavior.Contains(bfBurstCheck)) state.bursts.Append(MinutesNow(), options.BurstCount());
     report.custom_data = FireCustomData(state.record);
+    if (!report.custom_data.empty() && steps.add_custom_data) {
+      report.record.ReportText = steps.add_custom_data(report);
+      state.record.ReportText = report.record.ReportText;
+    }
     state.progress = ppCounting;
     ++state.error_count;
     state.progress = ppMessageText;

@@ -1,5 +1,8 @@
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 
+#include <memory>
+#include <vector>
+
 #include "exceptlog/capture/callstack/call_stack.h"
 #include "exceptlog/capture/callstack/stack_scan.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
@@ -13,9 +16,32 @@ std::uint32_t AddressOf(const void* pointer) {
   return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
 }
 
+// One scan asks about the same few code sections again and again; each
+// answer holds for its whole section for the scan's life (as the memory
+// reader's answers do), so the memory manager is asked once per section.
 ModuleLookup LookupIn(TRuzadaModulesList& modules) {
-  return [&modules](std::uint32_t address) -> std::shared_ptr<const TRuzadaModuleInfo> {
-    return modules.FindByAddress(address);
+  struct Section {
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+    std::shared_ptr<const TRuzadaModuleInfo> record;
+  };
+  auto sections = std::make_shared<std::vector<Section>>();
+  return [&modules, sections](std::uint32_t address) -> std::shared_ptr<const TRuzadaModuleInfo> {
+    for (const Section& section : *sections) {
+      if (address >= section.start && address < section.end) return section.record;
+    }
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), &info, sizeof info) == 0 ||
+        info.State != MEM_COMMIT || info.Type != MEM_IMAGE || info.AllocationBase == nullptr) {
+      return nullptr;
+    }
+    std::shared_ptr<const TRuzadaModuleInfo> record = modules.FindOrCreate(static_cast<HMODULE>(info.AllocationBase));
+    const auto start = AddressOf(info.BaseAddress);
+    const std::uint64_t end = std::uint64_t{start} + info.RegionSize;
+    if (record != nullptr && sections->size() < 64) {
+      sections->push_back({start, end > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(end), record});
+    }
+    return record;
   };
 }
 

@@ -1,0 +1,14 @@
+#include "exceptlog/delivery/assembly/module_steps_win.h"
+
+#include "exceptlog/report/system/report_entry_win.h"
+
+namespace vellum::exceptlog {
+
+PipelineSteps ModulePipelineSteps() {
+  PipelineSteps steps;
+  steps.build_report = &BuildReportStep;
+  steps.add_custom_data = &AddCustomDataStep;
+  return steps;
+}
+
+}  // namespace vellum::exceptlog

@@ -1,0 +1,115 @@
+#include "exceptlog/report/builder/report_assembly.h"
+
+#include "exceptlog/report/builder/log_item.h"
+#include "runtime/strings/format.h"
+#include "runtime/strings/string_utils.h"
+
+namespace vellum::exceptlog {
+
+namespace {
+
+std::string Parameters(const std::vector<std::string>& parameters) {
+  std::string text;
+  for (const std::string& parameter : parameters) {
+    if (!text.empty()) text += ' ';
+    text += "\"" + parameter + "\"";
+  }
+  return text;
+}
+
+}  // namespace
+
+DuplicateKeys GeneralDuplicateKeys(const GeneralFacts& facts) {
+  return {facts.exception_address != 0 ? IntToHex(facts.exception_address, 8) : std::string(), facts.exception_module,
+          facts.exception_type.value_or("Unknown exception type."),
+          facts.exception_message ? MessageFieldText(*facts.exception_message) : "Unknown error message."};
+}
+
+std::string GeneralPart(const TRuzadaModuleOptions& options, const GeneralFacts& facts) {
+  const TReportFields fields = options.ReportFields();
+  const int zone = facts.zone_offset_minutes;
+  TLogItem item(0);
+  int bit = 0;
+  const auto field = [&](const std::string& value, bool allowed = true) {
+    item.AddField(options.GetText(ReportFieldTextIndex(bit)), value, allowed && fields.Contains(bit));
+    ++bit;
+  };
+
+  item.AddSection(options.GetText(22));
+  field(ReportDateText(facts.start_date, zone));
+  field(facts.name_description);
+  field(facts.version);
+  field(Parameters(facts.parameters));
+  field(UtcSerialDateText(facts.compile_date_utc, zone));
+
+  const DuplicateKeys keys = GeneralDuplicateKeys(facts);
+  item.AddSection(options.GetText(28));
+  field(ReportDateText(facts.exception_date, zone));
+  field(keys.address);
+  field(keys.module);
+  field(keys.type);
+  field(keys.message);
+
+  item.AddSection(options.GetText(34));
+  field(facts.form_class, facts.show_active_controls);
+  field(WindowFieldText(facts.form_text), facts.show_active_controls);
+  field(facts.control_class, facts.show_active_controls);
+  field(WindowFieldText(facts.control_text), facts.show_active_controls);
+
+  item.AddSection(options.GetText(39));
+  field(facts.computer_name);
+  field(facts.user_name);
+  field(MegabytesText(facts.total_memory));
+  field(MegabytesText(facts.free_memory));
+  field(GigabytesText(facts.total_disk));
+  field(GigabytesText(facts.free_disk));
+  field(UpTimeText(facts.up_time_milliseconds));
+  field(facts.processor);
+  field(facts.display_mode);
+
+  item.AddSection(options.GetText(49));
+  field(OperatingSystemName(facts.system));
+  field(OperatingSystemBuild(facts.system));
+  field(Trim(facts.system.service_pack));
+  field(facts.language);
+
+  item.AddSection(options.GetText(54));
+  field(facts.network.ip_address);
+  field(facts.network.mask);
+  field(facts.network.gateway);
+  field(facts.network.dns1);
+  field(facts.network.dns2);
+  field(facts.network.dhcp);
+
+  return std::string(kReportFormatLine) + "\r\n\r\n" + item.GetText();
+}
+
+ReportTexts BuildReport(const TRuzadaModuleOptions& options, const ReportInput& input) {
+  const auto progress = [&](int code) {
+    if (input.call_stack.progress) input.call_stack.progress(code);
+  };
+  progress(7021);
+  ReportTexts report;
+  progress(7022);
+  report.general = GeneralPart(options, input.general);
+  report.tables = CallStackSection(options, input.call_stack) + ModulesSection(options, input.modules);
+  report.cpu = CpuSection(options, input.cpu);
+  report.full = report.general + "\r\n" + report.tables + report.cpu;
+  report.to_send = report.full;
+  report.duplicate_keys = GeneralDuplicateKeys(input.general);
+  report.heading = options.GetText(3) + "\r\n\r\n";
+  report.compact_message = CompactMessageText(report.duplicate_keys.message);
+  return report;
+}
+
+void AddCustomInformation(ReportTexts& report, const TRuzadaModuleOptions& options, const std::string& custom_data) {
+  if (custom_data.empty()) return;
+  TLogItem item(6);
+  item.AddSection(options.GetText(13));
+  item.AddField("", custom_data, true);
+  report.general += "\r\n" + item.GetText();
+  report.full = report.general + "\r\n" + report.tables + report.cpu;
+  report.to_send = report.full;
+}
+
+}  // namespace vellum::exceptlog

@@ -1,0 +1,222 @@
+#include "exceptlog/report/builder/report_tables.h"
+
+#include <algorithm>
+#include <array>
+
+#include "runtime/strings/date_time.h"
+#include "runtime/strings/format.h"
+
+namespace vellum::exceptlog {
+
+namespace {
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/:");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Padded(const std::string& text, std::size_t width) {
+  std::string padded = text;
+  if (padded.size() < width) padded.append(width - padded.size(), ' ');
+  return padded;
+}
+
+template <std::size_t N>
+std::string Row(const std::array<std::string, N>& cells, const std::array<std::size_t, N>& widths) {
+  std::string row = "|";
+  for (std::size_t i = 0; i < N; ++i) row += Padded(cells[i], widths[i]) + "|";
+  return row + "\r\n";
+}
+
+std::string FullWidthRow(const std::string& text, std::size_t inner) {
+  return "|" + Padded(text, inner) + "|\r\n";
+}
+
+template <std::size_t N>
+std::array<std::string, N> Headers(const TRuzadaModuleOptions& options, int first) {
+  std::array<std::string, N> headers;
+  for (std::size_t i = 0; i < N; ++i) headers[i] = options.GetText(first + static_cast<int>(i));
+  return headers;
+}
+
+template <std::size_t N>
+std::size_t Sum(const std::array<std::size_t, N>& widths) {
+  std::size_t sum = 0;
+  for (std::size_t width : widths) sum += width;
+  return sum;
+}
+
+std::string EmptySection(const std::string& title) {
+  return title + ":\r\n" + std::string(title.size() + 1, '-') + "\r\n\r\n";
+}
+
+bool Shown(const TRuzadaDebugInfo& entry, TStackFlags flags) {
+  switch (entry.Kind) {
+    case dkDebugData: return true;
+    case dkExportedName: return flags.Contains(skLibraryFrames);
+    case dkExportedUnit: return flags.Contains(skPackageFrames);
+    default: return false;
+  }
+}
+
+std::array<std::string, 6> StackCells(const TRuzadaDebugInfo& entry, bool procedure_lines) {
+  std::string line;
+  if (entry.Line != 0) {
+    line = std::to_string(entry.Line);
+    if (procedure_lines) line += "[" + std::to_string(entry.ProcedureLine) + "]";
+  }
+  return {IntToHex(entry.Address, 8),
+          entry.Module != nullptr ? FileNameOf(entry.Module->FileName) : std::string(),
+          entry.UnitName,
+          entry.ClassName,
+          entry.ProcedureName,
+          line};
+}
+
+}  // namespace
+
+std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStackInput& input) {
+  const auto progress = [&](int code) {
+    if (input.progress) input.progress(code);
+  };
+  const TStackFlags flags = options.StackFlags();
+  const bool procedure_lines = flags.Contains(skProcedureLines);
+  const auto headers = Headers<6>(options, 62);
+  std::array<std::size_t, 6> widths{};
+  for (std::size_t i = 0; i < widths.size(); ++i) widths[i] = headers[i].size();
+  widths[0] = std::max<std::size_t>(widths[0], 8);
+
+  std::vector<int> shown;
+  std::vector<std::array<std::string, 6>> cells;
+  if (input.entries != nullptr) {
+    for (int i = 0; i < input.entries->Count(); ++i) {
+      const TRuzadaDebugInfo& entry = input.entries->Items(i);
+      if (!Shown(entry, flags)) continue;
+      shown.push_back(i);
+      cells.push_back(StackCells(entry, procedure_lines));
+      for (std::size_t c = 0; c < widths.size(); ++c) widths[c] = std::max(widths[c], cells.back()[c].size());
+    }
+  }
+  progress(7027);
+  const std::size_t inner = Sum(widths) + 5;
+  const std::string dashes(inner + 2, '-');
+  const std::string group_dashes = "|" + std::string(inner, '-') + "|\r\n";
+
+  progress(7028);
+  const std::string& title = options.GetText(7);
+  std::string text = title + ":\r\n" + dashes + "\r\n";
+  text += Row(headers, widths);
+  text += dashes + "\r\n";
+
+  progress(7029);
+  progress(7030);
+  std::string rows;
+  progress(7031);
+  const TRuzadaDebugInfo* previous = nullptr;
+  for (std::size_t s = 0; s < shown.size(); ++s) {
+    const TRuzadaDebugInfo& entry = input.entries->Items(shown[s]);
+    progress(7032);
+    const bool new_group =
+        previous == nullptr || entry.ThreadId != previous->ThreadId || entry.FromLiveStack != previous->FromLiveStack;
+    if (new_group) {
+      progress(7033);
+      if (previous != nullptr) {
+        rows += group_dashes;
+        progress(7034);
+        if (entry.FromLiveStack != 0) rows += FullWidthRow("", inner);
+      }
+      progress(7035);
+      // The first group is the raising thread's own stack, even when the
+      // entry at the very top is not one the options show.
+      const int kind = previous == nullptr && entry.ThreadId == input.entries->Items(0).ThreadId ? 69
+                       : entry.FromLiveStack != 0                                                ? 70
+                                                                                                 : 71;
+      const std::optional<ThreadFacts> facts =
+          input.thread_facts ? input.thread_facts(entry.ThreadId) : std::optional<ThreadFacts>();
+      progress(7036);
+      std::string header = " " + options.GetText(kind) + ": " +
+                           Format("%s=%d; %s=%s", options.GetText(72), entry.ThreadId, options.GetText(73),
+                                  facts ? facts->priority : std::string("??")) +
+                           Format("; %s=%s", options.GetText(74), facts ? facts->class_name : std::string());
+      if (entry.ThreadId == input.main_thread_id) header += "; [" + options.GetText(68) + "]";
+      rows += FullWidthRow(header, inner);
+      progress(7037);
+      rows += group_dashes;
+    }
+    progress(7038);
+    rows += Row(cells[s], widths);
+    progress(7039);
+    previous = &entry;
+  }
+  progress(7040);
+  return text + rows + dashes + "\r\n\r\n";
+}
+
+std::string ModuleFolder(const std::string& path) {
+  const std::size_t slash = path.find_last_of('\\');
+  if (slash == std::string::npos) return {};
+  // "C:\" keeps its backslash: "C:" alone names the drive's current folder.
+  if (slash == 2 && path[1] == ':') return path.substr(0, 3);
+  return path.substr(0, slash);
+}
+
+std::string ModulesSection(const TRuzadaModuleOptions& options, const std::vector<ModuleRow>& modules) {
+  const std::string& title = options.GetText(9);
+  if (!options.LogFlags().Contains(lfModulesSection)) return EmptySection(title);
+  const auto headers = Headers<7>(options, 84);
+  std::array<std::size_t, 7> widths{};
+  for (std::size_t i = 0; i < widths.size(); ++i) widths[i] = headers[i].size();
+  widths[0] = std::max<std::size_t>(widths[0], 8);
+  std::vector<std::array<std::string, 7>> rows;
+  for (const ModuleRow& module : modules) {
+    std::array<std::string, 7> cells = {
+        IntToHex(module.handle, static_cast<int>(widths[0])),
+        FileNameOf(module.path),
+        module.description,
+        module.version,
+        std::to_string(module.size),
+        module.modified != 0 ? FormatDateTime("yyyy-mm-dd hh:nn:ss", SerialToDateTime(module.modified)) : std::string(),
+        ModuleFolder(module.path)};
+    for (std::size_t c = 1; c < widths.size(); ++c) widths[c] = std::max(widths[c], cells[c].size());
+    rows.push_back(std::move(cells));
+  }
+  const std::string dashes(Sum(widths) + 8, '-');
+  std::string text = title + ":\r\n" + dashes + "\r\n" + Row(headers, widths) + dashes + "\r\n";
+  for (const auto& cells : rows) text += Row(cells, widths);
+  return text + dashes + "\r\n\r\n";
+}
+
+std::string CpuSection(const TRuzadaModuleOptions& options, const CpuInput& input) {
+  const std::string& title = options.GetText(91);
+  if (!options.LogFlags().Contains(lfCpuSection)) return EmptySection(title);
+  const auto reg = [&](std::uint32_t CpuRegisters::*field) {
+    return input.registers ? IntToHex((*input.registers).*field, 8) : std::string("????    ");
+  };
+  std::string dump;
+  if (input.stack && input.code) {
+    for (std::uint32_t i = 0; i < 16; ++i) {
+      std::uint32_t value = 0;
+      for (std::uint32_t b = 0; b < 4; ++b) value |= static_cast<std::uint32_t>((*input.stack)[4 * i + b]) << (8 * b);
+      dump += Format("%s: %s   %s: ", IntToHex(input.stack_pointer + 4 * i, 8), IntToHex(value, 8),
+                     IntToHex(input.address + 16 * i, 8));
+      std::string characters;
+      for (std::uint32_t b = 0; b < 16; ++b) {
+        const std::uint8_t byte = (*input.code)[16 * i + b];
+        dump += IntToHex(byte, 2) + " ";
+        characters += byte < 32 || byte > 126 ? '.' : static_cast<char>(byte);
+      }
+      dump += " " + characters + "\r\n";
+    }
+  }
+  std::string stack_title = options.GetText(92) + ":";
+  if (stack_title.size() < 21) stack_title.resize(21, ' ');
+  return Format(
+      "%s:\r\n-----------------------------\r\nEAX: %s   EDI: %s\r\nEBX: %s   ESI: %s\r\nECX: %s   ESP: %s\r\n"
+      "EDX: %s   EIP: %s\r\n\r\n%s%s:\r\n------------------   "
+      "---------------------------------------------------------------------------\r\n%s",
+      title, reg(&CpuRegisters::eax), reg(&CpuRegisters::edi), reg(&CpuRegisters::ebx), reg(&CpuRegisters::esi),
+      reg(&CpuRegisters::ecx), reg(&CpuRegisters::esp), reg(&CpuRegisters::edx), reg(&CpuRegisters::eip), stack_title,
+      options.GetText(93), dump);
+}
+
+}  // namespace vellum::exceptlog

@@ -1,0 +1,203 @@
+#include "exceptlog/report/system/report_entry_win.h"
+
+#include <windows.h>
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+
+#include "exceptlog/capture/callstack/win/module_record_win.h"
+#include "exceptlog/capture/callstack/win/modules_list_win.h"
+#include "exceptlog/capture/callstack/win/process_memory_win.h"
+#include "exceptlog/capture/callstack/win/threads_list_win.h"
+#include "exceptlog/report/system/system_facts_win.h"
+#include "runtime/threading/multi_read_exclusive_write_sync_win.h"
+
+namespace vellum::exceptlog {
+
+namespace {
+
+ReportTexts& Last() {
+  static ReportTexts texts;
+  return texts;
+}
+
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/:");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string ExceptionModule(std::uint32_t address) {
+  if (address == 0) return {};
+  HMODULE module = ModuleOfAddress(address);
+  return module != nullptr ? FileNameOf(LoadedModuleFileName(module)) : std::string();
+}
+
+std::optional<ThreadFacts> LookUpThread(TRuzadaThreadsList& threads, std::uint32_t thread_id) {
+  // The read lock is enough to store a priority read late: only the report
+  // reads the snapshot's records.
+  threads.BeginRead();
+  ThreadFacts facts;
+  bool found = false;
+  try {
+    const int index = threads.IndexOfThreadId(thread_id);
+    if (index >= 0) {
+      TRuzadaThreadRecord& record = *threads.Items(index);
+      if (record.Priority == kNoPriority && record.Handle != nullptr) {
+        const int priority = GetThreadPriority(record.Handle);
+        if (priority != THREAD_PRIORITY_ERROR_RETURN) record.Priority = priority;
+      }
+      facts.priority = record.Priority == kNoPriority ? std::string("??") : std::to_string(record.Priority);
+      if (record.ThreadObject != nullptr) facts.class_name = ThreadObjectClassName(record.ThreadObject);
+      found = true;
+    }
+  } catch (...) {
+    threads.EndRead();
+    throw;
+  }
+  threads.EndRead();
+  if (!found) return std::nullopt;
+  return facts;
+}
+
+std::vector<ModuleRow> ModuleRows(const TRuzadaModulesList* modules) {
+  std::vector<ModuleRow> rows;
+  if (modules == nullptr) return rows;
+  for (int i = 0; i < modules->Count(); ++i) {
+    const TRuzadaModuleInfo& module = *modules->Items(i);
+    rows.push_back({module.Handle, module.FileName, module.Description, module.Version, module.Size, module.FileDate});
+  }
+  return rows;
+}
+
+CpuInput CpuFacts(const PipelineReport& report) {
+  CpuInput input;
+  if (report.context) {
+    const PipelineRegisters& r = *report.context;
+    input.registers = CpuRegisters{r.eax, r.ebx, r.ecx, r.edx, r.esi, r.edi, r.esp, r.eip};
+  }
+  input.stack_pointer = report.stack_pointer;
+  input.address = report.record.RaiseAddress;
+  const ProcessMemoryReader memory;
+  std::array<std::uint8_t, 64> stack{};
+  std::array<std::uint8_t, 256> code{};
+  if (memory.Read(input.stack_pointer, stack.data(), stack.size()) &&
+      memory.Read(input.address, code.data(), code.size())) {
+    input.stack = stack;
+    input.code = code;
+  }
+  return input;
+}
+
+GeneralFacts GatherGeneralFacts(const PipelineReport& report, const TRuzadaModuleOptions& options) {
+  GeneralFacts facts;
+  facts.zone_offset_minutes = LocalZoneOffsetMinutes();
+  facts.start_date = report.subsystem_start;
+  const MainModuleFacts main = MainModuleVersion();
+  facts.name_description = main.name_description;
+  facts.version = main.version;
+  facts.parameters = CommandLineParameters(GetCommandLineA());
+  if (report.record.Modules != nullptr) {
+    const auto own = report.record.Modules->Find(reinterpret_cast<HMODULE>(report.subsystem_module));
+    if (own != nullptr) facts.compile_date_utc = own->CompileDate;
+  }
+  facts.exception_date = report.pipeline_start;
+  facts.exception_address = report.record.RaiseAddress;
+  facts.exception_module = ExceptionModule(report.record.RaiseAddress);
+  if (report.class_known) facts.exception_type = report.class_name;
+  if (report.record.RaisedException != nullptr) facts.exception_message = report.message;
+  facts.show_active_controls = !report.console;
+  const bool wants_controls = facts.show_active_controls;
+  if (wants_controls) {
+    const WindowFacts foreground = ForegroundWindow();
+    facts.form_class = foreground.class_name;
+    facts.form_text = foreground.text;
+    facts.control_class = report.focused_control_class;
+    facts.control_text = report.focused_control_text;
+  }
+  const TReportFields fields = options.ReportFields();
+  // Each question only when its field is shown: some take their time.
+  if (fields.Contains(14)) facts.computer_name = ComputerName();
+  if (fields.Contains(15)) facts.user_name = UserName();
+  const MemoryFacts memory = PhysicalMemory();
+  facts.total_memory = memory.total;
+  facts.free_memory = memory.available;
+  if (fields.Contains(18) || fields.Contains(19)) {
+    const DiskFacts disk = ModuleDrive(reinterpret_cast<HMODULE>(report.subsystem_module));
+    facts.total_disk = disk.total;
+    facts.free_disk = disk.free;
+  }
+  facts.up_time_milliseconds = UpTimeMilliseconds();
+  if (fields.Contains(21)) facts.processor = ProcessorName();
+  if (fields.Contains(22)) facts.display_mode = DisplayMode();
+  facts.system = OperatingSystemVersion();
+  if (fields.Contains(26)) facts.language = SystemLanguageName();
+  bool network = false;
+  for (int bit = 27; bit <= 32; ++bit) network = network || fields.Contains(bit);
+  if (network) facts.network = NetworkFieldTexts(NetworkAdapters());
+  return facts;
+}
+
+}  // namespace
+
+std::string ThreadObjectClassName(const void* object) {
+  // The object's table, the type record before it, the record's name: each
+  // read only when the memory is there.
+  const ProcessMemoryReader memory;
+  const auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(object));
+  const std::optional<std::uint32_t> table = memory.ReadValue<std::uint32_t>(address);
+  if (!table || *table < 4) return {};
+  const std::optional<std::uint32_t> type = memory.ReadValue<std::uint32_t>(*table - 4);
+  if (!type) return {};
+  const std::optional<std::uint32_t> name_address = memory.ReadValue<std::uint32_t>(*type + 4);
+  if (!name_address) return {};
+  std::string mangled;
+  for (std::uint32_t i = 0; i < 512; ++i) {
+    const std::optional<char> c = memory.ReadValue<char>(*name_address + i);
+    if (!c) return {};
+    if (*c == 0) break;
+    mangled += *c;
+  }
+  // The compiler marks a class local to one unit with a leading "*".
+  if (!mangled.empty() && mangled.front() == '*') mangled.erase(0, 1);
+  if (mangled.empty()) return {};
+  int status = 0;
+  std::unique_ptr<char, decltype(&std::free)> demangled(abi::__cxa_demangle(mangled.c_str(), nullptr, nullptr, &status),
+                                                        &std::free);
+  const std::string name = status == 0 && demangled != nullptr ? std::string(demangled.get()) : mangled;
+  const std::size_t scope = name.rfind("::");
+  return scope == std::string::npos ? name : name.substr(scope + 2);
+}
+
+ReportTexts BuildReportTexts(const PipelineReport& report) {
+  if (report.set_progress) report.set_progress(7021);
+  const TRuzadaModuleOptions& options = *report.record.Options;
+  ReportInput input;
+  input.general = GatherGeneralFacts(report, options);
+  input.call_stack.entries = report.record.StackEntries;
+  input.call_stack.main_thread_id = report.main_thread_id;
+  if (report.threads != nullptr) {
+    TRuzadaThreadsList& threads = *report.threads;
+    input.call_stack.thread_facts = [&threads](std::uint32_t id) { return LookUpThread(threads, id); };
+  }
+  input.call_stack.progress = report.set_progress;
+  if (options.LogFlags().Contains(lfModulesSection)) input.modules = ModuleRows(report.record.Modules);
+  if (options.LogFlags().Contains(lfCpuSection)) input.cpu = CpuFacts(report);
+  return BuildReport(options, input);
+}
+
+std::string BuildReportStep(const PipelineReport& report) {
+  Last() = BuildReportTexts(report);
+  return Last().full;
+}
+
+std::string AddCustomDataStep(const PipelineReport& report) {
+  AddCustomInformation(Last(), *report.record.Options, report.custom_data);
+  return Last().full;
+}
+
+const ReportTexts& LastReport() {
+  return Last();
+}
+
+}  // namespace vellum::exceptlog
