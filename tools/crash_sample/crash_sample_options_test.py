@@ -12,32 +12,21 @@ import argparse
 import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from sample_runs import options_copy, report_lines as reports, run, verdict  # noqa: E402
 
 BURST_CHECK = 0x01
 DEFAULT_BEHAVIOR = 0x30  # the defaults' main-module info and clipboard copy on failure
 
 
-def options_file(folder, name, burst_action, extra=""):
-    path = os.path.join(folder, name)
-    with open(path, "w") as out:
-        out.write("DialogFlags = 0x1E\nStackFlags = 0x1F\n")
-        out.write(f"BehaviorFlags = 0x{DEFAULT_BEHAVIOR | BURST_CHECK:02X}\n")
-        out.write(f"BurstCount = 10\nBurstMinutes = 1\nBurstAction = {burst_action}\n")
-        out.write(extra)
-    return path
-
-
-def run(command, env=None, timeout=120):
-    done = subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=env)
-    return done.returncode, done.stdout.replace("\r\n", "\n")
-
-
-def reports(output):
-    return [line for line in output.splitlines() if line.startswith("report:")]
+def burst_options(burst_action, extra=""):
+    return ("DialogFlags = 0x1E\nStackFlags = 0x1F\n"
+            f"BehaviorFlags = 0x{DEFAULT_BEHAVIOR | BURST_CHECK:02X}\n"
+            f"BurstCount = 10\nBurstMinutes = 1\nBurstAction = {burst_action}\n" + extra)
 
 
 def main():
@@ -53,16 +42,16 @@ def main():
         # A long upload address does not fit where the old block was: the
         # block moves to a new section, and the program still finds it.
         long_address = "http://127.0.0.1/" + "a" * 3000
-        confs = {
-            "terminate": options_file(work, "terminate.conf", 0),
-            "restart": options_file(work, "restart.conf", 1, f"UploadAddress = {long_address}\n"),
+        options = {
+            "terminate": burst_options(0),
+            "restart": burst_options(1, f"UploadAddress = {long_address}\n"),
         }
         for program in ("crash_sample_console.exe", "crash_sample.exe"):
-            for action, conf in confs.items():
-                copy = os.path.join(work, f"{action}-{program}")
-                code, output = run([args.eldata, "options", os.path.join(args.bin, program), conf, "-o", copy])
-                if code != 0:
-                    problems.append(f"eldata options {program} {action}: exit {code}: {output}")
+            for action, text in options.items():
+                try:
+                    copy = options_copy(args.eldata, os.path.join(args.bin, program), work, f"{action}-{program}", text)
+                except RuntimeError as e:
+                    problems.append(str(e))
                     continue
                 code, text = run([args.exlog, "info", copy, "--json"])
                 info = json.loads(text) if code == 0 else {}
@@ -99,10 +88,7 @@ def main():
                                     "with the same command line")
     finally:
         shutil.rmtree(work, ignore_errors=True)
-    for problem in problems:
-        print(problem)
-    print("options after the build:", "ok" if not problems else f"{len(problems)} problems")
-    return 1 if problems else 0
+    return verdict("options after the build", problems)
 
 
 if __name__ == "__main__":

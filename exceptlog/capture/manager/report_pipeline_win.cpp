@@ -281,13 +281,11 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
         state.progress = ppShow;
         try {
           if (state.self.console) {
-            std::string line = report.record.ReportText;
-            for (char& c : line) {
-              if (c == '\r' || c == '\n') c = ' ';
-            }
-            line += "\r\n";
+            // One write, heading first, the report's own line breaks kept:
+            // a report folded into one line is unreadable in a console.
+            const std::string text = options.GetText(3) + "\r\n\r\n" + report.record.ReportText + "\r\n";
             DWORD written = 0;
-            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
           } else if (steps.show_dialog) {
             steps.show_dialog(report);
           } else {

@@ -1,5 +1,6 @@
 #include "exceptlog/delivery/assembly/module_steps_win.h"
 
+#include "exceptlog/report/logfile/log_steps_win.h"
 #include "exceptlog/report/system/report_entry_win.h"
 
 namespace vellum::exceptlog {
@@ -8,6 +9,7 @@ PipelineSteps ModulePipelineSteps() {
   PipelineSteps steps;
   steps.build_report = &BuildReportStep;
   steps.add_custom_data = &AddCustomDataStep;
+  AddLogSteps(steps);
   return steps;
 }
 

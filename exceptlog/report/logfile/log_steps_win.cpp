@@ -55,6 +55,14 @@ bool FireErrorAskingRetry(const TRuzadaExceptionRecord& record, TRuzadaActionTyp
   return retry;
 }
 
+// Whether the log's newest report names another version of the
+// application than this report (an empty version decides nothing).
+bool WrittenByAnotherVersion(TLogFile& log, const PipelineReport& report) {
+  const std::string running = EntryField(report.record.ReportText, "1.3");
+  const std::string stored = log.ReportCount() > 0 ? log.GetField("1.3", log.ReportCount() - 1) : std::string();
+  return !stored.empty() && !running.empty() && stored != running;
+}
+
 }  // namespace
 
 std::vector<std::string> DuplicateValues(const std::string& report_text) {
@@ -73,7 +81,15 @@ bool LogIsDuplicate(const PipelineReport& report) {
   const std::string path = LogPathOf(report);
   if (path.empty()) return false;
   try {
-    return OpenLogFor(path).IsDuplicate(kDuplicateKeys, DuplicateValues(report.record.ReportText));
+    TLogFile& log = OpenLogFor(path);
+    // A log about to be reset for a new version holds nothing this report
+    // repeats: counting it a duplicate would lose the report with the log.
+    const TRuzadaModuleOptions* options = report.record.Options;
+    if (options != nullptr && options->LogFlags().Contains(lfResetOnNewVersion) &&
+        WrittenByAnotherVersion(log, report)) {
+      return false;
+    }
+    return log.IsDuplicate(kDuplicateKeys, DuplicateValues(report.record.ReportText));
   } catch (...) {
     // A log that cannot be read holds no duplicate; the save reports why.
     CloseOpenLog();
@@ -84,16 +100,10 @@ bool LogIsDuplicate(const PipelineReport& report) {
 void ResetLogOnNewVersion(const PipelineReport& report) {
   const std::string path = LogPathOf(report);
   if (path.empty()) return;
-  // The running application's version as the report builder wrote it.
-  const std::string running = EntryField(report.record.ReportText, "1.3");
   try {
-    std::string stored;
-    {
-      TLogFile& log = OpenLogFor(path);
-      stored = log.GetField("1.3", log.ReportCount() - 1);
-    }
+    const bool reset = WrittenByAnotherVersion(OpenLogFor(path), report);
     CloseOpenLog();
-    if (!stored.empty() && !running.empty() && stored != running) RemoveFile(path);
+    if (reset) RemoveFile(path);
   } catch (...) {
     CloseOpenLog();
     ReportDeliveryWarning(eeLogError, "Log", std::current_exception());

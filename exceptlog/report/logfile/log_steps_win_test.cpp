@@ -88,19 +88,22 @@ TEST_F(LogStepsTest, RepeatsAreRecognisedAndNotStoredAgain) {
   EXPECT_EQ(errors_, 0);
 }
 
-TEST_F(LogStepsTest, ANewApplicationVersionStartsANewLog) {
+TEST_F(LogStepsTest, ANewApplicationVersionStartsANewLogWithEvenARepeatedErrorInIt) {
+  options_.SetLogFlags(options_.LogFlags().With(lfResetOnNewVersion));
   Handle(Report(SampleReport{}));
   Handle(Report(SampleReport{.address = "00402000"}));
   ASSERT_EQ(Stored(), 2);
-  // (The same exception again would be a duplicate of the old log's report,
-  // found before the reset, and not stored.)
+  // The old version's error again: the old log goes, so this report is no
+  // repeat of anything the new log will hold.
   SampleReport upgraded;
   upgraded.application_version = "1.3.0.0";
-  upgraded.address = "00403000";
   Handle(Report(upgraded));
   TLogFile log(path_, true);
   ASSERT_EQ(log.ReportCount(), 1);
   EXPECT_EQ(log.GetField("1.3", 0), "1.3.0.0");
+  CloseOpenLog();
+  Handle(Report(upgraded));
+  EXPECT_EQ(Stored(), 1) << "within one version a repeat is still a repeat";
 }
 
 TEST_F(LogStepsTest, AVetoedSaveAsksForARetryThatStoresTheReportOnce) {
