@@ -251,9 +251,15 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   state.progress = ppPublished;
   state.record = report.record;
   state.current_record.store(&state.record);
-  state.progress = ppDuplicates;
-  if (options.LogFlags().Contains(lfSkipDuplicates) && steps.is_duplicate)
-    report.duplicate = steps.is_duplicate(report);
+  // Asked again after every user event handler: a handler may change the
+  // options (the log's path among them) or the report's text.
+  const auto check_duplicate = [&] {
+    state.progress = ppDuplicates;
+    if (options.LogFlags().Contains(lfSkipDuplicates) && steps.is_duplicate) {
+      report.duplicate = steps.is_duplicate(report);
+    }
+  };
+  check_duplicate();
   state.progress = ppLastError;
   state.last_error = {};
   state.progress = ppScreenshot;
@@ -263,12 +269,15 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   bool result = true;
   state.progress = ppReporting;
   if (handled) {
+    if (HasHandler(&TDeveruVuz::OnExceptionNotify)) check_duplicate();
+    state.progress = ppReporting;
     if (behavior.Contains(bfBurstCheck)) state.bursts.Append(MinutesNow(), options.BurstCount());
     report.custom_data = FireCustomData(state.record);
     if (!report.custom_data.empty() && steps.add_custom_data) {
       report.record.ReportText = steps.add_custom_data(report);
       state.record.ReportText = report.record.ReportText;
     }
+    if (HasHandler(&TDeveruVuz::OnCustomDataRequest)) check_duplicate();
     state.progress = ppCounting;
     ++state.error_count;
     state.progress = ppMessageText;
