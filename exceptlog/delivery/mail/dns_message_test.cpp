@@ -9,7 +9,9 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes Of(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes Of(const std::string& text) {
+  return Bytes(text.begin(), text.end());
+}
 
 void Append(Bytes& bytes, std::initializer_list<int> values) {
   for (const int value : values) bytes.push_back(static_cast<std::uint8_t>(value));

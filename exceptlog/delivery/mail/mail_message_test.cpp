@@ -51,15 +51,14 @@ TEST_F(MailMessageTest, AttachmentPartsNameAndTypeEachFile) {
   attachments.Files = {File("shot.png.bak", "")};
   const std::string parts = BuildAttachmentParts(attachments);
   const std::string boundary = "\r\n--" + std::string(kMailBoundary) + "\r\n";
-  EXPECT_EQ(parts,
-            boundary +
-                "Content-Type: image/png;\r\n        name=\"REPORT.PNG\"\r\n"
-                "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n"
-                "        filename=\"REPORT.PNG\"\r\n\r\ncG5n\r\n" +
-                boundary +
-                "Content-Type: application/octet-stream;\r\n        name=\"shot.png.bak\"\r\n"
-                "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n"
-                "        filename=\"shot.png.bak\"\r\n\r\n\r\n");
+  EXPECT_EQ(parts, boundary +
+                       "Content-Type: image/png;\r\n        name=\"REPORT.PNG\"\r\n"
+                       "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n"
+                       "        filename=\"REPORT.PNG\"\r\n\r\ncG5n\r\n" +
+                       boundary +
+                       "Content-Type: application/octet-stream;\r\n        name=\"shot.png.bak\"\r\n"
+                       "Content-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n"
+                       "        filename=\"shot.png.bak\"\r\n\r\n\r\n");
 }
 
 TEST(MailMessageNamesTest, TimeStampGoesBeforeTheExtension) {
