@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "runtime/win/win_error_win.h"

@@ -87,8 +87,8 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
     // neither credential.
     Command(client, Base64FromText(message.UserID), {334}, "Cannot log in to the SMTP server: the user name is empty.",
             "<user name>");
-    Command(client, Base64FromText(message.Password), {235},
-            "Cannot log in to the SMTP server: the password is empty.", "<password>");
+    Command(client, Base64FromText(message.Password), {235}, "Cannot log in to the SMTP server: the password is empty.",
+            "<password>");
   }
   Command(client, "MAIL FROM:<" + message.From + ">", {250}, "Empty MAIL command.");
   Status(session, kTextSending);
