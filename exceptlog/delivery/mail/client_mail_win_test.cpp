@@ -3,7 +3,6 @@
 #include "exceptlog/delivery/mail/client_mail_win.h"
 
 #include <windows.h>
-
 #include <gtest/gtest.h>
 
 #include <fstream>

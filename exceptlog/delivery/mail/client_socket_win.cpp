@@ -13,7 +13,7 @@ namespace vellum::exceptlog {
 namespace {
 
 constexpr int kWouldBlock = 10035;  // WSAEWOULDBLOCK: not an error on a blocking socket
-constexpr std::size_t kSendChunk = 1024;
+constexpr std::size_t kSendChunk = 16384;
 constexpr DWORD kQuietPeriod = 1000;
 constexpr DWORD kQuitWait = 2000;
 
@@ -84,6 +84,12 @@ void TRuzadaClientSocket::Connect() {
   Address.sin_port = htons(Port);
   u_long blocking = 0;
   ioctlsocket(Handle, FIONBIO, &blocking);
+  if (SocketType == SOCK_STREAM) {
+    // The message's last short segment would otherwise wait for the
+    // server's delayed acknowledgement of the one before it.
+    const BOOL no_delay = TRUE;
+    setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+  }
   if (connect(Handle, reinterpret_cast<const sockaddr*>(&Address), sizeof Address) != 0) {
     RaiseSocketError("Connection error: \"%s\"");
   }
@@ -167,8 +173,8 @@ void TRuzadaClientSocket::ReadAvailable(std::string& text) {
     // A server that ends its reply some other way gets a quiet second.
     const DWORD read_end = GetTickCount();
     waiting = 0;
-    while (waiting <= 0 && GetTickCount() - read_end <= kQuietPeriod) {
-      Sleep(1);
+    for (DWORD elapsed = 0; waiting <= 0 && elapsed <= kQuietPeriod; elapsed = GetTickCount() - read_end) {
+      WaitReadable(kQuietPeriod - elapsed + 1);
       waiting = Receive(nullptr, -1);
     }
     if (waiting <= 0) return;
@@ -179,14 +185,26 @@ void TRuzadaClientSocket::WaitReply(std::string& text) {
   const DWORD start = GetTickCount();
   for (;;) {
     ReadAvailable(text);
-    if (!text.empty() || !Connected || GetTickCount() - start >= Timeout) return;
-    Sleep(1);
+    const DWORD elapsed = GetTickCount() - start;
+    if (!text.empty() || !Connected || elapsed >= Timeout) return;
+    WaitReadable(Timeout - elapsed);
   }
 }
 
 void TRuzadaClientSocket::ReadReply(std::string& text) {
   WaitReply(text);
   if (text.empty()) RaiseError("Socket timeout.");
+}
+
+void TRuzadaClientSocket::WaitReadable(DWORD milliseconds) {
+  // Waiting in select instead of polling answers as soon as bytes arrive. A
+  // socket the server has closed is readable with nothing to read: the
+  // millisecond's sleep keeps that from spinning.
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(Handle, &readable);
+  timeval limit{static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
+  if (select(0, &readable, nullptr, nullptr, &limit) != 0 && Receive(nullptr, -1) <= 0) Sleep(1);
 }
 
 bool TRuzadaClientSocket::ReplyIsComplete(const std::string& text) const {

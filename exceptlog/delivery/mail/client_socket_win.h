@@ -69,6 +69,8 @@ class TRuzadaClientSocket {
   virtual bool ReplyIsComplete(const std::string& text) const;
 
  private:
+  void WaitReadable(DWORD milliseconds);
+
   WinsockUse winsock_;
 };
 

@@ -58,10 +58,9 @@ MapiFunctions LookUpFunctions(HMODULE library) {
   functions.Logoff = win::LookUpEntryPoint<MAPILOGOFF>(library, "MAPILogoff");
   functions.SendMail = win::LookUpEntryPoint<MAPISENDMAIL>(library, "MAPISendMail");
   functions.ResolveName = win::LookUpEntryPoint<MAPIRESOLVENAME>(library, "MAPIResolveName");
-  functions.FreeBuffer = reinterpret_cast<LPMAPIFREEBUFFER>(
-      reinterpret_cast<void*>(GetProcAddress(library, "MAPIFreeBuffer")));
-  if (!functions.Logon || !functions.Logoff || !functions.SendMail || !functions.ResolveName ||
-      !functions.FreeBuffer) {
+  functions.FreeBuffer =
+      reinterpret_cast<LPMAPIFREEBUFFER>(reinterpret_cast<void*>(GetProcAddress(library, "MAPIFreeBuffer")));
+  if (!functions.Logon || !functions.Logoff || !functions.SendMail || !functions.ResolveName || !functions.FreeBuffer) {
     throw EMapiError("Cannot found the MAPI functions.");
   }
   return functions;
@@ -115,9 +114,8 @@ void AddRecipient(MessageStore& store, const MapiFunctions& functions, LHANDLE s
   std::string text = address;
   if (functions.ResolveName(session, 0, text.data(), 0, 0, &resolved) == SUCCESS_SUCCESS && resolved != nullptr) {
     const std::string name = resolved->lpszName != nullptr ? resolved->lpszName : address;
-    const std::string mail = resolved->lpszAddress != nullptr && *resolved->lpszAddress != '\0'
-                                 ? std::string(resolved->lpszAddress)
-                                 : name;
+    const std::string mail =
+        resolved->lpszAddress != nullptr && *resolved->lpszAddress != '\0' ? std::string(resolved->lpszAddress) : name;
     recipient.lpszName = store.Text(name);
     recipient.lpszAddress = store.Text(mail);
     if (resolved->lpEntryID != nullptr && resolved->ulEIDSize != 0) {

@@ -3,8 +3,11 @@
 // status texts it was given and the last delivery error, one per line.
 //   mail_probe smtp [--direct] [--dns ADDRESS] [--resolve-timeout MS] --host H --port N
 //              --from A --to LIST --subject S --body-file F [--user U] [--password P]
-//              [--attach FILE]... [--time-stamp]
+//              [--attach FILE]... [--time-stamp] [--repeat N]
+//   (with --repeat, each delivery's time is printed as "elapsed_ms=")
 //   mail_probe dns-servers
+#include <windows.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -29,11 +32,14 @@ int Smtp(const std::vector<std::string>& args) {
   TSmtpSession session;
   std::string to;
   bool direct = false;
+  int repeat = 1;
   for (std::size_t i = 0; i + 1 < args.size() || i < args.size(); ++i) {
     const std::string& name = args[i];
     const auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
     if (name == "--direct") {
       direct = true;
+    } else if (name == "--repeat") {
+      repeat = std::stoi(next());
     } else if (name == "--time-stamp") {
       message.Attachments.TimeStamp = vellum::DateTime{2024, 1, 31, 14, 25, 1};
     } else if (name == "--dns") {
@@ -62,7 +68,20 @@ int Smtp(const std::vector<std::string>& args) {
   }
   session.Progress.SetStatus = [](const std::string& text) { std::printf("status=%s\n", text.c_str()); };
   session.Progress.SetCount = [](int current, int total) { std::printf("count=%d/%d\n", current, total); };
-  const bool sent = SendSMTPMail(direct, message, to, session);
+  bool sent = true;
+  for (int run = 0; run < repeat; ++run) {
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER start{};
+    LARGE_INTEGER end{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    sent = SendSMTPMail(direct, message, to, session) && sent;
+    QueryPerformanceCounter(&end);
+    if (repeat > 1) {
+      std::printf("elapsed_ms=%.3f\n",
+                  static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+    }
+  }
   std::printf("result=%d\n", sent ? 1 : 0);
   const TDeliveryError error = LastRecordedDeliveryError();
   std::printf("error_code=%d\nerror=%s\n", static_cast<int>(error.Code), error.Message.c_str());

@@ -23,8 +23,8 @@ void Record(const char* line) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int show) {
   Record(GetCommandLineA());
-  const HWND window = CreateWindowExA(0, "STATIC", "Compose", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr,
-                                      nullptr, nullptr, nullptr);
+  const HWND window =
+      CreateWindowExA(0, "STATIC", "Compose", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr, nullptr, nullptr);
   ShowWindow(window, show);
   // Waiting in GetMessage is what makes the program idle for its starter.
   SetTimer(nullptr, 0, 20, nullptr);

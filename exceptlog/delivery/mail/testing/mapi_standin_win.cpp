@@ -34,7 +34,9 @@ void Record(const std::string& line) {
   }
 }
 
-std::string Text(const char* text) { return text != nullptr ? text : "(null)"; }
+std::string Text(const char* text) {
+  return text != nullptr ? text : "(null)";
+}
 
 }  // namespace
 
