@@ -31,8 +31,13 @@ def wine_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def probe(*arguments, timeout=120):
+def probe(*arguments, timeout=120, resolver=None):
     command = [ARGS.run, ARGS.prefix, os.path.join(ARGS.bin, "mail_probe.exe"), *arguments]
+    if resolver:
+        # Wine reads the DNS servers from /etc/resolv.conf: the probe gets a
+        # private mount namespace in which that file names the test's server.
+        conf = write("resolv.conf", f"nameserver {resolver}\n".encode())
+        command = ["unshare", "-m", "sh", "-c", 'mount --bind "$0" /etc/resolv.conf && exec "$@"', conf, *command]
     started = time.monotonic()
     done = subprocess.run(command, capture_output=True, timeout=timeout)
     elapsed = time.monotonic() - started
@@ -378,9 +383,13 @@ class DirectDeliveryTest(unittest.TestCase):
                 self.assertIn('Cannot resolve the "receiver.test" MX record.', fields["error_text"])
                 self.assertEqual(dns.queries, 5)
 
-    def test_system_servers_end_with_the_fall_back(self):
-        fields, _ = probe("dns-servers")
-        self.assertEqual(fields["server"][-1], "9.9.9.9")
+    def test_delivery_through_the_systems_dns_server(self):
+        with RecordingServer() as server, DnsServer(mx_answer({"receiver.test": "localhost"})) as dns:
+            servers, _ = probe("dns-servers", resolver=dns.address)
+            self.assertEqual(servers["server"], [dns.address, "9.9.9.9"])
+            fields, _ = probe(*smtp_args(server.port, "dev@receiver.test", extra=["--direct"]), resolver=dns.address)
+        self.assertEqual(fields["result"], ["1"], fields["error_text"])
+        self.assertEqual(server.recorder.messages[0].rcpt_tos, ["dev@receiver.test"])
 
 
 def main():
