@@ -1,0 +1,99 @@
+// A minimal blocking TCP/UDP client over Winsock 1.1 and the SMTP dialogue
+// on top of it. Each object serves one dialogue; its transcript (`Log`) goes
+// into every error message so that a failed delivery says what the server
+// answered.
+#pragma once
+
+#include <winsock.h>
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "runtime/exception.h"
+
+namespace vellum::exceptlog {
+
+VELLUM_EXCEPTION_CLASS(ERuzadaSocketError, Exception);
+
+// Holds Winsock started while any user lives.
+class WinsockUse {
+ public:
+  WinsockUse();
+  ~WinsockUse();
+  WinsockUse(const WinsockUse&) = delete;
+  WinsockUse& operator=(const WinsockUse&) = delete;
+};
+
+class TRuzadaClientSocket {
+ public:
+  using ErrorEvent = std::function<void(TRuzadaClientSocket& sender, int code, const std::string& message)>;
+  using SentEvent = std::function<void(TRuzadaClientSocket& sender, std::size_t position, std::size_t total)>;
+
+  TRuzadaClientSocket(std::string host, std::uint16_t port, bool stream, std::uint32_t timeout);
+  virtual ~TRuzadaClientSocket();
+  TRuzadaClientSocket(const TRuzadaClientSocket&) = delete;
+  TRuzadaClientSocket& operator=(const TRuzadaClientSocket&) = delete;
+
+  virtual void Connect();
+  virtual void Disconnect();
+
+  int SendBuffer(const void* data, int length);
+  std::size_t SendText(const std::string& text);
+  // Size -1: the number of bytes waiting, nothing read.
+  int Receive(void* buffer, int size);
+  void ReadAvailable(std::string& text);
+  void WaitReply(std::string& text);
+  void ReadReply(std::string& text);
+
+  sockaddr_in Address{};
+  std::string Host;
+  std::uint16_t Port = 0;
+  int SocketType = SOCK_STREAM;
+  std::uint32_t Timeout = 0;
+  bool Connected = false;
+  SOCKET Handle = INVALID_SOCKET;
+  std::string Log;
+  ErrorEvent OnError;
+  SentEvent OnSent;
+  bool QuietErrors = false;
+
+ protected:
+  // Formats the message with the transcript, tells OnError, and raises.
+  [[noreturn]] void RaiseError(std::string message);
+  [[noreturn]] void RaiseSocketError(const char* format);
+  // A reply that is known to be whole ends the read at once instead of
+  // after a quiet second. A datagram is always whole.
+  virtual bool ReplyIsComplete(const std::string& text) const;
+
+ private:
+  void WaitReadable(DWORD milliseconds);
+
+  WinsockUse winsock_;
+};
+
+class TRuzadaClientSMTP : public TRuzadaClientSocket {
+ public:
+  TRuzadaClientSMTP(std::string host, std::uint16_t port, std::uint32_t timeout)
+      : TRuzadaClientSocket(std::move(host), port, true, timeout) {}
+
+  // Connects and expects the 220 greeting.
+  void Connect() override;
+  bool CheckReply(std::initializer_list<std::uint16_t> codes);
+  // Sends one command line and checks its reply; false (nothing sent) for an
+  // empty command. `transcript_text` replaces the line in `Log` when the
+  // line must not be shown (credentials).
+  bool SendCommand(std::string command, std::initializer_list<std::uint16_t> codes,
+                   std::string_view transcript_text = {});
+  // "QUIT" and a short wait for its reply, whatever the state; nothing raised.
+  void Quit();
+
+ protected:
+  // An SMTP reply ends with its final line: the code, then a blank or the
+  // line end (continuation lines have a hyphen after the code).
+  bool ReplyIsComplete(const std::string& text) const override;
+};
+
+}  // namespace vellum::exceptlog

@@ -1,0 +1,183 @@
+#include "exceptlog/delivery/mail/mail_message.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+#include "exceptlog/common/codec/base64.h"
+#include "runtime/stream.h"
+#include "runtime/strings/string_utils.h"
+
+namespace vellum::exceptlog {
+namespace {
+
+constexpr std::size_t kBase64LineLength = 80;
+constexpr std::string_view kMessageIdDomain = "vellumdeskband.invalid";
+
+std::size_t NameStart(std::string_view file_name) {
+  const std::size_t separator = file_name.find_last_of("\\/:");
+  return separator == std::string_view::npos ? 0 : separator + 1;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& file_name) {
+  if (Trim(file_name).empty()) return std::nullopt;
+  try {
+    FileStream file(file_name, fmOpenRead | fmShareDenyNone);
+    std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
+    file.ReadBuffer(bytes.data(), bytes.size());
+    return bytes;
+  } catch (const EStreamError&) {
+    // A file that vanished since the report listed it is left out.
+    return std::nullopt;
+  }
+}
+
+std::string Base64Lines(const std::string& bytes) {
+  const std::string encoded = Base64FromBytes(bytes.data(), bytes.size());
+  std::string lines;
+  lines.reserve(encoded.size() + encoded.size() / kBase64LineLength * 2);
+  for (std::size_t offset = 0; offset < encoded.size(); offset += kBase64LineLength) {
+    const std::size_t length = std::min(kBase64LineLength, encoded.size() - offset);
+    lines.append(encoded, offset, length);
+    if (length == kBase64LineLength) lines += "\r\n";
+  }
+  return lines;
+}
+
+std::string AttachmentPart(const std::string& file_name, const std::optional<DateTime>& time_stamp) {
+  const std::optional<std::string> bytes = ReadWholeFile(file_name);
+  if (!bytes) return {};
+  const std::string name = AttachmentDisplayName(file_name, time_stamp);
+  std::string part = "\r\n--" + std::string(kMailBoundary) + "\r\nContent-Type: " + AttachmentContentType(file_name) +
+                     ";\r\n        name=\"" + name +
+                     "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n"
+                     "        filename=\"" +
+                     name + "\"\r\n\r\n";
+  part += Base64Lines(*bytes);
+  part += "\r\n";
+  return part;
+}
+
+std::string HeaderValue(std::string_view value) {
+  std::string cleaned;
+  cleaned.reserve(value.size());
+  for (const char c : value) {
+    if (c != '\r' && c != '\n') cleaned += c;
+  }
+  return cleaned;
+}
+
+// A "." at the start of any line, the first included, is doubled.
+std::string DotStuffed(std::string_view text) {
+  std::string stuffed;
+  stuffed.reserve(text.size() + 16);
+  bool line_start = true;
+  for (const char c : text) {
+    if (line_start && c == '.') stuffed += '.';
+    stuffed += c;
+    line_start = c == '\n';
+  }
+  return stuffed;
+}
+
+std::string ZoneText(int utc_offset_minutes) {
+  // Halves go to the even hour, as the default rounding mode does.
+  const int hours = static_cast<int>(std::nearbyint(utc_offset_minutes / 60.0));
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%02d00", hours < 0 ? '-' : '+', std::abs(hours));
+  return text;
+}
+
+}  // namespace
+
+std::string AttachmentDisplayName(std::string_view file_name, const std::optional<DateTime>& time_stamp) {
+  std::string name(file_name.substr(NameStart(file_name)));
+  if (!time_stamp) return name;
+  const std::size_t dot = name.rfind('.');
+  const std::size_t insert_at = dot == std::string::npos ? name.size() : dot;
+  name.insert(insert_at, "_" + FormatDateTime("yyyymmddhhnnss", *time_stamp));
+  return name;
+}
+
+std::string AttachmentContentType(std::string_view file_name) {
+  const std::string_view name = file_name.substr(NameStart(file_name));
+  const std::size_t dot = name.rfind('.');
+  if (dot != std::string_view::npos && UpperCase(name.substr(dot)) == ".PNG") return "image/png";
+  return "application/octet-stream";
+}
+
+std::string EncodeFileBase64(const std::string& file_name) {
+  const std::optional<std::string> bytes = ReadWholeFile(file_name);
+  return bytes ? Base64Lines(*bytes) : std::string();
+}
+
+std::string BuildAttachmentParts(const MailAttachments& attachments) {
+  std::string parts;
+  for (const auto& file : attachments.FilesList) parts += AttachmentPart(file, attachments.TimeStamp);
+  for (const auto& file : attachments.Files) parts += AttachmentPart(file, attachments.TimeStamp);
+  return parts;
+}
+
+std::string BuildMailBody(std::string_view body_text, const MailAttachments& attachments) {
+  const std::string boundary(kMailBoundary);
+  return "This is a multi-part message in MIME format\r\n\r\n--" + boundary +
+         "\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" + std::string(body_text) + "\r\n" +
+         BuildAttachmentParts(attachments) + "--" + boundary + "--\r\n";
+}
+
+std::string BuildMailDataText(const MailHeaderFields& headers, std::string_view mail_body) {
+  std::string text = "Date: " + FormatMailDate(headers.Date, headers.UtcOffsetMinutes) + "\r\n";
+  text += "From: <" + HeaderValue(headers.From) + ">\r\n";
+  text += "Subject: " + HeaderValue(headers.Subject) + "\r\n";
+  text += "To: <" + HeaderValue(headers.To) + ">\r\n";
+  text += "Content-Type: multipart/mixed; boundary=\"" + std::string(kMailBoundary) + "\";\r\nMIME-Version: 1.0\r\n";
+  text += "Message-ID: <" + std::to_string(headers.TickCount) + "@" + std::string(kMessageIdDomain) + ">\r\n";
+  text += "\r\n";
+  text += DotStuffed(mail_body);
+  text += ".";
+  return text;
+}
+
+std::string FormatMailDate(const DateTime& date, int utc_offset_minutes) {
+  static constexpr std::array<const char*, 7> kDays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char text[64];
+  std::snprintf(text, sizeof text, "%s, %d %s %d %02d:%02d:%02d %s", kDays[(DayOfWeek(date) - 1) % 7], date.day,
+                kMonths[(date.month - 1) % 12], date.year, date.hour, date.minute, date.second,
+                ZoneText(utc_offset_minutes).c_str());
+  return text;
+}
+
+std::string URLEncodeText(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(text.size() * 3);
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || byte == '-' ||
+        byte >= 128) {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0x0F];
+    }
+  }
+  return encoded;
+}
+
+std::vector<std::string> SplitMailAddresses(std::string_view addresses) {
+  std::vector<std::string> result;
+  std::size_t start = 0;
+  while (start <= addresses.size()) {
+    std::size_t end = addresses.find_first_of(",;", start);
+    if (end == std::string_view::npos) end = addresses.size();
+    std::string address = Trim(addresses.substr(start, end - start));
+    if (!address.empty()) result.push_back(std::move(address));
+    start = end + 1;
+  }
+  return result;
+}
+
+}  // namespace vellum::exceptlog

@@ -1,0 +1,143 @@
+#include "exceptlog/delivery/mail/smtp_mail_win.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <optional>
+
+#include "exceptlog/common/codec/base64.h"
+#include "exceptlog/delivery/delivery_error.h"
+#include "exceptlog/delivery/mail/client_socket_win.h"
+
+namespace vellum::exceptlog {
+namespace {
+
+constexpr int kTextResolving = 77;
+constexpr int kTextConnecting = 78;
+constexpr int kTextConnected = 79;
+constexpr int kTextSending = 80;
+
+void Status(const TSmtpSession& session, int text) {
+  if (session.Progress.SetStatus) session.Progress.SetStatus(session.Texts[text]);
+}
+
+std::string LocalHostName() {
+  char name[250] = {};
+  gethostname(name, sizeof name - 1);
+  return std::string(name, strnlen(name, sizeof name));
+}
+
+std::int64_t FileTimeMinutes(const SYSTEMTIME& time) {
+  FILETIME file_time{};
+  SystemTimeToFileTime(&time, &file_time);
+  const std::int64_t ticks = static_cast<std::int64_t>(file_time.dwHighDateTime) << 32 | file_time.dwLowDateTime;
+  return ticks / 600000000;
+}
+
+MailHeaderFields Headers(const TSmtpMessage& message, const std::string& to_address) {
+  SYSTEMTIME local{};
+  SYSTEMTIME utc{};
+  GetLocalTime(&local);
+  GetSystemTime(&utc);
+  MailHeaderFields headers;
+  headers.Date = {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+  headers.UtcOffsetMinutes = static_cast<int>(FileTimeMinutes(local) - FileTimeMinutes(utc));
+  headers.From = message.From;
+  headers.Subject = message.Subject;
+  headers.To = to_address;
+  headers.TickCount = GetTickCount();
+  return headers;
+}
+
+// Closing the dialogue politely on every path, the failing ones included.
+class QuitOnExit {
+ public:
+  explicit QuitOnExit(TRuzadaClientSMTP& client) : client_(client) {}
+  ~QuitOnExit() { client_.Quit(); }
+  QuitOnExit(const QuitOnExit&) = delete;
+  QuitOnExit& operator=(const QuitOnExit&) = delete;
+
+ private:
+  TRuzadaClientSMTP& client_;
+};
+
+void Command(TRuzadaClientSMTP& client, std::string command, std::initializer_list<std::uint16_t> codes,
+             const char* empty_message, std::string_view transcript_text = {}) {
+  if (!client.SendCommand(std::move(command), codes, transcript_text)) {
+    throw ERuzadaSocketError(empty_message);
+  }
+}
+
+void RunDialogue(const TSmtpMessage& message, const std::string& to_address, const TSmtpSession& session) {
+  Status(session, kTextConnecting);
+  TRuzadaClientSMTP client(message.Host, message.Port, session.ReplyTimeout);
+  client.Connect();
+  const QuitOnExit quit(client);
+  const std::string body = BuildMailBody(message.Body, message.Attachments);
+  Status(session, kTextConnected);
+  const std::string host_name = LocalHostName();
+  if (message.UserID.empty() && message.Password.empty()) {
+    Command(client, "HELO " + host_name, {250}, "Empty HELO command.");
+    Command(client, "RSET", {250}, "Empty RSET command.");
+  } else {
+    Command(client, "EHLO " + host_name, {250}, "Empty EHLO command.");
+    Command(client, "RSET", {250}, "Empty RSET command.");
+    Command(client, "AUTH LOGIN", {334}, "Empty AUTH command.");
+    // Base64 hides nothing: the transcript, which error messages show, gets
+    // neither credential.
+    Command(client, Base64FromText(message.UserID), {334}, "Cannot log in to the SMTP server: the user name is empty.",
+            "<user name>");
+    Command(client, Base64FromText(message.Password), {235}, "Cannot log in to the SMTP server: the password is empty.",
+            "<password>");
+  }
+  Command(client, "MAIL FROM:<" + message.From + ">", {250}, "Empty MAIL command.");
+  Status(session, kTextSending);
+  const std::string data_text = BuildMailDataText(Headers(message, to_address), body);
+  Command(client, "RCPT TO:<" + to_address + ">", {250, 251}, "Empty RCPT command.");
+  Command(client, "DATA", {354}, "Empty DATA command.");
+  if (session.Progress.SetPosition) {
+    client.OnSent = [&session](TRuzadaClientSocket&, std::size_t position, std::size_t total) {
+      session.Progress.SetPosition(static_cast<int>(static_cast<std::uint64_t>(position) * 100 / total));
+    };
+  }
+  Command(client, data_text, {250}, "Empty message text.");
+  client.OnSent = nullptr;
+}
+
+}  // namespace
+
+bool SendSMTPMessage(const TSmtpMessage& message, const std::string& to_address, const TSmtpSession& session) {
+  try {
+    RunDialogue(message, to_address, session);
+    return true;
+  } catch (...) {
+    RecordDeliveryError(eeEmailSMTPError, "SMTP", std::current_exception());
+    return false;
+  }
+}
+
+bool SendSMTPMail(bool direct, const TSmtpMessage& message, const std::string& to_addresses,
+                  const TSmtpSession& session) {
+  const std::vector<std::string> addresses = SplitMailAddresses(to_addresses);
+  const auto total = static_cast<int>(addresses.size());
+  bool any_sent = false;
+  try {
+    for (int index = 0; index < total; ++index) {
+      if (session.Progress.SetPosition) session.Progress.SetPosition(0);
+      if (session.Progress.SetCount) session.Progress.SetCount(index + 1, total);
+      TSmtpMessage to_one = message;
+      if (direct) {
+        Status(session, kTextResolving);
+        to_one.Host = ResolveMXHost(addresses[index], session.ResolveTimeout, session.DnsServers);
+      }
+      if (SendSMTPMessage(to_one, addresses[index], session)) any_sent = true;
+    }
+  } catch (...) {
+    RecordDeliveryError(eeEmailSMTPError, "SMTP", std::current_exception());
+    any_sent = false;
+  }
+  if (session.Progress.Close) session.Progress.Close();
+  return any_sent;
+}
+
+}  // namespace vellum::exceptlog

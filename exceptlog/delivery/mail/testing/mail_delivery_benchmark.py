@@ -1,0 +1,51 @@
+#!/usr/bin/env python3
+"""Delivery of one report with a 200 KB attachment to a local SMTP server:
+the client under Wine (its delivery timed inside the probe, so Wine's
+start-up is not counted) against curl sending the same message text.
+
+  mail_delivery_benchmark.py --run tools/wine/run PREFIX --bin BIN [--runs N] [--rounds N]"""
+import argparse
+import os
+import statistics
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import mail_delivery_test as harness  # noqa: E402
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--run", required=True)
+    parser.add_argument("prefix")
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--rounds", type=int, default=4)
+    harness.ARGS = args = parser.parse_args()
+    attachment = harness.write("report.bin", os.urandom(200 * 1024))
+    ours, theirs = [], []
+    with harness.RecordingServer() as server:
+        # Rounds alternate between the two so that a busy moment of the
+        # machine falls on both; the first delivery of each round warms up.
+        for _ in range(args.rounds):
+            fields, _ = harness.probe(*harness.smtp_args(
+                server.port, "dev@receiver.test", extra=["--attach", harness.wine_path(attachment),
+                                                         "--repeat", str(args.runs + 1)]))
+            ours += [float(value) for value in fields["elapsed_ms"][1:]]
+            upload = os.path.join(harness.WORK, "message.eml")
+            with open(upload, "wb") as file:
+                file.write(server.recorder.messages[-1].original_content)
+            for run in range(args.runs + 1):
+                done = subprocess.run(["curl", "-s", "-w", "%{time_total}", f"smtp://127.0.0.1:{server.port}",
+                                       "--mail-from", "crash@sender.test", "--mail-rcpt", "dev@receiver.test",
+                                       "--upload-file", upload], capture_output=True, text=True, check=True)
+                if run > 0:
+                    theirs.append(float(done.stdout.strip()) * 1000)
+    ours_median, theirs_median = statistics.median(ours), statistics.median(theirs)
+    print(f"client: median {ours_median:.1f} ms over {len(ours)} deliveries (min {min(ours):.1f})")
+    print(f"curl:   median {theirs_median:.1f} ms over {len(theirs)} deliveries (min {min(theirs):.1f})")
+    print(f"ratio client/curl: {ours_median / theirs_median:.2f} (goal at most 1.5)")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,103 @@
+// Drives one delivery form from the command line, for the tests that play
+// the servers and mail clients from outside. Prints "result=0|1", the
+// status texts it was given and the last delivery error, one per line.
+//   mail_probe smtp [--direct] [--dns ADDRESS] [--resolve-timeout MS] --host H --port N
+//              --from A --to LIST --subject S --body-file F [--user U] [--password P]
+//              [--attach FILE]... [--time-stamp] [--repeat N]
+//   (with --repeat, each delivery's time is printed as "elapsed_ms=")
+//   mail_probe dns-servers
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "exceptlog/delivery/delivery_error.h"
+#include "exceptlog/delivery/mail/smtp_mail_win.h"
+#include "runtime/stream.h"
+
+using namespace vellum::exceptlog;
+
+namespace {
+
+std::string ReadFile(const std::string& name) {
+  vellum::MemoryStream stream;
+  stream.LoadFromFile(name);
+  return stream.ToString();
+}
+
+int Smtp(const std::vector<std::string>& args) {
+  TSmtpMessage message;
+  TSmtpSession session;
+  std::string to;
+  bool direct = false;
+  int repeat = 1;
+  for (std::size_t i = 0; i + 1 < args.size() || i < args.size(); ++i) {
+    const std::string& name = args[i];
+    const auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
+    if (name == "--direct") {
+      direct = true;
+    } else if (name == "--repeat") {
+      repeat = std::stoi(next());
+    } else if (name == "--time-stamp") {
+      message.Attachments.TimeStamp = vellum::DateTime{2024, 1, 31, 14, 25, 1};
+    } else if (name == "--dns") {
+      session.DnsServers.push_back(next());
+    } else if (name == "--resolve-timeout") {
+      session.ResolveTimeout = static_cast<std::uint32_t>(std::stoul(next()));
+    } else if (name == "--host") {
+      message.Host = next();
+    } else if (name == "--port") {
+      message.Port = static_cast<std::uint16_t>(std::stoul(next()));
+    } else if (name == "--from") {
+      message.From = next();
+    } else if (name == "--to") {
+      to = next();
+    } else if (name == "--subject") {
+      message.Subject = next();
+    } else if (name == "--body-file") {
+      message.Body = ReadFile(next());
+    } else if (name == "--user") {
+      message.UserID = next();
+    } else if (name == "--password") {
+      message.Password = next();
+    } else if (name == "--attach") {
+      message.Attachments.Files.push_back(next());
+    }
+  }
+  session.Progress.SetStatus = [](const std::string& text) { std::printf("status=%s\n", text.c_str()); };
+  session.Progress.SetCount = [](int current, int total) { std::printf("count=%d/%d\n", current, total); };
+  bool sent = true;
+  for (int run = 0; run < repeat; ++run) {
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER start{};
+    LARGE_INTEGER end{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    sent = SendSMTPMail(direct, message, to, session) && sent;
+    QueryPerformanceCounter(&end);
+    if (repeat > 1) {
+      std::printf("elapsed_ms=%.3f\n",
+                  static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+    }
+  }
+  std::printf("result=%d\n", sent ? 1 : 0);
+  const TDeliveryError error = LastRecordedDeliveryError();
+  std::printf("error_code=%d\nerror=%s\n", static_cast<int>(error.Code), error.Message.c_str());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return 2;
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (args[0] == "smtp") return Smtp(rest);
+  if (args[0] == "dns-servers") {
+    for (const auto& server : GetDNSServers()) std::printf("server=%s\n", server.c_str());
+    return 0;
+  }
+  return 2;
+}
