@@ -8,9 +8,11 @@ The expected outcome of each fault is the table below."""
 import argparse
 import os
 import re
-import subprocess
 import sys
 from dataclasses import dataclass
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from sample_runs import run, verdict  # noqa: E402
 
 
 @dataclass
@@ -48,11 +50,6 @@ EXPECTED = {
 }
 
 REPORT = re.compile(r"^report: (\S+) \| (.*) \| ([0-9A-F]{8}) \| (.*)$")
-
-
-def run(command, timeout=90, env=None):
-    done = subprocess.run(command, capture_output=True, text=True, timeout=timeout, env=env)
-    return done.returncode, done.stdout.replace("\r\n", "\n")
 
 
 def check(name, returncode, output, expected):
@@ -121,10 +118,7 @@ def main():
         if len(reports) != count or "Error while the library initialises." not in reports[0] \
                 or "survived" not in output or returncode != 0:
             problems.append(f"{program} with a fault at load: exit code {returncode}, output {output!r}")
-    for problem in problems:
-        print(problem)
-    print("crash sample:", "ok" if not problems else f"{len(problems)} problems")
-    return 1 if problems else 0
+    return verdict("crash sample", problems)
 
 
 if __name__ == "__main__":
