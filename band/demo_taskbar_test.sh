@@ -23,6 +23,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 cd "$bin" || exit 1
+rm -f VellumDeskBand.elf
 wine regsvr32 /s VellumDeskBand.dll || { echo "FAIL: regsvr32 VellumDeskBand.dll"; exit 1; }
 trap 'wine regsvr32 /u /s VellumDeskBand.dll' EXIT
 
@@ -69,6 +70,17 @@ else
   esac
   awk '$2 == "answer" { a = NR } $2 == "docked" { d = NR } END { exit !(a && d && a < d) }' "$work/standin.txt" ||
     fail "the stand-in docked before it answered"
+fi
+
+# The band keeps its reports in a log beside it, named after the DLL as the
+# user knows it (COM may have loaded it by its short path).
+if [ ! -f VellumDeskBand.elf ]; then
+  fail "no VellumDeskBand.elf beside the DLL: $(ls ./*.elf 2>/dev/null | tr '\n' ' ')"
+else
+  listing=$(wine exlog.exe list VellumDeskBand.elf | tr -d '\r')
+  echo "== exlog list VellumDeskBand.elf"; echo "$listing"
+  echo "$listing" | grep -Eq $'^0\t5\.0\.4\t.*\tEZeroDivide\tTest Error\.$' ||
+    fail "the band's log does not hold the TestError report"
 fi
 
 png="$work/taskbar.png"

@@ -83,6 +83,20 @@ void LoadOptions(TRuzadaModuleInfo& record, HMODULE module, const std::optional<
   }
 }
 
+// A module loaded by a short (8.3) path, as COM may register an in-process
+// server, reports that path; reports and the log's file name want the name
+// the user knows. The short path when the long one cannot be had.
+std::string LongPathName(const std::string& path) {
+  std::vector<char> buffer(MAX_PATH);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const DWORD length = GetLongPathNameA(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length == 0) return path;
+    if (length < buffer.size()) return std::string(buffer.data(), length);
+    buffer.resize(length + 1);
+  }
+  return path;
+}
+
 }  // namespace
 
 bool QuickEnumerationRunning() {
@@ -103,7 +117,7 @@ std::string LoadedModuleFileName(HMODULE module) {
   while (buffer.size() <= 32768) {
     const DWORD length = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
     if (length == 0) return {};
-    if (length < buffer.size()) return ModuleFileNameWithoutPrefix(std::string(buffer.data(), length));
+    if (length < buffer.size()) return LongPathName(ModuleFileNameWithoutPrefix(std::string(buffer.data(), length)));
     buffer.resize(buffer.size() * 2);
   }
   return {};
