@@ -71,10 +71,10 @@ std::string Table(const std::string& title, const std::vector<std::string>& head
       // Full-width rows given as "-" (group dash row), " " (empty row) or a
       // thread header, several separated by "\n".
       std::size_t start = 0;
-      const std::string& spec = full_rows_before[i];
+      const std::string& wanted_rows = full_rows_before[i];
       for (;;) {
-        const std::size_t end = spec.find('\n', start);
-        const std::string item = spec.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::size_t end = wanted_rows.find('\n', start);
+        const std::string item = wanted_rows.substr(start, end == std::string::npos ? std::string::npos : end - start);
         const std::size_t inner = z + headers.size() - 1;
         if (item == "-")
           text += "|" + std::string(inner, '-') + "|\r\n";
