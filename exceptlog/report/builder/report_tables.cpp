@@ -3,17 +3,13 @@
 #include <algorithm>
 #include <array>
 
+#include "exceptlog/report/builder/report_values.h"
 #include "runtime/strings/date_time.h"
 #include "runtime/strings/format.h"
 
 namespace vellum::exceptlog {
 
 namespace {
-
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/:");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string Padded(const std::string& text, std::size_t width) {
   std::string padded = text;

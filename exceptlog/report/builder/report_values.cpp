@@ -173,4 +173,9 @@ std::string WindowFieldText(std::string_view text) {
   return shown;
 }
 
+std::string FileNameOf(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/:");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 }  // namespace vellum::exceptlog

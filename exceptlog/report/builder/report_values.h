@@ -72,4 +72,7 @@ std::string CompactMessageText(std::string_view message_field);
 // characters, control characters as spaces.
 std::string WindowFieldText(std::string_view text);
 
+// The file name of a path without its folder (or drive).
+std::string FileNameOf(const std::string& path);
+
 }  // namespace vellum::exceptlog

@@ -10,6 +10,7 @@
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/threads_list_win.h"
+#include "exceptlog/report/builder/report_values.h"
 #include "exceptlog/report/system/system_facts_win.h"
 #include "runtime/threading/multi_read_exclusive_write_sync_win.h"
 
@@ -20,11 +21,6 @@ namespace {
 ReportTexts& Last() {
   static ReportTexts texts;
   return texts;
-}
-
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/:");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 std::string ExceptionModule(std::uint32_t address) {

@@ -6,6 +6,7 @@
 
 #include "exceptlog/capture/callstack/win/module_record_win.h"
 #include "exceptlog/capture/options/computer_name.h"
+#include "exceptlog/report/builder/report_values.h"
 #include "runtime/registry/registry_key_win.h"
 #include "runtime/strings/format.h"
 #include "runtime/win/unique_handle_win.h"
@@ -16,11 +17,6 @@ namespace {
 
 std::uint64_t FileTimeValue(const FILETIME& time) {
   return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
-std::string FileNameOf(const std::string& path) {
-  const std::size_t slash = path.find_last_of("\\/:");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 template <typename Function>
