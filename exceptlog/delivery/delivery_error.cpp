@@ -17,14 +17,18 @@ void SetDeliveryErrorSink(DeliveryErrorSink sink) {
   installed_sink = sink;
 }
 
-void RecordDeliveryError(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure) {
+void RecordDeliveryError(TDeveruVuzErrorCode code, const std::string& message) {
   DeliveryErrorSink sink = nullptr;
   {
     const std::lock_guard guard(record_lock);
-    last_error = {code, FormatDeliveryWarningMessage(section, failure)};
+    last_error = {code, message};
     sink = installed_sink;
   }
-  if (sink != nullptr) sink(code, section, failure);
+  if (sink != nullptr) sink(code, message);
+}
+
+void RecordSectionError(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure) {
+  RecordDeliveryError(code, FormatDeliveryWarningMessage(section, failure));
 }
 
 TDeliveryError LastRecordedDeliveryError() {

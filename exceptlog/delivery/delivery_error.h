@@ -6,19 +6,22 @@
 #pragma once
 
 #include <exception>
+#include <string>
 #include <string_view>
 
 #include "exceptlog/capture/manager/delivery_warning.h"
 
 namespace vellum::exceptlog {
 
-using DeliveryErrorSink = void (*)(TDeveruVuzErrorCode code, std::string_view section,
-                                   const std::exception_ptr& failure);
+using DeliveryErrorSink = void (*)(TDeveruVuzErrorCode code, const std::string& message);
 
 void SetDeliveryErrorSink(DeliveryErrorSink sink);
-// Keeps "[<section>] <message>" as the last delivery error and passes the
-// failure on to the sink.
-void RecordDeliveryError(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure);
+// Keeps the code and message as the last delivery error and passes them on
+// to the sink.
+void RecordDeliveryError(TDeveruVuzErrorCode code, const std::string& message);
+// The same for a failure caught in a delivery step: "[<section>] <message>",
+// or "General '<section>' error." for a failure without a message.
+void RecordSectionError(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure);
 TDeliveryError LastRecordedDeliveryError();
 void ClearRecordedDeliveryError();
 

@@ -372,7 +372,10 @@ void SetSendDialogShowsErrors(bool value) {
 }
 
 void ReportDeliveryWarning(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure) {
-  const std::string message = FormatDeliveryWarningMessage(section, failure);
+  ReportDeliveryWarningMessage(code, FormatDeliveryWarningMessage(section, failure));
+}
+
+void ReportDeliveryWarningMessage(TDeveruVuzErrorCode code, const std::string& message) {
   std::uint32_t address = 0;
   if (ManagerState* state = State()) {
     state->last_error = {code, message};

@@ -83,11 +83,25 @@ TRuzadaModuleOptions& CurrentDeveruVuzOptions();
 // The record of the running report, or nullptr between reports.
 const TRuzadaExceptionRecord* CurrentExceptionRecord();
 
+// For a send thread of its own: runs `body` under the lock that serialises
+// reports, so that its delivery never overlaps the next report.
+void RunUnderPipelineLock(const std::function<void()>& body);
+// The steps after a delivery that a send thread runs when it is done: the
+// burst check, then the terminate or restart that the user or the burst
+// asked for.
+void RunPostSendSteps();
+// A send thread's own failure (the archive, the XML copy) goes to the
+// internal-error reporter, as it would inside the pipeline: reporting it as
+// an exception would send it again.
+void ReportSendThreadFailure(const std::exception_ptr& failure);
+
 // The send dialog shows errors: network delivery warnings get a message box.
 void SetSendDialogShowsErrors(bool value);
 
 // Reports a failure of a delivery step (section, what failed).
 void ReportDeliveryWarning(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure);
+// The same with the message already composed.
+void ReportDeliveryWarningMessage(TDeveruVuzErrorCode code, const std::string& message);
 // The last delivery problem of the running report.
 TDeveruVuzErrorCode LastDeliveryErrorCode();
 std::string LastDeliveryErrorMessage();

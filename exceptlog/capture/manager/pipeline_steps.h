@@ -31,12 +31,18 @@ struct PipelineReport {
   std::string class_name;            // of the raised object
   std::string message;               // its message
   std::string custom_data;           // from OnCustomDataRequest
+  std::string text_to_send;          // the report, or the whole log with sfWholeLog
+  std::string html_page;             // the web error page, when one was made
   bool console = false;              // a console program
   bool duplicate = false;            // set by the duplicate check
   bool send_chosen = true;           // the dialog's send choice
   bool copy_to_clipboard = false;    // the dialog's copy choice
   bool terminate_requested = false;  // the dialog's terminate or restart button
   int terminate_action = -1;         // -1: the options decide; else 0 terminate, 1 restart
+  bool attach_screenshot = false;    // sfScreenshot, then the dialog's screenshot choice
+  // Set by the send step when a send thread of its own delivers: the burst
+  // check and the terminate or restart are then that thread's.
+  bool post_send_in_thread = false;
 
   // What the report text says beyond the record.
   bool class_known = true;                   // the raised object is an object of a known class
@@ -69,9 +75,10 @@ struct PipelineSteps {
   std::function<void(const PipelineReport&)> save_screenshot;
   std::function<void(const PipelineReport&)> release_screenshot;
   std::function<void(const PipelineReport&)> reset_log_on_new_version;
-  std::function<void(const PipelineReport&)> save_log;
+  // May replace the text to send by the whole log.
+  std::function<void(PipelineReport&)> save_log;
   std::function<void(const PipelineReport&)> copy_to_clipboard;
-  std::function<void(const PipelineReport&)> send;
+  std::function<void(PipelineReport&)> send;
   // After every report: what a test or the crash sample watches.
   std::function<void(const PipelineReport&)> reported;
 };

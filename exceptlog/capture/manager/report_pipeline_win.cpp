@@ -11,6 +11,7 @@
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/component/deveru_vuz.h"
+#include "exceptlog/capture/manager/component_events_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
 #include "exceptlog/capture/manager/pipeline_steps.h"
 #include "runtime/exception.h"
@@ -102,28 +103,6 @@ double MinutesNow() {
   return static_cast<double>(ticks) / (10'000'000.0 * 60.0);
 }
 
-bool FireExceptionNotify(const TRuzadaExceptionRecord& record) {
-  bool handled = true;
-  if (!HasHandler(&TDeveruVuz::OnExceptionNotify)) return handled;
-  RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnExceptionNotify, record, handled); });
-  return handled;
-}
-
-bool FireAction(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
-  bool execute = true;
-  if (!HasHandler(&TDeveruVuz::OnExceptionActionNotify)) return execute;
-  const TRuzadaExceptionRecord copy = record;
-  RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnExceptionActionNotify, copy, action, execute); });
-  return execute;
-}
-
-std::string FireCustomData(const TRuzadaExceptionRecord& record) {
-  std::string data;
-  if (!HasHandler(&TDeveruVuz::OnCustomDataRequest)) return data;
-  RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnCustomDataRequest, record, data); });
-  return data;
-}
-
 // The raising thread's stack: the copy the raise hook kept (the frames
 // between the raise and the catch point), then the live stack above it.
 std::unique_ptr<TRuzadaStackList> RaisingThreadStack(ManagerState& state, const ExceptionRun& run,
@@ -145,6 +124,26 @@ std::unique_ptr<TRuzadaStackList> RaisingThreadStack(ManagerState& state, const 
 
 DateTime LocalDateTime(const SYSTEMTIME& time) {
   return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds};
+}
+
+// The burst check after a delivery: too many reports too fast end or
+// restart the program as BurstAction says.
+void CheckBurst(ManagerState& state) {
+  TRuzadaModuleOptionsEx& options = *state.current_options;
+  if (options.BehaviorFlags().Contains(bfBurstCheck) &&
+      state.bursts.IsBurst(options.BurstCount(), options.BurstMinutes())) {
+    options.SetTerminateAction(options.BurstAction());
+    state.terminate_request = true;
+  }
+}
+
+void TerminateOnRequest(ManagerState& state) {
+  if (!state.terminate_request) return;
+  if (FireAction(state.record, atTerminating)) {
+    if (state.current_options->TerminateAction() == 1) Restart(state);
+    TerminateProcess(GetCurrentProcess(), 1);
+  }
+  state.terminate_request = false;
 }
 
 bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapshot) {
@@ -248,6 +247,8 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   report.set_progress = [&state](int code) { state.progress = code; };
   state.progress = ppReportText;
   report.record.ReportText = steps.build_report ? steps.build_report(report) : DefaultReportText(report);
+  report.text_to_send = report.record.ReportText;
+  report.attach_screenshot = options.SendFlags().Contains(sfScreenshot);
   state.progress = ppPublished;
   state.record = report.record;
   state.current_record.store(&state.record);
@@ -267,6 +268,7 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
 
   const bool handled = FireExceptionNotify(state.record);
   bool result = true;
+  bool post_send_here = true;
   state.progress = ppReporting;
   if (handled) {
     if (HasHandler(&TDeveruVuz::OnExceptionNotify)) check_duplicate();
@@ -276,6 +278,7 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
     if (!report.custom_data.empty() && steps.add_custom_data) {
       report.record.ReportText = steps.add_custom_data(report);
       state.record.ReportText = report.record.ReportText;
+      report.text_to_send = report.record.ReportText;
     }
     if (HasHandler(&TDeveruVuz::OnCustomDataRequest)) check_duplicate();
     state.progress = ppCounting;
@@ -326,16 +329,12 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
 
     state.progress = ppSend;
     if (sending && steps.send) steps.send(report);
-    if (!options.SendFlags().Contains(sfBackgroundThread)) {
-      if (behavior.Contains(bfBurstCheck) && state.bursts.IsBurst(options.BurstCount(), options.BurstMinutes())) {
-        options.SetTerminateAction(options.BurstAction());
-        state.terminate_request = true;
-      }
-    }
     if (report.terminate_requested) {
       state.terminate_request = true;
       if (report.terminate_action >= 0) options.SetTerminateAction(static_cast<std::uint8_t>(report.terminate_action));
     }
+    post_send_here = !report.post_send_in_thread;
+    if (post_send_here) CheckBurst(state);
     result = false;
   }
   if (steps.reported) steps.reported(report);
@@ -345,17 +344,37 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   state.record.StackEntries = nullptr;
 
   state.progress = ppTerminate;
-  if (!options.SendFlags().Contains(sfBackgroundThread) && state.terminate_request) {
-    if (FireAction(state.record, atTerminating)) {
-      if (options.TerminateAction() == 1) Restart(state);
-      TerminateProcess(GetCurrentProcess(), 1);
-    }
-    state.terminate_request = false;
-  }
+  // Without a send thread nobody else would act on the request: a report
+  // that is not sent still ends the program the user asked to end.
+  if (post_send_here) TerminateOnRequest(state);
   return result;
 }
 
 }  // namespace
+
+void RunPostSendSteps() {
+  ManagerState* state = State();
+  if (state == nullptr) return;
+  const CriticalSectionLock lock(state->pipeline_lock);
+  CheckBurst(*state);
+  TerminateOnRequest(*state);
+}
+
+void ReportSendThreadFailure(const std::exception_ptr& failure) {
+  ManagerState* state = State();
+  if (state != nullptr) state->progress = ppSend;
+  ReportPipelineFailure(failure, state != nullptr ? state->record.RaiseAddress : 0);
+}
+
+void RunUnderPipelineLock(const std::function<void()>& body) {
+  ManagerState* state = State();
+  if (state == nullptr) {
+    body();
+    return;
+  }
+  const CriticalSectionLock lock(state->pipeline_lock);
+  body();
+}
 
 bool RunPipeline(ManagerState& state, ExceptionRun& run) {
   const InsidePipeline inside;

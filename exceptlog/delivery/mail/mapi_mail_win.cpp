@@ -163,7 +163,7 @@ bool SendMailMAPI(const TClientMail& mail) {
     SendThroughMapi(mail);
     return true;
   } catch (...) {
-    RecordDeliveryError(eeEmailMAPIError, "MAPI", std::current_exception());
+    RecordSectionError(eeEmailMAPIError, "MAPI", std::current_exception());
     return false;
   }
 }

@@ -81,7 +81,7 @@ bool SendMailShell(const std::string& addresses, const std::string& subject, con
                             "&Body=" + URLEncodeText(body + "\r\n\r\n\r\n" + report_text);
     return RunMailProgram(StringReplace(MailtoCommand(), "%1", url, rfReplaceAll));
   } catch (...) {
-    RecordDeliveryError(eeEmailShellError, "Shell", std::current_exception());
+    RecordSectionError(eeEmailShellError, "Shell", std::current_exception());
     return false;
   }
 }

@@ -111,7 +111,7 @@ bool SendSMTPMessage(const TSmtpMessage& message, const std::string& to_address,
     RunDialogue(message, to_address, session);
     return true;
   } catch (...) {
-    RecordDeliveryError(eeEmailSMTPError, "SMTP", std::current_exception());
+    RecordSectionError(eeEmailSMTPError, "SMTP", std::current_exception());
     return false;
   }
 }
@@ -133,7 +133,7 @@ bool SendSMTPMail(bool direct, const TSmtpMessage& message, const std::string& t
       if (SendSMTPMessage(to_one, addresses[index], session)) any_sent = true;
     }
   } catch (...) {
-    RecordDeliveryError(eeEmailSMTPError, "SMTP", std::current_exception());
+    RecordSectionError(eeEmailSMTPError, "SMTP", std::current_exception());
     any_sent = false;
   }
   if (session.Progress.Close) session.Progress.Close();

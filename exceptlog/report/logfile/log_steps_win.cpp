@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "exceptlog/capture/component/deveru_vuz.h"
+#include "exceptlog/capture/manager/component_events_win.h"
 #include "exceptlog/capture/manager/exception_manager_win.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/report/logfile/log_entry.h"
@@ -39,20 +40,6 @@ TLogFile& OpenLogFor(const std::string& path) {
 
 std::string LogPathOf(const PipelineReport& report) {
   return report.record.Options != nullptr ? report.record.Options->LogFileName() : std::string();
-}
-
-bool FireAction(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
-  bool execute = true;
-  if (!HasHandler(&TDeveruVuz::OnExceptionActionNotify)) return execute;
-  RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnExceptionActionNotify, record, action, execute); });
-  return execute;
-}
-
-bool FireErrorAskingRetry(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
-  bool retry = false;
-  if (!HasHandler(&TDeveruVuz::OnExceptionErrorNotify)) return retry;
-  RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnExceptionErrorNotify, record, action, retry); });
-  return retry;
 }
 
 // Whether the log's newest report names another version of the
@@ -110,7 +97,7 @@ void ResetLogOnNewVersion(const PipelineReport& report) {
   }
 }
 
-void SaveReportToLog(const PipelineReport& report) {
+void SaveReportToLog(PipelineReport& report) {
   const std::string path = LogPathOf(report);
   const TRuzadaModuleOptions* options = report.record.Options;
   for (int attempt = 0;; ++attempt) {
@@ -120,6 +107,7 @@ void SaveReportToLog(const PipelineReport& report) {
       if (path.empty()) throw EFCreateError("Cannot create file \"\". No log file is configured.");
       TLogFile& log = OpenLogFor(path);
       if (!report.duplicate) log.AddReport(report.record.ReportText, options->LogMaxReports());
+      if (options->SendFlags().Contains(sfWholeLog)) report.text_to_send = log.LogText();
       if (save) {
         log.SaveLogFile();
         saved = true;

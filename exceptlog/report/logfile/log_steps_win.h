@@ -16,7 +16,7 @@ void AddLogSteps(PipelineSteps& steps);
 // The steps one by one (what AddLogSteps installs).
 bool LogIsDuplicate(const PipelineReport& report);
 void ResetLogOnNewVersion(const PipelineReport& report);
-void SaveReportToLog(const PipelineReport& report);
+void SaveReportToLog(PipelineReport& report);
 
 // The values a report text holds for the duplicate keys, as they were before
 // the general section stored them.

@@ -1,0 +1,91 @@
+#include "exceptlog/delivery/send/send_steps_win.h"
+
+#include <windows.h>
+
+#include <memory>
+
+#include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/capture/options/module_options.h"
+#include "exceptlog/delivery/delivery_error.h"
+#include "exceptlog/delivery/screenshot/win/screenshot_win.h"
+#include "exceptlog/delivery/send/clipboard_text_win.h"
+#include "exceptlog/delivery/send/deliver_report_win.h"
+#include "runtime/threading/thread_win.h"
+
+namespace vellum::exceptlog {
+namespace {
+
+void RemoveScreenshotFile(const std::string& name) {
+  if (!name.empty()) DeleteFileA(name.c_str());
+}
+
+// Delivers one report after the pipeline has let go of it: with its own
+// copy of everything, as the next report may change the current options
+// and the record. Frees itself when done.
+class TSendThread final : public Thread {
+ public:
+  TSendThread(const TReportDelivery& delivery, const TRuzadaModuleOptions& options)
+      : options_(options.ModuleFileName(), false), delivery_(delivery) {
+    options_.Assign(&options);
+    delivery_.options = &options_;
+    delivery_.record.Options = &options_;
+    // The pipeline frees the call stack when it ends.
+    delivery_.record.StackEntries = nullptr;
+    SetPriority(tpHighest);
+  }
+
+ protected:
+  void Execute() override {
+    RunUnderPipelineLock([this] {
+      try {
+        DeliverReport(delivery_);
+      } catch (...) {
+        ReportSendThreadFailure(std::current_exception());
+      }
+      RemoveScreenshotFile(delivery_.screenshot);
+      RunPostSendSteps();
+    });
+  }
+
+ private:
+  TRuzadaModuleOptions options_;
+  TReportDelivery delivery_;
+};
+
+}  // namespace
+
+void SendReport(PipelineReport& report) {
+  const TRuzadaModuleOptions& options = *report.record.Options;
+  TReportDelivery delivery;
+  delivery.record = report.record;
+  delivery.options = &options;
+  delivery.report_text = report.record.ReportText;
+  delivery.text_to_send = report.text_to_send.empty() ? report.record.ReportText : report.text_to_send;
+  delivery.html_page = report.html_page;
+  delivery.screenshot = report.attach_screenshot ? ScreenshotFileName(options) : std::string();
+  delivery.console = report.console;
+  delivery.time = report.pipeline_start;
+  if (options.SendFlags().Contains(sfBackgroundThread)) {
+    auto thread = std::make_unique<TSendThread>(delivery, options);
+    thread->SetFreeOnTerminate(true);
+    thread->Start();
+    thread.release();  // the thread deletes itself when done
+    report.post_send_in_thread = true;
+    return;
+  }
+  try {
+    DeliverReport(delivery);
+  } catch (...) {
+    RemoveScreenshotFile(delivery.screenshot);
+    throw;
+  }
+  RemoveScreenshotFile(delivery.screenshot);
+}
+
+void AddSendSteps(PipelineSteps& steps) {
+  SetDeliveryErrorSink(&ReportDeliveryWarningMessage);
+  steps.send = &SendReport;
+  steps.copy_to_clipboard = [](const PipelineReport& report) { CopyTextToClipboard(report.record.ReportText); };
+}
+
+}  // namespace vellum::exceptlog
