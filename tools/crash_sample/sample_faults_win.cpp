@@ -16,6 +16,7 @@
 #include "runtime/threading/thread_win.h"
 #include "runtime/win/unique_handle_win.h"
 #include "shellext/factory/com_boundary_win.h"
+#include "tools/crash_sample/sample_delivery_win.h"
 
 namespace vellum::crash_sample {
 
@@ -157,8 +158,10 @@ void InstallPipelineSteps() {
   exceptlog::PipelineSteps steps = exceptlog::ModulePipelineSteps();
   char folder[MAX_PATH] = {};
   const DWORD length = GetEnvironmentVariableA("CRASH_SAMPLE_REPORT_DIR", folder, sizeof folder);
+  steps.reported = PrintDeliveryResult;
   if (length > 0 && length < sizeof folder) {
     steps.reported = [folder = std::string(folder)](const exceptlog::PipelineReport& report) {
+      PrintDeliveryResult(report);
       static int count = 0;
       char module_path[MAX_PATH] = {};
       HMODULE self = nullptr;
@@ -185,6 +188,8 @@ void StartSubsystem(bool console) {
   InstallPipelineSteps();
   shellext::SetComBoundaryHandler(&ReportSafeCall);
   InstallReportPrinter();
+  InstallDeliveryEvents();
+  StartBoxAnswerer();
 }
 
 bool NoteStartAndSeeRestart() {
@@ -255,6 +260,17 @@ bool RaiseFault(const std::string& name, int argument) {
     sink = Recurse(0);
   } else if (name == "freeze") {
     Sleep(static_cast<DWORD>(argument) * 1000);
+  } else if (name == "throw-wait") {
+    // A report whose delivery may go on in a send thread while the program
+    // does something else.
+    try {
+      ThrowSampleError();
+    } catch (...) {
+      exceptlog::ReportEscapedException(std::current_exception(), exceptlog::rkGeneral);
+    }
+    PrintLine("reported");
+    Sleep(static_cast<DWORD>(argument) * 1000);
+    PrintLine("waited");
   } else if (name == "burst") {
     for (int i = 0; i < argument; ++i) {
       try {
@@ -276,7 +292,7 @@ bool RaiseFault(const std::string& name, int argument) {
 
 const char* FaultNames() {
   return "throw handled abort-class av divzero thread plain-thread com nested purecall invalid-parameter abort "
-         "terminate stack-overflow freeze SECONDS burst N dll-fault";
+         "terminate stack-overflow freeze SECONDS throw-wait SECONDS burst N dll-fault";
 }
 
 }  // namespace vellum::crash_sample

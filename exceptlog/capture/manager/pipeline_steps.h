@@ -43,6 +43,7 @@ struct PipelineReport {
   // Set by the send step when a send thread of its own delivers: the burst
   // check and the terminate or restart are then that thread's.
   bool post_send_in_thread = false;
+  std::optional<bool> delivered;  // the result of a delivery in the reporting thread
 
   // What the report text says beyond the record.
   bool class_known = true;                   // the raised object is an object of a known class

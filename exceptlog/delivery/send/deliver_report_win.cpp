@@ -100,8 +100,8 @@ std::vector<KeptArchive> ArchivesIn(const std::string& folder) {
   if (search == INVALID_HANDLE_VALUE) return archives;
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    const auto time = (static_cast<std::int64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
-                      found.ftLastWriteTime.dwLowDateTime;
+    const auto time =
+        (static_cast<std::int64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
     archives.push_back({found.cFileName, time});
   } while (FindNextFileA(search, &found));
   FindClose(search);
@@ -289,8 +289,8 @@ bool DeliverReport(const TReportDelivery& delivery) {
 
   StringList send_list;
   for (const std::string& file : SplitExtraFiles(options.ExtraFiles())) send_list.Add(file);
-  for (const std::string& file : {log_copy, flags.Contains(sfScreenshot) ? delivery.screenshot : "", html_copy,
-                                  xml_copy}) {
+  for (const std::string& file :
+       {log_copy, flags.Contains(sfScreenshot) ? delivery.screenshot : "", html_copy, xml_copy}) {
     if (!file.empty()) send_list.Add(file);
   }
   FireAttachedFilesRequest(delivery.record, send_list);

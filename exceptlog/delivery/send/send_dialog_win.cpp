@@ -62,28 +62,21 @@ INT_PTR CALLBACK SendDialogProc(HWND dialog, UINT message, WPARAM, LPARAM lparam
       return TRUE;
     }
     case WM_SETFOCUS:
-    case kReadyMessage:
-      state.ready.store(true);
-      return message == kReadyMessage;
-    case kCloseSendDialogMessage:
-      EndDialog(dialog, 0);
-      return TRUE;
+    case kReadyMessage: state.ready.store(true); return message == kReadyMessage;
+    case kCloseSendDialogMessage: EndDialog(dialog, 0); return TRUE;
     case WM_CLOSE:
       // The delivery decides when the dialog ends, not the user.
       return TRUE;
     case WM_DESTROY:
       SetWindowPos(dialog, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
       return FALSE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 
 class TSendDialogThread final : public Thread {
  public:
-  explicit TSendDialogThread(TCustomizedTexts texts) : texts_(std::move(texts)) {
-    SetPriority(tpHighest);
-  }
+  explicit TSendDialogThread(TCustomizedTexts texts) : texts_(std::move(texts)) { SetPriority(tpHighest); }
   ~TSendDialogThread() override { TerminateAndWait(); }
 
  protected:
@@ -147,9 +140,13 @@ void ShowSendDialog(bool show, const TCustomizedTexts& texts) {
   SetSendDialogShowsErrors(state.window.load() != nullptr);
 }
 
-bool SendDialogShown() { return State().window.load() != nullptr; }
+bool SendDialogShown() {
+  return State().window.load() != nullptr;
+}
 
-std::uintptr_t SendDialogWindow() { return reinterpret_cast<std::uintptr_t>(State().window.load()); }
+std::uintptr_t SendDialogWindow() {
+  return reinterpret_cast<std::uintptr_t>(State().window.load());
+}
 
 void SetSendStatus(const std::string& text) {
   SendDialogState& state = State();
@@ -201,15 +198,12 @@ void UploadProgress(int stage, std::uint32_t total, std::uint32_t done) {
       SetSendProgress(0);
       SetSendStatusPlain(texts[0]);
       break;
-    case 1:
-      SetSendStatusPlain(texts[1]);
-      break;
+    case 1: SetSendStatusPlain(texts[1]); break;
     case 2:
       SetSendStatusPlain(texts[2]);
       SetSendProgress(total == 0 ? 100 : static_cast<int>(static_cast<std::uint64_t>(done) * 100 / total));
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

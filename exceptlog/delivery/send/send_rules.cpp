@@ -58,9 +58,9 @@ std::string WebDeliveryErrorMessage(std::string_view protocol, std::int32_t code
 std::string FreeArchiveName(const std::string& wanted, const std::vector<std::string>& existing) {
   const auto taken = [&](const std::string& name) {
     return std::any_of(existing.begin(), existing.end(), [&](const std::string& other) {
-      return std::equal(name.begin(), name.end(), other.begin(), other.end(),
-                        [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) ==
-                                                    std::tolower(static_cast<unsigned char>(b)); });
+      return std::equal(name.begin(), name.end(), other.begin(), other.end(), [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+      });
     });
   };
   if (!taken(wanted)) return wanted;

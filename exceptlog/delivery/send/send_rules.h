@@ -27,7 +27,7 @@ std::string WebDeliveryErrorMessage(std::string_view protocol, std::int32_t code
 
 // A kept archive in the log folder.
 struct KeptArchive {
-  std::string name;        // file-name part
+  std::string name;         // file-name part
   std::int64_t write_time;  // any monotonic measure of the last write
 };
 

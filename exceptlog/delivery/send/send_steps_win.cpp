@@ -74,7 +74,7 @@ void SendReport(PipelineReport& report) {
     return;
   }
   try {
-    DeliverReport(delivery);
+    report.delivered = DeliverReport(delivery);
   } catch (...) {
     RemoveScreenshotFile(delivery.screenshot);
     throw;
