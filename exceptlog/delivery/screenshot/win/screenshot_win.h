@@ -19,9 +19,9 @@ namespace vellum::exceptlog {
 class TRuzadaModuleOptions;
 
 struct TScreenshotInputs {
-  bool ActiveWindowOnly = false;   // sfActiveWindowOnly: the foreground window, not its monitor
-  HWND FocusedWindow = nullptr;    // framed in red while it still has a rectangle
-  HCURSOR Cursor = nullptr;        // drawn at the cursor position; none: not drawn
+  bool ActiveWindowOnly = false;  // sfActiveWindowOnly: the foreground window, not its monitor
+  HWND FocusedWindow = nullptr;   // framed in red while it still has a rectangle
+  HCURSOR Cursor = nullptr;       // drawn at the cursor position; none: not drawn
 };
 
 // Replaces any earlier capture. Capture calls are not checked: a failed copy
@@ -43,10 +43,10 @@ std::string ScreenshotFileName(const TRuzadaModuleOptions& options);
 struct TScreenCaptureView {
   HDC MemoryDC = nullptr;
   HBITMAP Bitmap = nullptr;
-  RECT Area{};              // screen rectangle captured
-  int Width = 0;            // at least 1
-  int Height = 0;           // at least 1
-  int RowLength = 0;        // Width rounded up to a multiple of 4
+  RECT Area{};        // screen rectangle captured
+  int Width = 0;      // at least 1
+  int Height = 0;     // at least 1
+  int RowLength = 0;  // Width rounded up to a multiple of 4
   bool PaletteDisplay = false;
 };
 TScreenCaptureView CurrentScreenCapture();
