@@ -67,8 +67,8 @@ TEST_F(FormDataTest, FieldsPairUpToTheShorterListAndMissingFilesKeepIndexes) {
 
 TEST_F(FormDataTest, NamesBeyondTokensAreQuotedAndCannotAddParameters) {
   const std::string log = File("form_quoted.elf", "x");
-  const std::string body = BuildFormData({log}, {"My Report; name=evil.elf"},
-                                         {"user \"name\"", "x; filename=y", ""}, {"a", "b", "c"}, "B");
+  const std::string body =
+      BuildFormData({log}, {"My Report; name=evil.elf"}, {"user \"name\"", "x; filename=y", ""}, {"a", "b", "c"}, "B");
   EXPECT_NE(body.find("name=\"user %22name%22\";\r\n"), std::string::npos);
   EXPECT_NE(body.find("name=\"x; filename=y\";\r\n"), std::string::npos);
   EXPECT_NE(body.find("name=\"\";\r\n"), std::string::npos);

@@ -60,12 +60,12 @@ std::int32_t FTPUpload(const std::string& host, const std::string& path, const s
     const auto total = static_cast<std::uint32_t>(std::min<std::uint64_t>(total_size, UINT32_MAX));
 
     if (progress) progress(0, total, 0);
-    const InternetHandle internet(
-        wininet, wininet.InternetOpen(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    const InternetHandle internet(wininet,
+                                  wininet.InternetOpen(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!internet) return static_cast<std::int32_t>(GetLastError());
     const InternetHandle connection(
-        wininet, wininet.InternetConnect(internet.get(), host.c_str(), port, OptionalText(user),
-                                         OptionalText(password), INTERNET_SERVICE_FTP, 0, 0));
+        wininet, wininet.InternetConnect(internet.get(), host.c_str(), port, OptionalText(user), OptionalText(password),
+                                         INTERNET_SERVICE_FTP, 0, 0));
     if (!connection) {
       const DWORD error = GetLastError();
       // A refused log-on is explained by the server's reply.
@@ -81,8 +81,8 @@ std::int32_t FTPUpload(const std::string& host, const std::string& path, const s
       if (!bytes) continue;
       const std::string display_name = i < display_names.size() ? display_names[i] : files[i];
       const std::string remote = RemoteName(path, display_name);
-      InternetHandle remote_file(wininet, wininet.FtpOpenFile(connection.get(), remote.c_str(), GENERIC_WRITE,
-                                                              FTP_TRANSFER_TYPE_BINARY, 0));
+      InternetHandle remote_file(
+          wininet, wininet.FtpOpenFile(connection.get(), remote.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0));
       if (!remote_file) {
         const DWORD error = GetLastError();
         response_text = wininet.LastResponseText();
@@ -93,8 +93,7 @@ std::int32_t FTPUpload(const std::string& host, const std::string& path, const s
         DWORD written = 0;
         // A store cut short is a failure, not a file on the server that
         // silently lacks its end.
-        if (!wininet.InternetWrite(remote_file.get(), bytes->data() + offset, length, &written) ||
-            written != length) {
+        if (!wininet.InternetWrite(remote_file.get(), bytes->data() + offset, length, &written) || written != length) {
           DWORD error = GetLastError();
           if (error == 0) error = ERROR_INTERNET_CONNECTION_ABORTED;
           response_text = wininet.LastResponseText();

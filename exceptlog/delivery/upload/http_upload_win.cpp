@@ -48,12 +48,12 @@ std::int32_t Post(const WinInetLibrary& wininet, const std::string& host, const 
                   const std::string& boundary, const std::string& body, const TUploadProgress& progress,
                   std::string& response_text) {
   const auto total = static_cast<std::uint32_t>(body.size());
-  const InternetHandle internet(wininet, wininet.InternetOpen(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                                                              nullptr, 0));
+  const InternetHandle internet(wininet,
+                                wininet.InternetOpen(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!internet) return static_cast<std::int32_t>(GetLastError());
-  const InternetHandle connection(wininet, wininet.InternetConnect(internet.get(), host.c_str(), port,
-                                                                   OptionalText(user), OptionalText(password),
-                                                                   INTERNET_SERVICE_HTTP, 0, 0));
+  const InternetHandle connection(
+      wininet, wininet.InternetConnect(internet.get(), host.c_str(), port, OptionalText(user), OptionalText(password),
+                                       INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return static_cast<std::int32_t>(GetLastError());
   if (progress) progress(1, total, 0);
   // Closed before the connection and the session (declared after them).
@@ -96,9 +96,15 @@ std::int32_t Post(const WinInetLibrary& wininet, const std::string& host, const 
     return static_cast<std::int32_t>(send_error != 0 ? send_error : query_error);
   }
   const std::optional<std::int32_t> number = StatusNumber(*status);
+  if (number && *number < 100) {
+    // No status line came back (Wine answers "0" then): never a success.
+    return static_cast<std::int32_t>(send_error != 0 ? send_error : ERROR_HTTP_INVALID_SERVER_RESPONSE);
+  }
+  if (!number && send_error != 0) return static_cast<std::int32_t>(send_error);
   std::int32_t result = number ? *number : kUnreadableHttpStatus;
-  if (result == 200) result = static_cast<std::int32_t>(send_error);
-  if (!number || *number != 200) {
+  if (result == 200) {
+    result = static_cast<std::int32_t>(send_error);
+  } else {
     response_text = QueryText(wininet, request.get(), HTTP_QUERY_STATUS_TEXT).value_or(std::string());
   }
   return result;

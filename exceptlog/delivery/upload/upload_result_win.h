@@ -3,6 +3,8 @@
 #pragma once
 
 #include <windows.h>
+#include <wininet.h>
+#include <winsock2.h>
 
 #include <cstdint>
 #include <exception>
@@ -12,6 +14,20 @@
 #include "exceptlog/delivery/upload/wininet_errors.h"
 
 namespace vellum::exceptlog {
+
+// Wine's WinInet passes socket errors through where Windows answers with
+// its own codes; the caller and the table know only the latter.
+inline std::int32_t AsWinInetError(std::int32_t code) {
+  switch (code) {
+    case WSAECONNABORTED: return ERROR_INTERNET_CONNECTION_ABORTED;
+    case WSAECONNRESET: return ERROR_INTERNET_CONNECTION_RESET;
+    case WSAETIMEDOUT: return ERROR_INTERNET_TIMEOUT;
+    case WSAECONNREFUSED:
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH: return ERROR_INTERNET_CANNOT_CONNECT;
+    default: return code;
+  }
+}
 
 template <typename Work>
 std::int32_t GuardUpload(std::string& response_text, Work&& work) {
@@ -27,6 +43,7 @@ std::int32_t GuardUpload(std::string& response_text, Work&& work) {
   } catch (...) {
     result = ERROR_GEN_FAILURE;
   }
+  result = AsWinInetError(result);
   if (result != 0 && response_text.empty()) response_text = WinInetErrorText(result);
   return result;
 }

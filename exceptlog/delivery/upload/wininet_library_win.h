@@ -71,6 +71,8 @@ class InternetHandle {
 
 // Null for an empty text: WinInet then takes its default (for FTP the
 // anonymous log-on) rather than an empty user name.
-inline const char* OptionalText(const std::string& text) { return text.empty() ? nullptr : text.c_str(); }
+inline const char* OptionalText(const std::string& text) {
+  return text.empty() ? nullptr : text.c_str();
+}
 
 }  // namespace vellum::exceptlog
