@@ -99,7 +99,13 @@ int main(int argc, char** argv) {
   TScreenshotInputs inputs;
   inputs.ActiveWindowOnly = !desktop;
   inputs.FocusedWindow = GetFocus();
-  inputs.Cursor = LoadCursorA(nullptr, IDC_ARROW);
+  // A cursor whose only visible pixels are a black 3 x 3 square at its hot
+  // spot (10, 20): where the square lands shows the hot spot was applied.
+  std::uint8_t and_mask[32 * 4], xor_mask[32 * 4] = {};
+  std::memset(and_mask, 0xFF, sizeof and_mask);
+  for (int y = 20; y < 23; ++y) and_mask[y * 4 + 1] &= static_cast<std::uint8_t>(~0x38);  // columns 10..12
+  HCURSOR cursor = CreateCursor(window_class.hInstance, 10, 20, 32, 32, and_mask, xor_mask);
+  inputs.Cursor = cursor;
   CaptureScreen(inputs);
   SaveScreenshot(out + "\\shot.png");
 
@@ -124,6 +130,8 @@ int main(int argc, char** argv) {
   std::memcpy(dib.data(), info.colors, 1024);
   WriteFile(out + "\\dib.bin", dib.data(), dib.size());
 
+  POINT cursor_position{};
+  GetCursorPos(&cursor_position);
   RECT window_rect{}, edit_rect{};
   GetWindowRect(window, &window_rect);
   if (edit_control != nullptr) GetWindowRect(edit_control, &edit_rect);
@@ -131,14 +139,16 @@ int main(int argc, char** argv) {
   const int length = std::snprintf(
       text, sizeof text,
       "width=%d\nheight=%d\nrow_length=%d\nrows_read=%d\npalette_display=%d\narea=%ld,%ld,%ld,%ld\n"
-      "window=%ld,%ld,%ld,%ld\nedit=%ld,%ld,%ld,%ld\nforeground=%d\nfile_name=%s\n",
+      "window=%ld,%ld,%ld,%ld\nedit=%ld,%ld,%ld,%ld\ncursor=%ld,%ld\nforeground=%d\nfile_name=%s\n",
       view.Width, view.Height, view.RowLength, rows, view.PaletteDisplay ? 1 : 0, view.Area.left, view.Area.top,
       view.Area.right, view.Area.bottom, window_rect.left, window_rect.top, window_rect.right, window_rect.bottom,
-      edit_rect.left, edit_rect.top, edit_rect.right, edit_rect.bottom, GetForegroundWindow() == window ? 1 : 0,
+      edit_rect.left, edit_rect.top, edit_rect.right, edit_rect.bottom, cursor_position.x, cursor_position.y,
+      GetForegroundWindow() == window ? 1 : 0,
       ScreenshotFileName().c_str());
   WriteFile(out + "\\info.txt", text, static_cast<std::size_t>(length));
 
   ReleaseScreenshot();
+  DestroyCursor(cursor);
   const bool released = CurrentScreenCapture().Bitmap == nullptr;
   DestroyWindow(window);
   return released ? 0 : 1;

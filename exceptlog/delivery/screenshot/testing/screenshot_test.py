@@ -33,7 +33,7 @@ def capture(name, width, height, *flags):
         info[key] = value
     for key in ("width", "height", "row_length", "rows_read", "palette_display", "foreground"):
         info[key] = int(info[key])
-    for key in ("area", "window", "edit"):
+    for key in ("area", "window", "edit", "cursor"):
         info[key] = tuple(int(n) for n in info[key].split(","))
     dib = open(os.path.join(out, "dib.bin"), "rb").read()
     return info, os.path.join(out, "shot.png"), dib
@@ -119,6 +119,14 @@ class ScreenshotTest(unittest.TestCase):
         self.assertEqual(color(20, 10), (0, 0, 255))
         self.assertEqual(color(980, 10), (0, 0, 0))
         self.assertEqual(color(500, 160), (0, 0, 0))
+        # The cursor's black square sits at the cursor position (its hot
+        # spot), on the yellow band; where it would be without the hot spot
+        # is still the green band.
+        cx, cy = info["cursor"][0] - left, info["cursor"][1] - top
+        self.assertEqual(color(cx - 1, cy - 1), (255, 255, 0))
+        self.assertEqual({color(cx + dx, cy + dy) for dx in range(3) for dy in range(3)}, {(0, 0, 0)})
+        self.assertEqual(color(cx + 3, cy + 3), (255, 255, 0))
+        self.assertEqual(color(cx + 11, cy + 21), (0, 128, 0))
 
     def test_zero_width_window_is_captured_one_pixel_wide(self):
         info, png, dib = capture("zero", 0, 120, "--no-edit")
