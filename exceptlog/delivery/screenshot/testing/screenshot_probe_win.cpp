@@ -28,7 +28,7 @@ LRESULT CALLBACK PatternProc(HWND window, UINT message, WPARAM w, LPARAM l) {
     RECT client;
     GetClientRect(window, &client);
     // Bands of colours, so that rows and columns differ.
-    static const COLORREF colors[] = {RGB(0, 0, 255), RGB(0, 128, 0), RGB(255, 255, 0), RGB(128, 0, 128),
+    static const COLORREF colors[] = {RGB(0, 0, 255),   RGB(0, 128, 0),     RGB(255, 255, 0), RGB(128, 0, 128),
                                       RGB(0, 255, 255), RGB(255, 255, 255), RGB(0, 0, 0)};
     for (int band = 0; band < 7; ++band) {
       RECT part = {client.right * band / 7, 0, client.right * (band + 1) / 7, client.bottom / 2};
@@ -143,8 +143,7 @@ int main(int argc, char** argv) {
       view.Width, view.Height, view.RowLength, rows, view.PaletteDisplay ? 1 : 0, view.Area.left, view.Area.top,
       view.Area.right, view.Area.bottom, window_rect.left, window_rect.top, window_rect.right, window_rect.bottom,
       edit_rect.left, edit_rect.top, edit_rect.right, edit_rect.bottom, cursor_position.x, cursor_position.y,
-      GetForegroundWindow() == window ? 1 : 0,
-      ScreenshotFileName().c_str());
+      GetForegroundWindow() == window ? 1 : 0, ScreenshotFileName().c_str());
   WriteFile(out + "\\info.txt", text, static_cast<std::size_t>(length));
 
   ReleaseScreenshot();

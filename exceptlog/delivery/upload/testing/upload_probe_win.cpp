@@ -61,10 +61,10 @@ int Upload(const std::string& method, const std::vector<std::string>& args) {
     std::printf("progress=%d,%u,%u\n", stage, total, done);
   };
   std::string response;
-  const std::int32_t result =
-      method == "ftp" ? FTPUpload(host, path, user, password, port, files, names, progress, response)
-                      : HTTPUpload(host, path, user, password, port, method == "https", files, names, field_names,
-                                   field_values, progress, response);
+  const std::int32_t result = method == "ftp"
+                                  ? FTPUpload(host, path, user, password, port, files, names, progress, response)
+                                  : HTTPUpload(host, path, user, password, port, method == "https", files, names,
+                                               field_names, field_values, progress, response);
   std::printf("result=%d\nresponse=%s\n", static_cast<int>(result), response.c_str());
   return 0;
 }
@@ -81,8 +81,8 @@ int Trust(bool add, const std::string& certificate_file) {
     return 1;
   }
   BOOL done = FALSE;
-  PCCERT_CONTEXT context = CertCreateCertificateContext(
-      X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()), static_cast<DWORD>(der.size()));
+  PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                        static_cast<DWORD>(der.size()));
   if (context != nullptr) {
     if (add) {
       done = CertAddCertificateContextToStore(store, context, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
