@@ -56,9 +56,12 @@ std::int32_t Post(const WinInetLibrary& wininet, const std::string& host, const 
                                        INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return static_cast<std::int32_t>(GetLastError());
   if (progress) progress(1, total, 0);
+  // The delivery hands the address's path over without its leading "/",
+  // which a request line needs.
+  const std::string object = path.empty() || path.front() != '/' ? "/" + path : path;
   // Closed before the connection and the session (declared after them).
   const InternetHandle request(
-      wininet, wininet.HttpOpenRequest(connection.get(), "POST", path.c_str(), nullptr, nullptr, nullptr,
+      wininet, wininet.HttpOpenRequest(connection.get(), "POST", object.c_str(), nullptr, nullptr, nullptr,
                                        kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0), 0));
   if (!request) return static_cast<std::int32_t>(GetLastError());
   const std::string content_type = "Content-Type: multipart/form-data; boundary=" + boundary;
