@@ -130,11 +130,15 @@ void BringMainWindowForward(ManagerState& state) {
 }
 
 void FillActiveControl(ManagerState& state, TExceptNotifyParams& params) {
+  CURSORINFO cursor{};
+  cursor.cbSize = sizeof cursor;
+  if (GetCursorInfo(&cursor) && (cursor.flags & CURSOR_SHOWING) != 0) params.Cursor = cursor.hCursor;
   GUITHREADINFO info{};
   info.cbSize = sizeof info;
   if (!GetGUIThreadInfo(state.main_thread_id, &info) || info.hwndFocus == nullptr) return;
   char class_name[256] = {};
   GetClassNameA(info.hwndFocus, class_name, sizeof class_name);
+  params.FocusedWindow = info.hwndFocus;
   params.ActiveControlClass = class_name;
   char text[1024] = {};
   DWORD_PTR length = 0;

@@ -35,6 +35,9 @@ struct TExceptNotifyParams {
   std::uint32_t ThreadId = 0;
   std::string ActiveControlClass;
   std::string ActiveControlText;  // "*" for every character of a password edit
+  // For the screenshot: the focused window is framed, the cursor drawn in.
+  HWND FocusedWindow = nullptr;
+  HCURSOR Cursor = nullptr;  // none when no cursor was showing
 };
 
 // What the module carrying the subsystem tells the start.

@@ -1,5 +1,6 @@
 #include "exceptlog/delivery/assembly/module_steps_win.h"
 
+#include "exceptlog/delivery/screenshot/win/screenshot_win.h"
 #include "exceptlog/delivery/send/send_steps_win.h"
 #include "exceptlog/report/logfile/log_steps_win.h"
 #include "exceptlog/report/system/report_entry_win.h"
@@ -11,6 +12,7 @@ PipelineSteps ModulePipelineSteps() {
   steps.build_report = &BuildReportStep;
   steps.add_custom_data = &AddCustomDataStep;
   AddLogSteps(steps);
+  AddScreenshotSteps(steps);
   AddSendSteps(steps);
   return steps;
 }

@@ -110,6 +110,40 @@ TEST(PngEncoder, SplitsLargeDataIntoBoundedChunksWithoutAnEmptyOne) {
   EXPECT_EQ(Inflate(chunks).size(), (width + 1) * height);
 }
 
+TEST(PngEncoder, DataOfExactlyWholeChunksEndsWithoutAnEmptyChunk) {
+  // Random rows are stored, not compressed, so the compressed size follows
+  // the width byte for byte (and jumps by a block header now and then): a
+  // few corrections find a picture whose data fills whole chunks exactly.
+  std::vector<std::uint8_t> pixels(2 * kMaxIdatChunk);
+  std::uint32_t seed = 777;
+  for (auto& pixel : pixels) {
+    seed = seed * 1103515245u + 12345u;
+    pixel = static_cast<std::uint8_t>(seed >> 16);
+  }
+  const auto idat_sizes = [&](std::uint32_t width) {
+    PalettePicture picture;
+    picture.width = width;
+    picture.height = 1;
+    picture.row = [&](std::uint32_t y) { return pixels.data() + y * width; };
+    std::vector<std::size_t> sizes;
+    for (const Chunk& chunk : Chunks(EncodePalettePng(picture))) {
+      if (chunk.type == "IDAT") sizes.push_back(chunk.data.size());
+    }
+    return sizes;
+  };
+  std::uint32_t width = kMaxIdatChunk - 100;
+  std::vector<std::size_t> sizes;
+  for (int attempt = 0; attempt < 12; ++attempt) {
+    sizes = idat_sizes(width);
+    std::size_t total = 0;
+    for (const std::size_t size : sizes) total += size;
+    if (total == kMaxIdatChunk) break;
+    width = static_cast<std::uint32_t>(static_cast<long long>(width) + static_cast<long long>(kMaxIdatChunk) -
+                                       static_cast<long long>(total));
+  }
+  ASSERT_EQ(sizes, std::vector<std::size_t>{kMaxIdatChunk}) << "width " << width;
+}
+
 TEST(PngEncoder, RefusesAnEmptyPicture) {
   PalettePicture picture;
   picture.row = [](std::uint32_t) -> const std::uint8_t* { return nullptr; };

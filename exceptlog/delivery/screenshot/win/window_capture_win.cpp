@@ -22,6 +22,30 @@ struct DibHeader {
 
 }  // namespace
 
+std::vector<std::uint8_t> EncodeBitmapPng(HDC dc, HBITMAP bitmap, int width, int height) {
+  const int row_length = ((width * 8 + 31) & ~31) / 8;
+  DibHeader info{};
+  info.header.biSize = sizeof(BITMAPINFOHEADER);
+  info.header.biWidth = row_length;
+  info.header.biHeight = height;  // bottom-up
+  info.header.biPlanes = 1;
+  info.header.biBitCount = 8;
+  info.header.biCompression = BI_RGB;
+  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(row_length) * height);
+  if (GetDIBits(dc, bitmap, 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS) == 0) {
+    win::RaiseLastOSError("GetDIBits");
+  }
+
+  PalettePicture picture;
+  picture.width = static_cast<std::uint32_t>(width);
+  picture.height = static_cast<std::uint32_t>(height);
+  for (int i = 0; i < 256; ++i) {
+    picture.palette[i] = {info.colors[i].rgbRed, info.colors[i].rgbGreen, info.colors[i].rgbBlue};
+  }
+  picture.row = [&](std::uint32_t y) { return pixels.data() + static_cast<std::size_t>(height - 1 - y) * row_length; };
+  return EncodePalettePng(picture);
+}
+
 std::vector<std::uint8_t> CaptureScreenAreaPng(const RECT& area) {
   const int width = std::max<int>(area.right - area.left, 1);
   const int height = std::max<int>(area.bottom - area.top, 1);
@@ -37,27 +61,7 @@ std::vector<std::uint8_t> CaptureScreenAreaPng(const RECT& area) {
     BitBlt(memory.get(), 0, 0, width, height, screen.get(), area.left, area.top, SRCCOPY);
   }
 
-  DibHeader info{};
-  info.header.biSize = sizeof(BITMAPINFOHEADER);
-  info.header.biWidth = row_length;
-  info.header.biHeight = height;  // bottom-up
-  info.header.biPlanes = 1;
-  info.header.biBitCount = 8;
-  info.header.biCompression = BI_RGB;
-  std::vector<std::uint8_t> pixels(static_cast<std::size_t>(row_length) * height);
-  if (GetDIBits(memory.get(), bitmap.get(), 0, height, pixels.data(), reinterpret_cast<BITMAPINFO*>(&info),
-                DIB_RGB_COLORS) == 0) {
-    win::RaiseLastOSError("GetDIBits");
-  }
-
-  PalettePicture picture;
-  picture.width = static_cast<std::uint32_t>(width);
-  picture.height = static_cast<std::uint32_t>(height);
-  for (int i = 0; i < 256; ++i) {
-    picture.palette[i] = {info.colors[i].rgbRed, info.colors[i].rgbGreen, info.colors[i].rgbBlue};
-  }
-  picture.row = [&](std::uint32_t y) { return pixels.data() + static_cast<std::size_t>(height - 1 - y) * row_length; };
-  return EncodePalettePng(picture);
+  return EncodeBitmapPng(memory.get(), bitmap.get(), width, height);
 }
 
 void SaveWindowPng(HWND window, const std::string& file_name) {

@@ -1,0 +1,33 @@
+#include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/capture/options/module_options.h"
+#include "exceptlog/delivery/screenshot/win/screenshot_win.h"
+
+namespace vellum::exceptlog {
+
+namespace {
+
+void TakeScreenshotStep(PipelineReport& report) {
+  TScreenshotInputs inputs;
+  if (report.record.Options != nullptr) {
+    inputs.ActiveWindowOnly = report.record.Options->SendFlags().Contains(sfActiveWindowOnly);
+  }
+  if (report.params != nullptr) {
+    inputs.FocusedWindow = report.params->FocusedWindow;
+    inputs.Cursor = report.params->Cursor;
+  }
+  CaptureScreen(inputs);
+}
+
+void SaveScreenshotStep(const PipelineReport& report) {
+  if (report.record.Options != nullptr) SaveScreenshot(ScreenshotFileName(*report.record.Options));
+}
+
+}  // namespace
+
+void AddScreenshotSteps(PipelineSteps& steps) {
+  steps.take_screenshot = &TakeScreenshotStep;
+  steps.save_screenshot = &SaveScreenshotStep;
+  steps.release_screenshot = [](const PipelineReport&) { ReleaseScreenshot(); };
+}
+
+}  // namespace vellum::exceptlog

@@ -1,0 +1,112 @@
+// Runs one upload from the command line, for the tests that play the
+// servers from outside. Prints every progress call as "progress=S,T,D",
+// then "result=<code>" and, last, "response=<text>" (which may span lines).
+//   upload_probe http|https|ftp (--host H [--path P] | --address A) [--port N] [--user U] [--password P]
+//                [--file FILE --name DISPLAY]... [--field NAME VALUE]...
+//   upload_probe trust|untrust CERTIFICATE.der   (the machine's root store)
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "exceptlog/delivery/upload/upload_address.h"
+#include "exceptlog/delivery/upload/web_upload_win.h"
+#include "runtime/stream.h"
+
+using namespace vellum::exceptlog;
+
+namespace {
+
+int Upload(const std::string& method, const std::vector<std::string>& args) {
+  std::string host, path, user, password;
+  std::uint16_t port = 0;
+  std::vector<std::string> files, names, field_names, field_values;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
+    const std::string& option = args[i];
+    if (option == "--host") {
+      host = next();
+    } else if (option == "--address") {
+      // As the delivery does: host and path from the address, the port,
+      // user and password from their own options.
+      TUploadAddress parts;
+      SplitUploadAddress(next(), parts);
+      host = parts.Host;
+      path = parts.Path;
+    } else if (option == "--port") {
+      port = static_cast<std::uint16_t>(std::stoul(next()));
+    } else if (option == "--path") {
+      path = next();
+    } else if (option == "--user") {
+      user = next();
+    } else if (option == "--password") {
+      password = next();
+    } else if (option == "--file") {
+      files.push_back(next());
+    } else if (option == "--name") {
+      names.push_back(next());
+    } else if (option == "--field") {
+      field_names.push_back(next());
+      field_values.push_back(next());
+    } else if (option == "--value") {
+      field_values.push_back(next());
+    } else {
+      std::fprintf(stderr, "unknown option %s\n", option.c_str());
+      return 2;
+    }
+  }
+  const TUploadProgress progress = [](int stage, std::uint32_t total, std::uint32_t done) {
+    std::printf("progress=%d,%u,%u\n", stage, total, done);
+  };
+  std::string response;
+  const std::int32_t result = method == "ftp"
+                                  ? FTPUpload(host, path, user, password, port, files, names, progress, response)
+                                  : HTTPUpload(host, path, user, password, port, method == "https", files, names,
+                                               field_names, field_values, progress, response);
+  std::printf("result=%d\nresponse=%s\n", static_cast<int>(result), response.c_str());
+  return 0;
+}
+
+// A test server's self-signed certificate made trusted (or no longer) for
+// this Wine prefix, so that the secure upload can also succeed.
+int Trust(bool add, const std::string& certificate_file) {
+  vellum::MemoryStream stream;
+  stream.LoadFromFile(certificate_file);
+  const std::string der = stream.ToString();
+  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+  if (store == nullptr) {
+    std::printf("result=%lu\n", GetLastError());
+    return 1;
+  }
+  BOOL done = FALSE;
+  PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
+                                                        static_cast<DWORD>(der.size()));
+  if (context != nullptr) {
+    if (add) {
+      done = CertAddCertificateContextToStore(store, context, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    } else if (PCCERT_CONTEXT found =
+                   CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, context, nullptr)) {
+      done = CertDeleteCertificateFromStore(found);  // frees `found`
+    }
+    CertFreeCertificateContext(context);
+  }
+  const DWORD error = done ? 0 : GetLastError();
+  CertCloseStore(store, 0);
+  std::printf("result=%lu\n", error);
+  return done ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return 2;
+  const std::string command = args.front();
+  args.erase(args.begin());
+  if (command == "http" || command == "https" || command == "ftp") return Upload(command, args);
+  if ((command == "trust" || command == "untrust") && args.size() == 1) return Trust(command == "trust", args[0]);
+  std::fprintf(stderr, "unknown command %s\n", command.c_str());
+  return 2;
+}
