@@ -112,4 +112,16 @@ void AddCustomInformation(ReportTexts& report, const TRuzadaModuleOptions& optio
   report.to_send = report.full;
 }
 
+void AddReproduceSteps(ReportTexts& report, const TRuzadaModuleOptions& options, const std::string& steps) {
+  const std::size_t first = steps.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return;
+  const std::string trimmed = steps.substr(first, steps.find_last_not_of(" \t\r\n") - first + 1);
+  TLogItem item(7);
+  item.AddSection(options.GetText(81));
+  item.AddField("", trimmed, options.LogFlags().Contains(lfAskReproduceSteps));
+  report.general += "\r\n" + item.GetText();
+  report.full = report.general + "\r\n" + report.tables + report.cpu;
+  report.to_send = report.full;
+}
+
 }  // namespace vellum::exceptlog

@@ -82,5 +82,8 @@ ReportTexts BuildReport(const TRuzadaModuleOptions& options, const ReportInput& 
 // A custom-data handler's text as its own section right after the general
 // part; nothing changes for an empty text.
 void AddCustomInformation(ReportTexts& report, const TRuzadaModuleOptions& options, const std::string& custom_data);
+// The user's steps to reproduce the error as section 8 after the general
+// part (and its custom information); nothing changes for a blank text.
+void AddReproduceSteps(ReportTexts& report, const TRuzadaModuleOptions& options, const std::string& steps);
 
 }  // namespace vellum::exceptlog

@@ -141,6 +141,17 @@ TEST(ReportAssembly, FullReportCustomInformationAndWhatThePipelineTakes) {
                                 std::string(7, ' ') + " key:_value\r\n");
   EXPECT_EQ(report.full, report.general + "\r\n" + report.tables + report.cpu);
   EXPECT_EQ(report.to_send, report.full);
+
+  // The user's steps follow the custom information as section 8, trimmed.
+  const std::string with_custom = report.general;
+  options.SetLogFlags(options.LogFlags().With(lfAskReproduceSteps));
+  AddReproduceSteps(report, options, " \r\n ");
+  EXPECT_EQ(report.general, with_custom);
+  AddReproduceSteps(report, options, "  Open the file\r\nPress F5 \r\n");
+  EXPECT_EQ(report.general, with_custom + "\r\nRequest:\r\n" + std::string(21, '-') + "\r\n  8.1 : Open the file\r\n" +
+                                std::string(7, ' ') + " Press F5\r\n");
+  EXPECT_EQ(report.full, report.general + "\r\n" + report.tables + report.cpu);
+  EXPECT_EQ(report.to_send, report.full);
 }
 
 }  // namespace

@@ -46,7 +46,9 @@ std::string EmptySection(const std::string& title) {
   return title + ":\r\n" + std::string(title.size() + 1, '-') + "\r\n\r\n";
 }
 
-bool Shown(const TRuzadaDebugInfo& entry, TStackFlags flags) {
+}  // namespace
+
+bool StackEntryShown(const TRuzadaDebugInfo& entry, TStackFlags flags) {
   switch (entry.Kind) {
     case dkDebugData: return true;
     case dkExportedName: return flags.Contains(skLibraryFrames);
@@ -55,7 +57,7 @@ bool Shown(const TRuzadaDebugInfo& entry, TStackFlags flags) {
   }
 }
 
-std::array<std::string, 6> StackCells(const TRuzadaDebugInfo& entry, bool procedure_lines) {
+std::array<std::string, 6> StackEntryCells(const TRuzadaDebugInfo& entry, bool procedure_lines) {
   std::string line;
   if (entry.Line != 0) {
     line = std::to_string(entry.Line);
@@ -69,7 +71,22 @@ std::array<std::string, 6> StackCells(const TRuzadaDebugInfo& entry, bool proced
           line};
 }
 
-}  // namespace
+std::string ThreadHeaderText(const TRuzadaModuleOptions& options, const CallStackInput& input,
+                             const TRuzadaDebugInfo& entry, bool first_group) {
+  // The first group is the raising thread's own stack, even when the entry
+  // at the very top is not one the options show.
+  const int kind = first_group && entry.ThreadId == input.entries->Items(0).ThreadId ? 69
+                   : entry.FromLiveStack != 0                                        ? 70
+                                                                                     : 71;
+  const std::optional<ThreadFacts> facts =
+      input.thread_facts ? input.thread_facts(entry.ThreadId) : std::optional<ThreadFacts>();
+  std::string header = options.GetText(kind) + ": " +
+                       Format("%s=%d; %s=%s", options.GetText(72), entry.ThreadId, options.GetText(73),
+                              facts ? facts->priority : std::string("??")) +
+                       Format("; %s=%s", options.GetText(74), facts ? facts->class_name : std::string());
+  if (entry.ThreadId == input.main_thread_id) header += "; [" + options.GetText(68) + "]";
+  return header;
+}
 
 std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStackInput& input) {
   const auto progress = [&](int code) {
@@ -87,9 +104,9 @@ std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStac
   if (input.entries != nullptr) {
     for (int i = 0; i < input.entries->Count(); ++i) {
       const TRuzadaDebugInfo& entry = input.entries->Items(i);
-      if (!Shown(entry, flags)) continue;
+      if (!StackEntryShown(entry, flags)) continue;
       shown.push_back(i);
-      cells.push_back(StackCells(entry, procedure_lines));
+      cells.push_back(StackEntryCells(entry, procedure_lines));
       for (std::size_t c = 0; c < widths.size(); ++c) widths[c] = std::max(widths[c], cells.back()[c].size());
     }
   }
@@ -122,19 +139,8 @@ std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStac
         if (entry.FromLiveStack != 0) rows += FullWidthRow("", inner);
       }
       progress(7035);
-      // The first group is the raising thread's own stack, even when the
-      // entry at the very top is not one the options show.
-      const int kind = previous == nullptr && entry.ThreadId == input.entries->Items(0).ThreadId ? 69
-                       : entry.FromLiveStack != 0                                                ? 70
-                                                                                                 : 71;
-      const std::optional<ThreadFacts> facts =
-          input.thread_facts ? input.thread_facts(entry.ThreadId) : std::optional<ThreadFacts>();
       progress(7036);
-      std::string header = " " + options.GetText(kind) + ": " +
-                           Format("%s=%d; %s=%s", options.GetText(72), entry.ThreadId, options.GetText(73),
-                                  facts ? facts->priority : std::string("??")) +
-                           Format("; %s=%s", options.GetText(74), facts ? facts->class_name : std::string());
-      if (entry.ThreadId == input.main_thread_id) header += "; [" + options.GetText(68) + "]";
+      const std::string header = " " + ThreadHeaderText(options, input, entry, previous == nullptr);
       rows += FullWidthRow(header, inner);
       progress(7037);
       rows += group_dashes;

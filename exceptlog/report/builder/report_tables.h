@@ -34,6 +34,14 @@ struct CallStackInput {
 };
 std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStackInput& input);
 
+// The pieces of the call stack table, for those who show it otherwise (the
+// dialog's Call Stack page): whether the options show an entry, its six
+// cells, and a thread group's header without the table's leading space.
+bool StackEntryShown(const TRuzadaDebugInfo& entry, TStackFlags flags);
+std::array<std::string, 6> StackEntryCells(const TRuzadaDebugInfo& entry, bool procedure_lines);
+std::string ThreadHeaderText(const TRuzadaModuleOptions& options, const CallStackInput& input,
+                             const TRuzadaDebugInfo& entry, bool first_group);
+
 // One row of the modules table.
 struct ModuleRow {
   std::uint32_t handle = 0;
