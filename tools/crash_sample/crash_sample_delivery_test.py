@@ -28,7 +28,7 @@ from sample_runs import options_copy, run  # noqa: E402
 
 ARGS = None
 
-PROGRESS_DIALOG, RESULT_MESSAGE, XML_COPY = 0x01, 0x02, 0x08
+PROGRESS_DIALOG, RESULT_MESSAGE, XML_COPY, SCREENSHOT = 0x01, 0x02, 0x08, 0x10
 BACKGROUND, TIME_STAMPS, COMPRESS = 0x80, 0x100, 0x200
 BURST_CHECK, CLIPBOARD_ON_FAILURE, KEEP_UNSENT = 0x01, 0x20, 0x40
 AT_SENDING_EMAIL, AT_SENT_EMAIL, AT_SENDING_WEB, AT_SENT_WEB, AT_TERMINATING = 4, 5, 6, 7, 8
@@ -122,8 +122,11 @@ class DeliveryTest(unittest.TestCase):
         return box
 
     def sample(self, options, program="crash_sample_console.exe", name=None):
-        text = "DialogFlags = 0x1E\nStackFlags = 0x1F\nMailRecipients = dev@example.com\n" \
+        # No screenshot unless a test asks for one (the default sends it).
+        text = "DialogFlags = 0x1E\nStackFlags = 0x1F\nSendFlags = 0\nMailRecipients = dev@example.com\n" \
                "MailSubject = Crash sample report\nSmtpServer = 127.0.0.1\n" + options
+        # The options file reads "\\" as one backslash ("\t" would be a tab).
+        text = text.replace("\\", "\\\\")
         folder = os.path.join(self.work, name or "program")
         os.makedirs(folder, exist_ok=True)
         return options_copy(ARGS.eldata, os.path.join(ARGS.bin, program), folder, program, text)
@@ -148,7 +151,7 @@ class DeliveryTest(unittest.TestCase):
         extra = os.path.join(self.work, "settings.ini")
         with open(extra, "wb") as f:
             f.write(b"[Options]\r\nMode=2\r\n" + bytes(range(256)))
-        program = self.sample(f"MailMethod = 2\nSmtpPort = {box.port}\nSendFlags = 0x{COMPRESS | XML_COPY:X}\n"
+        program = self.sample(f"MailMethod = 2\nSmtpPort = {box.port}\nSendFlags = 0x{COMPRESS | XML_COPY | SCREENSHOT:X}\n"
                               f"ExtraFiles = {wine_path(extra)} ; \n")
         code, lines = self.raise_error(program)
         self.assertEqual(self.delivery(lines)[:2], (True, "eeNone"), lines)
@@ -161,7 +164,8 @@ class DeliveryTest(unittest.TestCase):
         with open(archive, "wb") as f:
             f.write(parts[0].get_payload(decode=True))
         listed = subprocess.run(["tar", "-tzf", archive], capture_output=True, text=True, check=True).stdout.split()
-        self.assertEqual(sorted(listed), ["crash_sample_console.elf", "crash_sample_console.xml", "settings.ini"])
+        self.assertEqual(sorted(listed), ["Screenshot.png", "crash_sample_console.elf", "crash_sample_console.xml",
+                                          "settings.ini"])
         out = os.path.join(self.work, "extracted")
         os.mkdir(out)
         subprocess.run(["tar", "-xzf", archive, "-C", out], check=True)
@@ -172,6 +176,7 @@ class DeliveryTest(unittest.TestCase):
         self.assertIn(b"ESampleError", log)
         self.assertTrue(log.endswith(b"\r\n\r\n\r\n"))
         subprocess.run(["xmllint", "--noout", os.path.join(out, "crash_sample_console.xml")], check=True)
+        subprocess.run(["pngcheck", "-q", os.path.join(out, "Screenshot.png")], check=True)
         self.assertTemporaryFolderEmpty()
 
     def test_veto_skips_mail_and_keeps_the_report(self):
@@ -305,13 +310,14 @@ class DeliveryTest(unittest.TestCase):
 
     def test_broken_mail_client_falls_through_to_mailto(self):
         record = os.path.join(self.work, "mailto.txt")
-        restore = register_mail_client(os.path.join(self.work, "missing", "mapi.dll"))
+        # A client library without the MAPI entry points: Wine's own MAPI is
+        # not tried (it would say it sent the mail and drop it).
+        restore = register_mail_client(os.path.join(ARGS.bin, "mailto_standin.exe"))
         try:
             program = self.sample("MailMethod = 1\nMailBody = Please look at this.\n")
-            env_events = ""
             os.environ["VELLUM_MAIL_STANDIN_RECORD"] = wine_path(record)
             try:
-                code, lines = self.raise_error(program, events=env_events)
+                code, lines = self.raise_error(program)
             finally:
                 del os.environ["VELLUM_MAIL_STANDIN_RECORD"]
         finally:
@@ -329,7 +335,7 @@ def wine_reg(*arguments):
 
 
 def register_mail_client(dll_path):
-    """Registers a mail client whose MAPI library is missing, and the mailto
+    """Registers a mail client with the given MAPI library, and the mailto
     stand-in as the mailto command; answers what puts things back."""
     clients = r"HKCU\SOFTWARE\Clients\Mail"
     command_key = r"HKCR\mailto\shell\open\command"

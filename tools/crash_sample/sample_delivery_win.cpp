@@ -23,6 +23,14 @@ std::string Environment(const char* name) {
   return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
 }
 
+// Multi-line texts (an SMTP transcript) on one output line.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return text;
+}
+
 std::vector<std::string> Split(std::string_view text, char separator) {
   std::vector<std::string> parts;
   while (!text.empty()) {
@@ -36,7 +44,9 @@ std::vector<std::string> Split(std::string_view text, char separator) {
 
 DWORD main_thread = 0;
 
-std::string ThreadName() { return GetCurrentThreadId() == main_thread ? "main" : "other"; }
+std::string ThreadName() {
+  return GetCurrentThreadId() == main_thread ? "main" : "other";
+}
 
 BOOL CALLBACK AnswerBox(HWND window, LPARAM captions) {
   DWORD process = 0;
@@ -51,7 +61,7 @@ BOOL CALLBACK AnswerBox(HWND window, LPARAM captions) {
       if (child.empty() || child == "OK") continue;
       text += text.empty() ? child : " / " + child;
     }
-    PrintLine("box: " + wanted + " | " + text);
+    PrintLine("box: " + wanted + " | " + OneLine(text));
     PostMessageA(window, WM_COMMAND, IDOK, 0);
     while (IsWindow(window)) Sleep(10);
   }
@@ -142,7 +152,7 @@ void PrintDeliveryResult(const exceptlog::PipelineReport& report) {
   if (!*report.delivered) PrintLine("clipboard: " + ClipboardFirstLine());
   PrintLine("delivery: " + std::string(*report.delivered ? "1" : "0") + " | " +
             exceptlog::ErrorCodeName(exceptlog::LastDeliveryErrorCode()) + " | " +
-            exceptlog::LastDeliveryErrorMessage());
+            OneLine(exceptlog::LastDeliveryErrorMessage()));
 }
 
 }  // namespace vellum::crash_sample

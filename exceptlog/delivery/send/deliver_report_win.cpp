@@ -155,7 +155,7 @@ bool MailAttempt(const TReportDelivery& delivery, const TDeliveryLists& lists) {
   attachments.TimeStamp = NameStamp(delivery);
   if (options.MailMethod() == 2 || options.MailMethod() == 3) {
     const TCustomizedTexts texts = TextsOf(options);
-    ShowSendDialog(SendDialogWanted(options, delivery.console), texts);
+    ShowSendDialog(SendDialogWanted(options, delivery.console), texts, options.DialogFlags());
     TSmtpMessage message;
     message.From = options.SmtpSender();
     message.Host = options.SmtpServer();
@@ -191,7 +191,7 @@ bool MailAttempt(const TReportDelivery& delivery, const TDeliveryLists& lists) {
 bool WebAttempt(const TReportDelivery& delivery, TDeliveryLists& lists) {
   const TRuzadaModuleOptions& options = *delivery.options;
   const int method = options.UploadMethod();
-  ShowSendDialog(SendDialogWanted(options, delivery.console), TextsOf(options));
+  ShowSendDialog(SendDialogWanted(options, delivery.console), TextsOf(options), options.DialogFlags());
   TUploadAddress address;
   SplitUploadAddress(options.UploadAddress(), address);
   const auto port = static_cast<std::uint16_t>(options.UploadPort());

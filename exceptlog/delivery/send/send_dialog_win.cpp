@@ -10,6 +10,7 @@
 #include "exceptlog/capture/manager/exception_manager_win.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/delivery/send/send_rules.h"
+#include "exceptlog/report/dialog/dialog_style_win.h"
 #include "runtime/threading/thread_win.h"
 
 namespace vellum::exceptlog {
@@ -19,13 +20,6 @@ constexpr UINT kReadyMessage = WM_APP + 1;
 // Long enough for a slow first paint; a dialog that never comes up must not
 // hold a delivery back for good.
 constexpr int kReadyPollLimit = 200;  // of 50 ms
-
-HMODULE OwnModule() {
-  HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&OwnModule), &module);
-  return module;
-}
 
 class TSendDialogThread;
 
@@ -46,14 +40,25 @@ SendDialogState& State() {
   return state;
 }
 
-INT_PTR CALLBACK SendDialogProc(HWND dialog, UINT message, WPARAM, LPARAM lparam) {
+// What the dialog thread is given: the texts and the dialog flags of the
+// report's options (own style, stay in front).
+struct SendDialogSetup {
+  TCustomizedTexts texts;
+  TDialogFlags flags;
+};
+
+INT_PTR CALLBACK SendDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   SendDialogState& state = State();
+  if (INT_PTR answer = 0; StyledDialogMessage(dialog, message, wparam, lparam, &answer)) return answer;
   switch (message) {
     case WM_INITDIALOG: {
-      const auto* texts = reinterpret_cast<const TCustomizedTexts*>(lparam);
-      SetWindowTextA(dialog, (*texts)[75].c_str());
+      const auto* setup = reinterpret_cast<const SendDialogSetup*>(lparam);
+      // The progress dialog never closes by itself: the delivery ends it.
+      BeginStyledDialog(dialog, {.flags = setup->flags.With(dfTopMost), .fit_height = true, .auto_close_seconds = 0});
+      SendDlgItemMessageA(dialog, kSendStatusControl, WM_SETFONT,
+                          reinterpret_cast<WPARAM>(DialogFont(DialogFontKind::kMessage)), TRUE);
+      SetStyledCaption(dialog, setup->texts[75]);
       SendDlgItemMessageA(dialog, kSendProgressControl, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-      SetWindowPos(dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
       state.window.store(dialog);
       // A dialog whose controls take no focus may never see WM_SETFOCUS
       // when another process is in front: its first message turn says it
@@ -67,23 +72,21 @@ INT_PTR CALLBACK SendDialogProc(HWND dialog, UINT message, WPARAM, LPARAM lparam
     case WM_CLOSE:
       // The delivery decides when the dialog ends, not the user.
       return TRUE;
-    case WM_DESTROY:
-      SetWindowPos(dialog, HWND_NOTOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-      return FALSE;
+    case WM_DESTROY: EndStyledDialog(dialog); return FALSE;
     default: return FALSE;
   }
 }
 
 class TSendDialogThread final : public Thread {
  public:
-  explicit TSendDialogThread(TCustomizedTexts texts) : texts_(std::move(texts)) { SetPriority(tpHighest); }
+  explicit TSendDialogThread(SendDialogSetup setup) : setup_(std::move(setup)) { SetPriority(tpHighest); }
   ~TSendDialogThread() override { TerminateAndWait(); }
 
  protected:
   void Execute() override {
     INITCOMMONCONTROLSEX classes{sizeof classes, ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&classes);
-    DialogBoxParamA(OwnModule(), "EL_Server", nullptr, &SendDialogProc, reinterpret_cast<LPARAM>(&texts_));
+    DialogBoxParamA(DialogResourceModule(), "EL_Server", nullptr, &SendDialogProc, reinterpret_cast<LPARAM>(&setup_));
     SendDialogState& state = State();
     state.window.store(nullptr);
     // A dialog that could not be made still ends the wait for it.
@@ -91,7 +94,7 @@ class TSendDialogThread final : public Thread {
   }
 
  private:
-  TCustomizedTexts texts_;
+  SendDialogSetup setup_;
 };
 
 bool InteractiveWindowStation() {
@@ -115,7 +118,7 @@ bool SendDialogWanted(const TRuzadaModuleOptions& options, bool console) {
          !console && InteractiveWindowStation();
 }
 
-void ShowSendDialog(bool show, const TCustomizedTexts& texts) {
+void ShowSendDialog(bool show, const TCustomizedTexts& texts, TDialogFlags flags) {
   CloseSendDialog();
   SendDialogState& state = State();
   state.current.store(0);
@@ -127,7 +130,7 @@ void ShowSendDialog(bool show, const TCustomizedTexts& texts) {
   }
   if (!show) return;
   try {
-    auto thread = std::make_unique<TSendDialogThread>(texts);
+    auto thread = std::make_unique<TSendDialogThread>(SendDialogSetup{texts, flags});
     thread->Start();
     {
       const std::lock_guard guard(state.lock);

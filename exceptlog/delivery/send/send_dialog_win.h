@@ -8,6 +8,7 @@
 #include <string>
 
 #include "exceptlog/capture/options/customized_texts.h"
+#include "exceptlog/capture/options/option_flags.h"
 
 namespace vellum::exceptlog {
 
@@ -19,8 +20,9 @@ bool SendDialogWanted(const TRuzadaModuleOptions& options, bool console);
 
 // Starts the dialog thread and waits until the dialog is up. Does nothing
 // (but clear the state) when `show` is false. The texts give the caption
-// (75) and the status words (76, 78..80).
-void ShowSendDialog(bool show, const TCustomizedTexts& texts);
+// (75) and the status words (76, 78..80); the flags the dialogs' shared
+// look (dfOwnStyle).
+void ShowSendDialog(bool show, const TCustomizedTexts& texts, TDialogFlags flags = {});
 bool SendDialogShown();
 // The window of the shown dialog, or 0.
 std::uintptr_t SendDialogWindow();
