@@ -8,6 +8,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+
+#include "tools/eldata/source_listener_win.h"
 #endif
 
 #include "exceptlog/report/logfile/log_file.h"
@@ -27,6 +29,7 @@ int Usage() {
       "       exlog list LOG.elf\n"
       "       exlog report LOG.elf [INDEX]\n"
       "       exlog xml LOG.elf [-o OUT.xml]\n"
+      "       exlog listen [COUNT]   (Windows: prints the dialog's source requests)\n"
       "ADDRESS is hexadecimal: +1234 counts from the preferred base, 0x... or plain digits are absolute.\n"
       "INDEX counts from 0, the oldest report; without it the newest is shown.\n",
       stderr);
@@ -85,6 +88,13 @@ int LogCommand(const std::string& command, const std::string& file_name, const s
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  if (argc >= 2 && std::string(argv[1]) == "listen") {
+    int count = 0;
+    if (argc > 3 || (argc == 3 && !ParseIndex(argv[2], count))) return Usage();
+    return ListenForSourceRequests(count);
+  }
+#endif
   if (argc < 3) return Usage();
   const std::string command = argv[1];
   if (command == "list" || command == "report" || command == "xml") {

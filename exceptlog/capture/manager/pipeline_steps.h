@@ -34,9 +34,15 @@ struct PipelineReport {
   bool console = false;              // a console program
   bool duplicate = false;            // set by the duplicate check
   bool send_chosen = true;           // the dialog's send choice
+  bool attach_screenshot = false;    // the dialog's screenshot choice
   bool copy_to_clipboard = false;    // the dialog's copy choice
   bool terminate_requested = false;  // the dialog's terminate or restart button
-  int terminate_action = -1;         // -1: the options decide; else 0 terminate, 1 restart
+  // The dialog asked the `atTerminating` handlers already (and they agreed).
+  bool terminate_confirmed = false;
+  int terminate_action = -1;  // -1: the options decide; else 0 terminate, 1 restart
+  int error_count = 0;        // errors of the process so far, this one included
+  // Asks the `atTerminating` handlers; false: one of them said no.
+  std::function<bool()> confirm_terminate;
 
   // What the report text says beyond the record.
   bool class_known = true;                   // the raised object is an object of a known class

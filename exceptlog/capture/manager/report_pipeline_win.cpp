@@ -266,6 +266,7 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   if (options.SendFlags().Contains(sfScreenshot) && steps.take_screenshot) steps.take_screenshot(report);
 
   const bool handled = FireExceptionNotify(state.record);
+  bool terminate_confirmed = false;
   bool result = true;
   state.progress = ppReporting;
   if (handled) {
@@ -283,6 +284,11 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
     state.progress = ppMessageText;
 
     state.progress = ppDisplay;
+    report.send_chosen = send_possible;
+    report.attach_screenshot = options.SendFlags().Contains(sfScreenshot);
+    report.copy_to_clipboard = state.copy_choice;
+    report.error_count = state.error_count;
+    report.confirm_terminate = [&state] { return FireAction(state.record, atTerminating); };
     const bool show = options.DialogFlags().Contains(dfShowDialog);
     if (show) {
       state.progress = ppShowing;
@@ -309,12 +315,14 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
     }
     if (options.LogFlags().Contains(lfAskReproduceSteps) && steps.ask_reproduce_steps) {
       steps.ask_reproduce_steps(report);
+      state.record.ReportText = report.record.ReportText;
     }
+    state.copy_choice = report.copy_to_clipboard;
     const bool sending = SendingWillHappen({.send_possible = send_possible,
                                             .duplicate = report.duplicate,
                                             .dialog_shown = show,
                                             .user_kept_send_choice = report.send_chosen});
-    if (sending && steps.save_screenshot) steps.save_screenshot(report);
+    if (sending && report.attach_screenshot && steps.save_screenshot) steps.save_screenshot(report);
     if (steps.release_screenshot) steps.release_screenshot(report);
 
     state.progress = ppLog;
@@ -334,6 +342,7 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
     }
     if (report.terminate_requested) {
       state.terminate_request = true;
+      terminate_confirmed = report.terminate_confirmed;
       if (report.terminate_action >= 0) options.SetTerminateAction(static_cast<std::uint8_t>(report.terminate_action));
     }
     result = false;
@@ -346,7 +355,7 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
 
   state.progress = ppTerminate;
   if (!options.SendFlags().Contains(sfBackgroundThread) && state.terminate_request) {
-    if (FireAction(state.record, atTerminating)) {
+    if (terminate_confirmed || FireAction(state.record, atTerminating)) {
       if (options.TerminateAction() == 1) Restart(state);
       TerminateProcess(GetCurrentProcess(), 1);
     }

@@ -1,5 +1,6 @@
 #include "exceptlog/delivery/assembly/module_steps_win.h"
 
+#include "exceptlog/report/dialog/dialog_steps_win.h"
 #include "exceptlog/report/logfile/log_steps_win.h"
 #include "exceptlog/report/system/report_entry_win.h"
 
@@ -10,6 +11,7 @@ PipelineSteps ModulePipelineSteps() {
   steps.build_report = &BuildReportStep;
   steps.add_custom_data = &AddCustomDataStep;
   AddLogSteps(steps);
+  AddDialogSteps(steps);
   return steps;
 }
 

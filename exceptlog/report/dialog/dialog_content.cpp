@@ -67,14 +67,14 @@ std::vector<ListPageRow> ModulesPageRows(const std::vector<ModuleRow>& modules) 
   std::vector<ListPageRow> rows;
   for (const ModuleRow& module : modules) {
     ListPageRow row;
-    row.cells = {IntToHex(module.handle, 8),
-                 FileNameOf(module.path),
-                 module.description,
-                 ShortVersion(module.version),
-                 KilobyteText(module.size),
-                 module.modified != 0 ? FormatDateTime("yyyy-mm-dd hh:nn:ss", SerialToDateTime(module.modified))
-                                      : std::string(),
-                 ModuleFolder(module.path)};
+    row.cells = {
+        IntToHex(module.handle, 8),
+        FileNameOf(module.path),
+        module.description,
+        ShortVersion(module.version),
+        KilobyteText(module.size),
+        module.modified != 0 ? FormatDateTime("yyyy-mm-dd hh:nn:ss", SerialToDateTime(module.modified)) : std::string(),
+        ModuleFolder(module.path)};
     const std::string extension = UpperExtension(module.path);
     row.icon = extension == ".BPL" || extension == ".DPL" ? 1 : extension == ".EXE" ? 2 : 0;
     rows.push_back(std::move(row));

@@ -75,7 +75,8 @@ TEST(ModulesPageRows, CellsAndIcons) {
   };
   const auto rows = ModulesPageRows(modules);
   ASSERT_EQ(rows.size(), 3U);
-  EXPECT_EQ(rows[0].cells, (std::vector<std::string>{"00400000", "App.EXE", "The app", "5.0.x", "2 Kb", "", "C:\\app"}));
+  EXPECT_EQ(rows[0].cells,
+            (std::vector<std::string>{"00400000", "App.EXE", "The app", "5.0.x", "2 Kb", "", "C:\\app"}));
   EXPECT_EQ(rows[0].icon, 2);
   EXPECT_EQ(rows[1].icon, 1);
   EXPECT_EQ(rows[1].cells[6], "C:\\");

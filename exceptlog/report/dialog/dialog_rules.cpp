@@ -61,8 +61,8 @@ std::optional<int> Number(const std::optional<std::string>& text) {
 
 }  // namespace
 
-SavedLayout ReadLayout(const std::function<std::optional<std::string>(const std::string& key)>& read,
-                       ScreenSize screen, int option_area_height) {
+SavedLayout ReadLayout(const std::function<std::optional<std::string>(const std::string& key)>& read, ScreenSize screen,
+                       int option_area_height) {
   SavedLayout layout;
   layout.width = Number(read("Width")).value_or(745);
   layout.height = Number(read("Height")).value_or(468);
@@ -117,7 +117,9 @@ const ColumnDefault* Column(int page, int column) {
 
 }  // namespace
 
-int ColumnCount(int page) { return page == 1 ? 6 : page == 2 ? 7 : 0; }
+int ColumnCount(int page) {
+  return page == 1 ? 6 : page == 2 ? 7 : 0;
+}
 
 std::string ColumnKey(int page, int column) {
   const ColumnDefault* found = Column(page, column);
@@ -142,7 +144,9 @@ std::string ShortVersion(const std::string& version) {
   return version.substr(0, second + 1) + "x";
 }
 
-std::string KilobyteText(std::uint32_t bytes) { return std::to_string((bytes + 512ULL) / 1024) + " Kb"; }
+std::string KilobyteText(std::uint32_t bytes) {
+  return std::to_string((bytes + 512ULL) / 1024) + " Kb";
+}
 
 std::optional<SourceLine> ParseLineCell(const std::string& cell) {
   std::size_t i = 0;
@@ -164,8 +168,8 @@ std::optional<SourceLine> ParseLineCell(const std::string& cell) {
   return source;
 }
 
-MessageSize MeasureMessage(const std::vector<std::string>& lines, const std::function<int(const std::string&)>& width_of,
-                           int line_height, int margin) {
+MessageSize MeasureMessage(const std::vector<std::string>& lines,
+                           const std::function<int(const std::string&)>& width_of, int line_height, int margin) {
   const int limit = 640 - margin;
   MessageSize size;
   for (const std::string& line : lines) {

@@ -42,8 +42,8 @@ struct ScreenSize {
 };
 // `read` answers a key's stored text, or nothing. Unreadable numbers take
 // the default; the result lies inside the screen.
-SavedLayout ReadLayout(const std::function<std::optional<std::string>(const std::string& key)>& read,
-                       ScreenSize screen, int option_area_height);
+SavedLayout ReadLayout(const std::function<std::optional<std::string>(const std::string& key)>& read, ScreenSize screen,
+                       int option_area_height);
 // The keys and texts to write: nothing before the detailed mode had a size;
 // the bounds only in the normal state.
 std::vector<std::pair<std::string, std::string>> LayoutToSave(const std::optional<SavedLayout>& layout);
@@ -73,8 +73,8 @@ struct MessageSize {
   int width = 0;
   int height = 0;
 };
-MessageSize MeasureMessage(const std::vector<std::string>& lines, const std::function<int(const std::string&)>& width_of,
-                           int line_height, int margin);
+MessageSize MeasureMessage(const std::vector<std::string>& lines,
+                           const std::function<int(const std::string&)>& width_of, int line_height, int margin);
 
 // Splits at CR LF, CR or LF.
 std::vector<std::string> TextLines(const std::string& text);

@@ -192,7 +192,9 @@ int UserCharacterSet() {
   return static_cast<int>(info.ciCharset);
 }
 
-HINSTANCE DialogResourceModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+HINSTANCE DialogResourceModule() {
+  return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}
 
 void BeginStyledDialog(HWND dialog, const StyledDialogSetup& setup) {
   DialogState state;
@@ -294,8 +296,12 @@ HFONT DialogFont(DialogFontKind kind) {
   return nullptr;
 }
 
-std::string ReportFontFace() { return UserCharacterSet() == ANSI_CHARSET ? "Lucida Console" : "Courier New"; }
-int DialogFontPointSize() { return UserCharacterSet() == ANSI_CHARSET ? 8 : 10; }
+std::string ReportFontFace() {
+  return UserCharacterSet() == ANSI_CHARSET ? "Lucida Console" : "Courier New";
+}
+int DialogFontPointSize() {
+  return UserCharacterSet() == ANSI_CHARSET ? 8 : 10;
+}
 
 void SetStyledCaption(HWND dialog, const std::string& caption) {
   {

@@ -5,7 +5,9 @@
 namespace vellum::exceptlog {
 namespace {
 
-std::vector<std::string> Cells(const std::string& first) { return {first, "x"}; }
+std::vector<std::string> Cells(const std::string& first) {
+  return {first, "x"};
+}
 
 // header A, two rows, nested header B with one row, blank, header C, one row.
 struct Groups : ::testing::Test {

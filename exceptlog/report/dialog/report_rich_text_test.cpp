@@ -8,21 +8,21 @@ namespace {
 const RichTextFont kFont{0, "Lucida Console", 8};
 const std::string kHead =
     "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1040{\\fonttbl{\\f0\\fmodern\\fprq1\\fcharset0 Lucida Console;}}\r\n"
-    "{\\colortbl ;\\red0\\green100\\blue100;\\red0\\green0\\blue0;\\red40\\green40\\blue40;\\red0\\green0\\blue160;}\r\n"
+    "{\\colortbl "
+    ";\\red0\\green100\\blue100;\\red0\\green0\\blue0;\\red40\\green40\\blue40;\\red0\\green0\\blue160;}\r\n"
     "\\f0\\fs16\r\n";
 
 TEST(GeneralRichText, LinesColouredByWhatTheyAre) {
   const std::string general =
       "DeveruVuz 5.0.4\r\n\r\nApplication:\r\n------------\r\n  1.1 Start Date  : Mon {x}\\y\r\nplain\r\n";
-  EXPECT_EQ(GeneralRichText(general, kFont),
-            kHead +
-                "\\cf1\\b DeveruVuz 5.0.4\\par\\b0\r\n"
-                "\\par\r\n"
-                "\\cf3\\b Application:\\par\\b0\r\n"
-                "\\cf3 ------------\\par\r\n"
-                "\\cf2   1.1 Start Date  :\\cf4  Mon \\{x\\}\\\\y\\par\r\n"
-                "plain\\par\r\n"
-                "}");
+  EXPECT_EQ(GeneralRichText(general, kFont), kHead +
+                                                 "\\cf1\\b DeveruVuz 5.0.4\\par\\b0\r\n"
+                                                 "\\par\r\n"
+                                                 "\\cf3\\b Application:\\par\\b0\r\n"
+                                                 "\\cf3 ------------\\par\r\n"
+                                                 "\\cf2   1.1 Start Date  :\\cf4  Mon \\{x\\}\\\\y\\par\r\n"
+                                                 "plain\\par\r\n"
+                                                 "}");
 }
 
 TEST(GeneralRichText, HighBytesEscapedAndSizeFromTheFont) {
