@@ -8,14 +8,13 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-
-#include "tools/eldata/source_listener_win.h"
 #endif
 
 #include "exceptlog/report/logfile/log_file.h"
 #include "runtime/stream.h"
 #include "tools/eldata/log_commands.h"
 #include "tools/eldata/module_report.h"
+#include "tools/eldata/source_listener.h"
 
 using namespace vellum;
 using namespace vellum::eldata;
@@ -88,13 +87,11 @@ int LogCommand(const std::string& command, const std::string& file_name, const s
 }  // namespace
 
 int main(int argc, char** argv) {
-#ifdef _WIN32
   if (argc >= 2 && std::string(argv[1]) == "listen") {
     int count = 0;
     if (argc > 3 || (argc == 3 && !ParseIndex(argv[2], count))) return Usage();
     return ListenForSourceRequests(count);
   }
-#endif
   if (argc < 3) return Usage();
   const std::string command = argv[1];
   if (command == "list" || command == "report" || command == "xml") {

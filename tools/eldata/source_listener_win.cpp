@@ -1,4 +1,4 @@
-#include "tools/eldata/source_listener_win.h"
+#include "tools/eldata/source_listener.h"
 
 #include <windows.h>
 

@@ -298,6 +298,7 @@ INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wparam, LPARA
   switch (message) {
     case WM_COMMAND:
       switch (LOWORD(wparam)) {
+        case IDOK:  // what a program answering message boxes sends
         case kOk: EndDialog(dialog, kOk); return TRUE;
         case kTerminate:
           run.terminate = true;

@@ -7,6 +7,7 @@ namespace vellum::eldata {
 
 // Prints requests until `count` arrived (0: until interrupted); 1 when the
 // mailslot cannot be created (another listener holds it).
+// On other systems it says that there is no mailslot to listen on.
 int ListenForSourceRequests(int count);
 
 }  // namespace vellum::eldata
