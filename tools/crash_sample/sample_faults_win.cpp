@@ -180,9 +180,9 @@ void InstallPipelineSteps() {
                                   " screenshot=" + std::to_string(report.attach_screenshot) +
                                   " copy=" + std::to_string(report.copy_to_clipboard) +
                                   " terminate=" + std::to_string(report.terminate_requested) + "\r\n";
-      const win::UniqueFileHandle choices_file(CreateFileA((folder + "\\" + name + "-choices-" + std::to_string(count) + ".txt").c_str(),
-                                                           GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                                           FILE_ATTRIBUTE_NORMAL, nullptr));
+      const win::UniqueFileHandle choices_file(
+          CreateFileA((folder + "\\" + name + "-choices-" + std::to_string(count) + ".txt").c_str(), GENERIC_WRITE, 0,
+                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (choices_file) {
         WriteFile(choices_file.get(), choices.data(), static_cast<DWORD>(choices.size()), &written, nullptr);
       }

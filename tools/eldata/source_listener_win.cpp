@@ -1,5 +1,3 @@
-#include "tools/eldata/source_listener.h"
-
 #include <windows.h>
 
 #include <cstdio>
@@ -7,6 +5,7 @@
 
 #include "exceptlog/report/dialog/source_request.h"
 #include "runtime/win/unique_handle_win.h"
+#include "tools/eldata/source_listener.h"
 
 namespace vellum::eldata {
 

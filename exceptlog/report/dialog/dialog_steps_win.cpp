@@ -32,8 +32,7 @@ void ShowDialogStep(PipelineReport& report) {
   report.terminate_requested = result.terminate;
   report.terminate_confirmed = result.terminate && static_cast<bool>(report.confirm_terminate);
   if (!result.shown) {
-    ReportDeliveryWarning(eeShowError, "GUI",
-                          std::make_exception_ptr(Exception("Cannot show the DialogBox window.")));
+    ReportDeliveryWarning(eeShowError, "GUI", std::make_exception_ptr(Exception("Cannot show the DialogBox window.")));
   }
 }
 

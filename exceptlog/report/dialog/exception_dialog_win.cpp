@@ -52,9 +52,13 @@ struct DialogRun {
 
 DialogRun* current = nullptr;
 
-const std::string& T(const DialogRun& run, int index) { return run.options->GetText(index); }
+const std::string& T(const DialogRun& run, int index) {
+  return run.options->GetText(index);
+}
 
-HFONT Font(DialogFontKind kind) { return DialogFont(kind); }
+HFONT Font(DialogFontKind kind) {
+  return DialogFont(kind);
+}
 
 void SetFont(HWND dialog, int id, HFONT font) {
   SendDlgItemMessageA(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
@@ -83,7 +87,9 @@ std::optional<std::string> ReadProfile(const std::string& key) {
   return std::string(text);
 }
 
-ScreenSize Screen() { return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)}; }
+ScreenSize Screen() {
+  return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
 
 void SaveLayout(const DialogRun& run) {
   for (const auto& [key, value] : LayoutToSave(run.layout)) {
@@ -133,12 +139,12 @@ void ApplyMode(DialogRun& run) {
     const int frame_width = GetSystemMetrics(SM_CXDLGFRAME);
     const int frame_height = GetSystemMetrics(SM_CYDLGFRAME);
     const int margin = 2 * frame_width + 58;
-    const MessageSize size =
-        MeasureMessage(lines, [&](const std::string& line) { return TextWidth(dialog, font, line); },
-                       LineHeight(dialog, font), margin);
+    const MessageSize size = MeasureMessage(
+        lines, [&](const std::string& line) { return TextWidth(dialog, font, line); }, LineHeight(dialog, font),
+        margin);
     const int width = std::max(250, size.width + margin);
-    const int height = std::max(0, size.height - 39) + 2 * frame_height + StyledCaptionHeight(dialog) + 86 +
-                       run.option_area;
+    const int height =
+        std::max(0, size.height - 39) + 2 * frame_height + StyledCaptionHeight(dialog) + 86 + run.option_area;
     const ScreenSize screen = Screen();
     SetWindowPos(message, nullptr, 48, 8, width - margin, size.height, SWP_NOZORDER | SWP_NOACTIVATE);
     SetWindowPos(dialog, nullptr, (screen.width - width) / 2, (screen.height - height) / 2, width, height,
@@ -161,7 +167,8 @@ void Layout(DialogRun& run) {
   for (int text : {14, 15, 16, 17}) button = std::max(button, TextWidth(dialog, font, T(run, text) + "O"));
   const int y = H - A - 32;
   SetWindowPos(GetDlgItem(dialog, kOk), nullptr, (W - button) / 2, y, button, 25, SWP_NOZORDER);
-  const bool terminate = run.options->TerminateButtonEnabled() && run.input->error_count > run.options->TerminateButtonAfter();
+  const bool terminate =
+      run.options->TerminateButtonEnabled() && run.input->error_count > run.options->TerminateButtonAfter();
   SetWindowPos(GetDlgItem(dialog, kTerminate), nullptr, 5, y, button, 25,
                SWP_NOZORDER | (terminate ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
   const bool details = run.options->DialogFlags().Contains(dfDetailsButton);
@@ -216,9 +223,9 @@ void InitDialog(DialogRun& run, HWND dialog) {
   run.dialog = dialog;
   const TRuzadaModuleOptions& options = *run.options;
   const ExceptionDialogInput& input = *run.input;
-  BeginStyledDialog(dialog, {.flags = options.DialogFlags(),
-                             .fit_height = false,
-                             .auto_close_seconds = options.DialogAutoCloseSeconds()});
+  BeginStyledDialog(
+      dialog,
+      {.flags = options.DialogFlags(), .fit_height = false, .auto_close_seconds = options.DialogAutoCloseSeconds()});
   run.send_possible = (options.MailMethod() != 0 || options.UploadMethod() != 0) && !input.duplicate;
   run.screenshot_possible = options.SendFlags().Contains(sfScreenshot) && run.send_possible;
   run.copy_offered = options.DialogFlags().Contains(dfCopyOption);
@@ -370,7 +377,9 @@ INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wparam, LPARA
   }
 }
 
-std::string ExceptionMessageText(const ExceptionDialogInput& input) { return input.content.message; }
+std::string ExceptionMessageText(const ExceptionDialogInput& input) {
+  return input.content.message;
+}
 
 }  // namespace
 

@@ -3,9 +3,9 @@
 // while the dialog runs its modal loop on the test's thread.
 #include "exceptlog/report/dialog/exception_dialog_win.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
@@ -75,7 +75,9 @@ void WaitUntilClosed(HWND window, int milliseconds = 10000) {
   for (int waited = 0; waited < milliseconds && IsWindow(window); waited += 20) Sleep(20);
 }
 
-void Click(HWND control) { SendMessageA(control, BM_CLICK, 0, 0); }
+void Click(HWND control) {
+  SendMessageA(control, BM_CLICK, 0, 0);
+}
 
 // A click where the user would click: the button messages through the queue.
 void PostClick(HWND window, int x, int y, bool twice = false) {
@@ -89,7 +91,9 @@ void PostClick(HWND window, int x, int y, bool twice = false) {
   Sleep(200);
 }
 
-bool Visible(HWND dialog, int id) { return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE; }
+bool Visible(HWND dialog, int id) {
+  return IsWindowVisible(GetDlgItem(dialog, id)) != FALSE;
+}
 
 std::string IniValue(const char* key) {
   char text[256] = {};
@@ -97,7 +101,9 @@ std::string IniValue(const char* key) {
   return text;
 }
 
-void ClearIni() { WritePrivateProfileStringA(kLayoutSection, nullptr, nullptr, kLayoutFile); }
+void ClearIni() {
+  WritePrivateProfileStringA(kLayoutSection, nullptr, nullptr, kLayoutFile);
+}
 
 struct DialogTest : ::testing::Test {
   TRuzadaModuleOptions options{"test.exe", false};
@@ -105,8 +111,8 @@ struct DialogTest : ::testing::Test {
 
   void SetUp() override {
     ClearIni();
-    options.SetDialogFlags(TDialogFlags{dfShowDialog, dfSendChecked, dfScreenshotChecked, dfCopyOption, dfDetailsButton,
-                                        dfOwnStyle});
+    options.SetDialogFlags(
+        TDialogFlags{dfShowDialog, dfSendChecked, dfScreenshotChecked, dfCopyOption, dfDetailsButton, dfOwnStyle});
     options.SetMailMethod(1);
     options.SetSendFlags(TSendFlags{sfScreenshot});
     options.SetLogFlags(TLogFlags{lfModulesSection, lfCpuSection});

@@ -34,7 +34,9 @@ std::unique_ptr<PageState>& CurrentPageState() {
   return state;
 }
 
-PageState* StateOf(HWND page) { return reinterpret_cast<PageState*>(GetWindowLongPtrA(page, DWLP_USER)); }
+PageState* StateOf(HWND page) {
+  return reinterpret_cast<PageState*>(GetWindowLongPtrA(page, DWLP_USER));
+}
 
 std::optional<std::string> ReadProfile(const std::string& key) {
   char text[2048] = {};
@@ -50,7 +52,8 @@ struct StreamSource {
 
 DWORD CALLBACK ReadStream(DWORD_PTR cookie, LPBYTE buffer, LONG size, LONG* read) {
   auto& source = *reinterpret_cast<StreamSource*>(cookie);
-  const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(size), source.text->size() - source.position);
+  const std::size_t count =
+      std::min<std::size_t>(static_cast<std::size_t>(size), source.text->size() - source.position);
   std::copy_n(source.text->data() + source.position, count, buffer);
   source.position += count;
   *read = static_cast<LONG>(count);
@@ -257,7 +260,8 @@ void FitReportPage(HWND page_control, HWND page) {
   OffsetRect(&area, -3, -1);
   const int width = area.right - area.left, height = area.bottom - area.top;
   SetWindowPos(page, nullptr, area.left, area.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-  SetWindowPos(GetDlgItem(page, kPageLabelId), nullptr, 6, 4, std::max(0, width - 8), 16, SWP_NOZORDER | SWP_NOACTIVATE);
+  SetWindowPos(GetDlgItem(page, kPageLabelId), nullptr, 6, 4, std::max(0, width - 8), 16,
+               SWP_NOZORDER | SWP_NOACTIVATE);
   SetWindowPos(GetDlgItem(page, kPageContentId), nullptr, 6, 20, std::max(0, width - 8), std::max(0, height - 24),
                SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -269,7 +273,7 @@ HWND CreateReportPage(const PageContext& context, HWND page_control, HWND curren
   state->context = context;
   state->number = number;
   const HWND page = CreateDialogParamA(DialogResourceModule(), kPageResources[number], page_control, &PageProcedure,
-                                      reinterpret_cast<LPARAM>(state.get()));
+                                       reinterpret_cast<LPARAM>(state.get()));
   if (page == nullptr) return nullptr;
   CurrentPageState() = std::move(state);
   FitReportPage(page_control, page);
@@ -283,8 +287,8 @@ void DestroyReportPage(HWND page) {
 }
 
 bool SendSourceRequest(const SourceRequest& request) {
-  const win::UniqueHandle<win::FileHandleTraits> slot(CreateFileA(kSourceRequestMailslot, GENERIC_WRITE, FILE_SHARE_READ,
-                                                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const win::UniqueHandle<win::FileHandleTraits> slot(CreateFileA(
+      kSourceRequestMailslot, GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!slot) return false;
   const auto bytes = EncodeSourceRequest(request);
   DWORD written = 0;

@@ -7,7 +7,9 @@ namespace vellum::exceptlog {
 
 namespace {
 
-HBRUSH Solid(COLORREF colour) { return CreateSolidBrush(colour); }
+HBRUSH Solid(COLORREF colour) {
+  return CreateSolidBrush(colour);
+}
 
 std::string ItemText(HWND control, int row, int column) {
   char text[1024] = {};

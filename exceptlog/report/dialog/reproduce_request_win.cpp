@@ -26,9 +26,9 @@ INT_PTR CALLBACK RequestProcedure(HWND dialog, UINT message, WPARAM wparam, LPAR
     run = reinterpret_cast<RequestRun*>(lparam);
     SetWindowLongPtrA(dialog, DWLP_USER, lparam);
     const TRuzadaModuleOptions& options = *run->options;
-    BeginStyledDialog(dialog, {.flags = options.DialogFlags(),
-                               .fit_height = true,
-                               .auto_close_seconds = options.DialogAutoCloseSeconds()});
+    BeginStyledDialog(
+        dialog,
+        {.flags = options.DialogFlags(), .fit_height = true, .auto_close_seconds = options.DialogAutoCloseSeconds()});
     SetStyledCaption(dialog, options.GetText(81));
     SetDlgItemTextA(dialog, kPrompt, options.GetText(82).c_str());
     SetDlgItemTextA(dialog, kOk, options.GetText(83).c_str());
