@@ -178,6 +178,17 @@ void InstallPipelineSteps() {
       DWORD written = 0;
       WriteFile(file.get(), report.record.ReportText.data(), static_cast<DWORD>(report.record.ReportText.size()),
                 &written, nullptr);
+      // What the user chose in the dialog, as the pipeline got it.
+      const std::string choices = "send=" + std::to_string(report.send_chosen) +
+                                  " screenshot=" + std::to_string(report.attach_screenshot) +
+                                  " copy=" + std::to_string(report.copy_to_clipboard) +
+                                  " terminate=" + std::to_string(report.terminate_requested) + "\r\n";
+      const win::UniqueFileHandle choices_file(
+          CreateFileA((folder + "\\" + name + "-choices-" + std::to_string(count) + ".txt").c_str(), GENERIC_WRITE, 0,
+                      nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (choices_file) {
+        WriteFile(choices_file.get(), choices.data(), static_cast<DWORD>(choices.size()), &written, nullptr);
+      }
     };
   }
   exceptlog::SetPipelineSteps(std::move(steps));

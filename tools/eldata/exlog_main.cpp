@@ -14,6 +14,7 @@
 #include "runtime/stream.h"
 #include "tools/eldata/log_commands.h"
 #include "tools/eldata/module_report.h"
+#include "tools/eldata/source_listener.h"
 
 using namespace vellum;
 using namespace vellum::eldata;
@@ -27,6 +28,7 @@ int Usage() {
       "       exlog list LOG.elf\n"
       "       exlog report LOG.elf [INDEX]\n"
       "       exlog xml LOG.elf [-o OUT.xml]\n"
+      "       exlog listen [COUNT]   (Windows: prints the dialog's source requests)\n"
       "ADDRESS is hexadecimal: +1234 counts from the preferred base, 0x... or plain digits are absolute.\n"
       "INDEX counts from 0, the oldest report; without it the newest is shown.\n",
       stderr);
@@ -85,6 +87,11 @@ int LogCommand(const std::string& command, const std::string& file_name, const s
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 2 && std::string(argv[1]) == "listen") {
+    int count = 0;
+    if (argc > 3 || (argc == 3 && !ParseIndex(argv[2], count))) return Usage();
+    return ListenForSourceRequests(count);
+  }
   if (argc < 3) return Usage();
   const std::string command = argv[1];
   if (command == "list" || command == "report" || command == "xml") {

@@ -68,8 +68,11 @@ struct ManagerState {
   std::atomic<int> progress{0};
   std::uint32_t last_reported_address = 0;
   int error_count = 0;
+  // The dialog's copy choice: false at the start, kept from one report to the next.
+  bool copy_choice = false;
   BurstList bursts;
   bool terminate_request = false;
+  bool terminate_confirmed = false;  // for a send thread: the dialog asked atTerminating
 
   TRuzadaExceptionRecord record;
   std::atomic<const TRuzadaExceptionRecord*> current_record{nullptr};

@@ -36,10 +36,15 @@ struct PipelineReport {
   bool console = false;              // a console program
   bool duplicate = false;            // set by the duplicate check
   bool send_chosen = true;           // the dialog's send choice
+  bool attach_screenshot = false;    // the dialog's screenshot choice
   bool copy_to_clipboard = false;    // the dialog's copy choice
   bool terminate_requested = false;  // the dialog's terminate or restart button
-  int terminate_action = -1;         // -1: the options decide; else 0 terminate, 1 restart
-  bool attach_screenshot = false;    // sfScreenshot, then the dialog's screenshot choice
+  // The dialog asked the `atTerminating` handlers already (and they agreed).
+  bool terminate_confirmed = false;
+  int terminate_action = -1;  // -1: the options decide; else 0 terminate, 1 restart
+  int error_count = 0;        // errors of the process so far, this one included
+  // Asks the `atTerminating` handlers; false: one of them said no.
+  std::function<bool()> confirm_terminate;
   // Set by the send step when a send thread of its own delivers: the burst
   // check and the terminate or restart are then that thread's.
   bool post_send_in_thread = false;

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "exceptlog/capture/callstack/debug_info.h"
@@ -137,9 +138,10 @@ void CheckBurst(ManagerState& state) {
   }
 }
 
-void TerminateOnRequest(ManagerState& state) {
+// `confirmed`: the dialog asked the atTerminating handlers already.
+void TerminateOnRequest(ManagerState& state, bool confirmed) {
   if (!state.terminate_request) return;
-  if (FireAction(state.record, atTerminating)) {
+  if (confirmed || FireAction(state.record, atTerminating)) {
     if (state.current_options->TerminateAction() == 1) Restart(state);
     TerminateProcess(GetCurrentProcess(), 1);
   }
@@ -248,7 +250,6 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   state.progress = ppReportText;
   report.record.ReportText = steps.build_report ? steps.build_report(report) : DefaultReportText(report);
   report.text_to_send = report.record.ReportText;
-  report.attach_screenshot = options.SendFlags().Contains(sfScreenshot);
   state.progress = ppPublished;
   state.record = report.record;
   state.current_record.store(&state.record);
@@ -267,6 +268,7 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   if (options.SendFlags().Contains(sfScreenshot) && steps.take_screenshot) steps.take_screenshot(report);
 
   const bool handled = FireExceptionNotify(state.record);
+  bool terminate_confirmed = false;
   bool result = true;
   bool post_send_here = true;
   state.progress = ppReporting;
@@ -286,6 +288,11 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
     state.progress = ppMessageText;
 
     state.progress = ppDisplay;
+    report.send_chosen = send_possible;
+    report.attach_screenshot = options.SendFlags().Contains(sfScreenshot);
+    report.copy_to_clipboard = state.copy_choice;
+    report.error_count = state.error_count;
+    report.confirm_terminate = [&state] { return FireAction(state.record, atTerminating); };
     const bool show = options.DialogFlags().Contains(dfShowDialog);
     if (show) {
       state.progress = ppShowing;
@@ -312,12 +319,14 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
     }
     if (options.LogFlags().Contains(lfAskReproduceSteps) && steps.ask_reproduce_steps) {
       steps.ask_reproduce_steps(report);
+      state.record.ReportText = report.record.ReportText;
     }
+    state.copy_choice = report.copy_to_clipboard;
     const bool sending = SendingWillHappen({.send_possible = send_possible,
                                             .duplicate = report.duplicate,
                                             .dialog_shown = show,
                                             .user_kept_send_choice = report.send_chosen});
-    if (sending && steps.save_screenshot) steps.save_screenshot(report);
+    if (sending && report.attach_screenshot && steps.save_screenshot) steps.save_screenshot(report);
     if (steps.release_screenshot) steps.release_screenshot(report);
 
     state.progress = ppLog;
@@ -331,6 +340,7 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
     if (sending && steps.send) steps.send(report);
     if (report.terminate_requested) {
       state.terminate_request = true;
+      terminate_confirmed = report.terminate_confirmed;
       if (report.terminate_action >= 0) options.SetTerminateAction(static_cast<std::uint8_t>(report.terminate_action));
     }
     post_send_here = !report.post_send_in_thread;
@@ -346,7 +356,11 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   state.progress = ppTerminate;
   // Without a send thread nobody else would act on the request: a report
   // that is not sent still ends the program the user asked to end.
-  if (post_send_here) TerminateOnRequest(state);
+  if (post_send_here) {
+    TerminateOnRequest(state, terminate_confirmed);
+  } else {
+    state.terminate_confirmed = terminate_confirmed;
+  }
   return result;
 }
 
@@ -357,7 +371,7 @@ void RunPostSendSteps() {
   if (state == nullptr) return;
   const CriticalSectionLock lock(state->pipeline_lock);
   CheckBurst(*state);
-  TerminateOnRequest(*state);
+  TerminateOnRequest(*state, std::exchange(state->terminate_confirmed, false));
 }
 
 void ReportSendThreadFailure(const std::exception_ptr& failure) {

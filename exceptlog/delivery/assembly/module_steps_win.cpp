@@ -2,6 +2,7 @@
 
 #include "exceptlog/delivery/screenshot/win/screenshot_win.h"
 #include "exceptlog/delivery/send/send_steps_win.h"
+#include "exceptlog/report/dialog/dialog_steps_win.h"
 #include "exceptlog/report/logfile/log_steps_win.h"
 #include "exceptlog/report/system/report_entry_win.h"
 
@@ -12,6 +13,7 @@ PipelineSteps ModulePipelineSteps() {
   steps.build_report = &BuildReportStep;
   steps.add_custom_data = &AddCustomDataStep;
   AddLogSteps(steps);
+  AddDialogSteps(steps);
   AddScreenshotSteps(steps);
   AddSendSteps(steps);
   return steps;

@@ -153,6 +153,10 @@ TEST(SourceRequest, FixedRecordRoundTrip) {
   EXPECT_EQ(decoded->offset, 4);
   EXPECT_FALSE(DecodeSourceRequest(bytes.data(), 4111));
 
+  EXPECT_EQ(SourceRequestText(request),
+            "sample_faults_win.cpp: TSample.Raise line 123 [+4] (compiled 2023-03-15 12:00:00)");
+  EXPECT_EQ(SourceRequestText({"u.cpp", "", "main", 0, 7, -1}), "u.cpp: main line 7");
+
   request.unit = std::string(5000, 'u');  // stays terminated inside its field
   const auto cut = EncodeSourceRequest(request);
   EXPECT_EQ(cut[2047], 0);

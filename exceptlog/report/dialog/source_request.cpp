@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "exceptlog/common/binary/little_endian.h"
+#include "runtime/strings/date_time.h"
 
 namespace vellum::exceptlog {
 
@@ -49,6 +50,17 @@ std::optional<SourceRequest> DecodeSourceRequest(const std::uint8_t* bytes, std:
   request.line = static_cast<std::int32_t>(LoadU32(bytes + kLine));
   request.offset = static_cast<std::int32_t>(LoadU32(bytes + kOffset));
   return request;
+}
+
+std::string SourceRequestText(const SourceRequest& request) {
+  std::string text = request.unit + ": ";
+  if (!request.class_name.empty()) text += request.class_name + ".";
+  text += request.procedure + " line " + std::to_string(request.line);
+  if (request.offset >= 0) text += " [+" + std::to_string(request.offset) + "]";
+  if (request.compile_date != 0) {
+    text += " (compiled " + FormatDateTime("yyyy-mm-dd hh:nn:ss", SerialToDateTime(request.compile_date)) + ")";
+  }
+  return text;
 }
 
 }  // namespace vellum::exceptlog

@@ -25,4 +25,8 @@ std::array<std::uint8_t, kSourceRequestSize> EncodeSourceRequest(const SourceReq
 // None for a message of another size.
 std::optional<SourceRequest> DecodeSourceRequest(const std::uint8_t* bytes, std::size_t size);
 
+// One line for a developer: "unit: Class.Procedure line 123 [+4] (compiled
+// yyyy-mm-dd hh:nn:ss)"; the offset and the date only when known.
+std::string SourceRequestText(const SourceRequest& request);
+
 }  // namespace vellum::exceptlog

@@ -165,18 +165,28 @@ std::string ThreadObjectClassName(const void* object) {
   return scope == std::string::npos ? name : name.substr(scope + 2);
 }
 
+CallStackInput ReportCallStackInput(const PipelineReport& report) {
+  CallStackInput input;
+  input.entries = report.record.StackEntries;
+  input.main_thread_id = report.main_thread_id;
+  if (report.threads != nullptr) {
+    TRuzadaThreadsList& threads = *report.threads;
+    input.thread_facts = [&threads](std::uint32_t id) { return LookUpThread(threads, id); };
+  }
+  input.progress = report.set_progress;
+  return input;
+}
+
+std::vector<ModuleRow> ReportModuleRows(const PipelineReport& report) {
+  return ModuleRows(report.record.Modules);
+}
+
 ReportTexts BuildReportTexts(const PipelineReport& report) {
   if (report.set_progress) report.set_progress(7021);
   const TRuzadaModuleOptions& options = *report.record.Options;
   ReportInput input;
   input.general = GatherGeneralFacts(report, options);
-  input.call_stack.entries = report.record.StackEntries;
-  input.call_stack.main_thread_id = report.main_thread_id;
-  if (report.threads != nullptr) {
-    TRuzadaThreadsList& threads = *report.threads;
-    input.call_stack.thread_facts = [&threads](std::uint32_t id) { return LookUpThread(threads, id); };
-  }
-  input.call_stack.progress = report.set_progress;
+  input.call_stack = ReportCallStackInput(report);
   if (options.LogFlags().Contains(lfModulesSection)) input.modules = ModuleRows(report.record.Modules);
   if (options.LogFlags().Contains(lfCpuSection)) input.cpu = CpuFacts(report);
   return BuildReport(options, input);
@@ -194,6 +204,11 @@ std::string AddCustomDataStep(const PipelineReport& report) {
 
 const ReportTexts& LastReport() {
   return Last();
+}
+
+std::string AddReproduceStepsStep(const PipelineReport& report, const std::string& steps) {
+  AddReproduceSteps(Last(), *report.record.Options, steps);
+  return Last().full;
 }
 
 }  // namespace vellum::exceptlog

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "exceptlog/capture/manager/pipeline_steps.h"
 #include "exceptlog/report/builder/report_assembly.h"
@@ -20,6 +21,12 @@ std::string BuildReportStep(const PipelineReport& report);
 std::string AddCustomDataStep(const PipelineReport& report);
 
 const ReportTexts& LastReport();
+// The user's reproduce steps added to the last report; answers the full report.
+std::string AddReproduceStepsStep(const PipelineReport& report, const std::string& steps);
+
+// What the report's tables were made from, for those who show them otherwise.
+CallStackInput ReportCallStackInput(const PipelineReport& report);
+std::vector<ModuleRow> ReportModuleRows(const PipelineReport& report);
 
 // The unqualified class name of a thread object, read without trusting the
 // pointer: the object may have been freed since its thread was listed.
