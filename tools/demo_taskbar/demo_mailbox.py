@@ -9,6 +9,7 @@ import email
 import email.policy
 import os
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -28,6 +29,12 @@ def serve(folder, port):
             return "250 Message accepted"
 
     os.makedirs(folder, exist_ok=True)
+    if port == 0:
+        # The controller checks its server by connecting to the port, so it
+        # needs a real one.
+        with socket.socket() as probe:
+            probe.bind(("127.0.0.1", 0))
+            port = probe.getsockname()[1]
     controller = Controller(Store(), hostname="127.0.0.1", port=port)
     controller.start()
     print(controller.port, flush=True)

@@ -6,10 +6,14 @@
 //
 //   demo_taskbar.exe [--vellum STANDIN.exe] [--log FILE] [--seconds N]
 //                    [--screenshot FILE.png] [--vertical] [--test-error]
+//                    [--dialog-picture FILE.png]
 //
 // --test-error plays a user who holds Ctrl, opens the band's popup menu and
 // chooses its hidden "TestError": the band raises inside that window
 // message, its exception subsystem reports it, and the taskbar lives on.
+// With --dialog-picture the user leaves the exception dialog alone: it is
+// saved as a picture once it shows and closes itself (the band's options
+// give it a few seconds), and the report goes on to be logged and sent.
 #include <windows.h>
 #include <ole2.h>
 #include <shobjidl.h>
@@ -17,6 +21,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +46,7 @@ struct Options {
   int seconds = 0;  // 0: until the taskbar is closed
   bool vertical = false;
   bool test_error = false;
+  std::string dialog_picture;  // with test_error: save the dialog, let it close itself
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -60,6 +66,8 @@ Options ParseOptions(int argc, char** argv) {
       options.vertical = true;
     else if (arg == "--test-error")
       options.test_error = true;
+    else if (arg == "--dialog-picture")
+      options.dialog_picture = value();
     else
       std::fprintf(stderr, "demo_taskbar: unknown option %s\n", arg.c_str());
   }
@@ -146,12 +154,72 @@ HRESULT CallCanUnloadNow() {
   return can_unload != nullptr ? can_unload() : E_FAIL;
 }
 
+// The exception dialog of TestError watched, not answered: saved as a
+// picture once it has painted, then timed until it closes itself.
+class DialogObserver {
+ public:
+  explicit DialogObserver(std::string picture) : picture_(std::move(picture)) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~DialogObserver() {
+    stop_ = true;
+    thread_.join();
+  }
+  DialogObserver(const DialogObserver&) = delete;
+  DialogObserver& operator=(const DialogObserver&) = delete;
+
+  // Waits (up to a minute) for the dialog to have come and gone.
+  void WaitUntilClosed() {
+    for (int i = 0; i < 3000 && !closed_; ++i) Sleep(20);
+  }
+  void Report() const {
+    Say("TestError: exception dialog shown: %s; picture: %s; closed by itself after %.1f s", shown_ ? "yes" : "no",
+        saved_ ? picture_.c_str() : "not saved", closed_ ? seconds_open_ : 0.0);
+  }
+
+ private:
+  void Run() {
+    HWND dialog = nullptr;
+    while (!stop_ && dialog == nullptr) {
+      dialog = vellum::gui::testing::FindOwnWindow("Error.");
+      if (dialog != nullptr && !IsWindowVisible(dialog)) dialog = nullptr;
+      if (dialog == nullptr) Sleep(20);
+    }
+    if (dialog == nullptr) return;
+    shown_ = true;
+    const DWORD opened = GetTickCount();
+    Sleep(500);  // let it paint
+    try {
+      vellum::exceptlog::SaveWindowPng(dialog, picture_);
+      saved_ = true;
+    } catch (const std::exception&) {
+    }
+    while (!stop_ && IsWindow(dialog)) Sleep(20);
+    seconds_open_ = (GetTickCount() - opened) / 1000.0;
+    closed_ = !IsWindow(dialog);
+  }
+
+  std::string picture_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> shown_{false};
+  std::atomic<bool> saved_{false};
+  std::atomic<bool> closed_{false};
+  double seconds_open_ = 0;
+  std::thread thread_;
+};
+
 // The user's part in TestError, played from a thread of its own while the
 // taskbar's thread is inside the menu and then inside the report: choose
 // the menu's last item, then answer the report's message box.
-void RaiseTestError(HWND band_window) {
+void RaiseTestError(HWND band_window, const std::string& dialog_picture) {
   namespace gui_testing = vellum::gui::testing;
-  gui_testing::MessageBoxWatcher report_box("Error.");
+  std::unique_ptr<DialogObserver> observer;
+  std::unique_ptr<gui_testing::MessageBoxWatcher> watcher;
+  if (!dialog_picture.empty()) {
+    observer = std::make_unique<DialogObserver>(dialog_picture);
+  } else {
+    watcher = std::make_unique<gui_testing::MessageBoxWatcher>("Error.");
+  }
   std::atomic<bool> chosen{false};
   std::atomic<bool> give_up{false};
   std::thread user([&] {
@@ -175,10 +243,24 @@ void RaiseTestError(HWND band_window) {
   gui_testing::SetControlKeyDown(false);
   give_up = true;
   user.join();
+  if (observer != nullptr) {
+    observer->WaitUntilClosed();
+    observer->Report();
+    Say("TestError: menu item chosen: %s; band window still up: %s", chosen ? "yes" : "no",
+        IsWindow(band_window) ? "yes" : "no");
+    return;
+  }
+  gui_testing::MessageBoxWatcher& report_box = *watcher;
   // The report runs on a thread of the subsystem; its box may come late.
   for (int i = 0; i < 100 && report_box.Count() == 0; ++i) Sleep(20);
   std::string said;
-  for (const std::string& text : report_box.Texts()) said += (said.empty() ? "" : " | ") + text;
+  for (std::string text : report_box.Texts()) {
+    // The dialog's pages hold the report: one line of output per finding.
+    for (char& c : text) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    said += (said.empty() ? "" : " | ") + text;
+  }
   Say("TestError: menu item chosen: %s; report message boxes: %d (%s); band window still up: %s", chosen ? "yes" : "no",
       report_box.Count(), said.c_str(), IsWindow(band_window) ? "yes" : "no");
 }
@@ -270,7 +352,7 @@ int main(int argc, char** argv) {
 
   if (options.seconds > 0) {
     PumpFor(1500, input.get());
-    if (options.test_error) RaiseTestError(band_window);
+    if (options.test_error) RaiseTestError(band_window, options.dialog_picture);
     // The taskbar grows, as when the user drags its edge: the band sends its new size.
     RECT bar;
     GetWindowRect(taskbar, &bar);
