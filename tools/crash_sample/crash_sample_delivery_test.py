@@ -28,7 +28,7 @@ from sample_runs import options_copy, run  # noqa: E402
 
 ARGS = None
 
-PROGRESS_DIALOG, RESULT_MESSAGE, XML_COPY, SCREENSHOT = 0x01, 0x02, 0x08, 0x10
+PROGRESS_DIALOG, RESULT_MESSAGE, WHOLE_LOG, XML_COPY, SCREENSHOT = 0x01, 0x02, 0x04, 0x08, 0x10
 BACKGROUND, TIME_STAMPS, COMPRESS = 0x80, 0x100, 0x200
 BURST_CHECK, CLIPBOARD_ON_FAILURE, KEEP_UNSENT = 0x01, 0x20, 0x40
 AT_SENDING_EMAIL, AT_SENT_EMAIL, AT_SENDING_WEB, AT_SENT_WEB, AT_TERMINATING = 4, 5, 6, 7, 8
@@ -233,6 +233,17 @@ class DeliveryTest(unittest.TestCase):
         self.assertNotIn("Older_0.tgz", kept)
         self.assertNotIn("Older_1.tgz", kept)
         self.assertIn("CompressFiles_3.tgz", kept)
+        self.assertTemporaryFolderEmpty()
+
+    def test_whole_log_goes_instead_of_the_report(self):
+        box = self.mailbox()
+        program = self.sample(f"MailMethod = 2\nSmtpPort = {box.port}\nSendFlags = 0x{WHOLE_LOG:X}\n")
+        for _ in range(2):
+            self.assertTrue(self.delivery(self.raise_error(program, fault="av")[1])[0])
+        logs = [next(m.iter_attachments()).get_payload(decode=True) for m in box.messages]
+        self.assertEqual(len(logs), 2)
+        self.assertEqual(logs[1].count(b"EAccessViolation"), 2 * logs[0].count(b"EAccessViolation"),
+                         "the second mail carries both reports of the log")
         self.assertTemporaryFolderEmpty()
 
     def test_time_stamped_names(self):
