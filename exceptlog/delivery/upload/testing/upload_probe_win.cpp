@@ -2,11 +2,13 @@
 // servers from outside. Prints every progress call as "progress=S,T,D",
 // then "result=<code>" and, last, "response=<text>" (which may span lines).
 //   upload_probe http|https|ftp (--host H [--path P] | --address A) [--port N] [--user U] [--password P]
-//                [--file FILE --name DISPLAY]... [--field NAME VALUE]...
+//                [--file FILE --name DISPLAY]... [--field NAME VALUE]... [--repeat N]
+//   (with --repeat, each upload's time is printed as "elapsed_ms=", without progress lines)
 //   upload_probe trust|untrust CERTIFICATE.der   (the machine's root store)
 #include <windows.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,6 +24,7 @@ namespace {
 int Upload(const std::string& method, const std::vector<std::string>& args) {
   std::string host, path, user, password;
   std::uint16_t port = 0;
+  int repeat = 0;
   std::vector<std::string> files, names, field_names, field_values;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const auto next = [&]() -> std::string { return i + 1 < args.size() ? args[++i] : std::string(); };
@@ -50,6 +53,8 @@ int Upload(const std::string& method, const std::vector<std::string>& args) {
     } else if (option == "--field") {
       field_names.push_back(next());
       field_values.push_back(next());
+    } else if (option == "--repeat") {
+      repeat = std::stoi(next());
     } else if (option == "--value") {
       field_values.push_back(next());
     } else {
@@ -57,14 +62,24 @@ int Upload(const std::string& method, const std::vector<std::string>& args) {
       return 2;
     }
   }
-  const TUploadProgress progress = [](int stage, std::uint32_t total, std::uint32_t done) {
-    std::printf("progress=%d,%u,%u\n", stage, total, done);
+  const TUploadProgress progress = [repeat](int stage, std::uint32_t total, std::uint32_t done) {
+    if (repeat == 0) std::printf("progress=%d,%u,%u\n", stage, total, done);
   };
   std::string response;
-  const std::int32_t result = method == "ftp"
-                                  ? FTPUpload(host, path, user, password, port, files, names, progress, response)
-                                  : HTTPUpload(host, path, user, password, port, method == "https", files, names,
-                                               field_names, field_values, progress, response);
+  std::int32_t result = 0;
+  for (int run = 0; run < std::max(repeat, 1); ++run) {
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    result = method == "ftp" ? FTPUpload(host, path, user, password, port, files, names, progress, response)
+                             : HTTPUpload(host, path, user, password, port, method == "https", files, names,
+                                          field_names, field_values, progress, response);
+    QueryPerformanceCounter(&end);
+    if (repeat > 0) {
+      std::printf("elapsed_ms=%.3f\n", static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
+                                           static_cast<double>(frequency.QuadPart));
+    }
+  }
   std::printf("result=%d\nresponse=%s\n", static_cast<int>(result), response.c_str());
   return 0;
 }

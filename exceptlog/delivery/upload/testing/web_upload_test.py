@@ -49,7 +49,7 @@ def read(path):
 def random_bytes(count, seed):
     generator = random.Random(seed)
     # Every byte value, line breaks and boundary-like runs included.
-    return bytes(generator.randrange(256) for _ in range(count)) + b"\r\n--\r\n\0\r"
+    return generator.randbytes(count) + b"\r\n--\r\n\0\r"
 
 
 def probe(method, *arguments, env=None, timeout=180):
@@ -57,11 +57,14 @@ def probe(method, *arguments, env=None, timeout=180):
     done = subprocess.run(command, capture_output=True, timeout=timeout, env={**os.environ, **(env or {})})
     text = done.stdout.decode("latin-1").replace("\r\n", "\n")
     head, _, response = text.partition("response=")
-    fields = {"progress": [], "response": response.rstrip("\n"), "stderr": done.stderr.decode("latin-1")}
+    fields = {"progress": [], "elapsed": [], "response": response.rstrip("\n"),
+              "stderr": done.stderr.decode("latin-1")}
     for line in head.split("\n"):
         key, _, value = line.partition("=")
         if key == "progress":
             fields["progress"].append(tuple(int(n) for n in value.split(",")))
+        elif key == "elapsed_ms":
+            fields["elapsed"].append(float(value))
         elif key:
             fields[key] = value
     return fields
