@@ -10,7 +10,9 @@
 
 #include "exceptlog/capture/callstack/debug_info.h"
 #include "exceptlog/capture/component/deveru_vuz.h"
+#include "exceptlog/capture/freeze/freeze_watchdog_win.h"
 #include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/delivery/assembly/module_steps_win.h"
 #include "runtime/exception.h"
 #include "runtime/threading/thread_win.h"
@@ -78,6 +80,18 @@ __attribute__((noinline)) void ReadNull() {
 
 __attribute__((noinline)) void DivideByZero() {
   sink = 100 / zero;
+}
+
+// Keeps the thread busy in this procedure, not in a system wait, so that a
+// report of the hang names it as the place where the program hangs.
+__attribute__((noinline)) void Freeze(int seconds) {
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < static_cast<DWORD>(seconds) * 1000) sink = sink + 1;
+}
+
+void PrintWatchdog() {
+  const DWORD id = exceptlog::FreezeWatchdogThreadId();
+  PrintLine(id == 0 ? std::string("watchdog: none") : "watchdog: " + std::to_string(id));
 }
 
 class FailingThread final : public Thread {
@@ -254,7 +268,18 @@ bool RaiseFault(const std::string& name, int argument) {
   } else if (name == "stack-overflow") {
     sink = Recurse(0);
   } else if (name == "freeze") {
-    Sleep(static_cast<DWORD>(argument) * 1000);
+    Freeze(argument);
+  } else if (name == "freeze-switch") {
+    // The watchdog follows the running module's FreezeCheck: off, the
+    // freeze goes unnoticed; on again, a new watchdog sees the next one.
+    exceptlog::TRuzadaModuleOptions& options = exceptlog::CurrentDeveruVuzOptions();
+    PrintWatchdog();
+    options.SetFreezeCheck(false);
+    PrintWatchdog();
+    Freeze(argument);
+    options.SetFreezeCheck(true);
+    PrintWatchdog();
+    Freeze(argument);
   } else if (name == "burst") {
     for (int i = 0; i < argument; ++i) {
       try {
@@ -276,7 +301,7 @@ bool RaiseFault(const std::string& name, int argument) {
 
 const char* FaultNames() {
   return "throw handled abort-class av divzero thread plain-thread com nested purecall invalid-parameter abort "
-         "terminate stack-overflow freeze SECONDS burst N dll-fault";
+         "terminate stack-overflow freeze SECONDS freeze-switch SECONDS burst N dll-fault";
 }
 
 }  // namespace vellum::crash_sample

@@ -31,6 +31,7 @@ struct PipelineReport {
   std::string class_name;            // of the raised object
   std::string message;               // its message
   std::string custom_data;           // from OnCustomDataRequest
+  std::string last_html_page;        // a web program's last page to its visitor
   bool console = false;              // a console program
   bool duplicate = false;            // set by the duplicate check
   bool send_chosen = true;           // the dialog's send choice
