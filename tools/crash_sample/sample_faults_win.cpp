@@ -86,7 +86,11 @@ __attribute__((noinline)) void DivideByZero() {
 // report of the hang names it as the place where the program hangs.
 __attribute__((noinline)) void Freeze(int seconds) {
   const DWORD start = GetTickCount();
-  while (GetTickCount() - start < static_cast<DWORD>(seconds) * 1000) sink = sink + 1;
+  // Long stretches between looks at the clock, so that the registers are
+  // almost always caught here and not inside the clock's procedure.
+  while (GetTickCount() - start < static_cast<DWORD>(seconds) * 1000) {
+    for (int i = 0; i < 1000000; ++i) sink = sink + 1;
+  }
 }
 
 void PrintWatchdog() {

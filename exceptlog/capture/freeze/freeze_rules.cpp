@@ -9,8 +9,7 @@ bool IsMainWindowCandidate(const TopLevelWindowFacts& window) {
   return !window.tool_window || window.app_window;
 }
 
-FreezeCounter::FreezeCounter(std::int32_t freeze_seconds)
-    : limit_(std::max<std::int64_t>(freeze_seconds, 1) * 1000) {}
+FreezeCounter::FreezeCounter(std::int32_t freeze_seconds) : limit_(std::max<std::int64_t>(freeze_seconds, 1) * 1000) {}
 
 bool FreezeCounter::Probe(bool answered) {
   if (answered) {

@@ -97,8 +97,8 @@ class TFreezeThread final : public Thread {
     FreezeCounter counter(settings_.freeze_seconds());
     while (!Terminated()) {
       DWORD_PTR answer = 0;
-      const bool timed_out = SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, kFreezeProbeMilliseconds,
-                                                 &answer) == 0;
+      const bool timed_out =
+          SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, kFreezeProbeMilliseconds, &answer) == 0;
       if (!IsWindow(window)) return;
       if (!timed_out) {
         counter.Probe(true);

@@ -33,6 +33,7 @@ struct PipelineReport {
   std::string custom_data;           // from OnCustomDataRequest
   std::string last_html_page;        // a web program's last page to its visitor
   bool console = false;              // a console program
+  bool web_program = false;          // a web-server program
   bool duplicate = false;            // set by the duplicate check
   bool send_chosen = true;           // the dialog's send choice
   bool copy_to_clipboard = false;    // the dialog's copy choice

@@ -235,6 +235,7 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   report.class_name = run.class_chain.empty() ? "Exception" : run.class_chain.front();
   report.message = run.message;
   report.console = state.self.console;
+  report.web_program = IsWebProgram();
   report.class_known = !run.class_chain.empty();
   if (params.CpuContext != nullptr) {
     const CONTEXT& context = *params.CpuContext;
