@@ -58,6 +58,9 @@ def cgi_requests(args, work, problems):
                   + f" '{os.path.join(args.bin, 'web_sample_cgi.exe')}' | cat\n")
     os.chmod(script, 0o755)
 
+    # Run as root, the handler would start the program as "nobody", whom
+    # Wine refuses the test's prefix: the program runs as the test's user.
+    http.server.nobody_uid = os.getuid
     handler = lambda *a, **k: http.server.CGIHTTPRequestHandler(*a, directory=root, **k)  # noqa: E731
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
     thread = threading.Thread(target=server.serve_forever, daemon=True)

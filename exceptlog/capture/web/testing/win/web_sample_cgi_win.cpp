@@ -1,6 +1,8 @@
 // web_sample_cgi.exe: a CGI program with the subsystem inside. The query
 // "fail" makes the request fail; any other answers with a small page.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +14,8 @@
 
 namespace {
 
-VELLUM_EXCEPTION_CLASS(ERequestFailed, vellum::Exception);
+using vellum::Exception;
+VELLUM_EXCEPTION_CLASS(ERequestFailed, Exception);
 
 __attribute__((noinline)) void Answer(const std::string& query) {
   if (query == "fail") throw ERequestFailed("The request <" + query + "> failed & \"stopped\".");
@@ -27,6 +30,8 @@ int main() {
   using namespace vellum;
   exceptlog::StartExceptionLog({GetModuleHandleA(nullptr), false, true});
   exceptlog::SetModuleInitializing(false);
+  // The answer's line breaks are the protocol's, not to be translated.
+  _setmode(_fileno(stdout), _O_BINARY);
   const char* query = std::getenv("QUERY_STRING");
   try {
     Answer(query != nullptr ? query : "");

@@ -14,7 +14,8 @@
 
 namespace {
 
-VELLUM_EXCEPTION_CLASS(ERequestFailed, vellum::Exception);
+using vellum::Exception;
+VELLUM_EXCEPTION_CLASS(ERequestFailed, Exception);
 
 __attribute__((noinline)) void Answer(EXTENSION_CONTROL_BLOCK& request) {
   const std::string query = request.lpszQueryString != nullptr ? request.lpszQueryString : "";

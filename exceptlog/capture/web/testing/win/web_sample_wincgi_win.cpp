@@ -11,7 +11,8 @@
 
 namespace {
 
-VELLUM_EXCEPTION_CLASS(ERequestFailed, vellum::Exception);
+using vellum::Exception;
+VELLUM_EXCEPTION_CLASS(ERequestFailed, Exception);
 
 __attribute__((noinline)) void Answer() {
   throw ERequestFailed("The profile's request failed.");
