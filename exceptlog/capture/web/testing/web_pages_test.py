@@ -8,6 +8,7 @@ a stand-in server drives the sample DLL; the page goes through WriteClient
 with status 200 and without a status line. Profile-based CGI: the sample is
 given a profile and an output file, and the answer lands in the file."""
 import argparse
+import glob
 import http.server
 import os
 import re
@@ -74,9 +75,22 @@ def cgi_requests(args, work, problems):
                     data += chunk
             return data.decode("latin-1")
 
+        def kept_pages():
+            """The program's last page as kept in Wine's temporary folder."""
+            pattern = os.path.join(args.run[1], "drive_c", "users", "*", "**", "LastHTMLPage.html")
+            return glob.glob(pattern, recursive=True)
+
+        for kept in kept_pages():
+            os.remove(kept)
         answer = get("fine")
-        if not answer.endswith("\r\n\r\n<html>fine</html>"):
+        if not answer.endswith("\r\nContent-Type: text/html\r\n\r\n<html>fine</html>"):
             problems.append(f"CGI fine: {answer!r}")
+        # What the program last wrote to its visitor is kept (the C runtime
+        # may write the header and the page apart); the subsystem's own
+        # error page, written after it, is not.
+        kept = kept_pages()
+        if len(kept) != 1 or not open(kept[0], "rb").read().decode("latin-1").endswith("<html>fine</html>"):
+            problems.append(f"CGI fine: the kept pages {kept!r} are not the program's page")
 
         answer = get("fail")
         server_head, _, rest = answer.partition("\r\n")
@@ -91,6 +105,9 @@ def cgi_requests(args, work, problems):
             problems.append(f"CGI fail: server answered {server_head!r}")
         page = split_answer(program_answer, problems, "CGI fail", True)
         check_page(page, problems, "CGI fail", "The request &lt;fail&gt; failed &amp; &quot;stopped&quot;.", True)
+        kept = kept_pages()
+        if len(kept) != 1 or "DeveruVuz ID" in open(kept[0], "rb").read().decode("latin-1"):
+            problems.append(f"CGI fail: the error page was kept as the program's page ({kept!r})")
     finally:
         server.shutdown()
         server.server_close()
