@@ -15,7 +15,7 @@ from sample_runs import options_copy, report_lines as reports, run, verdict  # n
 
 OPTIONS = "DialogFlags = 0x1E\nStackFlags = 0x1F\nFreezeCheck = true\nFreezeSeconds = 2\n"
 FROZEN = "report: EFrozenApplication | The application seems to be frozen. | "
-HANG_SITE = "sample_faults_win.cpp:Freeze:"
+HANG_SITE = "sample_freeze_win.cpp:Freeze:"
 
 
 def frozen_reports(output):

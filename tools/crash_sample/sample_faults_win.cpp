@@ -10,9 +10,7 @@
 
 #include "exceptlog/capture/callstack/debug_info.h"
 #include "exceptlog/capture/component/deveru_vuz.h"
-#include "exceptlog/capture/freeze/freeze_watchdog_win.h"
 #include "exceptlog/capture/manager/exception_manager_win.h"
-#include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/delivery/assembly/module_steps_win.h"
 #include "runtime/exception.h"
 #include "runtime/threading/thread_win.h"
@@ -80,22 +78,6 @@ __attribute__((noinline)) void ReadNull() {
 
 __attribute__((noinline)) void DivideByZero() {
   sink = 100 / zero;
-}
-
-// Keeps the thread busy in this procedure, not in a system wait, so that a
-// report of the hang names it as the place where the program hangs.
-__attribute__((noinline)) void Freeze(int seconds) {
-  const DWORD start = GetTickCount();
-  // Long stretches between looks at the clock, so that the registers are
-  // almost always caught here and not inside the clock's procedure.
-  while (GetTickCount() - start < static_cast<DWORD>(seconds) * 1000) {
-    for (int i = 0; i < 1000000; ++i) sink = sink + 1;
-  }
-}
-
-void PrintWatchdog() {
-  const DWORD id = exceptlog::FreezeWatchdogThreadId();
-  PrintLine(id == 0 ? std::string("watchdog: none") : "watchdog: " + std::to_string(id));
 }
 
 class FailingThread final : public Thread {
@@ -273,17 +255,6 @@ bool RaiseFault(const std::string& name, int argument) {
     sink = Recurse(0);
   } else if (name == "freeze") {
     Freeze(argument);
-  } else if (name == "freeze-switch") {
-    // The watchdog follows the running module's FreezeCheck: off, the
-    // freeze goes unnoticed; on again, a new watchdog sees the next one.
-    exceptlog::TRuzadaModuleOptions& options = exceptlog::CurrentDeveruVuzOptions();
-    PrintWatchdog();
-    options.SetFreezeCheck(false);
-    PrintWatchdog();
-    Freeze(argument);
-    options.SetFreezeCheck(true);
-    PrintWatchdog();
-    Freeze(argument);
   } else if (name == "burst") {
     for (int i = 0; i < argument; ++i) {
       try {
@@ -298,7 +269,7 @@ bool RaiseFault(const std::string& name, int argument) {
     auto fault = reinterpret_cast<void(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(library, "FaultInCall")));
     if (fault != nullptr) fault();
   } else {
-    return false;
+    return RaiseFreezeFault(name, argument);
   }
   return true;
 }

@@ -2,7 +2,6 @@
 #include "exceptlog/capture/web/web_host_win.h"
 
 #include <httpext.h>
-#include <shellapi.h>
 
 #include <atomic>
 #include <cstring>
@@ -11,6 +10,7 @@
 
 #include "exceptlog/capture/hooking/win/import_hooks_win.h"
 #include "exceptlog/capture/hooking/win/procedure_hooks_win.h"
+#include "exceptlog/capture/web/command_line.h"
 #include "exceptlog/capture/web/web_pages_state_win.h"
 #include "runtime/win/entry_point_win.h"
 #include "runtime/win/unique_handle_win.h"
@@ -20,23 +20,6 @@ namespace vellum::exceptlog {
 namespace {
 
 constexpr LONGLONG kLargestProfile = 102400;
-
-// The command line as the program's own parameters: what the C runtime
-// gives main, for a module that has no main of its own.
-std::vector<std::string> CommandLineParameters() {
-  std::vector<std::string> parameters;
-  int count = 0;
-  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  if (arguments == nullptr) return parameters;
-  for (int i = 0; i < count; ++i) {
-    const int size = WideCharToMultiByte(CP_ACP, 0, arguments[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string text(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1) WideCharToMultiByte(CP_ACP, 0, arguments[i], -1, text.data(), size, nullptr, nullptr);
-    parameters.push_back(std::move(text));
-  }
-  LocalFree(arguments);
-  return parameters;
-}
 
 std::string ProfileValue(const std::string& profile, const char* section, const char* name) {
   char value[MAX_PATH * 2] = {};
@@ -54,7 +37,7 @@ std::string FullPath(const std::string& path) {
 // "CGI" section has a request method, and the answer goes to an output file
 // that the server made.
 bool DetectProfileCgi(std::string* output_file) {
-  const std::vector<std::string> parameters = CommandLineParameters();
+  const std::vector<std::string> parameters = SplitCommandLine(GetCommandLineA());
   if (parameters.size() < 2 || parameters[1].empty()) return false;
   if (parameters[1].find_first_of("*?") != std::string::npos) return false;
   const std::string profile = FullPath(parameters[1]);
