@@ -270,7 +270,7 @@ bool RaiseFault(const std::string& name, int argument) {
   } else if (name == "stack-overflow") {
     sink = Recurse(0);
   } else if (name == "freeze") {
-    Sleep(static_cast<DWORD>(argument) * 1000);
+    Freeze(argument);
   } else if (name == "throw-wait") {
     // A report whose delivery may go on in a send thread while the program
     // does something else.
@@ -296,14 +296,14 @@ bool RaiseFault(const std::string& name, int argument) {
     auto fault = reinterpret_cast<void(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(library, "FaultInCall")));
     if (fault != nullptr) fault();
   } else {
-    return false;
+    return RaiseFreezeFault(name, argument);
   }
   return true;
 }
 
 const char* FaultNames() {
   return "throw handled abort-class av divzero thread plain-thread com nested purecall invalid-parameter abort "
-         "terminate stack-overflow freeze SECONDS throw-wait SECONDS burst N dll-fault";
+         "terminate stack-overflow freeze SECONDS freeze-switch SECONDS throw-wait SECONDS burst N dll-fault";
 }
 
 }  // namespace vellum::crash_sample

@@ -35,6 +35,14 @@ bool NoteStartAndSeeRestart();
 // point. False for an unknown name.
 bool RaiseFault(const std::string& name, int argument);
 
+// The main thread busy for `seconds` in a procedure of its own, so that a
+// report of the hang names it as the place where the program hangs.
+void Freeze(int seconds);
+// "freeze-switch SECONDS": the watchdog switched off through the running
+// module's FreezeCheck for one freeze, then on for another. False for any
+// other name.
+bool RaiseFreezeFault(const std::string& name, int argument);
+
 // The names RaiseFault knows, for the usage text.
 const char* FaultNames();
 

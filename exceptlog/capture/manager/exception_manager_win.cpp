@@ -6,11 +6,13 @@
 #include "exceptlog/capture/callstack/win/module_record_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/component/deveru_vuz.h"
+#include "exceptlog/capture/freeze/freeze_watchdog_win.h"
 #include "exceptlog/capture/hooking/internal_error.h"
 #include "exceptlog/capture/manager/fault_conversion_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
 #include "exceptlog/capture/manager/overflow_reporter_win.h"
 #include "exceptlog/capture/options/module_block_win.h"
+#include "exceptlog/capture/web/web_host_win.h"
 #include "runtime/exception.h"
 #include "runtime/strings/string_utils.h"
 #include "runtime/threading/thread_win.h"
@@ -172,7 +174,9 @@ bool Dispatch(ManagerState& state, ExceptionRun& run) {
     if (run.message.rfind(kSafeCallPrefix, 0) == 0) {
       result = false;  // reported when it was first raised
     } else if (state.current_options != nullptr && state.current_options->Enabled()) {
-      if (run.kind == rkApplication || (run.kind == rkGeneral && !state.self.console)) BringMainWindowForward(state);
+      if (run.kind == rkApplication || (run.kind == rkGeneral && IsGuiProgram(state.self.console))) {
+        BringMainWindowForward(state);
+      }
       run.params.ThreadId = run.raising_thread;
       FillActiveControl(state, run.params);
       if (state.self.is_library && (state.initializing.load() || state.finalizing.load())) {
@@ -401,6 +405,68 @@ std::string LastDeliveryErrorMessage() {
   return state != nullptr ? state->last_error.Message : std::string();
 }
 
+// --- the freeze watchdog ------------------------------------------------------
+
+namespace {
+
+// The main thread, stopped where it hangs, reported as if it had raised
+// there. Called in the watchdog's thread with the main thread suspended.
+void ReportFreeze(ManagerState& state, const CONTEXT& context) {
+  TRaiseState& own = CurrentRaiseState();
+  own.inside_pipeline = true;
+  ExceptionRun run;
+  run.error = std::make_exception_ptr(EFrozenApplication(CurrentDeveruVuzOptions().FreezeText()));
+  run.object = AsStdException(run.error);
+  run.class_chain = ExceptionClassChain(run.error);
+  run.message = ExceptionMessage(run.error);
+  run.address = context.Eip;
+  run.language = false;
+  run.kind = rkGeneral;
+  run.module = state.self.module;
+  run.raising_thread = state.main_thread_id;
+  run.raise = std::make_unique<TRaiseState>();
+  run.raise->raise_address = context.Eip;
+  run.raise->stack_position = context.Esp;
+  run.raise->stack_top = state.main_stack_base;
+  run.raise->language = false;
+  run.raise->context = context;
+  run.raise->context_valid = true;
+  run.params.CpuContext = &run.raise->context;
+  run.params.StackPosition = context.Esp;
+  run.params.StackTop = state.main_stack_base;
+  try {
+    Dispatch(state, run);
+  } catch (...) {
+    own.inside_pipeline = false;
+    throw;
+  }
+  own.inside_pipeline = false;
+}
+
+std::int32_t RunningModuleFreezeSeconds() {
+  return State() != nullptr ? CurrentDeveruVuzOptions().FreezeSeconds() : 60;
+}
+
+bool IsRunningModuleOptions(const TRuzadaModuleOptions& options) {
+  ManagerState* state = State();
+  if (state == nullptr || state->modules == nullptr) return false;
+  const auto record = state->modules->Find(state->self.module);
+  return record != nullptr && record->Options.get() == &options;
+}
+
+void StartWatchdogWhenAsked() {
+  ManagerState* state = State();
+  if (state == nullptr) return;
+  const TRuzadaModuleOptions& options = CurrentDeveruVuzOptions();
+  if (!options.Enabled() || !options.FreezeCheck()) return;
+  StartFreezeWatchdog({.main_thread = state->main_thread.get(),
+                       .kill_at_stop = state->self.is_library,
+                       .freeze_seconds = &RunningModuleFreezeSeconds,
+                       .report = [state](const CONTEXT& context) { ReportFreeze(*state, context); }});
+}
+
+}  // namespace
+
 // --- start and stop ---------------------------------------------------------
 
 namespace {
@@ -415,6 +481,7 @@ void TearDown(ManagerState& state) {
   EnableRaiseHook(false);
   StopFaultConversion();
   state.overflow_reporter.reset();
+  StopWebPages();
   RemoveCatchPoints(state);
   TDeveruVuzList::Free();
   ReleaseModuleBlock();
@@ -462,7 +529,13 @@ void StartExceptionLog(const ExceptionLogModule& module) {
     if (installed.hooks_installed) {
       InstallCatchPoints(installed);
       EnableRaiseHook(true);
+      StartWebPages({.facts = {module.module, module.is_library, module.console}, .keep_page_file = [] {
+                       const ManagerState* state = State();
+                       return state != nullptr && state->current_options->SendFlags().Contains(sfLastHtmlPage);
+                     }});
     }
+    SetFreezeWatchdogControl({&IsRunningModuleOptions, &StartWatchdogWhenAsked, &StopFreezeWatchdog});
+    StartWatchdogWhenAsked();
   });
 }
 
@@ -470,6 +543,9 @@ void StopExceptionLog() {
   ManagerState* state = State();
   if (state == nullptr) return;
   exceptlog::RunCriticalSection("ExceptionLog.Done", [&] {
+    // First: the watchdog may be the one reporting, and it reads the state.
+    SetFreezeWatchdogControl({});
+    StopFreezeWatchdog();
     { CriticalSectionLock wait_for_running_report(state->pipeline_lock); }
     manager_state.store(nullptr);
     std::unique_ptr<ManagerState> owned(state);

@@ -32,8 +32,9 @@ struct PipelineReport {
   std::string message;               // its message
   std::string custom_data;           // from OnCustomDataRequest
   std::string text_to_send;          // the report, or the whole log with sfWholeLog
-  std::string html_page;             // the web error page, when one was made
+  std::string last_html_page;        // a web program's last page to its visitor
   bool console = false;              // a console program
+  bool web_program = false;          // a web-server program
   bool duplicate = false;            // set by the duplicate check
   bool send_chosen = true;           // the dialog's send choice
   bool attach_screenshot = false;    // the dialog's screenshot choice

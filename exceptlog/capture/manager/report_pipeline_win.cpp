@@ -15,6 +15,7 @@
 #include "exceptlog/capture/manager/component_events_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
 #include "exceptlog/capture/manager/pipeline_steps.h"
+#include "exceptlog/capture/web/web_host_win.h"
 #include "runtime/exception.h"
 
 namespace vellum::exceptlog {
@@ -72,6 +73,11 @@ std::shared_ptr<TRuzadaModuleInfo> ChooseModule(ManagerState& state, const Excep
   }
   if (record == nullptr || record->Options == nullptr) record = modules.FindOrCreate(state.self.module);
   return record;
+}
+
+// A web page that could not reach its visitor.
+void WarnWebPage(std::string_view section, std::string_view message) {
+  ReportDeliveryWarning(eeShowError, section, std::make_exception_ptr(Exception(std::string(message))));
 }
 
 std::string DefaultReportText(const PipelineReport& report) {
@@ -230,6 +236,7 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   report.class_name = run.class_chain.empty() ? "Exception" : run.class_chain.front();
   report.message = run.message;
   report.console = state.self.console;
+  report.web_program = IsWebProgram();
   report.class_known = !run.class_chain.empty();
   if (params.CpuContext != nullptr) {
     const CONTEXT& context = *params.CpuContext;
@@ -266,6 +273,8 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   state.last_error = {};
   state.progress = ppScreenshot;
   if (options.SendFlags().Contains(sfScreenshot) && steps.take_screenshot) steps.take_screenshot(report);
+  if (CurrentWebHost() == whCgi) ReadLastHtmlPageFile();
+  report.last_html_page = LastHtmlPage();
 
   const bool handled = FireExceptionNotify(state.record);
   bool terminate_confirmed = false;
@@ -294,12 +303,16 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
     report.error_count = state.error_count;
     report.confirm_terminate = [&state] { return FireAction(state.record, atTerminating); };
     const bool show = options.DialogFlags().Contains(dfShowDialog);
+    const bool web_program = IsWebProgram();
+    const bool web_page = run.kind == rkOtherHost || (run.kind == rkGeneral && web_program);
     if (show) {
       state.progress = ppShowing;
       if (FireAction(state.record, atShowingExceptionInfo)) {
         state.progress = ppShow;
         try {
-          if (state.self.console) {
+          if (web_page) {
+            ShowWebErrorPage(options, options.GetText(3) + "\r\n\r\n" + report.record.ReportText, &WarnWebPage);
+          } else if (state.self.console) {
             // One write, heading first, the report's own line breaks kept:
             // a report folded into one line is unreadable in a console.
             const std::string text = options.GetText(3) + "\r\n\r\n" + report.record.ReportText + "\r\n";
@@ -311,10 +324,21 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
             DefaultDialog(report, options);
           }
         } catch (...) {
-          ReportDeliveryWarning(eeShowError, state.self.console ? "Console" : "GUI", std::current_exception());
+          ReportDeliveryWarning(eeShowError,
+                                web_page             ? "Web"
+                                : state.self.console ? "Console"
+                                                     : "GUI",
+                                std::current_exception());
         }
         state.progress = ppShowed;
         FireAction(state.record, atShowedExceptionInfo);
+      }
+    } else if (web_program) {
+      // The visitor is still owed an answer, if only the message.
+      try {
+        ShowWebErrorPage(options, report.message, &WarnWebPage);
+      } catch (...) {
+        ReportDeliveryWarning(eeShowError, "Web", std::current_exception());
       }
     }
     if (options.LogFlags().Contains(lfAskReproduceSteps) && steps.ask_reproduce_steps) {

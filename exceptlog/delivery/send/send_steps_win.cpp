@@ -61,7 +61,7 @@ void SendReport(PipelineReport& report) {
   delivery.options = &options;
   delivery.report_text = report.record.ReportText;
   delivery.text_to_send = report.text_to_send.empty() ? report.record.ReportText : report.text_to_send;
-  delivery.html_page = report.html_page;
+  delivery.html_page = report.last_html_page;
   delivery.screenshot = report.attach_screenshot ? ScreenshotFileName(options) : std::string();
   delivery.console = report.console;
   delivery.time = report.pipeline_start;

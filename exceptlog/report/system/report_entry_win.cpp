@@ -102,7 +102,7 @@ GeneralFacts GatherGeneralFacts(const PipelineReport& report, const TRuzadaModul
   facts.exception_module = ExceptionModule(report.record.RaiseAddress);
   if (report.class_known) facts.exception_type = report.class_name;
   if (report.record.RaisedException != nullptr) facts.exception_message = report.message;
-  facts.show_active_controls = !report.console;
+  facts.show_active_controls = !report.console && !report.web_program;
   const bool wants_controls = facts.show_active_controls;
   if (wants_controls) {
     const WindowFacts foreground = ForegroundWindow();
