@@ -254,12 +254,9 @@ void RaiseTestError(HWND band_window, const std::string& dialog_picture) {
   // The report runs on a thread of the subsystem; its box may come late.
   for (int i = 0; i < 100 && report_box.Count() == 0; ++i) Sleep(20);
   std::string said;
-  for (std::string text : report_box.Texts()) {
-    // The dialog's pages hold the report: one line of output per finding.
-    for (char& c : text) {
-      if (c == '\r' || c == '\n') c = ' ';
-    }
-    said += (said.empty() ? "" : " | ") + text;
+  // The report's pages hold whole texts: their first lines keep the line one line.
+  for (const std::string& text : report_box.Texts()) {
+    said += (said.empty() ? "" : " | ") + text.substr(0, text.find_first_of("\r\n"));
   }
   Say("TestError: menu item chosen: %s; report message boxes: %d (%s); band window still up: %s", chosen ? "yes" : "no",
       report_box.Count(), said.c_str(), IsWindow(band_window) ? "yes" : "no");

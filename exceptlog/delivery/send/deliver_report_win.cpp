@@ -194,7 +194,8 @@ bool WebAttempt(const TReportDelivery& delivery, TDeliveryLists& lists) {
   ShowSendDialog(SendDialogWanted(options, delivery.console), TextsOf(options), options.DialogFlags());
   TUploadAddress address;
   SplitUploadAddress(options.UploadAddress(), address);
-  const auto port = static_cast<std::uint16_t>(options.UploadPort());
+  // A port written in the address serves when the port option is not set.
+  const auto port = options.UploadPort() != 0 ? static_cast<std::uint16_t>(options.UploadPort()) : address.Port;
   const std::vector<std::string> display_names = DeliveryDisplayNames(delivery, lists.files);
   std::int32_t code = 0;
   std::string response;
