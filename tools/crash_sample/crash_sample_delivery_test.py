@@ -309,7 +309,8 @@ class DeliveryTest(unittest.TestCase):
     def test_upload_posts_the_files_and_fields(self):
         web = WebServer()
         self.servers.append(web)
-        program = self.sample(f"UploadMethod = 1\nUploadAddress = 127.0.0.1/reports/new\nUploadPort = {web.port}\n")
+        # The address's own port serves: the port option is not set.
+        program = self.sample(f"UploadMethod = 1\nUploadAddress = http://127.0.0.1:{web.port}/reports/new\n")
         code, lines = self.raise_error(program, events="fields")
         self.assertTrue(self.delivery(lines)[0], lines)
         self.assertEqual(len(web.requests), 1)
