@@ -97,4 +97,15 @@ void MemoryStream::SaveToFile(const std::string& file_name) const {
   SaveToStream(file);
 }
 
+std::optional<std::string> ReadWholeFile(const std::string& file_name) {
+  try {
+    FileStream file(file_name, fmOpenRead | fmShareDenyNone);
+    std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
+    file.ReadBuffer(bytes.data(), bytes.size());
+    return bytes;
+  } catch (const EStreamError&) {
+    return std::nullopt;
+  }
+}
+
 }  // namespace vellum

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,9 @@ class FileStream : public Stream {
 };
 
 bool FileExists(const std::string& file_name);
+// The whole file, read without denying others access; none when it cannot
+// be opened or read (gone since it was listed, a folder, no name).
+std::optional<std::string> ReadWholeFile(const std::string& file_name);
 bool RemoveFile(const std::string& file_name);
 
 }  // namespace vellum

@@ -19,17 +19,11 @@ std::size_t NameStart(std::string_view file_name) {
   return separator == std::string_view::npos ? 0 : separator + 1;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& file_name) {
+// A blank name is no file; one that vanished since the report listed it is
+// left out.
+std::optional<std::string> ReadListedFile(const std::string& file_name) {
   if (Trim(file_name).empty()) return std::nullopt;
-  try {
-    FileStream file(file_name, fmOpenRead | fmShareDenyNone);
-    std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
-    file.ReadBuffer(bytes.data(), bytes.size());
-    return bytes;
-  } catch (const EStreamError&) {
-    // A file that vanished since the report listed it is left out.
-    return std::nullopt;
-  }
+  return ReadWholeFile(file_name);
 }
 
 std::string Base64Lines(const std::string& bytes) {
@@ -45,7 +39,7 @@ std::string Base64Lines(const std::string& bytes) {
 }
 
 std::string AttachmentPart(const std::string& file_name, const std::optional<DateTime>& time_stamp) {
-  const std::optional<std::string> bytes = ReadWholeFile(file_name);
+  const std::optional<std::string> bytes = ReadListedFile(file_name);
   if (!bytes) return {};
   const std::string name = AttachmentDisplayName(file_name, time_stamp);
   std::string part = "\r\n--" + std::string(kMailBoundary) + "\r\nContent-Type: " + AttachmentContentType(file_name) +
@@ -107,7 +101,7 @@ std::string AttachmentContentType(std::string_view file_name) {
 }
 
 std::string EncodeFileBase64(const std::string& file_name) {
-  const std::optional<std::string> bytes = ReadWholeFile(file_name);
+  const std::optional<std::string> bytes = ReadListedFile(file_name);
   return bytes ? Base64Lines(*bytes) : std::string();
 }
 

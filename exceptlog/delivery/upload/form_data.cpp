@@ -40,17 +40,11 @@ std::string ParameterValue(std::string_view text) {
   return quoted;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& file_name) {
+// A blank name is no file; one that vanished since the report listed it is
+// left out.
+std::optional<std::string> ReadListedFile(const std::string& file_name) {
   if (Trim(file_name).empty() || !FileExists(file_name)) return std::nullopt;
-  try {
-    FileStream file(file_name, fmOpenRead | fmShareDenyNone);
-    std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
-    file.ReadBuffer(bytes.data(), bytes.size());
-    return bytes;
-  } catch (const EStreamError&) {
-    // A file that vanished since the report listed it is left out.
-    return std::nullopt;
-  }
+  return ReadWholeFile(file_name);
 }
 
 }  // namespace
@@ -74,7 +68,7 @@ std::string BuildFormData(const std::vector<std::string>& files, const std::vect
             ";\r\n\r\n" + field_values[i] + "\r\n";
   }
   for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::optional<std::string> bytes = ReadWholeFile(files[i]);
+    const std::optional<std::string> bytes = ReadListedFile(files[i]);
     if (!bytes) continue;  // the index stays the file's place in the list
     const std::string display_name = i < display_names.size() ? display_names[i] : std::string();
     body += "--" + boundary + "\r\nContent-Disposition: form-data; name=el_upload_file_" + std::to_string(i) +

@@ -22,17 +22,6 @@ std::optional<std::uint64_t> ExistingFileSize(const std::string& file_name) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::optional<std::string> ReadWholeFile(const std::string& file_name) {
-  try {
-    FileStream file(file_name, fmOpenRead | fmShareDenyNone);
-    std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
-    file.ReadBuffer(bytes.data(), bytes.size());
-    return bytes;
-  } catch (const EStreamError&) {
-    return std::nullopt;  // gone since the list was made: left out
-  }
-}
-
 std::string FileNamePart(const std::string& name) {
   const std::size_t separator = name.find_last_of("\\/:");
   return separator == std::string::npos ? name : name.substr(separator + 1);
