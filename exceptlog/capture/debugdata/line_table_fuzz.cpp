@@ -1,11 +1,14 @@
 // Any bytes as debug data of every layout (scrambled, ciphered with and
 // without the password, chained names): the linear lookup and the index must
 // agree, and neither may fail.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "exceptlog/capture/debugdata/debug_data_index.h"
 #include "exceptlog/common/binary/little_endian.h"
+#include "exceptlog/common/codec/block_cipher.h"
 
 using namespace vellum::exceptlog;
 
@@ -21,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::copy_n(table.begin() + at, out.size(), out.begin());
     return true;
   };
-  const DebugDataView view{table, version, password_ok, vellum::BlockCipher("fuzz").Key()};
+  const DebugDataView view{table, version, password_ok, BlockCipher("fuzz").Key()};
   const auto linear = LookUpDebugData(view, offset, code);
   const DebugDataIndex index(view);
   const auto indexed = index.LookUp(offset, code);

@@ -13,23 +13,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t* stream = data + 1;
   const std::size_t stream_size = size - 1;
 
-  vellum::PartialInflate partial;
+  vellum::exceptlog::PartialInflate partial;
   try {
-    partial = vellum::DecompressBufPartial(stream, stream_size, limit);
-  } catch (const vellum::EZLibError&) {
+    partial = vellum::exceptlog::DecompressBufPartial(stream, stream_size, limit);
+  } catch (const vellum::exceptlog::EZLibError&) {
     return 0;  // over the limit
   }
   if (partial.bytes.size() > limit) std::abort();
   if (partial.complete != partial.error.empty()) std::abort();
 
   try {
-    const vellum::Bytes strict = vellum::DecompressBuf(stream, stream_size, limit);
+    const vellum::exceptlog::Bytes strict = vellum::exceptlog::DecompressBuf(stream, stream_size, limit);
     if (!partial.complete || strict != partial.bytes) std::abort();
-  } catch (const vellum::EZLibError&) {
+  } catch (const vellum::exceptlog::EZLibError&) {
     if (partial.complete) std::abort();
   }
 
-  const vellum::Bytes packed = vellum::CompressBuf(partial.bytes.data(), partial.bytes.size());
-  if (vellum::DecompressBuf(packed.data(), packed.size(), limit) != partial.bytes) std::abort();
+  const vellum::exceptlog::Bytes packed = vellum::exceptlog::CompressBuf(partial.bytes.data(), partial.bytes.size());
+  if (vellum::exceptlog::DecompressBuf(packed.data(), packed.size(), limit) != partial.bytes) std::abort();
   return 0;
 }
