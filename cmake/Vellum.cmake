@@ -127,7 +127,15 @@ function(vellum_test name)
 endfunction()
 
 # vellum_fuzz_target(NAME SOURCES ... DEPS ...): a libFuzzer program, built
-# only in the fuzz flavour and run by scripts/fuzz.
+# only in the fuzz flavour and run at length by scripts/fuzz. It is also a
+# test of the fuzz flavour: its seeds (tools/fuzz/seeds/NAME) and a few
+# seconds of fuzzing, so that the test command notices a target that no
+# longer builds, crashes on a seed or has no seeds.
+set(VELLUM_FUZZ_SECONDS 3 CACHE STRING "Seconds each fuzz target runs as a test")
+# The fuzz targets alone, without the portable libraries none of them uses.
+if(VELLUM_FUZZ)
+  add_custom_target(vellum_fuzzers)
+endif()
 function(vellum_fuzz_target name)
   cmake_parse_arguments(A "" "" "SOURCES;DEPS" ${ARGN})
   if(NOT VELLUM_FUZZ)
@@ -138,6 +146,13 @@ function(vellum_fuzz_target name)
   target_link_libraries(${name} PRIVATE ${A_DEPS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzzers)
+  add_dependencies(vellum_fuzzers ${name})
+  set_property(GLOBAL APPEND PROPERTY VELLUM_FUZZ_TARGETS ${name})
+  add_test(NAME ${name}
+    COMMAND bash ${VELLUM_SOURCE_ROOT}/tools/fuzz/run_on_seeds.sh $<TARGET_FILE:${name}>
+            ${VELLUM_SOURCE_ROOT}/tools/fuzz/seeds/${name} ${CMAKE_BINARY_DIR}/check/${name} ${VELLUM_FUZZ_SECONDS})
+  math(EXPR timeout "${VELLUM_FUZZ_SECONDS} + 60")
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout} LABELS fuzz)
 endfunction()
 
 # vellum_benchmark(NAME SOURCES ... DEPS ... [WIN32]): Google Benchmark natively,
