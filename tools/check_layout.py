@@ -18,11 +18,14 @@ import sys
 # layers listed before it. Within a layer, folders may use each other.
 LAYERS = [
     ("runtime", ["runtime/"]),
-    ("shared primitives", ["exceptlog/common/"]),
+    ("common primitives", ["exceptlog/common/"]),
     ("exception capture", ["exceptlog/capture/"]),
     # Build-time: reads a linked module's DWARF and writes its stored block
     # with capture's writers; used by tools and benchmarks.
     ("debug information", ["exceptlog/debuginfo/"]),
+    # Two layers, not one: delivery sends what report wrote (and its assembly
+    # hands report's steps to the pipeline), while a report is complete
+    # without knowing how, or whether, it will be sent.
     ("report", ["exceptlog/report/"]),
     ("delivery", ["exceptlog/delivery/"]),
     ("shell extension framework", ["shellext/"]),
