@@ -46,13 +46,12 @@ TEST(ModuleOptions, HtmlTemplateDefaultIsFifteenCrLfLinesWithThePlaceholder) {
 }
 
 TEST(CustomizedTexts, TableMatchesTheReportFieldKeys) {
-  EXPECT_EQ(DefaultCustomizedTexts()[3],
+  EXPECT_EQ(DefaultCustomizedTexts()[kTextDialogErrorMessage],
             "An error has occurred during program execution.\r\n"
             "Please read the following information for further details.");
-  EXPECT_EQ(kCustomizedTextTable[54].name, "Netword");
-  EXPECT_EQ(kCustomizedTextTable[54].default_text, "Network");
-  EXPECT_EQ(kCustomizedTextTable[89].default_text, "Modified");
-  EXPECT_EQ(kCustomizedTextTable[95].group, "Send messages");
+  EXPECT_EQ(kCustomizedTextTable[kTextLogNetworkHeader].name, "Netword");
+  EXPECT_EQ(kCustomizedTextTable[kTextLogNetworkHeader].default_text, "Network");
+  EXPECT_EQ(kCustomizedTextTable[kTextModulesModified].default_text, "Modified");
   for (const CustomizedTextInfo& text : kCustomizedTextTable) {
     EXPECT_NE(std::find(kCustomizedTextGroups.begin() + 1, kCustomizedTextGroups.end(), text.group),
               kCustomizedTextGroups.end())
@@ -68,12 +67,42 @@ TEST(CustomizedTexts, TableMatchesTheReportFieldKeys) {
       EXPECT_EQ(kCustomizedTextTable[text].name, field) << key;
     }
     int header = 0;
-    for (int section_header : {22, 28, 34, 39, 49, 54}) {
+    for (int section_header : {kTextLogApplicationHeader, kTextLogExceptionHeader, kTextLogActiveControlsHeader,
+                               kTextLogComputerHeader, kTextLogOperatingSystemHeader, kTextLogNetworkHeader}) {
       if (section_header < text) header = section_header;
     }
     EXPECT_EQ(kCustomizedTextTable[header].default_text, key.substr(0, key.find('|'))) << key;
   }
   EXPECT_EQ(kCustomizedTextTable[ReportFieldTextIndex(1)].name, "Name/Description");
+}
+
+TEST(CustomizedTexts, NamedIndexesStayInsideTheirGroups) {
+  // The names run in table order, so the first and last of each group pin
+  // every name between them.
+  const struct {
+    CustomizedText first, last;
+    std::string_view group;
+  } groups[] = {
+      {kTextInformationCaption, kTextQuestionCaption, "Message captions"},
+      {kTextDialogCaption, kTextDialogSupportLink, "Exception Dialog"},
+      {kTextLogApplicationHeader, kTextLogCustomInformationHeader, "Log"},
+      {kTextCallStackAddress, kTextCallStackLine, "Call Stack"},
+      {kTextThreadMain, kTextThreadClass, "Threads Data"},
+      {kTextSendCaption, kTextSendSending, "Send Dialog"},
+      {kTextReproduceCaption, kTextReproduceOkButton, "Reproduce Dialog"},
+      {kTextModulesHandle, kTextModulesPath, "Modules List"},
+      {kTextCpuRegisters, kTextCpuMemoryDump, "CPU"},
+      {kTextSendSucceeded, kTextSendFailed, "Send messages"},
+  };
+  int next = 0;
+  for (const auto& group : groups) {
+    EXPECT_EQ(group.first, next) << group.group;
+    for (int text = group.first; text <= group.last; ++text) {
+      EXPECT_EQ(kCustomizedTextTable[text].group, group.group) << text;
+    }
+    next = group.last + 1;
+  }
+  EXPECT_EQ(next, kCustomizedTextCount);
 }
 
 TEST(ModuleOptions, ChangesInsideABracketAreAnnouncedOnceAtItsEnd) {
@@ -151,9 +180,9 @@ TEST(ModuleOptions, SettersKeepTheirInvariants) {
   EXPECT_EQ(options.LogMaxReports(), 1);
   options.SetLogMaxReports(-3);
   EXPECT_EQ(options.LogMaxReports(), -3);
-  EXPECT_THROW(options.GetText(96), EListError);
+  EXPECT_THROW(options.GetText(kCustomizedTextCount), EListError);
   EXPECT_THROW(options.SetText(-1, "x"), EListError);
-  EXPECT_EQ(options.GetText(94), "The message was sent successfully.");
+  EXPECT_EQ(options.GetText(kTextSendSucceeded), "The message was sent successfully.");
   EXPECT_EQ(options.ReportFields().With(39, false).ToBytes()[4], 0x7F);
   EXPECT_FALSE(options.ReportFields().Contains(40));
 }

@@ -1,5 +1,6 @@
 #include "exceptlog/capture/options/report_fields.h"
 
+#include "exceptlog/capture/options/customized_texts.h"
 #include "runtime/exception.h"
 
 namespace vellum::exceptlog {
@@ -74,7 +75,8 @@ int ReportFieldTextIndex(int bit) {
   // Each report section starts with a header text that no bit switches, so
   // the captions run one text further per section passed.
   static constexpr int kSectionFirstBit[] = {0, 5, 10, 14, 23, 27, 33};
-  static constexpr int kSectionFirstText[] = {23, 29, 35, 40, 50, 55};
+  static constexpr int kSectionFirstText[] = {kTextLogStartDate,    kTextLogExceptionDate,       kTextLogFormClass,
+                                              kTextLogComputerName, kTextLogOperatingSystemType, kTextLogIpAddress};
   if (bit < 0 || bit >= TReportFields::kUsedBitCount) {
     throw EListError("Report field bit out of range (" + std::to_string(bit) + ")");
   }

@@ -67,7 +67,7 @@ std::string FillErrorPage(std::string_view prepared, std::string_view message, b
 }
 
 std::string GenerateHTML(const TRuzadaModuleOptions& options, std::string_view message, bool with_ok_button) {
-  const std::string prepared = PrepareTemplate(options.HtmlTemplate(), options.GetText(2));
+  const std::string prepared = PrepareTemplate(options.HtmlTemplate(), options.GetText(kTextDialogCaption));
   std::string page_id;
   {
     const std::lock_guard guard(page_id_lock);

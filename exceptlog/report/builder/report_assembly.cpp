@@ -1,5 +1,6 @@
 #include "exceptlog/report/builder/report_assembly.h"
 
+#include "exceptlog/capture/options/customized_texts.h"
 #include "exceptlog/report/builder/log_item.h"
 #include "runtime/strings/format.h"
 #include "runtime/strings/string_utils.h"
@@ -35,7 +36,7 @@ std::string GeneralPart(const TRuzadaModuleOptions& options, const GeneralFacts&
     ++bit;
   };
 
-  item.AddSection(options.GetText(22));
+  item.AddSection(options.GetText(kTextLogApplicationHeader));
   field(ReportDateText(facts.start_date, zone));
   field(facts.name_description);
   field(facts.version);
@@ -43,20 +44,20 @@ std::string GeneralPart(const TRuzadaModuleOptions& options, const GeneralFacts&
   field(UtcSerialDateText(facts.compile_date_utc, zone));
 
   const DuplicateKeys keys = GeneralDuplicateKeys(facts);
-  item.AddSection(options.GetText(28));
+  item.AddSection(options.GetText(kTextLogExceptionHeader));
   field(ReportDateText(facts.exception_date, zone));
   field(keys.address);
   field(keys.module);
   field(keys.type);
   field(keys.message);
 
-  item.AddSection(options.GetText(34));
+  item.AddSection(options.GetText(kTextLogActiveControlsHeader));
   field(facts.form_class, facts.show_active_controls);
   field(WindowFieldText(facts.form_text), facts.show_active_controls);
   field(facts.control_class, facts.show_active_controls);
   field(WindowFieldText(facts.control_text), facts.show_active_controls);
 
-  item.AddSection(options.GetText(39));
+  item.AddSection(options.GetText(kTextLogComputerHeader));
   field(facts.computer_name);
   field(facts.user_name);
   field(MegabytesText(facts.total_memory));
@@ -67,13 +68,13 @@ std::string GeneralPart(const TRuzadaModuleOptions& options, const GeneralFacts&
   field(facts.processor);
   field(facts.display_mode);
 
-  item.AddSection(options.GetText(49));
+  item.AddSection(options.GetText(kTextLogOperatingSystemHeader));
   field(OperatingSystemName(facts.system));
   field(OperatingSystemBuild(facts.system));
   field(Trim(facts.system.service_pack));
   field(facts.language);
 
-  item.AddSection(options.GetText(54));
+  item.AddSection(options.GetText(kTextLogNetworkHeader));
   field(facts.network.ip_address);
   field(facts.network.mask);
   field(facts.network.gateway);
@@ -97,7 +98,7 @@ ReportTexts BuildReport(const TRuzadaModuleOptions& options, const ReportInput& 
   report.full = report.general + "\r\n" + report.tables + report.cpu;
   report.to_send = report.full;
   report.duplicate_keys = GeneralDuplicateKeys(input.general);
-  report.heading = options.GetText(3) + "\r\n\r\n";
+  report.heading = options.GetText(kTextDialogErrorMessage) + "\r\n\r\n";
   report.compact_message = CompactMessageText(report.duplicate_keys.message);
   return report;
 }
@@ -105,7 +106,7 @@ ReportTexts BuildReport(const TRuzadaModuleOptions& options, const ReportInput& 
 void AddCustomInformation(ReportTexts& report, const TRuzadaModuleOptions& options, const std::string& custom_data) {
   if (custom_data.empty()) return;
   TLogItem item(6);
-  item.AddSection(options.GetText(13));
+  item.AddSection(options.GetText(kTextDialogCustomDataHeader));
   item.AddField("", custom_data, true);
   report.general += "\r\n" + item.GetText();
   report.full = report.general + "\r\n" + report.tables + report.cpu;
@@ -117,7 +118,7 @@ void AddReproduceSteps(ReportTexts& report, const TRuzadaModuleOptions& options,
   if (first == std::string::npos) return;
   const std::string trimmed = steps.substr(first, steps.find_last_not_of(" \t\r\n") - first + 1);
   TLogItem item(7);
-  item.AddSection(options.GetText(81));
+  item.AddSection(options.GetText(kTextReproduceCaption));
   item.AddField("", trimmed, options.LogFlags().Contains(lfAskReproduceSteps));
   report.general += "\r\n" + item.GetText();
   report.full = report.general + "\r\n" + report.tables + report.cpu;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "exceptlog/capture/options/customized_texts.h"
 #include "exceptlog/report/builder/report_values.h"
 #include "runtime/strings/date_time.h"
 #include "runtime/strings/format.h"
@@ -28,8 +29,9 @@ std::string FullWidthRow(const std::string& text, std::size_t inner) {
   return "|" + Padded(text, inner) + "|\r\n";
 }
 
+// A table's column titles are consecutive texts, in column order.
 template <std::size_t N>
-std::array<std::string, N> Headers(const TRuzadaModuleOptions& options, int first) {
+std::array<std::string, N> Headers(const TRuzadaModuleOptions& options, CustomizedText first) {
   std::array<std::string, N> headers;
   for (std::size_t i = 0; i < N; ++i) headers[i] = options.GetText(first + static_cast<int>(i));
   return headers;
@@ -75,16 +77,16 @@ std::string ThreadHeaderText(const TRuzadaModuleOptions& options, const CallStac
                              const TRuzadaDebugInfo& entry, bool first_group) {
   // The first group is the raising thread's own stack, even when the entry
   // at the very top is not one the options show.
-  const int kind = first_group && entry.ThreadId == input.entries->Items(0).ThreadId ? 69
-                   : entry.FromLiveStack != 0                                        ? 70
-                                                                                     : 71;
+  const CustomizedText kind = first_group && entry.ThreadId == input.entries->Items(0).ThreadId ? kTextThreadException
+                              : entry.FromLiveStack != 0                                        ? kTextThreadRunning
+                                                                                                : kTextThreadCalling;
   const std::optional<ThreadFacts> facts =
       input.thread_facts ? input.thread_facts(entry.ThreadId) : std::optional<ThreadFacts>();
   std::string header = options.GetText(kind) + ": " +
-                       Format("%s=%d; %s=%s", options.GetText(72), entry.ThreadId, options.GetText(73),
-                              facts ? facts->priority : std::string("??")) +
-                       Format("; %s=%s", options.GetText(74), facts ? facts->class_name : std::string());
-  if (entry.ThreadId == input.main_thread_id) header += "; [" + options.GetText(68) + "]";
+                       Format("%s=%d; %s=%s", options.GetText(kTextThreadId), entry.ThreadId,
+                              options.GetText(kTextThreadPriority), facts ? facts->priority : std::string("??")) +
+                       Format("; %s=%s", options.GetText(kTextThreadClass), facts ? facts->class_name : std::string());
+  if (entry.ThreadId == input.main_thread_id) header += "; [" + options.GetText(kTextThreadMain) + "]";
   return header;
 }
 
@@ -94,7 +96,7 @@ std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStac
   };
   const TStackFlags flags = options.StackFlags();
   const bool procedure_lines = flags.Contains(skProcedureLines);
-  const auto headers = Headers<6>(options, 62);
+  const auto headers = Headers<6>(options, kTextCallStackAddress);
   std::array<std::size_t, 6> widths{};
   for (std::size_t i = 0; i < widths.size(); ++i) widths[i] = headers[i].size();
   widths[0] = std::max<std::size_t>(widths[0], 8);
@@ -116,7 +118,7 @@ std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStac
   const std::string group_dashes = "|" + std::string(inner, '-') + "|\r\n";
 
   progress(7028);
-  const std::string& title = options.GetText(7);
+  const std::string& title = options.GetText(kTextDialogCallStackHeader);
   std::string text = title + ":\r\n" + dashes + "\r\n";
   text += Row(headers, widths);
   text += dashes + "\r\n";
@@ -163,9 +165,9 @@ std::string ModuleFolder(const std::string& path) {
 }
 
 std::string ModulesSection(const TRuzadaModuleOptions& options, const std::vector<ModuleRow>& modules) {
-  const std::string& title = options.GetText(9);
+  const std::string& title = options.GetText(kTextDialogModulesHeader);
   if (!options.LogFlags().Contains(lfModulesSection)) return EmptySection(title);
-  const auto headers = Headers<7>(options, 84);
+  const auto headers = Headers<7>(options, kTextModulesHandle);
   std::array<std::size_t, 7> widths{};
   for (std::size_t i = 0; i < widths.size(); ++i) widths[i] = headers[i].size();
   widths[0] = std::max<std::size_t>(widths[0], 8);
@@ -189,7 +191,7 @@ std::string ModulesSection(const TRuzadaModuleOptions& options, const std::vecto
 }
 
 std::string CpuSection(const TRuzadaModuleOptions& options, const CpuInput& input) {
-  const std::string& title = options.GetText(91);
+  const std::string& title = options.GetText(kTextCpuRegisters);
   if (!options.LogFlags().Contains(lfCpuSection)) return EmptySection(title);
   const auto reg = [&](std::uint32_t CpuRegisters::*field) {
     return input.registers ? IntToHex((*input.registers).*field, 8) : std::string("????    ");
@@ -210,7 +212,7 @@ std::string CpuSection(const TRuzadaModuleOptions& options, const CpuInput& inpu
       dump += " " + characters + "\r\n";
     }
   }
-  std::string stack_title = options.GetText(92) + ":";
+  std::string stack_title = options.GetText(kTextCpuStack) + ":";
   if (stack_title.size() < 21) stack_title.resize(21, ' ');
   return Format(
       "%s:\r\n-----------------------------\r\nEAX: %s   EDI: %s\r\nEBX: %s   ESI: %s\r\nECX: %s   ESP: %s\r\n"
@@ -218,7 +220,7 @@ std::string CpuSection(const TRuzadaModuleOptions& options, const CpuInput& inpu
       "---------------------------------------------------------------------------\r\n%s",
       title, reg(&CpuRegisters::eax), reg(&CpuRegisters::edi), reg(&CpuRegisters::ebx), reg(&CpuRegisters::esi),
       reg(&CpuRegisters::ecx), reg(&CpuRegisters::esp), reg(&CpuRegisters::edx), reg(&CpuRegisters::eip), stack_title,
-      options.GetText(93), dump);
+      options.GetText(kTextCpuMemoryDump), dump);
 }
 
 }  // namespace vellum::exceptlog

@@ -107,7 +107,7 @@ TEST(CallStackSection, NoEntries) {
 TEST(ModulesSection, HandleColumnFollowsItsHeaderAndRootsKeepTheirBackslash) {
   TRuzadaModuleOptions options("app.exe", false);
   options.SetLogFlags(TLogFlags{lfModulesSection});
-  options.SetText(84, "Module Handle");
+  options.SetText(kTextModulesHandle, "Module Handle");
   const double modified = DateTimeToSerial({2026, 1, 2, 3, 4, 5});
   const std::vector<ModuleRow> rows = {
       {0x00400000, "C:\\app\\bin\\app.exe", "The app", "1.2.3.4", 73728, modified},
