@@ -8,8 +8,8 @@
 #include <string>
 
 #include "band/band_test_support_win.h"
-#include "band/png_capture_test_support_win.h"
 #include "band/testing/standin_commands.h"
+#include "runtime/gui/testing/window_png_win.h"
 #include "shellext/bandform/garbage_collector_win.h"
 
 namespace vellum::band {
@@ -56,8 +56,8 @@ TEST(Docking, VellumDocksItsBarIntoThePanelAndTheShellEndsTheBand) {
 
   // The band as it waits for Vellum: the panel with its connect button and label.
   RedrawWindow(hosted.host.get(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  const testing::Capture waiting = testing::CaptureClient(hosted.host.get());
-  ASSERT_TRUE(testing::WritePng(waiting, ArtifactsFolder() + "\\band_form_undocked.png"));
+  const gui::testing::Capture waiting = gui::testing::CaptureClient(hosted.host.get());
+  ASSERT_TRUE(gui::testing::WritePng(waiting, ArtifactsFolder() + "\\band_form_undocked.png"));
   const COLORREF face = GetSysColor(COLOR_BTNFACE);
   EXPECT_EQ(waiting.At(350, 2), face) << "the panel's background";
   EXPECT_EQ(waiting.At(370, 10), taskbar) << "the host around the band";
@@ -108,8 +108,8 @@ TEST(Docking, VellumDocksItsBarIntoThePanelAndTheShellEndsTheBand) {
     return bar_client.right == 360 && bar_client.bottom == 32;
   }));
   RedrawWindow(hosted.host.get(), nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  const testing::Capture docked = testing::CaptureClient(hosted.host.get());
-  ASSERT_TRUE(testing::WritePng(docked, ArtifactsFolder() + "\\band_form.png"));
+  const gui::testing::Capture docked = gui::testing::CaptureClient(hosted.host.get());
+  ASSERT_TRUE(gui::testing::WritePng(docked, ArtifactsFolder() + "\\band_form.png"));
   EXPECT_EQ(docked.At(370, 10), taskbar);
 
   // The shell destroys the band's site: the bar goes with the panel, and the

@@ -78,6 +78,27 @@ inline DWORD TickOf(const band::testing::StandinProcess& standin, const std::str
   return 0;
 }
 
+// Waits until the band can send nothing more of what it was asked so far:
+// every message posted to this thread is handled, the size debounce timer is
+// idle (a pending one would still send), and a marker posted to the
+// stand-in behind whatever the band posted there has been logged. After
+// that, a line missing from the stand-in's log will not come.
+inline bool BandSettled(const HostedBand& band, StandinProcess* standin = nullptr) {
+  static std::atomic<unsigned> markers{0};
+  gui::testing::QueueMarker queue;
+  if (!queue.RoundTrip()) return false;
+  if (!gui::testing::PumpUntil([&] { return !band->Timer1->Enabled(); }, gui::testing::kGenerousWaitMs)) return false;
+  if (!queue.RoundTrip()) return false;
+  if (standin == nullptr) return true;
+  // The stand-in logs a WM_HOTKEY that means nothing to the host link as it is.
+  const unsigned marker = ++markers;
+  PostMessageA(standin->hidden_window(), WM_HOTKEY, 1, static_cast<LPARAM>(marker));
+  return !standin->WaitFor("hotkey 1 " + std::to_string(marker), gui::testing::kGenerousWaitMs).empty();
+}
+inline bool BandSettled(const HostedBand& band, StandinProcess& standin) {
+  return BandSettled(band, &standin);
+}
+
 // The message box watcher and the window finder live with the GUI
 // library's test support; band tests name them from here.
 using gui::testing::FindOwnWindow;

@@ -14,6 +14,7 @@ namespace {
 
 using band::testing::HostLinkRegistryGuard;
 using band::testing::StandinProcess;
+using gui::testing::kGenerousWaitMs;
 using gui::testing::PumpFor;
 using gui::testing::PumpUntil;
 using testing::HostedBand;
@@ -59,7 +60,7 @@ TEST(HostLink, CreationPublishesTheWindowsAndTomorrowsDateCreatingTheKeys) {
   EXPECT_EQ(band->CommandLine(), "") << "no CMDLINE value: empty";
   EXPECT_EQ(band->LinkState(), 0);
   EXPECT_EQ(band->HostWindow(), nullptr);
-  PumpFor(400);
+  ASSERT_TRUE(testing::BandSettled(band, standin));
   EXPECT_TRUE(LinesStartingWith(standin, "announce").empty()) << "creation sends no message";
   EXPECT_TRUE(LinesStartingWith(standin, "size").empty());
 
@@ -95,8 +96,10 @@ TEST(HostLink, ConnectAnnouncesTheAnswerLinksAndTheSizeFollows) {
   // Connect again while linked: values written again and a second announcement.
   band->act_Connect->Execute();
   ASSERT_TRUE(PumpUntil([&] { return LinesStartingWith(standin, "announce ").size() == 2; }));
-  PumpFor(500);
-  EXPECT_EQ(LinesStartingWith(standin, "size ").size(), 2u) << "the second answer brings the size again";
+  EXPECT_TRUE(PumpUntil([&] { return LinesStartingWith(standin, "size ").size() >= 2; }, kGenerousWaitMs))
+      << "the second answer brings the size again";
+  ASSERT_TRUE(testing::BandSettled(band, standin));
+  EXPECT_EQ(LinesStartingWith(standin, "size ").size(), 2u) << "once";
 }
 
 TEST(HostLink, ABurstOfResizesSendsOneSizeWithTheLastValues) {
@@ -107,6 +110,7 @@ TEST(HostLink, ABurstOfResizesSendsOneSizeWithTheLastValues) {
   band->act_Connect->Execute();
   ASSERT_FALSE(standin.WaitFor("size ").empty());
 
+  // Resizes 100 ms apart, inside the debounce period: each starts it again.
   band.Resize(200, 20);
   PumpFor(100);
   band.Resize(250, 24);
@@ -118,7 +122,7 @@ TEST(HostLink, ABurstOfResizesSendsOneSizeWithTheLastValues) {
   EXPECT_EQ(band->lblMsg->Top(), band->cmdActivateVellum->Top() + 4);
 
   ASSERT_TRUE(PumpUntil([&] { return LinesStartingWith(standin, "size ").size() >= 2; }));
-  PumpFor(600);
+  ASSERT_TRUE(testing::BandSettled(band, standin));
   const std::vector<std::string> sizes = LinesStartingWith(standin, "size ");
   ASSERT_EQ(sizes.size(), 2u) << "one notice for the whole burst";
   EXPECT_EQ(sizes[1], "size 280 27 " + std::to_string(27 * 65536 + 280));
@@ -137,7 +141,7 @@ TEST(HostLink, PlusAnnouncesOnlyWhileNotLinked) {
   {
     testing::MessageBoxWatcher boxes("Information");
     SendMessageA(band.PanelWindow(), WM_CHAR, '+', 0);
-    PumpFor(300);
+    ASSERT_TRUE(testing::BandSettled(band));
     EXPECT_EQ(boxes.Count(), 0);
     EXPECT_EQ(band->LinkState(), 0);
   }
@@ -147,7 +151,7 @@ TEST(HostLink, PlusAnnouncesOnlyWhileNotLinked) {
   // The form previews keys typed into its controls; only '+' announces.
   SendMessageA(band.PanelWindow(), WM_CHAR, '-', 0);
   SendMessageA(band->Handle(), WM_CHAR, 'a', 0);
-  PumpFor(300);
+  ASSERT_TRUE(testing::BandSettled(band, standin));
   EXPECT_TRUE(LinesStartingWith(standin, "announce").empty());
   SendMessageA(band.PanelWindow(), WM_CHAR, '+', 0);
   EXPECT_EQ(standin.WaitFor("announce "), "announce " + SignedDecimal(band->Handle()));
@@ -155,7 +159,7 @@ TEST(HostLink, PlusAnnouncesOnlyWhileNotLinked) {
 
   SendMessageA(band.PanelWindow(), WM_CHAR, '+', 0);
   SendMessageA(band->Handle(), WM_CHAR, '+', 0);
-  PumpFor(400);
+  ASSERT_TRUE(testing::BandSettled(band, standin));
   EXPECT_EQ(LinesStartingWith(standin, "announce").size(), 1u) << "'+' while linked does nothing";
 }
 
@@ -183,7 +187,7 @@ TEST(HostLink, OnlyALinkNoticeChangesTheLinkAndAWrongClassNeverGetsSizes) {
   EXPECT_EQ(band->LinkState(), kLinked);
   EXPECT_EQ(band->HostWindow(), wrong);
   band.Resize(250, 30);
-  PumpFor(700);
+  ASSERT_TRUE(testing::BandSettled(band, impostor));
   EXPECT_TRUE(LinesStartingWith(impostor, "announce").empty());
   EXPECT_TRUE(LinesStartingWith(impostor, "size").empty());
   EXPECT_EQ(band->HostWindow(), wrong) << "the band keeps the window it was told";

@@ -1,6 +1,7 @@
 // Test support for window tests: a plain top-level window of the test's own
 // (the stand-in for a window of another program, such as the taskbar's band
-// site), message pumping with a time limit, and reading pixels back.
+// site), reading pixels back, and (from testing/message_wait_win.h) waiting
+// for messages to be handled.
 #pragma once
 
 #include <windows.h>
@@ -15,31 +16,11 @@
 #include <vector>
 
 #include "runtime/gui/testing/message_box_watcher_win.h"
+#include "runtime/gui/testing/message_wait_win.h"
 #include "runtime/win/gdi_win.h"
 #include "runtime/win/unique_handle_win.h"
 
 namespace vellum::gui::testing {
-
-// Dispatches this thread's messages until `done` answers true or `limit_ms`
-// passed; answers whether `done` came true.
-inline bool PumpUntil(const std::function<bool()>& done, DWORD limit_ms = 3000) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
-    if (done()) return true;
-    if (GetTickCount() - start > limit_ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-  }
-}
-
-// Dispatches messages for `ms` milliseconds.
-inline void PumpFor(DWORD ms) {
-  PumpUntil([] { return false; }, ms);
-}
 
 // A visible top-level window with a plain window procedure and a solid
 // background brush, destroyed with the object unless destroyed before.

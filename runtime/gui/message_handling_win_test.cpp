@@ -20,7 +20,6 @@
 namespace vellum::gui {
 namespace {
 
-using testing::PumpFor;
 using testing::PumpUntil;
 
 struct Caught {
@@ -166,6 +165,23 @@ TEST(MessageHandling, ContextMenuShowsThePopupOfTheControlOrOfItsParent) {
   EXPECT_TRUE(spy.shown.empty());
 }
 
+bool reference_tick_came = false;
+
+void CALLBACK NoteReferenceTick(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  reference_tick_came = true;
+}
+
+// Pumps until a thread timer set now with `interval_ms` has fired. A timer
+// with the same period that was running before it is due no later, and
+// timers leave the queue in the order they fall due: once this returns, a
+// timer under test that was still running has fired.
+void PumpOnePeriod(UINT interval_ms) {
+  reference_tick_came = false;
+  SetTimer(nullptr, 0, interval_ms, &NoteReferenceTick);
+  ASSERT_TRUE(PumpUntil([] { return reference_tick_came; }, testing::kGenerousWaitMs));
+}
+
 TEST(Timer, RestartingDefersTheTickAndAHandlerThatDisablesItFiresOnce) {
   ApplicationSpy spy;
   TTimer timer;
@@ -176,19 +192,19 @@ TEST(Timer, RestartingDefersTheTickAndAHandlerThatDisablesItFiresOnce) {
   };
   timer.SetEnabled(false);
   timer.SetInterval(150);
-  PumpFor(300);
+  PumpOnePeriod(150);
   EXPECT_TRUE(ticks.empty()) << "a disabled timer never fires";
 
   timer.SetEnabled(true);
-  PumpFor(100);
+  // Part of the first period goes by with nothing dispatched, so no tick
+  // can come before the restart however long the machine takes here.
+  Sleep(100);
   // Setting the interval again restarts the period, as enabling does.
   const DWORD restarted = GetTickCount();
   timer.SetInterval(150);
-  PumpFor(100);
-  EXPECT_TRUE(ticks.empty()) << "the first period was cut short by the restart";
-  ASSERT_TRUE(PumpUntil([&] { return !ticks.empty(); }, 2000));
-  EXPECT_GE(ticks[0] - restarted, 130u) << "fired before a whole period after the restart";
-  PumpFor(400);
+  ASSERT_TRUE(PumpUntil([&] { return !ticks.empty(); }, testing::kGenerousWaitMs));
+  EXPECT_GE(ticks[0] - restarted, 130u) << "the first period was not cut short by the restart";
+  PumpOnePeriod(150);
   EXPECT_EQ(ticks.size(), 1u) << "one shot";
 
   // An exception from OnTimer reaches the application with the timer as sender.
@@ -197,7 +213,7 @@ TEST(Timer, RestartingDefersTheTickAndAHandlerThatDisablesItFiresOnce) {
     throw EConvertError("tick");
   };
   timer.SetEnabled(true);
-  ASSERT_TRUE(PumpUntil([&] { return !spy.shown.empty(); }, 2000));
+  ASSERT_TRUE(PumpUntil([&] { return !spy.shown.empty(); }, testing::kGenerousWaitMs));
   EXPECT_EQ(spy.shown[0].sender, &timer);
   EXPECT_EQ(spy.shown[0].message, "tick");
 }

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "exceptlog/report/dialog/testing/window_png_win.h"
+#include "runtime/gui/testing/window_png_win.h"
 
 namespace {
 
@@ -28,8 +28,10 @@ HWND WaitForWindow(const char* caption, int milliseconds) {
 void Picture(HWND window, const std::string& folder, const std::string& name) {
   RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
   Sleep(300);
-  const bool written =
-      vellum::exceptlog::testing::WritePng(vellum::exceptlog::testing::CaptureWindow(window), folder + "\\" + name);
+  // The dialog belongs to the crash sample's process: it is seen on the screen.
+  RECT area{};
+  GetWindowRect(window, &area);
+  const bool written = vellum::gui::testing::WritePng(vellum::gui::testing::CaptureScreen(area), folder + "\\" + name);
   std::printf("picture: %s %s\n", name.c_str(), written ? "written" : "failed");
 }
 

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -16,15 +15,20 @@
 
 #include "exceptlog/report/dialog/dialog_rules.h"
 #include "exceptlog/report/dialog/exception_pages_win.h"
+#include "exceptlog/report/dialog/list_view_items_win.h"
 #include "exceptlog/report/dialog/source_request.h"
-#include "exceptlog/report/dialog/testing/window_png_win.h"
 #include "runtime/gui/testing/message_box_watcher_win.h"
+#include "runtime/gui/testing/message_wait_win.h"
+#include "runtime/gui/testing/window_png_win.h"
 
 namespace vellum::exceptlog {
 namespace {
 
 using gui::testing::FindOwnWindow;
-using Clock = std::chrono::steady_clock;
+using gui::testing::kGenerousWaitMs;
+using gui::testing::PaintedThrough;
+using gui::testing::QueueMarker;
+using gui::testing::WaitUntil;
 
 std::string ArtefactPath(const std::string& name) {
   const char* binary = std::getenv("VELLUM_BINARY_DIR");
@@ -33,19 +37,27 @@ std::string ArtefactPath(const std::string& name) {
   return folder + "/" + name;
 }
 
-void SaveScreenshot(HWND window, const std::string& name) {
-  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
-  Sleep(150);
-  EXPECT_TRUE(testing::WritePng(testing::CaptureWindow(window), ArtefactPath(name))) << name;
+// The dialogs run their modal loops on the test's thread, where `queue`
+// was made: once its marker is back, every message posted to the dialog
+// before it has been handled; then what that invalidated is painted.
+void Settle(QueueMarker& queue, HWND dialog) {
+  EXPECT_TRUE(queue.RoundTrip()) << "the dialog's thread handles no messages";
+  EXPECT_TRUE(WaitUntil([&] { return PaintedThrough(dialog); })) << "the dialog does not finish painting";
 }
 
-HWND WaitForWindow(const char* caption, int milliseconds = 10000) {
-  for (int waited = 0; waited < milliseconds; waited += 20) {
-    HWND window = FindOwnWindow(caption);
-    if (window != nullptr && IsWindowVisible(window)) return window;
-    Sleep(20);
-  }
-  return nullptr;
+void SaveScreenshot(QueueMarker& queue, HWND window, const std::string& name) {
+  RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+  Settle(queue, window);
+  EXPECT_TRUE(gui::testing::WritePng(gui::testing::CaptureWindow(window), ArtefactPath(name))) << name;
+}
+
+HWND WaitForWindow(const char* caption) {
+  HWND window = nullptr;
+  WaitUntil([&] {
+    window = FindOwnWindow(caption);
+    return window != nullptr && IsWindowVisible(window);
+  });
+  return window != nullptr && IsWindowVisible(window) ? window : nullptr;
 }
 
 // Runs `drive` on a thread of its own once the window captioned `caption`
@@ -60,7 +72,7 @@ class Driver {
           done_ = true;
           for (int i = 0; i < 100 && window != nullptr && IsWindow(window); ++i) {
             PostMessageA(window, WM_CLOSE, 0, 0);
-            Sleep(50);
+            WaitUntil([&] { return !IsWindow(window); }, 50);
           }
         }) {}
   ~Driver() { thread_.join(); }
@@ -71,16 +83,17 @@ class Driver {
   std::thread thread_;
 };
 
-void WaitUntilClosed(HWND window, int milliseconds = 10000) {
-  for (int waited = 0; waited < milliseconds && IsWindow(window); waited += 20) Sleep(20);
+bool WaitUntilClosed(HWND window) {
+  return WaitUntil([&] { return !IsWindow(window); });
 }
 
 void Click(HWND control) {
   SendMessageA(control, BM_CLICK, 0, 0);
 }
 
-// A click where the user would click: the button messages through the queue.
-void PostClick(HWND window, int x, int y, bool twice = false) {
+// A click where the user would click: the button messages through the
+// queue, handled when this returns.
+void PostClick(QueueMarker& queue, HWND window, int x, int y, bool twice = false) {
   const LPARAM at = MAKELPARAM(x, y);
   PostMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
   PostMessageA(window, WM_LBUTTONUP, 0, at);
@@ -88,7 +101,7 @@ void PostClick(HWND window, int x, int y, bool twice = false) {
     PostMessageA(window, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
     PostMessageA(window, WM_LBUTTONUP, 0, at);
   }
-  Sleep(200);
+  EXPECT_TRUE(queue.RoundTrip()) << "the click was not handled";
 }
 
 bool Visible(HWND dialog, int id) {
@@ -106,6 +119,7 @@ void ClearIni() {
 }
 
 struct DialogTest : ::testing::Test {
+  QueueMarker queue;  // made on the test's thread, which runs the dialogs
   TRuzadaModuleOptions options{"test.exe", false};
   ExceptionDialogInput input;
 
@@ -178,10 +192,10 @@ TEST_F(DialogTest, CompactDetailedCompactAndTheSavedLayout) {
   ExceptionDialogResult result;
   {
     Driver driver("Error.", [&](HWND dialog) {
-      Sleep(300);
+      Settle(queue, dialog);
       compact_tabs_hidden = !Visible(dialog, kPageControlId) && Visible(dialog, 3000) && Visible(dialog, 4000) &&
                             Visible(dialog, 5000) && !Visible(dialog, 3);
-      SaveScreenshot(dialog, "exception_dialog_compact.png");
+      SaveScreenshot(queue, dialog, "exception_dialog_compact.png");
       Click(GetDlgItem(dialog, 3000));  // send off: no screenshot to attach
       const bool disabled = !IsWindowEnabled(GetDlgItem(dialog, 4000));
       Click(GetDlgItem(dialog, 3000));
@@ -189,7 +203,7 @@ TEST_F(DialogTest, CompactDetailedCompactAndTheSavedLayout) {
       Click(GetDlgItem(dialog, 5000));
 
       Click(GetDlgItem(dialog, 4));
-      Sleep(300);
+      Settle(queue, dialog);
       const HWND tabs = GetDlgItem(dialog, kPageControlId);
       detailed_tabs_shown = Visible(dialog, kPageControlId);
       first_tab = static_cast<int>(SendMessageA(tabs, TCM_GETCURSEL, 0, 0));
@@ -202,17 +216,16 @@ TEST_F(DialogTest, CompactDetailedCompactAndTheSavedLayout) {
       for (int tab = 0; tab < pages && tab < 4; ++tab) {
         RECT item{};
         SendMessageA(tabs, TCM_GETITEMRECT, static_cast<WPARAM>(tab), reinterpret_cast<LPARAM>(&item));
-        PostClick(tabs, (item.left + item.right) / 2, (item.top + item.bottom) / 2);
-        Sleep(200);
-        SaveScreenshot(dialog, std::string("exception_dialog_") + names[tab] + ".png");
+        PostClick(queue, tabs, (item.left + item.right) / 2, (item.top + item.bottom) / 2);
+        SaveScreenshot(queue, dialog, std::string("exception_dialog_") + names[tab] + ".png");
       }
       SetWindowPos(dialog, nullptr, 30, 40, 700, 500, SWP_NOZORDER);
-      Sleep(200);
+      Settle(queue, dialog);
       RECT window{};
       GetWindowRect(dialog, &window);
       detailed_width = window.right - window.left;
       Click(GetDlgItem(dialog, 4));  // back to compact: the layout is saved
-      Sleep(200);
+      Settle(queue, dialog);
       Click(GetDlgItem(dialog, 2));
     });
     result = ShowExceptionDialog(input);
@@ -241,7 +254,7 @@ TEST_F(DialogTest, CompactDetailedCompactAndTheSavedLayout) {
   RECT reopened{};
   {
     Driver driver("Error.", [&](HWND dialog) {
-      Sleep(300);
+      Settle(queue, dialog);
       GetWindowRect(dialog, &reopened);
       Click(GetDlgItem(dialog, 2));
     });
@@ -252,34 +265,85 @@ TEST_F(DialogTest, CompactDetailedCompactAndTheSavedLayout) {
   EXPECT_EQ(reopened.top, 40);
 }
 
+// What the test's thread takes from its queue while a dialog counts down:
+// the auto-close ticks (the styled dialog's timer 2, a second apart), and
+// how many had come when the first click and the first WM_CLOSE came.
+class AutoCloseWatch {
+ public:
+  AutoCloseWatch() : hook_(SetWindowsHookExA(WH_GETMESSAGE, &Hook, nullptr, GetCurrentThreadId())) { current = this; }
+  ~AutoCloseWatch() {
+    UnhookWindowsHookEx(hook_);
+    current = nullptr;
+  }
+  AutoCloseWatch(const AutoCloseWatch&) = delete;
+  AutoCloseWatch& operator=(const AutoCloseWatch&) = delete;
+
+  std::atomic<int> ticks{0};
+  std::atomic<int> ticks_at_click{-1};
+  std::atomic<int> ticks_at_close{-1};
+
+ private:
+  static constexpr UINT_PTR kAutoCloseTimer = 2;
+
+  static bool IsDialog(HWND window) {
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    return std::string(name) == "#32770";
+  }
+
+  static LRESULT CALLBACK Hook(int code, WPARAM wparam, LPARAM lparam) {
+    if (code == HC_ACTION && wparam == PM_REMOVE && current != nullptr) {
+      const MSG& message = *reinterpret_cast<const MSG*>(lparam);
+      AutoCloseWatch& watch = *current;
+      if (message.message == WM_TIMER && message.wParam == kAutoCloseTimer && IsDialog(message.hwnd)) {
+        ++watch.ticks;
+      } else if (message.message == WM_LBUTTONDOWN && watch.ticks_at_click < 0) {
+        watch.ticks_at_click = watch.ticks.load();
+      } else if (message.message == WM_CLOSE && watch.ticks_at_close < 0) {
+        watch.ticks_at_close = watch.ticks.load();
+      }
+    }
+    return CallNextHookEx(nullptr, code, wparam, lparam);
+  }
+
+  static inline AutoCloseWatch* current = nullptr;
+  HHOOK hook_;
+};
+
 // No input: closed after the seconds as by OK; a click starts the count again.
 TEST_F(DialogTest, AutoCloseAndAClickRestartsIt) {
   options.SetDialogAutoCloseSeconds(2);
-  auto start = Clock::now();
   ExceptionDialogResult result;
+  bool closed = false;
   {
-    Driver driver("Error.", [](HWND dialog) { WaitUntilClosed(dialog); });
-    result = ShowExceptionDialog(input);
+    AutoCloseWatch idle;
+    {
+      Driver driver("Error.", [&](HWND dialog) { closed = WaitUntilClosed(dialog); });
+      result = ShowExceptionDialog(input);
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(idle.ticks_at_close, 2) << "closed on the second idle second, not before";
   }
-  const double idle = std::chrono::duration<double>(Clock::now() - start).count();
   EXPECT_TRUE(result.shown);
   EXPECT_FALSE(result.terminate);
-  EXPECT_GE(idle, 1.8);
-  EXPECT_LT(idle, 4.5);
 
-  start = Clock::now();
+  AutoCloseWatch clicked;
+  bool ticked = false;
+  closed = false;
   {
-    Driver driver("Error.", [](HWND dialog) {
-      Sleep(1500);
-      PostClick(dialog, 5, 5);
-      WaitUntilClosed(dialog);
+    Driver driver("Error.", [&](HWND dialog) {
+      ticked = WaitUntil([&] { return clicked.ticks >= 1; });
+      PostClick(queue, dialog, 5, 5);
+      closed = WaitUntilClosed(dialog);
     });
     ShowExceptionDialog(input);
   }
-  const double clicked = std::chrono::duration<double>(Clock::now() - start).count();
-  // The count goes by whole seconds: reset at 1.5 s, the dialog closes on the
-  // second tick after it, at about 3 s instead of 2.
-  EXPECT_GE(clicked, 2.6);
+  EXPECT_TRUE(ticked);
+  EXPECT_TRUE(closed);
+  // The count goes by whole seconds: reset by a click after the first tick,
+  // the dialog closes on the second tick after it, the third in all.
+  EXPECT_EQ(clicked.ticks_at_click, 1);
+  EXPECT_EQ(clicked.ticks_at_close, 3);
 }
 
 // The terminate button from the (TerminateButtonAfter + 1)-th error on; a
@@ -290,7 +354,7 @@ TEST_F(DialogTest, TerminateButtonAndARefusingHandler) {
   bool shown_at_two = true;
   {
     Driver driver("Error.", [&](HWND dialog) {
-      Sleep(200);
+      Settle(queue, dialog);
       shown_at_two = Visible(dialog, 3);
       Click(GetDlgItem(dialog, 2));
     });
@@ -306,14 +370,14 @@ TEST_F(DialogTest, TerminateButtonAndARefusingHandler) {
   {
     Driver driver("Error.", [&](HWND dialog) {
       for (int round = 0; round < 2; ++round) {
-        Sleep(200);
+        Settle(queue, dialog);
         if (!Visible(dialog, 3)) break;
         ++dialogs;
         char text[64] = {};
         GetDlgItemTextA(dialog, 3, text, sizeof text);
         caption = text;
         Click(GetDlgItem(dialog, 3));
-        for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(20);
+        if (!WaitUntilClosed(dialog) || round == 1) break;  // the handler agreed the second time
         dialog = WaitForWindow("Error.");
         if (dialog == nullptr) break;
       }
@@ -331,7 +395,7 @@ TEST_F(DialogTest, OptionAreaHeights) {
   const auto compact_height = [&] {
     LONG height = 0;
     Driver driver("Error.", [&](HWND dialog) {
-      Sleep(200);
+      Settle(queue, dialog);
       RECT window{};
       GetWindowRect(dialog, &window);
       height = window.bottom - window.top;
@@ -360,9 +424,10 @@ TEST_F(DialogTest, CallStackListAndSourceRequests) {
   const win::UniqueHandle<win::FileHandleTraits> slot(CreateMailslotA(kSourceRequestMailslot, 0, 0, nullptr));
   ASSERT_TRUE(slot);
   int rows_before = 0, after_outside = 0, after_collapse = 0, after_nested = 0, after_reopen = 0, red = 0;
+  std::vector<std::string> shown_cells, collapsed_cells;
   {
     Driver driver("Error.", [&](HWND dialog) {
-      Sleep(400);
+      Settle(queue, dialog);
       const HWND tabs = GetDlgItem(dialog, kPageControlId);
       const HWND page = FindWindowExA(tabs, nullptr, nullptr, nullptr);
       const HWND list = GetDlgItem(page, kPageContentId);
@@ -374,40 +439,39 @@ TEST_F(DialogTest, CallStackListAndSourceRequests) {
         return rect;
       };
       rows_before = count();
-      const testing::Capture picture = testing::CaptureWindow(list);
-      RECT first = row_rect(0);
-      POINT origin{0, 0};
-      ClientToScreen(list, &origin);
-      RECT window{};
-      GetWindowRect(list, &window);
-      OffsetRect(&first, origin.x - window.left, origin.y - window.top);
-      red = picture.Count(RGB(128, 0, 0), first);
+      const auto cell = [&](int row, int column) { return ListViewCellText(list, row, column); };
+      shown_cells = {cell(1, 0), cell(1, 2)};
+      red = gui::testing::CaptureClient(list).Count(RGB(128, 0, 0), row_rect(0));
 
       RECT header = row_rect(0);
-      PostClick(list, header.left + 100, header.top + 5);  // on the text, not the sign
+      PostClick(queue, list, header.left + 100, header.top + 5);  // on the text, not the sign
       after_outside = count();
       RECT nested = row_rect(3);
-      PostClick(list, nested.left + 14 + 6, nested.top + 6);  // the nested header's sign
+      PostClick(queue, list, nested.left + 14 + 6, nested.top + 6);  // the nested header's sign
       after_nested = count();
-      PostClick(list, header.left + 6, header.top + 6);
+      PostClick(queue, list, header.left + 6, header.top + 6);
       after_collapse = count();
-      PostClick(list, header.left + 6, header.top + 6);
+      collapsed_cells = {cell(1, 0), cell(3, 0), cell(3, 1)};
+      PostClick(queue, list, header.left + 6, header.top + 6);
       after_reopen = count();
 
       const RECT line_row = row_rect(1);
-      PostClick(list, line_row.left + 40, line_row.top + 5, true);
+      PostClick(queue, list, line_row.left + 40, line_row.top + 5, true);
       const RECT plain_row = row_rect(2);
-      PostClick(list, plain_row.left + 40, plain_row.top + 5, true);
+      PostClick(queue, list, plain_row.left + 40, plain_row.top + 5, true);
       Click(GetDlgItem(dialog, 2));
     });
     ShowExceptionDialog(input);
   }
   EXPECT_EQ(rows_before, 8);
+  EXPECT_EQ(shown_cells, (std::vector<std::string>{"00401234", "sample_faults_win.cpp"}));
   EXPECT_GT(red, 10);
   EXPECT_EQ(after_outside, 8);
   EXPECT_EQ(after_nested, 7);
   EXPECT_EQ(after_collapse, 4);  // up to the blank row
-  EXPECT_EQ(after_reopen, 7);    // the nested group stays closed
+  EXPECT_EQ(collapsed_cells, (std::vector<std::string>{"", "7C801000", "kernel32.dll"}))
+      << "the blank row, then the running thread's call";
+  EXPECT_EQ(after_reopen, 7);  // the nested group stays closed
 
   std::vector<SourceRequest> requests;
   for (;;) {
@@ -439,7 +503,7 @@ TEST_F(DialogTest, ModulesColumnWidthFromColMod5) {
   std::string version;
   {
     Driver driver("Error.", [&](HWND dialog) {
-      Sleep(300);
+      Settle(queue, dialog);
       const HWND page = FindWindowExA(GetDlgItem(dialog, kPageControlId), nullptr, nullptr, nullptr);
       const HWND list = GetDlgItem(page, kPageContentId);
       path_width = static_cast<int>(SendMessageA(list, LVM_GETCOLUMNWIDTH, 6, 0));
@@ -459,22 +523,22 @@ TEST_F(DialogTest, ModulesColumnWidthFromColMod5) {
 TEST(ReproduceRequest, EscapeKeepsTheText) {
   TRuzadaModuleOptions options("test.exe", false);
   options.SetDialogFlags(TDialogFlags{dfShowDialog, dfOwnStyle});
+  QueueMarker queue;  // on the thread that runs the request's modal loop
   std::string prompt;
   std::string steps;
   {
     Driver driver("Request", [&](HWND dialog) {
-      Sleep(200);
+      Settle(queue, dialog);
       char text[256] = {};
       GetDlgItemTextA(dialog, 100, text, sizeof text);
       prompt = text;
       const HWND edit = GetDlgItem(dialog, 101);
       for (char c : std::string("  Open a file\r")) PostMessageA(edit, WM_CHAR, static_cast<WPARAM>(c), 1);
       for (char c : std::string("Press F5  ")) PostMessageA(edit, WM_CHAR, static_cast<WPARAM>(c), 1);
-      Sleep(300);
-      SaveScreenshot(dialog, "reproduce_request.png");
+      SaveScreenshot(queue, dialog, "reproduce_request.png");
       PostMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 1);
       PostMessageA(edit, WM_KEYUP, VK_ESCAPE, 0xC0000001);
-      for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(20);
+      WaitUntilClosed(dialog);
     });
     steps = AskReproduceStepsText(options);
   }

@@ -112,14 +112,9 @@ void SaveColumnWidths(HWND page, const PageState& state) {
   }
 }
 
+// A cell without the spaces the table pads it with.
 std::string CellText(HWND list, int row, int column) {
-  char text[1024] = {};
-  LVITEMA item{};
-  item.iSubItem = column;
-  item.pszText = text;
-  item.cchTextMax = sizeof text;
-  SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
-  std::string cell = text;
+  const std::string cell = ListViewCellText(list, row, column);
   const std::size_t first = cell.find_first_not_of(' ');
   if (first == std::string::npos) return {};
   return cell.substr(first, cell.find_last_not_of(' ') - first + 1);

@@ -11,17 +11,17 @@ HBRUSH Solid(COLORREF colour) {
   return CreateSolidBrush(colour);
 }
 
-std::string ItemText(HWND control, int row, int column) {
+}  // namespace
+
+std::string ListViewCellText(HWND list_view, int row, int column) {
   char text[1024] = {};
   LVITEMA item{};
   item.iSubItem = column;
   item.pszText = text;
   item.cchTextMax = sizeof text;
-  SendMessageA(control, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
+  SendMessageA(list_view, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item));
   return text;
 }
-
-}  // namespace
 
 TListViewItems::TListViewItems(HWND list_view)
     : control_(list_view),
@@ -179,7 +179,7 @@ void TListViewItems::DrawRow(const DRAWITEMSTRUCT& item) {
     for (std::size_t i = 0; i < record.cells.size() && i < alignments_.size(); ++i) {
       const int width = static_cast<int>(SendMessageA(control_, LVM_GETCOLUMNWIDTH, i, 0));
       RECT cell{i == 0 ? x + 20 : x + 6, row.top, i == 0 ? x + width + 4 - 6 : x + width - 6, row.bottom};
-      const std::string text = i == 0 ? ItemText(control_, static_cast<int>(item.itemID), 0) : record.cells[i];
+      const std::string text = i == 0 ? ListViewCellText(control_, static_cast<int>(item.itemID), 0) : record.cells[i];
       DrawTextA(dc, text.c_str(), -1, &cell,
                 static_cast<UINT>(alignments_[i]) | DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX | DT_END_ELLIPSIS);
       x += width;

@@ -17,6 +17,11 @@
 
 namespace vellum::exceptlog {
 
+// The text of one cell of a report-style list view (column 0: the item's
+// own), as the control holds it; the one reader of cells, for the dialog's
+// pages and for the tests that look at them.
+std::string ListViewCellText(HWND list_view, int row, int column);
+
 class TListViewItems {
  public:
   explicit TListViewItems(HWND list_view);

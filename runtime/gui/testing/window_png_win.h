@@ -1,7 +1,11 @@
-// Test support: what a dialog shows on the screen, caption and frame
-// included, read back with GDI into a 24-bit DIB and written as a PNG file
-// (RGB, 8 bits, zlib at level 9) for the build's artefacts and for checking
-// pixels of the same capture.
+// Test support: what a window shows, read back with GDI into a 24-bit DIB,
+// for checking pixels and for pictures in the build's artefacts, written as
+// PNG files (RGB, 8 bits, zlib at level 9; link zlib).
+//
+// The product's encoder (exceptlog/delivery/screenshot) is not used: it
+// lives in a layer above the exception dialog's tests, which take pictures
+// too, and it writes 8-bit palette pictures, so a capture's colours would
+// have to be reduced before the file could show what the pixel checks saw.
 #pragma once
 
 #include <windows.h>
@@ -15,7 +19,7 @@
 #include "runtime/win/gdi_win.h"
 #include "runtime/win/unique_handle_win.h"
 
-namespace vellum::exceptlog::testing {
+namespace vellum::gui::testing {
 
 struct Capture {
   int width = 0;
@@ -35,33 +39,32 @@ struct Capture {
   }
 };
 
-// The screen's pixels in `area` (screen coordinates) as they are now: a
-// dialog's own caption and frame are part of what the user sees.
-inline Capture CaptureScreen(const RECT& area) {
+// `width` x `height` pixels of `source` from (`left`, `top`), as they are now.
+inline Capture CaptureFromDC(HDC source, int left, int top, int width, int height) {
   Capture capture;
-  capture.width = area.right - area.left;
-  capture.height = area.bottom - area.top;
+  capture.width = width;
+  capture.height = height;
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = capture.width;
-  info.bmiHeader.biHeight = -capture.height;  // top-down
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top-down
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
-  const win::WindowDC window_dc(nullptr);
-  const win::MemoryDC memory_dc(window_dc.get());
+  const win::MemoryDC memory_dc(source);
   std::uint8_t* bits = nullptr;
   const win::UniqueBitmap bitmap(
-      CreateDIBSection(window_dc.get(), &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0));
+      CreateDIBSection(source, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0));
+  if (!bitmap || bits == nullptr) return Capture{};
   const win::SelectedObject selected(memory_dc.get(), bitmap.get());
-  BitBlt(memory_dc.get(), 0, 0, capture.width, capture.height, window_dc.get(), area.left, area.top, SRCCOPY);
+  BitBlt(memory_dc.get(), 0, 0, width, height, source, left, top, SRCCOPY);
   GdiFlush();
-  const int stride = (capture.width * 3 + 3) & ~3;  // DIB rows are DWORD-aligned, BGR
-  capture.rgb.resize(static_cast<std::size_t>(capture.width) * capture.height * 3);
-  for (int y = 0; y < capture.height; ++y) {
-    for (int x = 0; x < capture.width; ++x) {
+  const int stride = (width * 3 + 3) & ~3;  // DIB rows are DWORD-aligned, BGR
+  capture.rgb.resize(static_cast<std::size_t>(width) * height * 3);
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
       const std::uint8_t* pixel = bits + y * stride + x * 3;
-      std::uint8_t* out = &capture.rgb[(static_cast<std::size_t>(y) * capture.width + x) * 3];
+      std::uint8_t* out = &capture.rgb[(static_cast<std::size_t>(y) * width + x) * 3];
       out[0] = pixel[2];
       out[1] = pixel[1];
       out[2] = pixel[0];
@@ -70,10 +73,34 @@ inline Capture CaptureScreen(const RECT& area) {
   return capture;
 }
 
+// The client area of a window of this process, through its own DC: what it
+// painted, whatever covers it on the screen.
+inline Capture CaptureClient(HWND window) {
+  RECT client{};
+  GetClientRect(window, &client);
+  const win::WindowDC window_dc(window);
+  return CaptureFromDC(window_dc.get(), 0, 0, client.right, client.bottom);
+}
+
+// A window of this process, caption and frame included, through its window
+// DC: what it painted, whatever covers it on the screen.
 inline Capture CaptureWindow(HWND window) {
   RECT area{};
   GetWindowRect(window, &area);
-  return CaptureScreen(area);
+  struct WholeWindowDC {
+    HWND window;
+    HDC dc;
+    ~WholeWindowDC() { ReleaseDC(window, dc); }
+  };
+  const WholeWindowDC window_dc{window, GetWindowDC(window)};
+  return CaptureFromDC(window_dc.dc, 0, 0, area.right - area.left, area.bottom - area.top);
+}
+
+// The screen's pixels in `area` (screen coordinates) as they are now: the
+// way to see a window of another process.
+inline Capture CaptureScreen(const RECT& area) {
+  const win::WindowDC screen_dc(nullptr);
+  return CaptureFromDC(screen_dc.get(), area.left, area.top, area.right - area.left, area.bottom - area.top);
 }
 
 namespace png_detail {
@@ -94,6 +121,7 @@ inline void PutChunk(std::string& out, const char* type, const std::string& data
 
 // Writes the capture as a PNG file; answers whether it was written whole.
 inline bool WritePng(const Capture& capture, const std::string& path) {
+  if (capture.width <= 0 || capture.height <= 0) return false;
   std::string raw;
   for (int y = 0; y < capture.height; ++y) {
     raw += '\0';  // filter type None
@@ -121,4 +149,4 @@ inline bool WritePng(const Capture& capture, const std::string& path) {
   return static_cast<bool>(out);
 }
 
-}  // namespace vellum::exceptlog::testing
+}  // namespace vellum::gui::testing
