@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "exceptlog/capture/options/customized_texts.h"
 #include "exceptlog/report/dialog/dialog_bitmaps_win.h"
 #include "exceptlog/report/dialog/dialog_rules.h"
 #include "exceptlog/report/dialog/dialog_style_win.h"
@@ -29,6 +30,10 @@ enum : int {
   kCopyBox = 5000,
 };
 constexpr UINT_PTR kShownCheckTimer = 1;
+// The tab of each page, by page number (general, call stack, modules, CPU, other).
+constexpr CustomizedText kPageCaptions[] = {kTextDialogGeneralCaption, kTextDialogCallStackCaption,
+                                            kTextDialogModulesCaption, kTextDialogCpuCaption,
+                                            kTextDialogCustomDataCaption};
 
 struct DialogRun {
   const ExceptionDialogInput* input = nullptr;
@@ -52,8 +57,8 @@ struct DialogRun {
 
 DialogRun* current = nullptr;
 
-const std::string& T(const DialogRun& run, int index) {
-  return run.options->GetText(index);
+const std::string& T(const DialogRun& run, CustomizedText text) {
+  return run.options->GetText(text);
 }
 
 HFONT Font(DialogFontKind kind) {
@@ -109,11 +114,13 @@ void ApplyMode(DialogRun& run) {
   SetStyleBits(dialog, WS_THICKFRAME | WS_MAXIMIZEBOX | (own ? 0 : WS_SYSMENU), on);
   if (!on && !own) SetStyleBits(dialog, WS_SYSMENU, true);
   SetWindowPos(dialog, nullptr, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
-  SetDlgItemTextA(dialog, kDetails, on ? ("<< " + T(run, 17)).c_str() : (T(run, 17) + " >>").c_str());
+  SetDlgItemTextA(
+      dialog, kDetails,
+      on ? ("<< " + T(run, kTextDialogDetailsButton)).c_str() : (T(run, kTextDialogDetailsButton) + " >>").c_str());
   const HWND message = GetDlgItem(dialog, kMessage);
   const HWND tabs = GetDlgItem(dialog, kPageControlId);
   if (on) {
-    SetWindowTextA(message, T(run, 3).c_str());
+    SetWindowTextA(message, T(run, kTextDialogErrorMessage).c_str());
     const SavedLayout layout = ReadLayout(ReadProfile, Screen(), run.option_area);
     WINDOWPLACEMENT placement{};
     placement.length = sizeof placement;
@@ -134,7 +141,7 @@ void ApplyMode(DialogRun& run) {
     if (IsZoomed(dialog)) ShowWindow(dialog, SW_RESTORE);
     SetWindowTextA(message, run.input->content.message.c_str());
     std::vector<std::string> lines = TextLines(run.input->content.message);
-    lines.push_back(T(run, 18) + "    " + T(run, 20));
+    lines.push_back(T(run, kTextDialogSendOption) + "    " + T(run, kTextDialogCopyOption));
     const HFONT font = Font(DialogFontKind::kMessage);
     const int frame_width = GetSystemMetrics(SM_CXDLGFRAME);
     const int frame_height = GetSystemMetrics(SM_CYDLGFRAME);
@@ -164,7 +171,10 @@ void Layout(DialogRun& run) {
 
   const HFONT font = Font(DialogFontKind::kMessage);
   int button = 75;
-  for (int text : {14, 15, 16, 17}) button = std::max(button, TextWidth(dialog, font, T(run, text) + "O"));
+  for (CustomizedText text :
+       {kTextDialogOkButton, kTextDialogTerminateButton, kTextDialogRestartButton, kTextDialogDetailsButton}) {
+    button = std::max(button, TextWidth(dialog, font, T(run, text) + "O"));
+  }
   const int y = H - A - 32;
   SetWindowPos(GetDlgItem(dialog, kOk), nullptr, (W - button) / 2, y, button, 25, SWP_NOZORDER);
   const bool terminate =
@@ -181,7 +191,7 @@ void Layout(DialogRun& run) {
   SetWindowPos(GetDlgItem(dialog, kScreenshotBox), nullptr, 23, y + 50, W / 2, 16, SWP_NOZORDER);
 
   if (run.support_link) {
-    const int width = TextWidth(dialog, Font(DialogFontKind::kLink), T(run, 21));
+    const int width = TextWidth(dialog, Font(DialogFontKind::kLink), T(run, kTextDialogSupportLink));
     const int top = y + 34 + (run.copy_offered ? 16 : 0);
     run.link = {W - width - 4, top, W - 4, top + 13};
   }
@@ -214,7 +224,7 @@ void Paint(DialogRun& run) {
     SetBkMode(paint.get(), TRANSPARENT);
     SetTextColor(paint.get(), RGB(0, 0, 128));
     RECT link = run.link;
-    DrawTextA(paint.get(), T(run, 21).c_str(), -1, &link, DT_RIGHT | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextA(paint.get(), T(run, kTextDialogSupportLink).c_str(), -1, &link, DT_RIGHT | DT_SINGLELINE | DT_NOPREFIX);
   }
 }
 
@@ -240,11 +250,13 @@ void InitDialog(DialogRun& run, HWND dialog) {
   for (int id : {kMessage, kOk, kTerminate, kDetails, kSendBox, kScreenshotBox, kCopyBox}) {
     SetFont(dialog, id, message_font);
   }
-  SetDlgItemTextA(dialog, kOk, T(run, 14).c_str());
-  SetDlgItemTextA(dialog, kTerminate, T(run, options.TerminateAction() != 0 ? 16 : 15).c_str());
-  SetDlgItemTextA(dialog, kSendBox, T(run, 18).c_str());
-  SetDlgItemTextA(dialog, kScreenshotBox, T(run, 19).c_str());
-  SetDlgItemTextA(dialog, kCopyBox, T(run, 20).c_str());
+  SetDlgItemTextA(dialog, kOk, T(run, kTextDialogOkButton).c_str());
+  SetDlgItemTextA(
+      dialog, kTerminate,
+      T(run, options.TerminateAction() != 0 ? kTextDialogRestartButton : kTextDialogTerminateButton).c_str());
+  SetDlgItemTextA(dialog, kSendBox, T(run, kTextDialogSendOption).c_str());
+  SetDlgItemTextA(dialog, kScreenshotBox, T(run, kTextDialogScreenshotOption).c_str());
+  SetDlgItemTextA(dialog, kCopyBox, T(run, kTextDialogCopyOption).c_str());
 
   const bool send = input.send_choice && options.DialogFlags().Contains(dfSendChecked);
   CheckDlgButton(dialog, kSendBox, send ? BST_CHECKED : BST_UNCHECKED);
@@ -257,14 +269,14 @@ void InitDialog(DialogRun& run, HWND dialog) {
   ShowWindow(GetDlgItem(dialog, kCopyBox), run.copy_offered ? SW_SHOW : SW_HIDE);
   ShowWindow(GetDlgItem(dialog, kSeparator), SW_HIDE);
 
-  SetStyledCaption(dialog, T(run, 2));
+  SetStyledCaption(dialog, T(run, kTextDialogCaption));
   run.pages = {options.LogFlags().Contains(lfModulesSection), options.LogFlags().Contains(lfCpuSection),
                !input.content.custom_data.empty()};
   const HWND tabs = GetDlgItem(dialog, kPageControlId);
   SetFont(dialog, kPageControlId, message_font);
   for (int number = 0, index = 0; number <= 4; ++number) {
     if (!run.pages.Has(number)) continue;
-    std::string text = T(run, 4 + 2 * number);
+    std::string text = T(run, kPageCaptions[number]);
     TCITEMA item{};
     item.mask = TCIF_TEXT;
     item.pszText = text.data();
@@ -406,7 +418,7 @@ ExceptionDialogResult ShowExceptionDialog(const ExceptionDialogInput& input) {
       result.send = input.send_choice;
       result.screenshot = input.screenshot_choice;
       result.copy = input.copy_choice;
-      MessageBoxA(nullptr, ExceptionMessageText(input).c_str(), input.options->GetText(2).c_str(),
+      MessageBoxA(nullptr, ExceptionMessageText(input).c_str(), input.options->GetText(kTextDialogCaption).c_str(),
                   MB_ICONERROR | MB_TASKMODAL | MB_TOPMOST | MB_SERVICE_NOTIFICATION);
     }
     if (result.terminate && input.confirm_terminate && !input.confirm_terminate()) {

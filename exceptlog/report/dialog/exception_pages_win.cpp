@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "exceptlog/capture/options/customized_texts.h"
 #include "exceptlog/report/dialog/dialog_rules.h"
 #include "exceptlog/report/dialog/dialog_style_win.h"
 #include "exceptlog/report/dialog/list_view_items_win.h"
@@ -18,7 +19,8 @@ namespace {
 
 constexpr const char* kPageResources[] = {"EL_TAB_GENERAL", "EL_TAB_CALLSTACK", "EL_TAB_MODULESLIST", "EL_TAB_CPU",
                                           "EL_TAB_CUSTOMDATA"};
-constexpr int kPageLabels[] = {5, 7, 9, 11, 13};
+constexpr CustomizedText kPageLabels[] = {kTextDialogGeneralHeader, kTextDialogCallStackHeader,
+                                          kTextDialogModulesHeader, kTextDialogCpuHeader, kTextDialogCustomDataHeader};
 
 struct PageState {
   PageContext context;
@@ -80,7 +82,8 @@ void InitListPage(HWND page, PageState& state) {
   const HWND list = GetDlgItem(page, kPageContentId);
   SendMessageA(list, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont(DialogFontKind::kList)), TRUE);
   const TRuzadaModuleOptions& options = *state.context.options;
-  const int first_text = state.number == 1 ? 62 : 84;
+  // The column titles are consecutive texts, in column order.
+  const int first_text = state.number == 1 ? kTextCallStackAddress : kTextModulesHandle;
   for (int i = 0; i < ColumnCount(state.number); ++i) {
     std::string title = options.GetText(first_text + i);
     LVCOLUMNA column{};

@@ -29,9 +29,9 @@ INT_PTR CALLBACK RequestProcedure(HWND dialog, UINT message, WPARAM wparam, LPAR
     BeginStyledDialog(
         dialog,
         {.flags = options.DialogFlags(), .fit_height = true, .auto_close_seconds = options.DialogAutoCloseSeconds()});
-    SetStyledCaption(dialog, options.GetText(81));
-    SetDlgItemTextA(dialog, kPrompt, options.GetText(82).c_str());
-    SetDlgItemTextA(dialog, kOk, options.GetText(83).c_str());
+    SetStyledCaption(dialog, options.GetText(kTextReproduceCaption));
+    SetDlgItemTextA(dialog, kPrompt, options.GetText(kTextReproduceRequest).c_str());
+    SetDlgItemTextA(dialog, kOk, options.GetText(kTextReproduceOkButton).c_str());
     for (int id : {kPrompt, kOk}) {
       SendDlgItemMessageA(dialog, id, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont(DialogFontKind::kMessage)), TRUE);
     }
