@@ -115,7 +115,7 @@ TEST(ModuleOptions, ChangesInsideABracketAreAnnouncedOnceAtItsEnd) {
   options.BeginUpdate();
   options.SetSmtpServer("a");
   options.SetFilterClassNames({"EAbort"});
-  options.SetText(5, "x");
+  options.SetText(kTextDialogGeneralHeader, "x");
   options.EndUpdate();
   options.Changed();
   EXPECT_EQ(options.changes, 0) << "the outer bracket is still open";
