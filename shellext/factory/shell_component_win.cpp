@@ -10,31 +10,17 @@ const ClassInfo& DUduzInterfacedShellComponent::StaticClass() {
   return info;
 }
 
-LONG DUduzInterfacedShellComponent::_Release() {
-  bool last = false;
-  const LONG count = references_.Release(last);
-  if (!last) return count;
-  // An owner holds its components for freeing; take this one back from it
-  // first, or the owner would free it a second time.
+void DUduzInterfacedShellComponent::DestroyUnreferenced() {
   if (Owner() != nullptr) {
     Owner()->RemoveComponent(*this).reset();
   } else {
     delete this;
   }
-  return count;
 }
 
 void* DUduzInterfacedShellComponent::FindInterface(const IID& iid) {
   if (IsEqualIID(iid, IID_IUnknown)) return Unknown();
   return nullptr;
-}
-
-HRESULT DUduzInterfacedShellComponent::QueryDeclaredInterface(REFIID iid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  *object = FindInterface(iid);
-  if (*object == nullptr) return E_NOINTERFACE;
-  _AddRef();
-  return S_OK;
 }
 
 const ClassInfo& DUduzNonRegisterableShellComponent::StaticClass() {

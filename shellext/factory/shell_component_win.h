@@ -10,7 +10,6 @@
 
 #include "runtime/component/component.h"
 #include "shellext/factory/interface_table_win.h"
-#include "shellext/factory/live_object_count_win.h"
 #include "shellext/factory/reference_count_win.h"
 
 namespace vellum::shellext {
@@ -19,7 +18,7 @@ namespace vellum::shellext {
 // arguments are the template and the copy.
 using CloneCopyStep = std::function<void(const Component& from, Component& to)>;
 
-class DUduzInterfacedShellComponent : public Component, public IUnknown {
+class DUduzInterfacedShellComponent : public Component, public IUnknown, public ReferenceCounted {
   VELLUM_PERSISTENT_CLASS()
 
  public:
@@ -27,20 +26,6 @@ class DUduzInterfacedShellComponent : public Component, public IUnknown {
   ~DUduzInterfacedShellComponent() override = default;
 
   VELLUM_COM_UNKNOWN_METHODS()
-
-  // Off (the default, as for templates on a data module): AddRef and Release
-  // do nothing and answer -1.
-  virtual void SetRefCounted(bool value) { references_.SetCounted(value); }
-  virtual LONG _AddRef() { return references_.AddRef(); }
-  // Destroys the component when its own count drops to zero.
-  virtual LONG _Release();
-
-  bool RefCounted() const { return references_.Counted(); }
-  // While set, AddRef and Release are the controller's: the component lives
-  // as long as the object that holds it.
-  IUnknown* Controller() const { return references_.Controller(); }
-  void SetController(IUnknown* controller) { references_.SetController(controller); }
-  LONG RefCount() const { return references_.Count(); }
 
   // The component's own IUnknown (its identity for COM).
   IUnknown* Unknown() { return static_cast<IUnknown*>(this); }
@@ -52,12 +37,10 @@ class DUduzInterfacedShellComponent : public Component, public IUnknown {
  protected:
   // The class's interface table (InterfaceTable), ending in the base's
   // lookup: the pointer adjusted to the interface, or null.
-  virtual void* FindInterface(const IID& iid);
-  HRESULT QueryDeclaredInterface(REFIID iid, void** object);
-
- private:
-  LiveObjectMark live_;
-  ReferenceCount references_;
+  void* FindInterface(const IID& iid) override;
+  // An owned component is taken back from its owner, which would otherwise
+  // free it a second time.
+  void DestroyUnreferenced() override;
 };
 
 class DUduzNonRegisterableShellComponent;
