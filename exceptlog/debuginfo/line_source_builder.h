@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "exceptlog/capture/debugdata/line_table_writer.h"
-#include "exceptlog/capture/hooking/symbol_table.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 #include "exceptlog/debuginfo/dwarf_reader.h"
 
 namespace vellum::exceptlog {

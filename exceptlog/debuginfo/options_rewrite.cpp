@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "exceptlog/capture/hooking/symbol_table.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 #include "exceptlog/common/binary/byte_cursor.h"
 #include "exceptlog/common/binary/little_endian.h"
 #include "exceptlog/common/binary/pe_file.h"

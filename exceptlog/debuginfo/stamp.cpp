@@ -1,7 +1,7 @@
 #include "exceptlog/debuginfo/stamp.h"
 
 #include "exceptlog/capture/debugdata/stored_block_writer.h"
-#include "exceptlog/capture/hooking/symbol_table.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/debuginfo/line_source_builder.h"
 

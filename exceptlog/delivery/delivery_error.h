@@ -1,11 +1,11 @@
-// The last delivery error: what the mail and upload routines record when a
-// delivery fails, so that the send thread can tell the user which form
-// failed and why. The exception manager's warning routine is installed as
-// the sink by the module that assembles the subsystem; without one the
-// record is only kept here.
+// How a delivery routine tells why it failed. During a report the sink is the
+// report's context, which keeps the last delivery error and warns the user;
+// a caller outside a report (a test, a probe) passes a recorder of its own.
+// Nothing is kept process-wide: two deliveries never see each other's error.
 #pragma once
 
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -13,16 +13,28 @@
 
 namespace vellum::exceptlog {
 
-using DeliveryErrorSink = void (*)(TDeveruVuzErrorCode code, const std::string& message);
+// Empty: the failure is only answered as false.
+using DeliveryWarningSink = std::function<void(TDeveruVuzErrorCode code, const std::string& message)>;
 
-void SetDeliveryErrorSink(DeliveryErrorSink sink);
-// Keeps the code and message as the last delivery error and passes them on
-// to the sink.
-void RecordDeliveryError(TDeveruVuzErrorCode code, const std::string& message);
+// Passes the code and message on, when there is a sink.
+void TellDeliveryError(const DeliveryWarningSink& sink, TDeveruVuzErrorCode code, const std::string& message);
 // The same for a failure caught in a delivery step: "[<section>] <message>",
 // or "General '<section>' error." for a failure without a message.
-void RecordSectionError(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure);
-TDeliveryError LastRecordedDeliveryError();
-void ClearRecordedDeliveryError();
+void TellSectionError(const DeliveryWarningSink& sink, TDeveruVuzErrorCode code, std::string_view section,
+                      const std::exception_ptr& failure);
+
+// Keeps the last failure told to it, for a caller that reads it afterwards.
+// Must outlive the sink it hands out.
+class DeliveryErrorRecorder {
+ public:
+  DeliveryWarningSink Sink() {
+    return [this](TDeveruVuzErrorCode code, const std::string& message) { last_ = {code, message}; };
+  }
+  const TDeliveryError& Last() const { return last_; }
+  void Clear() { last_ = {}; }
+
+ private:
+  TDeliveryError last_;
+};
 
 }  // namespace vellum::exceptlog

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "exceptlog/capture/callstack/debug_info.h"
+#include "exceptlog/capture/callstack/stack_entry.h"
 #include "exceptlog/capture/component/deveru_vuz.h"
 #include "exceptlog/capture/manager/exception_manager_win.h"
 #include "exceptlog/delivery/assembly/module_steps_win.h"
@@ -158,9 +158,12 @@ void InstallPipelineSteps() {
   exceptlog::PipelineSteps steps = exceptlog::ModulePipelineSteps();
   char folder[MAX_PATH] = {};
   const DWORD length = GetEnvironmentVariableA("CRASH_SAMPLE_REPORT_DIR", folder, sizeof folder);
-  steps.reported = PrintDeliveryResult;
+  steps.reported = [](const exceptlog::PipelineReport& report, exceptlog::PipelineContext&) {
+    PrintDeliveryResult(report);
+  };
   if (length > 0 && length < sizeof folder) {
-    steps.reported = [folder = std::string(folder)](const exceptlog::PipelineReport& report) {
+    steps.reported = [folder = std::string(folder)](const exceptlog::PipelineReport& report,
+                                                    exceptlog::PipelineContext&) {
       PrintDeliveryResult(report);
       static int count = 0;
       char module_path[MAX_PATH] = {};
@@ -182,7 +185,7 @@ void InstallPipelineSteps() {
       const std::string choices = "send=" + std::to_string(report.send_chosen) +
                                   " screenshot=" + std::to_string(report.attach_screenshot) +
                                   " copy=" + std::to_string(report.copy_to_clipboard) +
-                                  " terminate=" + std::to_string(report.terminate_requested) + "\r\n";
+                                  " terminate=" + std::to_string(report.terminate.requested) + "\r\n";
       const win::UniqueFileHandle choices_file(
           CreateFileA((folder + "\\" + name + "-choices-" + std::to_string(count) + ".txt").c_str(), GENERIC_WRITE, 0,
                       nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -2,7 +2,7 @@
 
 #include "exceptlog/capture/debugdata/line_table_writer.h"
 #include "exceptlog/capture/debugdata/stored_block_writer.h"
-#include "exceptlog/capture/hooking/symbol_table.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 #include "exceptlog/capture/options/module_option_table.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/capture/options/module_options_test_support.h"

@@ -6,7 +6,7 @@
 #include <set>
 
 #include "exceptlog/capture/debugdata/line_table.h"
-#include "exceptlog/capture/hooking/symbol_table.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/debuginfo/stamp.h"
 #include "runtime/strings/date_time.h"

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "exceptlog/capture/callstack/debug_info.h"
+#include "exceptlog/capture/callstack/stack_entry.h"
 #include "exceptlog/common/binary/memory_reader.h"
 
 namespace vellum::exceptlog {

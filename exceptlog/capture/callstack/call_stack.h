@@ -6,7 +6,7 @@
 #include <functional>
 #include <memory>
 
-#include "exceptlog/capture/callstack/debug_info.h"
+#include "exceptlog/capture/callstack/stack_entry.h"
 #include "exceptlog/capture/callstack/stack_scan.h"
 #include "exceptlog/common/binary/memory_reader.h"
 

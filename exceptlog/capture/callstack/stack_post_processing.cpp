@@ -1,4 +1,4 @@
-#include "exceptlog/capture/callstack/debug_info.h"
+#include "exceptlog/capture/callstack/stack_entry.h"
 
 namespace vellum::exceptlog {
 

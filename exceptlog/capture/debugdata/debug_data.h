@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "exceptlog/capture/hooking/symbol_table.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 #include "exceptlog/common/codec/block_cipher.h"
 
 namespace vellum::exceptlog {

@@ -2,8 +2,8 @@
 
 #include "exceptlog/capture/debugdata/debug_data.h"
 #include "exceptlog/capture/debugdata/stored_block_writer.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 #include "exceptlog/capture/debugdata/testing/debug_data_test_support.h"
-#include "exceptlog/capture/hooking/symbol_table.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/common/codec/base64.h"
 #include "exceptlog/common/zlib/zlib_buffer.h"

@@ -80,7 +80,7 @@ TEST_CASE("throw to finished report with eight other threads") {
   REQUIRE(ExceptionLogActive());
   std::atomic<int> reports{0};
   PipelineSteps steps;
-  steps.reported = [&](const PipelineReport&) { reports.fetch_add(1); };
+  steps.reported = [&](const PipelineReport&, PipelineContext&) { reports.fetch_add(1); };
   SetPipelineSteps(steps);
 
   // Threads made through the hooked CreateThread are listed with their stacks.

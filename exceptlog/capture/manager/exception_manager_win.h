@@ -12,6 +12,8 @@
 #include <string>
 
 #include "exceptlog/capture/component/exception_record.h"
+#include "exceptlog/capture/manager/delivery_warning.h"
+#include "exceptlog/capture/manager/notify_params_win.h"
 
 namespace vellum::exceptlog {
 
@@ -27,18 +29,6 @@ enum TRaiseKind : std::uint32_t { rkGeneral = 0, rkApplication = 1, rkOtherHost 
 enum TRaiserType : std::uint8_t { rtOrdinary = 0, rtSafeCall = 1, rtThreadProcedure = 2 };
 
 inline constexpr char kSafeCallPrefix[] = "[SafeCall Exception]: ";
-
-struct TExceptNotifyParams {
-  const CONTEXT* CpuContext = nullptr;  // registers of the raising thread, when known
-  std::uint32_t StackTop = 0;           // 0: the raising thread's stack base
-  std::uint32_t StackPosition = 0;      // 0: the position the raise hook saved
-  std::uint32_t ThreadId = 0;
-  std::string ActiveControlClass;
-  std::string ActiveControlText;  // "*" for every character of a password edit
-  // For the screenshot: the focused window is framed, the cursor drawn in.
-  HWND FocusedWindow = nullptr;
-  HCURSOR Cursor = nullptr;  // none when no cursor was showing
-};
 
 // What the module carrying the subsystem tells the start.
 struct ExceptionLogModule {
@@ -86,26 +76,7 @@ TRuzadaModuleOptions& CurrentDeveruVuzOptions();
 // The record of the running report, or nullptr between reports.
 const TRuzadaExceptionRecord* CurrentExceptionRecord();
 
-// For a send thread of its own: runs `body` under the lock that serialises
-// reports, so that its delivery never overlaps the next report.
-void RunUnderPipelineLock(const std::function<void()>& body);
-// The steps after a delivery that a send thread runs when it is done: the
-// burst check, then the terminate or restart that the user or the burst
-// asked for.
-void RunPostSendSteps();
-// A send thread's own failure (the archive, the XML copy) goes to the
-// internal-error reporter, as it would inside the pipeline: reporting it as
-// an exception would send it again.
-void ReportSendThreadFailure(const std::exception_ptr& failure);
-
-// The send dialog shows errors: network delivery warnings get a message box.
-void SetSendDialogShowsErrors(bool value);
-
-// Reports a failure of a delivery step (section, what failed).
-void ReportDeliveryWarning(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure);
-// The same with the message already composed.
-void ReportDeliveryWarningMessage(TDeveruVuzErrorCode code, const std::string& message);
-// The last delivery problem of the running report.
+// The last delivery problem of the running report (or of the last one).
 TDeveruVuzErrorCode LastDeliveryErrorCode();
 std::string LastDeliveryErrorMessage();
 

@@ -40,12 +40,12 @@ class ManagerTest : public ::testing::Test {
     options.SetFilterClassNames({});
     options.SetFilterMessages({});
     PipelineSteps steps;
-    steps.reported = [this](const PipelineReport& report) {
+    steps.reported = [this](const PipelineReport& report, PipelineContext&) {
       reports_.fetch_add(1);
       last_class_ = report.class_name;
       last_text_ = report.record.ReportText;
     };
-    steps.save_log = [this](const PipelineReport&) { logged_.fetch_add(1); };
+    steps.save_log = [this](PipelineReport&, PipelineContext&) { logged_.fetch_add(1); };
     previous_ = SetPipelineSteps(std::move(steps));
   }
   void TearDown() override { SetPipelineSteps(std::move(previous_)); }
@@ -137,7 +137,7 @@ TEST_F(ManagerTest, AFilteredClassShowsOnlyItsMessage) {
   TRuzadaModuleOptions& options = CurrentDeveruVuzOptions();
   options.SetFilterClassNames({"EConvertError", " eTestError "});
   options.SetFilterMessages({"", "Please try again."});
-  gui::testing::MessageBoxWatcher watcher(options.GetText(0));
+  gui::testing::MessageBoxWatcher watcher(options.GetText(kTextInformationCaption));
   EXPECT_FALSE(ReportEscapedException(Raise(ETestError("filtered")), rkApplication));
   // The box is modal: by now it has been seen and answered.
   EXPECT_EQ(watcher.Count(), 1);
@@ -174,7 +174,7 @@ TEST_F(ManagerTest, EightThreadsRaisingAtOnceAreEachReportedOnce) {
 TEST_F(ManagerTest, AFailureInsideThePipelineNeitherDeadlocksNorStopsLaterReports) {
   PipelineSteps steps = CurrentPipelineSteps();
   int inner_answers = 0;
-  steps.build_report = [&](const PipelineReport&) -> std::string {
+  steps.build_report = [&](PipelineReport&, PipelineContext&) -> std::string {
     // The worker raising and handing its own exception to the manager:
     // the raising thread holds the pipeline lock and waits for the worker.
     try {

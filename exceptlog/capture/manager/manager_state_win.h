@@ -18,6 +18,7 @@
 #include "exceptlog/capture/component/exception_record.h"
 #include "exceptlog/capture/manager/delivery_warning.h"
 #include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/capture/manager/pipeline_context.h"
 #include "exceptlog/capture/manager/pipeline_rules.h"
 #include "exceptlog/capture/manager/raise_state_win.h"
 #include "exceptlog/capture/options/module_options_ex.h"
@@ -71,15 +72,14 @@ struct ManagerState {
   // The dialog's copy choice: false at the start, kept from one report to the next.
   bool copy_choice = false;
   BurstList bursts;
-  bool terminate_request = false;
-  bool terminate_confirmed = false;  // for a send thread: the dialog asked atTerminating
+  bool terminate_request = false;  // by the dialog or the burst check, acted on after the delivery
 
   TRuzadaExceptionRecord record;
   std::atomic<const TRuzadaExceptionRecord*> current_record{nullptr};
   std::atomic<DWORD> raising_thread{0};  // of the running report
   std::atomic<DWORD> worker_thread{0};   // the TExceptionThread of the running report
 
-  TDeliveryError last_error;
+  TDeliveryError last_error;  // of the running report, or of the last one
 
   // Reports stack overflows from a thread that has stack to spare.
   std::unique_ptr<class OverflowReporter> overflow_reporter;
@@ -106,5 +106,21 @@ void InstallInternalErrorReporter();
 // Catch points the start installs and the stop removes.
 void InstallCatchPoints(ManagerState& state);
 void RemoveCatchPoints(ManagerState& state);
+
+// The freeze watchdog, started with the subsystem (when the options ask for
+// it) and by the running module's setters; stopped first at the stop, since
+// the watchdog may itself be reporting.
+void StartFreezeReporting();
+void StopFreezeReporting();
+
+// The context every pipeline step gets: the manager's events, warnings and
+// post-send steps. Valid for the module's lifetime; its calls do nothing
+// (or run directly) while the subsystem is stopped.
+PipelineContext& ManagerPipelineContext();
+
+// After a delivery: the burst check, then the terminate or restart asked
+// for by the dialog (`request`) or by the burst. `record` is handed to the
+// `atTerminating` handlers unless the dialog asked them already.
+void RunPostSendSteps(ManagerState& state, const TRuzadaExceptionRecord& record, const TerminateRequest& request);
 
 }  // namespace vellum::exceptlog

@@ -1,23 +1,34 @@
 // The steps of the report pipeline that other layers provide: the report
 // text, the duplicate check, the screenshot, the display, the log and the
-// delivery. The exception manager calls each through this table; the layer
-// that assembles the subsystem in a module fills it in. An empty entry is a
-// step the module does without, except the two that have defaults here (the
-// report text and the display), so that a report always says something.
+// delivery. The exception manager calls each through this table with the
+// report and the pipeline's context; the layer that assembles the subsystem
+// in a module fills it in. An empty entry is a step the module does
+// without, except the two that have defaults here (the report text and the
+// display), so that a report always says something.
+//
+// What one step makes for a later one travels in the report: the report's
+// texts, the screenshot, the open log, the dialog's choices. Their types
+// belong to the layers that make them and are only named here.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "exceptlog/capture/component/exception_record.h"
+#include "exceptlog/capture/manager/pipeline_context.h"
 #include "runtime/strings/date_time.h"
 
 namespace vellum::exceptlog {
 
 struct TExceptNotifyParams;
 class TRuzadaThreadsList;
+// Made by the report, the log and the screenshot steps.
+struct ReportTexts;
+struct OpenLog;
+class ScreenCapture;
 
 // The raising thread's registers when the exception came with a context.
 struct PipelineRegisters {
@@ -28,22 +39,19 @@ struct PipelineRegisters {
 struct PipelineReport {
   TRuzadaExceptionRecord record;  // what handlers get
   const TExceptNotifyParams* params = nullptr;
-  std::string class_name;            // of the raised object
-  std::string message;               // its message
-  std::string custom_data;           // from OnCustomDataRequest
-  std::string text_to_send;          // the report, or the whole log with sfWholeLog
-  std::string last_html_page;        // a web program's last page to its visitor
-  bool console = false;              // a console program
-  bool web_program = false;          // a web-server program
-  bool duplicate = false;            // set by the duplicate check
-  bool send_chosen = true;           // the dialog's send choice
-  bool attach_screenshot = false;    // the dialog's screenshot choice
-  bool copy_to_clipboard = false;    // the dialog's copy choice
-  bool terminate_requested = false;  // the dialog's terminate or restart button
-  // The dialog asked the `atTerminating` handlers already (and they agreed).
-  bool terminate_confirmed = false;
-  int terminate_action = -1;  // -1: the options decide; else 0 terminate, 1 restart
-  int error_count = 0;        // errors of the process so far, this one included
+  std::string class_name;          // of the raised object
+  std::string message;             // its message
+  std::string custom_data;         // from OnCustomDataRequest
+  std::string text_to_send;        // the report, or the whole log with sfWholeLog
+  std::string last_html_page;      // a web program's last page to its visitor
+  bool console = false;            // a console program
+  bool web_program = false;        // a web-server program
+  bool duplicate = false;          // set by the duplicate check
+  bool send_chosen = true;         // the dialog's send choice
+  bool attach_screenshot = false;  // the dialog's screenshot choice
+  bool copy_to_clipboard = false;  // the dialog's copy choice
+  TerminateRequest terminate;      // the dialog's terminate or restart button
+  int error_count = 0;             // errors of the process so far, this one included
   // Asks the `atTerminating` handlers; false: one of them said no.
   std::function<bool()> confirm_terminate;
   // Set by the send step when a send thread of its own delivers: the burst
@@ -63,31 +71,38 @@ struct PipelineReport {
   std::uint32_t subsystem_module = 0;     // handle of the module carrying the subsystem
   TRuzadaThreadsList* threads = nullptr;  // the report's snapshot of the threads list
   std::function<void(int)> set_progress;  // stages inside a step, for failure reports
+
+  // What the steps made for later ones.
+  std::shared_ptr<ReportTexts> texts;         // the report's parts, from build_report
+  std::shared_ptr<ScreenCapture> screenshot;  // from take_screenshot until release_screenshot
+  std::shared_ptr<OpenLog> log;               // open from the duplicate test to the save
 };
 
 struct PipelineSteps {
+  template <typename Result, typename Report>
+  using Step = std::function<Result(Report&, PipelineContext&)>;
+
   // The full report text (default: the class and the message).
-  std::function<std::string(const PipelineReport&)> build_report;
+  Step<std::string, PipelineReport> build_report;
   // The full report text with the custom data handlers' text added (none:
   // the text stays as built).
-  std::function<std::string(const PipelineReport&)> add_custom_data;
+  Step<std::string, PipelineReport> add_custom_data;
   // True when the log already holds this report.
-  std::function<bool(const PipelineReport&)> is_duplicate;
-  std::function<void(PipelineReport&)> take_screenshot;
+  Step<bool, PipelineReport> is_duplicate;
+  Step<void, PipelineReport> take_screenshot;
   // The exception dialog of a program with windows (default: a message box
-  // with the message); may set send_chosen, copy_to_clipboard,
-  // terminate_requested.
-  std::function<void(PipelineReport&)> show_dialog;
-  std::function<void(PipelineReport&)> ask_reproduce_steps;
-  std::function<void(const PipelineReport&)> save_screenshot;
-  std::function<void(const PipelineReport&)> release_screenshot;
-  std::function<void(const PipelineReport&)> reset_log_on_new_version;
+  // with the message); may set send_chosen, copy_to_clipboard, terminate.
+  Step<void, PipelineReport> show_dialog;
+  Step<void, PipelineReport> ask_reproduce_steps;
+  Step<void, const PipelineReport> save_screenshot;
+  Step<void, PipelineReport> release_screenshot;
+  Step<void, PipelineReport> reset_log_on_new_version;
   // May replace the text to send by the whole log.
-  std::function<void(PipelineReport&)> save_log;
-  std::function<void(const PipelineReport&)> copy_to_clipboard;
-  std::function<void(PipelineReport&)> send;
+  Step<void, PipelineReport> save_log;
+  Step<void, const PipelineReport> copy_to_clipboard;
+  Step<void, PipelineReport> send;
   // After every report: what a test or the crash sample watches.
-  std::function<void(const PipelineReport&)> reported;
+  Step<void, const PipelineReport> reported;
 };
 
 // Replaces the table (process-wide for this module) and answers the old one.

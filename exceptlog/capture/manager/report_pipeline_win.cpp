@@ -8,11 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "exceptlog/capture/callstack/debug_info.h"
+#include "exceptlog/capture/callstack/stack_entry.h"
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/component/deveru_vuz.h"
-#include "exceptlog/capture/manager/component_events_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
 #include "exceptlog/capture/manager/pipeline_steps.h"
 #include "exceptlog/capture/web/web_host_win.h"
@@ -75,32 +74,10 @@ std::shared_ptr<TRuzadaModuleInfo> ChooseModule(ManagerState& state, const Excep
   return record;
 }
 
-// A web page that could not reach its visitor.
-void WarnWebPage(std::string_view section, std::string_view message) {
-  ReportDeliveryWarning(eeShowError, section, std::make_exception_ptr(Exception(std::string(message))));
-}
-
 std::string DefaultReportText(const PipelineReport& report) {
   char address[16];
   std::snprintf(address, sizeof address, "%08X", static_cast<unsigned>(report.record.RaiseAddress));
   return report.class_name + " at " + address + ": " + report.message;
-}
-
-void DefaultDialog(const PipelineReport& report, const TRuzadaModuleOptions& options) {
-  MessageBoxA(nullptr, report.message.c_str(), options.GetText(2).c_str(), MB_OK | MB_ICONERROR | MB_TASKMODAL);
-}
-
-// The same command line, from the folder the program started in.
-void Restart(const ManagerState& state) {
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  std::string command_line = GetCommandLineA();
-  if (CreateProcessA(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                     state.start_folder.empty() ? nullptr : state.start_folder.c_str(), &startup, &process)) {
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
 }
 
 double MinutesNow() {
@@ -133,111 +110,118 @@ DateTime LocalDateTime(const SYSTEMTIME& time) {
   return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, time.wMilliseconds};
 }
 
-// The burst check after a delivery: too many reports too fast end or
-// restart the program as BurstAction says.
-void CheckBurst(ManagerState& state) {
-  TRuzadaModuleOptionsEx& options = *state.current_options;
-  if (options.BehaviorFlags().Contains(bfBurstCheck) &&
-      state.bursts.IsBurst(options.BurstCount(), options.BurstMinutes())) {
-    options.SetTerminateAction(options.BurstAction());
-    state.terminate_request = true;
+// One report on its way through the steps: what they share.
+struct ReportRun {
+  ReportRun(ManagerState& state_, ExceptionRun& run_, TRuzadaThreadsList& snapshot_)
+      : state(state_),
+        run(run_),
+        snapshot(snapshot_),
+        steps(CurrentPipelineSteps()),
+        context(ManagerPipelineContext()),
+        options(*state_.current_options) {
+    GetLocalTime(&started);
   }
-}
+  ReportRun(const ReportRun&) = delete;
+  ReportRun& operator=(const ReportRun&) = delete;
 
-// `confirmed`: the dialog asked the atTerminating handlers already.
-void TerminateOnRequest(ManagerState& state, bool confirmed) {
-  if (!state.terminate_request) return;
-  if (confirmed || FireAction(state.record, atTerminating)) {
-    if (state.current_options->TerminateAction() == 1) Restart(state);
-    TerminateProcess(GetCurrentProcess(), 1);
-  }
-  state.terminate_request = false;
-}
-
-bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapshot) {
-  const PipelineSteps& steps = CurrentPipelineSteps();
-  SYSTEMTIME now;
-  GetLocalTime(&now);
-  const DateTime pipeline_start = LocalDateTime(now);
-  TRuzadaModuleOptionsEx& options = *state.current_options;
-
-  state.progress = ppDropChangedModules;
-  state.modules->DropChanged();
-  const std::shared_ptr<TRuzadaModuleInfo> record = ChooseModule(state, run);
-  state.progress = ppOptions;
-  if (record != nullptr && record->Options != nullptr) options.Assign(record->Options.get());
-  if (record != nullptr) options.SetModuleFileName(record->FileName);
-  const bool send_possible = options.MailMethod() != 0 || options.UploadMethod() != 0;
-
-  if (run.raiser != rtThreadProcedure) {
-    state.progress = ppFilter;
-    if (options.FilterEnabled()) {
-      const int filter = FindFilter(run.class_chain, options.FilterClassNames());
-      if (filter >= 0) {
-        const auto& messages = options.FilterMessages();
-        if (filter < static_cast<int>(messages.size()) && !messages[filter].empty()) {
-          MessageBoxA(nullptr, messages[filter].c_str(), options.GetText(0).c_str(), 0x242040);
-        }
-        return false;
-      }
-    }
-  }
-
-  state.progress = ppParameters;
-  TExceptNotifyParams& params = run.params;
-  if (params.StackTop == 0) params.StackTop = run.raise->stack_top;
-  if (params.StackPosition == 0) params.StackPosition = run.raise->stack_position;
-  if (params.CpuContext == nullptr && run.raise->context_valid) params.CpuContext = &run.raise->context;
-
-  state.progress = ppCallStacks;
-  const std::uint32_t top_address = run.language && run.address >= 5 ? run.address - 5 : run.address;
-  std::unique_ptr<TRuzadaStackList> stack = RaisingThreadStack(state, run, top_address);
-  const TStackFlags stack_flags = options.StackFlags();
-  if (stack_flags.Contains(skRuntimeThreads) || stack_flags.Contains(skOtherThreads)) {
-    AddThreadStacks(*stack, *state.modules, snapshot, [&](const TRuzadaThreadRecord& thread) {
-      if (thread.ThreadId == run.raising_thread) return false;
-      return thread.ThreadObject != nullptr ? stack_flags.Contains(skRuntimeThreads)
-                                            : stack_flags.Contains(skOtherThreads);
-    });
-  }
-  if (run.raiser == rtThreadProcedure) return true;
-
-  SuspendedThreads suspended;
-  const TBehaviorFlags behavior = options.BehaviorFlags();
-  {
-    ScopedReadLock guard(snapshot.Lock());
-    for (int i = 0; i < snapshot.Count(); ++i) {
-      const TRuzadaThreadRecord& thread = *snapshot.Items(i);
-      if (thread.ThreadId == GetCurrentThreadId() || thread.ThreadId == run.raising_thread) continue;
-      if (thread.Handle == nullptr) continue;
-      const bool main = thread.ThreadId == state.main_thread_id;
-      const bool wanted =
-          main ? !behavior.Contains(bfKeepMainThreadRunning) &&
-                     (behavior.Contains(bfSuspendRuntimeThreads) || behavior.Contains(bfSuspendOtherThreads))
-          : thread.ThreadObject != nullptr ? behavior.Contains(bfSuspendRuntimeThreads)
-                                           : behavior.Contains(bfSuspendOtherThreads);
-      if (wanted) suspended.Suspend(thread.Handle);
-    }
-  }
-
-  state.progress = ppHandled;
-  if (options.LogFlags().Contains(lfModulesSection)) state.modules->CollectAll();
-
-  state.progress = ppRecord;
+  ManagerState& state;
+  ExceptionRun& run;
+  TRuzadaThreadsList& snapshot;
+  const PipelineSteps& steps;
+  PipelineContext& context;
+  TRuzadaModuleOptionsEx& options;
   PipelineReport report;
-  report.record.RaisedObject = run.error;
-  report.record.RaisedException = run.object;
-  report.record.RaiseAddress = top_address;
-  report.record.RaiseThreadId = run.raising_thread;
-  report.record.Modules = state.modules.get();
-  report.record.StackEntries = stack.get();
-  report.record.Options = &options;
+  std::unique_ptr<TRuzadaStackList> stack;
+  SuspendedThreads suspended;
+  SYSTEMTIME started{};  // local time the report started
+  std::uint32_t top_address = 0;
+  bool send_possible = false;
+
+  void Progress(int code) const { state.progress = code; }
+};
+
+// The options of the module the exception belongs to become the current ones.
+void ApplyModuleOptions(ReportRun& r) {
+  r.Progress(ppDropChangedModules);
+  r.state.modules->DropChanged();
+  const std::shared_ptr<TRuzadaModuleInfo> record = ChooseModule(r.state, r.run);
+  r.Progress(ppOptions);
+  if (record != nullptr && record->Options != nullptr) r.options.Assign(record->Options.get());
+  if (record != nullptr) r.options.SetModuleFileName(record->FileName);
+  r.send_possible = r.options.MailMethod() != 0 || r.options.UploadMethod() != 0;
+}
+
+// True when a filter takes the exception: its message, if any, is all the
+// user sees.
+bool Filtered(const ReportRun& r) {
+  r.Progress(ppFilter);
+  if (!r.options.FilterEnabled()) return false;
+  const int filter = FindFilter(r.run.class_chain, r.options.FilterClassNames());
+  if (filter < 0) return false;
+  const auto& messages = r.options.FilterMessages();
+  if (filter < static_cast<int>(messages.size()) && !messages[filter].empty()) {
+    MessageBoxA(nullptr, messages[filter].c_str(), r.options.GetText(kTextInformationCaption).c_str(), 0x242040);
+  }
+  return true;
+}
+
+// What the catch point left open comes from the raise state.
+void CompleteParameters(const ReportRun& r) {
+  r.Progress(ppParameters);
+  TExceptNotifyParams& params = r.run.params;
+  if (params.StackTop == 0) params.StackTop = r.run.raise->stack_top;
+  if (params.StackPosition == 0) params.StackPosition = r.run.raise->stack_position;
+  if (params.CpuContext == nullptr && r.run.raise->context_valid) params.CpuContext = &r.run.raise->context;
+}
+
+// The raising thread's stack, then the other threads' as the options ask.
+void CollectCallStacks(ReportRun& r) {
+  r.Progress(ppCallStacks);
+  r.top_address = r.run.language && r.run.address >= 5 ? r.run.address - 5 : r.run.address;
+  r.stack = RaisingThreadStack(r.state, r.run, r.top_address);
+  const TStackFlags flags = r.options.StackFlags();
+  if (!flags.Contains(skRuntimeThreads) && !flags.Contains(skOtherThreads)) return;
+  AddThreadStacks(*r.stack, *r.state.modules, r.snapshot, [&](const TRuzadaThreadRecord& thread) {
+    if (thread.ThreadId == r.run.raising_thread) return false;
+    return thread.ThreadObject != nullptr ? flags.Contains(skRuntimeThreads) : flags.Contains(skOtherThreads);
+  });
+}
+
+// The threads the options ask to stop while the report runs; resumed when
+// the run ends, however it ends.
+void SuspendOtherThreads(ReportRun& r) {
+  const TBehaviorFlags behavior = r.options.BehaviorFlags();
+  const bool any = behavior.Contains(bfSuspendRuntimeThreads) || behavior.Contains(bfSuspendOtherThreads);
+  ScopedReadLock guard(r.snapshot.Lock());
+  for (int i = 0; i < r.snapshot.Count(); ++i) {
+    const TRuzadaThreadRecord& thread = *r.snapshot.Items(i);
+    if (thread.ThreadId == GetCurrentThreadId() || thread.ThreadId == r.run.raising_thread) continue;
+    if (thread.Handle == nullptr) continue;
+    const bool wanted = thread.ThreadId == r.state.main_thread_id ? !behavior.Contains(bfKeepMainThreadRunning) && any
+                        : thread.ThreadObject != nullptr          ? behavior.Contains(bfSuspendRuntimeThreads)
+                                                                  : behavior.Contains(bfSuspendOtherThreads);
+    if (wanted) r.suspended.Suspend(thread.Handle);
+  }
+}
+
+// The report as the steps read it: the record, the registers, the times.
+void FillReport(ReportRun& r) {
+  r.Progress(ppRecord);
+  PipelineReport& report = r.report;
+  const TExceptNotifyParams& params = r.run.params;
+  report.record.RaisedObject = r.run.error;
+  report.record.RaisedException = r.run.object;
+  report.record.RaiseAddress = r.top_address;
+  report.record.RaiseThreadId = r.run.raising_thread;
+  report.record.Modules = r.state.modules.get();
+  report.record.StackEntries = r.stack.get();
+  report.record.Options = &r.options;
   report.params = &params;
-  report.class_name = run.class_chain.empty() ? "Exception" : run.class_chain.front();
-  report.message = run.message;
-  report.console = state.self.console;
+  report.class_name = r.run.class_chain.empty() ? "Exception" : r.run.class_chain.front();
+  report.message = r.run.message;
+  report.console = r.state.self.console;
   report.web_program = IsWebProgram();
-  report.class_known = !run.class_chain.empty();
+  report.class_known = !r.run.class_chain.empty();
   if (params.CpuContext != nullptr) {
     const CONTEXT& context = *params.CpuContext;
     report.context = PipelineRegisters{context.Eax, context.Ebx, context.Ecx, context.Edx,
@@ -248,171 +232,212 @@ bool RunSteps(ManagerState& state, ExceptionRun& run, TRuzadaThreadsList& snapsh
   }
   report.focused_control_class = params.ActiveControlClass;
   report.focused_control_text = params.ActiveControlText;
-  report.subsystem_start = LocalDateTime(state.start_time);
-  report.pipeline_start = pipeline_start;
-  report.main_thread_id = state.main_thread_id;
-  report.subsystem_module = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(state.self.module));
-  report.threads = &snapshot;
-  report.set_progress = [&state](int code) { state.progress = code; };
-  state.progress = ppReportText;
-  report.record.ReportText = steps.build_report ? steps.build_report(report) : DefaultReportText(report);
+  report.subsystem_start = LocalDateTime(r.state.start_time);
+  report.pipeline_start = LocalDateTime(r.started);
+  report.main_thread_id = r.state.main_thread_id;
+  report.subsystem_module = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(r.state.self.module));
+  report.threads = &r.snapshot;
+  report.set_progress = [&state = r.state](int code) { state.progress = code; };
+}
+
+// The report text, published as the running record that handlers read.
+void BuildReportText(ReportRun& r) {
+  r.Progress(ppReportText);
+  PipelineReport& report = r.report;
+  report.record.ReportText = r.steps.build_report ? r.steps.build_report(report, r.context) : DefaultReportText(report);
   report.text_to_send = report.record.ReportText;
-  state.progress = ppPublished;
-  state.record = report.record;
-  state.current_record.store(&state.record);
-  // Asked again after every user event handler: a handler may change the
-  // options (the log's path among them) or the report's text.
-  const auto check_duplicate = [&] {
-    state.progress = ppDuplicates;
-    if (options.LogFlags().Contains(lfSkipDuplicates) && steps.is_duplicate) {
-      report.duplicate = steps.is_duplicate(report);
-    }
-  };
-  check_duplicate();
-  state.progress = ppLastError;
-  state.last_error = {};
-  state.progress = ppScreenshot;
-  if (options.SendFlags().Contains(sfScreenshot) && steps.take_screenshot) steps.take_screenshot(report);
+  r.Progress(ppPublished);
+  r.state.record = report.record;
+  r.state.current_record.store(&r.state.record);
+}
+
+// Asked again after every user event handler: a handler may change the
+// options (the log's path among them) or the report's text.
+void CheckDuplicate(ReportRun& r) {
+  r.Progress(ppDuplicates);
+  if (r.options.LogFlags().Contains(lfSkipDuplicates) && r.steps.is_duplicate) {
+    r.report.duplicate = r.steps.is_duplicate(r.report, r.context);
+  }
+}
+
+// Before any dialog covers the screen; a web program's last page with it.
+void TakeScreenshot(ReportRun& r) {
+  r.Progress(ppScreenshot);
+  if (r.options.SendFlags().Contains(sfScreenshot) && r.steps.take_screenshot)
+    r.steps.take_screenshot(r.report, r.context);
   if (CurrentWebHost() == whCgi) ReadLastHtmlPageFile();
-  report.last_html_page = LastHtmlPage();
+  r.report.last_html_page = LastHtmlPage();
+}
 
-  const bool handled = FireExceptionNotify(state.record);
-  bool terminate_confirmed = false;
-  bool result = true;
-  bool post_send_here = true;
-  state.progress = ppReporting;
-  if (handled) {
-    if (HasHandler(&TDeveruVuz::OnExceptionNotify)) check_duplicate();
-    state.progress = ppReporting;
-    if (behavior.Contains(bfBurstCheck)) state.bursts.Append(MinutesNow(), options.BurstCount());
-    report.custom_data = FireCustomData(state.record);
-    if (!report.custom_data.empty() && steps.add_custom_data) {
-      report.record.ReportText = steps.add_custom_data(report);
-      state.record.ReportText = report.record.ReportText;
-      report.text_to_send = report.record.ReportText;
-    }
-    if (HasHandler(&TDeveruVuz::OnCustomDataRequest)) check_duplicate();
-    state.progress = ppCounting;
-    ++state.error_count;
-    state.progress = ppMessageText;
-
-    state.progress = ppDisplay;
-    report.send_chosen = send_possible;
-    report.attach_screenshot = options.SendFlags().Contains(sfScreenshot);
-    report.copy_to_clipboard = state.copy_choice;
-    report.error_count = state.error_count;
-    report.confirm_terminate = [&state] { return FireAction(state.record, atTerminating); };
-    const bool show = options.DialogFlags().Contains(dfShowDialog);
-    const bool web_program = IsWebProgram();
-    const bool web_page = run.kind == rkOtherHost || (run.kind == rkGeneral && web_program);
-    if (show) {
-      state.progress = ppShowing;
-      if (FireAction(state.record, atShowingExceptionInfo)) {
-        state.progress = ppShow;
-        try {
-          if (web_page) {
-            ShowWebErrorPage(options, options.GetText(3) + "\r\n\r\n" + report.record.ReportText, &WarnWebPage);
-          } else if (state.self.console) {
-            // One write, heading first, the report's own line breaks kept:
-            // a report folded into one line is unreadable in a console.
-            const std::string text = options.GetText(3) + "\r\n\r\n" + report.record.ReportText + "\r\n";
-            DWORD written = 0;
-            WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-          } else if (steps.show_dialog) {
-            steps.show_dialog(report);
-          } else {
-            DefaultDialog(report, options);
-          }
-        } catch (...) {
-          ReportDeliveryWarning(eeShowError,
-                                web_page             ? "Web"
-                                : state.self.console ? "Console"
-                                                     : "GUI",
-                                std::current_exception());
-        }
-        state.progress = ppShowed;
-        FireAction(state.record, atShowedExceptionInfo);
-      }
-    } else if (web_program) {
-      // The visitor is still owed an answer, if only the message.
-      try {
-        ShowWebErrorPage(options, report.message, &WarnWebPage);
-      } catch (...) {
-        ReportDeliveryWarning(eeShowError, "Web", std::current_exception());
-      }
-    }
-    if (options.LogFlags().Contains(lfAskReproduceSteps) && steps.ask_reproduce_steps) {
-      steps.ask_reproduce_steps(report);
-      state.record.ReportText = report.record.ReportText;
-    }
-    state.copy_choice = report.copy_to_clipboard;
-    const bool sending = SendingWillHappen({.send_possible = send_possible,
-                                            .duplicate = report.duplicate,
-                                            .dialog_shown = show,
-                                            .user_kept_send_choice = report.send_chosen});
-    if (sending && report.attach_screenshot && steps.save_screenshot) steps.save_screenshot(report);
-    if (steps.release_screenshot) steps.release_screenshot(report);
-
-    state.progress = ppLog;
-    if (options.LogFlags().Contains(lfResetOnNewVersion) && steps.reset_log_on_new_version) {
-      steps.reset_log_on_new_version(report);
-    }
-    if (options.SaveLog() && steps.save_log) steps.save_log(report);
-    if (report.copy_to_clipboard && steps.copy_to_clipboard) steps.copy_to_clipboard(report);
-
-    state.progress = ppSend;
-    if (sending && steps.send) steps.send(report);
-    if (report.terminate_requested) {
-      state.terminate_request = true;
-      terminate_confirmed = report.terminate_confirmed;
-      if (report.terminate_action >= 0) options.SetTerminateAction(static_cast<std::uint8_t>(report.terminate_action));
-    }
-    post_send_here = !report.post_send_in_thread;
-    if (post_send_here) CheckBurst(state);
-    result = false;
+// The burst count, the custom data handlers' text and the error count.
+void CountAndAddCustomData(ReportRun& r) {
+  r.Progress(ppReporting);
+  PipelineReport& report = r.report;
+  if (r.options.BehaviorFlags().Contains(bfBurstCheck)) r.state.bursts.Append(MinutesNow(), r.options.BurstCount());
+  report.custom_data = r.context.FireCustomData(r.state.record);
+  if (!report.custom_data.empty() && r.steps.add_custom_data) {
+    report.record.ReportText = r.steps.add_custom_data(report, r.context);
+    r.state.record.ReportText = report.record.ReportText;
+    report.text_to_send = report.record.ReportText;
   }
-  if (steps.reported) steps.reported(report);
+  if (HasHandler(&TDeveruVuz::OnCustomDataRequest)) CheckDuplicate(r);
+  r.Progress(ppCounting);
+  report.error_count = ++r.state.error_count;
+}
 
-  state.progress = ppFreeStack;
-  stack.reset();
-  state.record.StackEntries = nullptr;
+// The choices the display starts from.
+void PrepareDisplay(ReportRun& r) {
+  r.Progress(ppDisplay);
+  PipelineReport& report = r.report;
+  report.send_chosen = r.send_possible;
+  report.attach_screenshot = r.options.SendFlags().Contains(sfScreenshot);
+  report.copy_to_clipboard = r.state.copy_choice;
+  report.confirm_terminate = [&r] { return r.context.FireAction(r.state.record, atTerminating); };
+}
 
-  state.progress = ppTerminate;
-  // Without a send thread nobody else would act on the request: a report
-  // that is not sent still ends the program the user asked to end.
-  if (post_send_here) {
-    TerminateOnRequest(state, terminate_confirmed);
+// True when the report is shown in a web page to the visitor.
+bool ShowsWebPage(const ReportRun& r) {
+  return r.run.kind == rkOtherHost || (r.run.kind == rkGeneral && IsWebProgram());
+}
+
+void WarnWebPage(std::string_view section, std::string_view message) {
+  ManagerPipelineContext().Warn(eeShowError, section, std::make_exception_ptr(Exception(std::string(message))));
+}
+
+// The report shown where the program's user looks: the visitor's page, the
+// console, or the dialog.
+void ShowReport(ReportRun& r) {
+  const std::string heading = r.options.GetText(kTextDialogErrorMessage) + "\r\n\r\n";
+  if (ShowsWebPage(r)) {
+    ShowWebErrorPage(r.options, heading + r.report.record.ReportText, &WarnWebPage);
+  } else if (r.state.self.console) {
+    // One write, heading first, the report's own line breaks kept: a report
+    // folded into one line is unreadable in a console.
+    const std::string text = heading + r.report.record.ReportText + "\r\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  } else if (r.steps.show_dialog) {
+    r.steps.show_dialog(r.report, r.context);
   } else {
-    state.terminate_confirmed = terminate_confirmed;
+    MessageBoxA(nullptr, r.report.message.c_str(), r.options.GetText(kTextDialogCaption).c_str(),
+                MB_OK | MB_ICONERROR | MB_TASKMODAL);
   }
-  return result;
+}
+
+// The display with its notifications. True when the options ask for it.
+bool Display(ReportRun& r) {
+  PrepareDisplay(r);
+  if (!r.options.DialogFlags().Contains(dfShowDialog)) {
+    // A web program's visitor is still owed an answer, if only the message.
+    if (IsWebProgram()) {
+      try {
+        ShowWebErrorPage(r.options, r.report.message, &WarnWebPage);
+      } catch (...) {
+        r.context.Warn(eeShowError, "Web", std::current_exception());
+      }
+    }
+    return false;
+  }
+  r.Progress(ppShowing);
+  if (!r.context.FireAction(r.state.record, atShowingExceptionInfo)) return true;
+  r.Progress(ppShow);
+  try {
+    ShowReport(r);
+  } catch (...) {
+    r.context.Warn(eeShowError,
+                   ShowsWebPage(r)        ? "Web"
+                   : r.state.self.console ? "Console"
+                                          : "GUI",
+                   std::current_exception());
+  }
+  r.Progress(ppShowed);
+  r.context.FireAction(r.state.record, atShowedExceptionInfo);
+  return true;
+}
+
+void AskReproduceSteps(ReportRun& r) {
+  if (!r.options.LogFlags().Contains(lfAskReproduceSteps) || !r.steps.ask_reproduce_steps) return;
+  r.steps.ask_reproduce_steps(r.report, r.context);
+  r.state.record.ReportText = r.report.record.ReportText;
+}
+
+// Saved for the delivery when it goes with the report; released in any case.
+void SaveOrReleaseScreenshot(ReportRun& r, bool sending) {
+  if (sending && r.report.attach_screenshot && r.steps.save_screenshot) r.steps.save_screenshot(r.report, r.context);
+  if (r.steps.release_screenshot) r.steps.release_screenshot(r.report, r.context);
+}
+
+void WriteLog(ReportRun& r) {
+  r.Progress(ppLog);
+  if (r.options.LogFlags().Contains(lfResetOnNewVersion) && r.steps.reset_log_on_new_version) {
+    r.steps.reset_log_on_new_version(r.report, r.context);
+  }
+  if (r.options.SaveLog() && r.steps.save_log) r.steps.save_log(r.report, r.context);
+  if (r.report.copy_to_clipboard && r.steps.copy_to_clipboard) r.steps.copy_to_clipboard(r.report, r.context);
+}
+
+void Send(ReportRun& r, bool sending) {
+  r.Progress(ppSend);
+  if (sending && r.steps.send) r.steps.send(r.report, r.context);
+}
+
+// Everything after the exception notification said the report is wanted.
+void HandleReport(ReportRun& r) {
+  if (HasHandler(&TDeveruVuz::OnExceptionNotify)) CheckDuplicate(r);
+  CountAndAddCustomData(r);
+  r.Progress(ppMessageText);
+  const bool shown = Display(r);
+  AskReproduceSteps(r);
+  r.state.copy_choice = r.report.copy_to_clipboard;
+  const bool sending = SendingWillHappen({.send_possible = r.send_possible,
+                                          .duplicate = r.report.duplicate,
+                                          .dialog_shown = shown,
+                                          .user_kept_send_choice = r.report.send_chosen});
+  SaveOrReleaseScreenshot(r, sending);
+  WriteLog(r);
+  Send(r, sending);
+}
+
+// The end of a report: the watchers, the stack freed, and without a send
+// thread of its own the burst check and the terminate or restart (a report
+// that is not sent still ends the program the user asked to end).
+void Finish(ReportRun& r, bool handled) {
+  if (r.steps.reported) r.steps.reported(r.report, r.context);
+  r.Progress(ppFreeStack);
+  r.stack.reset();
+  r.state.record.StackEntries = nullptr;
+  r.Progress(ppTerminate);
+  if (handled && !r.report.post_send_in_thread) {
+    RunPostSendSteps(r.state, r.state.record, r.report.terminate);
+  }
+}
+
+// The steps of one report, in order. True when the default handling is to go
+// on (a filter or a handler took the exception, or a thread procedure's
+// report that only wanted the stacks).
+bool RunSteps(ReportRun& r) {
+  ApplyModuleOptions(r);
+  if (r.run.raiser != rtThreadProcedure && Filtered(r)) return false;
+  CompleteParameters(r);
+  CollectCallStacks(r);
+  if (r.run.raiser == rtThreadProcedure) return true;
+  SuspendOtherThreads(r);
+  r.Progress(ppHandled);
+  if (r.options.LogFlags().Contains(lfModulesSection)) r.state.modules->CollectAll();
+  FillReport(r);
+  BuildReportText(r);
+  CheckDuplicate(r);
+  r.Progress(ppLastError);
+  r.state.last_error = {};
+  TakeScreenshot(r);
+  const bool handled = r.context.FireExceptionNotify(r.state.record);
+  r.Progress(ppReporting);
+  if (handled) HandleReport(r);
+  Finish(r, handled);
+  return !handled;
 }
 
 }  // namespace
-
-void RunPostSendSteps() {
-  ManagerState* state = State();
-  if (state == nullptr) return;
-  const CriticalSectionLock lock(state->pipeline_lock);
-  CheckBurst(*state);
-  TerminateOnRequest(*state, std::exchange(state->terminate_confirmed, false));
-}
-
-void ReportSendThreadFailure(const std::exception_ptr& failure) {
-  ManagerState* state = State();
-  if (state != nullptr) state->progress = ppSend;
-  ReportPipelineFailure(failure, state != nullptr ? state->record.RaiseAddress : 0);
-}
-
-void RunUnderPipelineLock(const std::function<void()>& body) {
-  ManagerState* state = State();
-  if (state == nullptr) {
-    body();
-    return;
-  }
-  const CriticalSectionLock lock(state->pipeline_lock);
-  body();
-}
 
 bool RunPipeline(ManagerState& state, ExceptionRun& run) {
   const InsidePipeline inside;
@@ -422,7 +447,8 @@ bool RunPipeline(ManagerState& state, ExceptionRun& run) {
     // A copy of the threads list: threads may end and leave it while the
     // report reads their records.
     TRuzadaThreadsList snapshot(*state.threads);
-    return RunSteps(state, run, snapshot);
+    ReportRun report_run(state, run, snapshot);
+    return RunSteps(report_run);
   } catch (...) {
     ReportPipelineFailure(std::current_exception(), run.address);
   }

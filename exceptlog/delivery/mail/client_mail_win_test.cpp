@@ -1,7 +1,5 @@
 // Simple MAPI and the mailto: hand-over against stand-ins of a mail client
 // registered for the current user; the stand-ins record what they were given.
-#include "exceptlog/delivery/mail/client_mail_win.h"
-
 #include <windows.h>
 #include <gtest/gtest.h>
 
@@ -9,7 +7,8 @@
 #include <optional>
 #include <sstream>
 
-#include "exceptlog/delivery/delivery_error.h"
+#include "exceptlog/delivery/mail/mapi_mail_win.h"
+#include "exceptlog/delivery/mail/shell_mail_win.h"
 #include "runtime/registry/registry_key_win.h"
 
 namespace vellum::exceptlog {
@@ -37,7 +36,7 @@ class ClientMailTest : public ::testing::Test {
     SetEnvironmentVariableA("VELLUM_MAIL_STANDIN_RECORD", record_.c_str());
     SetEnvironmentVariableA("VELLUM_MAPI_SEND_RESULT", nullptr);
     RegistryKey::DeleteTree(HKEY_CURRENT_USER, kClientsKey);
-    ClearRecordedDeliveryError();
+    errors_.Clear();
   }
   void TearDown() override {
     RegistryKey::DeleteTree(HKEY_CURRENT_USER, kClientsKey);
@@ -76,12 +75,14 @@ class ClientMailTest : public ::testing::Test {
   std::string record_;
   std::vector<std::string> files_;
   std::optional<std::string> saved_mailto_command_;
+  DeliveryErrorRecorder errors_;
 };
 
 TEST_F(ClientMailTest, MapiHandsRecipientsAndAttachmentsToTheClient) {
   SetEnvironmentVariableA("VELLUM_STANDIN_FOLDER", ProgramFolder().c_str());
   RegisterClient("%VELLUM_STANDIN_FOLDER%mapi_standin.dll");
   TClientMail mail;
+  mail.Warn = errors_.Sink();
   mail.Addresses = "known@x.test; ,other@y.test";
   mail.Subject = "Crash report";
   mail.Body = "Body text";
@@ -90,7 +91,7 @@ TEST_F(ClientMailTest, MapiHandsRecipientsAndAttachmentsToTheClient) {
   mail.Attachments.FilesList = {png, "", "C:\\gone\\missing.txt"};
   mail.Attachments.Files = {log};
   mail.Attachments.TimeStamp = DateTime{2024, 1, 31, 14, 25, 1};
-  ASSERT_TRUE(SendMailMAPI(mail)) << LastRecordedDeliveryError().Message;
+  ASSERT_TRUE(SendMailMAPI(mail)) << errors_.Last().Message;
   EXPECT_EQ(Record(),
             "logon profile=(null) password=(null) flags=1\n"
             "resolve session=77 name=known@x.test flags=0\n"
@@ -107,6 +108,7 @@ TEST_F(ClientMailTest, MapiHandsRecipientsAndAttachmentsToTheClient) {
 TEST_F(ClientMailTest, MapiResultsOfTheClientDecideTheOutcome) {
   RegisterClient(ProgramFolder() + "mapi_standin.dll");
   TClientMail mail;
+  mail.Warn = errors_.Sink();
   mail.Addresses = "dev@x.test";
   mail.ShowDialog = true;
 
@@ -116,8 +118,8 @@ TEST_F(ClientMailTest, MapiResultsOfTheClientDecideTheOutcome) {
 
   SetEnvironmentVariableA("VELLUM_MAPI_SEND_RESULT", "2");
   EXPECT_FALSE(SendMailMAPI(mail));
-  EXPECT_EQ(LastRecordedDeliveryError().Code, eeEmailMAPIError);
-  EXPECT_EQ(LastRecordedDeliveryError().Message, "[MAPI] Cannot send the MAPI message.");
+  EXPECT_EQ(errors_.Last().Code, eeEmailMAPIError);
+  EXPECT_EQ(errors_.Last().Message, "[MAPI] Cannot send the MAPI message.");
   EXPECT_NE(Record().rfind("logoff"), std::string::npos);
 }
 
@@ -125,8 +127,10 @@ TEST_F(ClientMailTest, MapiLibraryWithoutTheEntryPointsIsAnError) {
   // Our own test program exports none of them; Wine's mapi32.dll is not
   // tried because the client's library loads.
   RegisterClient(ProgramFolder() + "mailto_standin.exe");
-  EXPECT_FALSE(SendMailMAPI({}));
-  EXPECT_EQ(LastRecordedDeliveryError().Message, "[MAPI] Cannot found the MAPI functions.");
+  TClientMail empty;
+  empty.Warn = errors_.Sink();
+  EXPECT_FALSE(SendMailMAPI(empty));
+  EXPECT_EQ(errors_.Last().Message, "[MAPI] Cannot found the MAPI functions.");
 }
 
 TEST_F(ClientMailTest, MailtoCommandGetsTheEscapedUrlAndComesToTheTop) {
@@ -140,9 +144,9 @@ TEST_F(ClientMailTest, MailtoCommandGetsTheEscapedUrlAndComesToTheTop) {
 
 TEST_F(ClientMailTest, MailtoCommandThatCannotStartIsAnError) {
   RegisterMailtoCommand("C:\\nowhere\\mail.exe %1");
-  EXPECT_FALSE(SendMailShell("dev@x.test", "s", "b", "r"));
-  EXPECT_EQ(LastRecordedDeliveryError().Code, eeEmailShellError);
-  EXPECT_EQ(LastRecordedDeliveryError().Message.rfind("[Shell] ", 0), 0u);
+  EXPECT_FALSE(SendMailShell("dev@x.test", "s", "b", "r", errors_.Sink()));
+  EXPECT_EQ(errors_.Last().Code, eeEmailShellError);
+  EXPECT_EQ(errors_.Last().Message.rfind("[Shell] ", 0), 0u);
 }
 
 }  // namespace

@@ -1,11 +1,11 @@
+#include "exceptlog/delivery/mail/mapi_mail_win.h"
+
 #include <windows.h>
 #include <mapi.h>
 
 #include <deque>
 #include <vector>
 
-#include "exceptlog/delivery/delivery_error.h"
-#include "exceptlog/delivery/mail/client_mail_win.h"
 #include "runtime/registry/registry_key_win.h"
 #include "runtime/win/entry_point_win.h"
 #include "runtime/win/unique_handle_win.h"
@@ -163,7 +163,7 @@ bool SendMailMAPI(const TClientMail& mail) {
     SendThroughMapi(mail);
     return true;
   } catch (...) {
-    RecordSectionError(eeEmailMAPIError, "MAPI", std::current_exception());
+    TellSectionError(mail.Warn, eeEmailMAPIError, "MAPI", std::current_exception());
     return false;
   }
 }

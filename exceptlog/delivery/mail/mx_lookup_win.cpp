@@ -1,11 +1,12 @@
+#include "exceptlog/delivery/mail/mx_lookup_win.h"
+
 #include <windows.h>
 #include <iphlpapi.h>
 
 #include <vector>
 
-#include "exceptlog/delivery/mail/client_socket_win.h"
 #include "exceptlog/delivery/mail/dns_message.h"
-#include "exceptlog/delivery/mail/smtp_mail_win.h"
+#include "exceptlog/delivery/mail/smtp_client_win.h"
 #include "runtime/strings/string_utils.h"
 #include "runtime/win/entry_point_win.h"
 #include "runtime/win/unique_handle_win.h"

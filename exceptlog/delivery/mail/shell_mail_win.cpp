@@ -1,9 +1,10 @@
+#include "exceptlog/delivery/mail/shell_mail_win.h"
+
 #include <windows.h>
 
 #include <vector>
 
-#include "exceptlog/delivery/delivery_error.h"
-#include "exceptlog/delivery/mail/client_mail_win.h"
+#include "exceptlog/delivery/mail/mail_message.h"
 #include "runtime/registry/registry_key_win.h"
 #include "runtime/strings/string_utils.h"
 #include "runtime/win/unique_handle_win.h"
@@ -75,13 +76,13 @@ bool RunMailProgram(const std::string& command_line) {
 }  // namespace
 
 bool SendMailShell(const std::string& addresses, const std::string& subject, const std::string& body,
-                   const std::string& report_text) {
+                   const std::string& report_text, const DeliveryWarningSink& warn) {
   try {
     const std::string url = "mailto:" + addresses + "?Subject=" + URLEncodeText(subject) +
                             "&Body=" + URLEncodeText(body + "\r\n\r\n\r\n" + report_text);
     return RunMailProgram(StringReplace(MailtoCommand(), "%1", url, rfReplaceAll));
   } catch (...) {
-    RecordSectionError(eeEmailShellError, "Shell", std::current_exception());
+    TellSectionError(warn, eeEmailShellError, "Shell", std::current_exception());
     return false;
   }
 }

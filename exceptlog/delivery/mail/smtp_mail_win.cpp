@@ -6,16 +6,11 @@
 #include <optional>
 
 #include "exceptlog/common/codec/base64.h"
-#include "exceptlog/delivery/delivery_error.h"
-#include "exceptlog/delivery/mail/client_socket_win.h"
+#include "exceptlog/delivery/mail/mx_lookup_win.h"
+#include "exceptlog/delivery/mail/smtp_client_win.h"
 
 namespace vellum::exceptlog {
 namespace {
-
-constexpr int kTextResolving = 77;
-constexpr int kTextConnecting = 78;
-constexpr int kTextConnected = 79;
-constexpr int kTextSending = 80;
 
 void Status(const TSmtpSession& session, int text) {
   if (session.Progress.SetStatus) session.Progress.SetStatus(session.Texts[text]);
@@ -69,12 +64,12 @@ void Command(TRuzadaClientSMTP& client, std::string command, std::initializer_li
 }
 
 void RunDialogue(const TSmtpMessage& message, const std::string& to_address, const TSmtpSession& session) {
-  Status(session, kTextConnecting);
+  Status(session, kTextSendConnecting);
   TRuzadaClientSMTP client(message.Host, message.Port, session.ReplyTimeout);
   client.Connect();
   const QuitOnExit quit(client);
   const std::string body = BuildMailBody(message.Body, message.Attachments);
-  Status(session, kTextConnected);
+  Status(session, kTextSendConnected);
   const std::string host_name = LocalHostName();
   if (message.UserID.empty() && message.Password.empty()) {
     Command(client, "HELO " + host_name, {250}, "Empty HELO command.");
@@ -91,7 +86,7 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
             "<password>");
   }
   Command(client, "MAIL FROM:<" + message.From + ">", {250}, "Empty MAIL command.");
-  Status(session, kTextSending);
+  Status(session, kTextSendSending);
   const std::string data_text = BuildMailDataText(Headers(message, to_address), body);
   Command(client, "RCPT TO:<" + to_address + ">", {250, 251}, "Empty RCPT command.");
   Command(client, "DATA", {354}, "Empty DATA command.");
@@ -111,7 +106,7 @@ bool SendSMTPMessage(const TSmtpMessage& message, const std::string& to_address,
     RunDialogue(message, to_address, session);
     return true;
   } catch (...) {
-    RecordSectionError(eeEmailSMTPError, "SMTP", std::current_exception());
+    TellSectionError(session.Warn, eeEmailSMTPError, "SMTP", std::current_exception());
     return false;
   }
 }
@@ -127,13 +122,13 @@ bool SendSMTPMail(bool direct, const TSmtpMessage& message, const std::string& t
       if (session.Progress.SetCount) session.Progress.SetCount(index + 1, total);
       TSmtpMessage to_one = message;
       if (direct) {
-        Status(session, kTextResolving);
+        Status(session, kTextSendResolving);
         to_one.Host = ResolveMXHost(addresses[index], session.ResolveTimeout, session.DnsServers);
       }
       if (SendSMTPMessage(to_one, addresses[index], session)) any_sent = true;
     }
   } catch (...) {
-    RecordSectionError(eeEmailSMTPError, "SMTP", std::current_exception());
+    TellSectionError(session.Warn, eeEmailSMTPError, "SMTP", std::current_exception());
     any_sent = false;
   }
   if (session.Progress.Close) session.Progress.Close();

@@ -1,6 +1,6 @@
 // Sending a report through an SMTP server, one dialogue per recipient,
 // either to a configured server or straight to each recipient's mail
-// exchanger; and the MX lookup that direct delivery needs.
+// exchanger (found by mx_lookup_win.h).
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "exceptlog/capture/options/customized_texts.h"
+#include "exceptlog/delivery/delivery_error.h"
 #include "exceptlog/delivery/mail/mail_message.h"
 
 namespace vellum::exceptlog {
@@ -40,23 +41,16 @@ struct TSmtpSession {
   std::uint32_t ResolveTimeout = 30000;
   // Empty: the system's DNS servers and the fixed fall-back.
   std::vector<std::string> DnsServers;
+  DeliveryWarningSink Warn;  // told of each failed dialogue (eeEmailSMTPError)
 };
 
-// One dialogue for one recipient; false, with the last delivery error
-// recorded, when it fails.
+// One dialogue for one recipient; false, with the failure told to
+// `session.Warn`, when it fails.
 bool SendSMTPMessage(const TSmtpMessage& message, const std::string& to_address, const TSmtpSession& session = {});
 // Every recipient of a "," or ";" separated list in turn; true when any
 // dialogue succeeded. With `direct` each recipient's mail exchanger is the
 // server; a domain without one ends the loop.
 bool SendSMTPMail(bool direct, const TSmtpMessage& message, const std::string& to_addresses,
                   const TSmtpSession& session = {});
-
-inline constexpr const char* kFallbackDnsServer = "9.9.9.9";
-
-// The system's DNS servers, then the fixed fall-back, so never empty.
-std::vector<std::string> GetDNSServers();
-// Raises ERuzadaSocketError "Cannot resolve the "<domain>" MX record."
-std::string ResolveMXHost(const std::string& address, std::uint32_t timeout,
-                          const std::vector<std::string>& servers = {});
 
 }  // namespace vellum::exceptlog

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <fstream>
 
-#include "exceptlog/capture/manager/component_events_win.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/delivery/archive/tgz_writer.h"
 #include "exceptlog/delivery/delivery_error.h"
-#include "exceptlog/delivery/mail/client_mail_win.h"
+#include "exceptlog/delivery/mail/mapi_mail_win.h"
+#include "exceptlog/delivery/mail/shell_mail_win.h"
 #include "exceptlog/delivery/mail/smtp_mail_win.h"
 #include "exceptlog/delivery/send/clipboard_text_win.h"
 #include "exceptlog/delivery/send/send_dialog_win.h"
@@ -51,6 +51,14 @@ void WriteTextFile(const std::string& name, const std::string& text) {
 // server's error handling.
 bool RunsAsCgiProgram(bool console) {
   return console && GetEnvironmentVariableA("REQUEST_METHOD", nullptr, 0) > 0;
+}
+
+// Failures go to the report's context; the send dialog, while it shows,
+// asks for network failures to be shown too.
+DeliveryWarningSink WarningsOf(const TReportDelivery& delivery) {
+  return [context = delivery.context](TDeveruVuzErrorCode code, const std::string& message) {
+    context->Warn(code, message, SendDialogShowsErrors());
+  };
 }
 
 TCustomizedTexts TextsOf(const TRuzadaModuleOptions& options) {
@@ -171,6 +179,7 @@ bool MailAttempt(const TReportDelivery& delivery, const TDeliveryLists& lists) {
     session.Progress.SetPosition = &SetSendProgress;
     session.Progress.SetCount = &SetSendCount;
     session.Progress.Close = &CloseSendDialog;
+    session.Warn = WarningsOf(delivery);
     const bool delivered = SendSMTPMail(options.MailMethod() == 3, message, options.MailRecipients(), session);
     CloseSendDialog();
     return delivered;
@@ -182,8 +191,10 @@ bool MailAttempt(const TReportDelivery& delivery, const TDeliveryLists& lists) {
     mail.Body = MailBodyOf(delivery);
     mail.Attachments = attachments;
     mail.ShowDialog = options.SendFlags().Contains(sfProgressDialog);
+    mail.Warn = WarningsOf(delivery);
     if (SendMailMAPI(mail)) return true;
-    return SendMailShell(options.MailRecipients(), options.MailSubject(), options.MailBody(), delivery.report_text);
+    return SendMailShell(options.MailRecipients(), options.MailSubject(), options.MailBody(), delivery.report_text,
+                         mail.Warn);
   }
   return false;
 }
@@ -206,7 +217,7 @@ bool WebAttempt(const TReportDelivery& delivery, TDeliveryLists& lists) {
     error = method == 2 ? eeWebHTTPSError : eeWebHTTPError;
     StringList names;
     StringList values;
-    FireCustomFieldsRequest(delivery.record, names, values);
+    delivery.context->FireCustomFieldsRequest(delivery.record, names, values);
     lists.field_names = ToVector(names);
     lists.field_values = ToVector(values);
     // Nothing to upload is nothing left undelivered.
@@ -220,7 +231,7 @@ bool WebAttempt(const TReportDelivery& delivery, TDeliveryLists& lists) {
   }
   CloseSendDialog();
   if (code == 0) return true;
-  RecordDeliveryError(error, WebDeliveryErrorMessage(protocol, code, response));
+  TellDeliveryError(WarningsOf(delivery), error, WebDeliveryErrorMessage(protocol, code, response));
   return false;
 }
 
@@ -229,13 +240,14 @@ bool WebAttempt(const TReportDelivery& delivery, TDeliveryLists& lists) {
 template <typename Attempt>
 bool DeliverWithEvents(const TReportDelivery& delivery, TRuzadaActionType sending, TRuzadaActionType sent,
                        Attempt&& attempt) {
-  if (!FireAction(delivery.record, sending)) return false;
+  PipelineContext& context = *delivery.context;
+  if (!context.FireAction(delivery.record, sending)) return false;
   bool delivered = false;
   for (int retries = 0;; ++retries) {
     delivered = attempt();
-    if (delivered || retries >= kMaxDeliveryRetries || !FireErrorAskingRetry(delivery.record, sent)) break;
+    if (delivered || retries >= kMaxDeliveryRetries || !context.FireErrorAskingRetry(delivery.record, sent)) break;
   }
-  FireAction(delivery.record, sent);
+  context.FireAction(delivery.record, sent);
   return delivered;
 }
 
@@ -259,7 +271,6 @@ bool SendByWeb(const TReportDelivery& delivery, TDeliveryLists& lists) {
 bool DeliverReport(const TReportDelivery& delivery) {
   const TRuzadaModuleOptions& options = *delivery.options;
   const TSendFlags flags = options.SendFlags();
-  ClearRecordedDeliveryError();
   TDeliveryLists lists;
 
   const std::string temporary = TemporaryFolder();
@@ -294,7 +305,7 @@ bool DeliverReport(const TReportDelivery& delivery) {
        {log_copy, flags.Contains(sfScreenshot) ? delivery.screenshot : "", html_copy, xml_copy}) {
     if (!file.empty()) send_list.Add(file);
   }
-  FireAttachedFilesRequest(delivery.record, send_list);
+  delivery.context->FireAttachedFilesRequest(delivery.record, send_list);
   for (const std::string& file : ToVector(send_list)) {
     if (IsFile(file)) lists.files.push_back(file);
   }
@@ -314,7 +325,8 @@ bool DeliverReport(const TReportDelivery& delivery) {
     CopyTextToClipboard(delivery.report_text);
   }
   if (flags.Contains(sfResultMessage)) {
-    MessageBoxA(nullptr, options.GetText(result ? 94 : 95).c_str(), options.GetText(0).c_str(),
+    MessageBoxA(nullptr, options.GetText(result ? kTextSendSucceeded : kTextSendFailed).c_str(),
+                options.GetText(kTextInformationCaption).c_str(),
                 (result ? MB_ICONINFORMATION : MB_ICONERROR) | kResultBoxModifiers);
   }
   if (!result && options.BehaviorFlags().Contains(bfKeepUnsentFiles)) KeepUnsentReport(delivery, archive, files);

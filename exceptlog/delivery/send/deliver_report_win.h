@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "exceptlog/capture/component/exception_record.h"
+#include "exceptlog/capture/manager/pipeline_context.h"
 #include "runtime/strings/date_time.h"
 
 namespace vellum::exceptlog {
@@ -16,6 +17,9 @@ namespace vellum::exceptlog {
 class TRuzadaModuleOptions;
 
 struct TReportDelivery {
+  // The events, the warnings: the pipeline's context, which outlives any
+  // delivery (a send thread of its own included).
+  PipelineContext* context = nullptr;
   TRuzadaExceptionRecord record;  // handed to the events
   const TRuzadaModuleOptions* options = nullptr;
   std::string report_text;   // the report, for the clipboard and the mailto: form

@@ -7,7 +7,6 @@
 #include <memory>
 #include <mutex>
 
-#include "exceptlog/capture/manager/exception_manager_win.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/delivery/send/send_rules.h"
 #include "exceptlog/report/dialog/dialog_style_win.h"
@@ -31,6 +30,8 @@ struct SendDialogState {
   std::atomic<int> current{0};
   std::atomic<int> total{0};
   std::atomic<bool> ready{false};
+  // From the show to the close: network failures get a message box.
+  std::atomic<bool> shows_errors{false};
   TCustomizedTexts texts = DefaultCustomizedTexts();
   std::unique_ptr<TSendDialogThread> thread;
 };
@@ -57,7 +58,7 @@ INT_PTR CALLBACK SendDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM
       BeginStyledDialog(dialog, {.flags = setup->flags.With(dfTopMost), .fit_height = true, .auto_close_seconds = 0});
       SendDlgItemMessageA(dialog, kSendStatusControl, WM_SETFONT,
                           reinterpret_cast<WPARAM>(DialogFont(DialogFontKind::kMessage)), TRUE);
-      SetStyledCaption(dialog, setup->texts[75]);
+      SetStyledCaption(dialog, setup->texts[kTextSendCaption]);
       SendDlgItemMessageA(dialog, kSendProgressControl, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
       state.window.store(dialog);
       // A dialog whose controls take no focus may never see WM_SETFOCUS
@@ -140,7 +141,11 @@ void ShowSendDialog(bool show, const TCustomizedTexts& texts, TDialogFlags flags
   } catch (...) {
     // No thread, no dialog: the delivery goes on without one.
   }
-  SetSendDialogShowsErrors(state.window.load() != nullptr);
+  state.shows_errors.store(state.window.load() != nullptr);
+}
+
+bool SendDialogShowsErrors() {
+  return State().shows_errors.load();
 }
 
 bool SendDialogShown() {
@@ -157,7 +162,7 @@ void SetSendStatus(const std::string& text) {
   std::string word;
   {
     const std::lock_guard guard(state.lock);
-    word = state.texts[76];
+    word = state.texts[kTextSendMessage];
   }
   SetSendStatusPlain(SendStatusText(word, state.current.load(), state.total.load(), text));
 }
@@ -187,14 +192,15 @@ void CloseSendDialog() {
   }
   thread.reset();  // waits for the dialog's thread to end
   state.window.store(nullptr);
-  SetSendDialogShowsErrors(false);
+  state.shows_errors.store(false);
 }
 
 void UploadProgress(int stage, std::uint32_t total, std::uint32_t done) {
+  // Connecting, connected, sending.
   std::string texts[3];
   {
     const std::lock_guard guard(State().lock);
-    for (int i = 0; i < 3; ++i) texts[i] = State().texts[78 + i];
+    for (int i = 0; i < 3; ++i) texts[i] = State().texts[kTextSendConnecting + i];
   }
   switch (stage) {
     case 0:

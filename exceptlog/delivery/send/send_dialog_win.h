@@ -24,6 +24,9 @@ bool SendDialogWanted(const TRuzadaModuleOptions& options, bool console);
 // look (dfOwnStyle).
 void ShowSendDialog(bool show, const TCustomizedTexts& texts, TDialogFlags flags = {});
 bool SendDialogShown();
+// While a shown dialog is up (from the show to the close), delivery failures
+// of the network get a message box of their own.
+bool SendDialogShowsErrors();
 // The window of the shown dialog, or 0.
 std::uintptr_t SendDialogWindow();
 

@@ -4,9 +4,7 @@
 
 #include <memory>
 
-#include "exceptlog/capture/manager/exception_manager_win.h"
 #include "exceptlog/capture/options/module_options.h"
-#include "exceptlog/delivery/delivery_error.h"
 #include "exceptlog/delivery/screenshot/win/screenshot_win.h"
 #include "exceptlog/delivery/send/clipboard_text_win.h"
 #include "exceptlog/delivery/send/deliver_report_win.h"
@@ -24,8 +22,8 @@ void RemoveScreenshotFile(const std::string& name) {
 // and the record. Frees itself when done.
 class TSendThread final : public Thread {
  public:
-  TSendThread(const TReportDelivery& delivery, const TRuzadaModuleOptions& options)
-      : options_(options.ModuleFileName(), false), delivery_(delivery) {
+  TSendThread(const TReportDelivery& delivery, const TRuzadaModuleOptions& options, const TerminateRequest& terminate)
+      : options_(options.ModuleFileName(), false), delivery_(delivery), terminate_(terminate) {
     options_.Assign(&options);
     delivery_.options = &options_;
     delivery_.record.Options = &options_;
@@ -36,27 +34,30 @@ class TSendThread final : public Thread {
 
  protected:
   void Execute() override {
-    RunUnderPipelineLock([this] {
+    PipelineContext& context = *delivery_.context;
+    context.RunUnderPipelineLock([&] {
       try {
         DeliverReport(delivery_);
       } catch (...) {
-        ReportSendThreadFailure(std::current_exception());
+        context.ReportSendThreadFailure(std::current_exception(), delivery_.record.RaiseAddress);
       }
       RemoveScreenshotFile(delivery_.screenshot);
-      RunPostSendSteps();
+      context.RunPostSendSteps(delivery_.record, terminate_);
     });
   }
 
  private:
   TRuzadaModuleOptions options_;
   TReportDelivery delivery_;
+  const TerminateRequest terminate_;  // what the dialog asked, for the post-send steps
 };
 
 }  // namespace
 
-void SendReport(PipelineReport& report) {
+void SendReport(PipelineReport& report, PipelineContext& context) {
   const TRuzadaModuleOptions& options = *report.record.Options;
   TReportDelivery delivery;
+  delivery.context = &context;
   delivery.record = report.record;
   delivery.options = &options;
   delivery.report_text = report.record.ReportText;
@@ -66,7 +67,7 @@ void SendReport(PipelineReport& report) {
   delivery.console = report.console;
   delivery.time = report.pipeline_start;
   if (options.SendFlags().Contains(sfBackgroundThread)) {
-    auto thread = std::make_unique<TSendThread>(delivery, options);
+    auto thread = std::make_unique<TSendThread>(delivery, options, report.terminate);
     thread->SetFreeOnTerminate(true);
     thread->Start();
     thread.release();  // the thread deletes itself when done
@@ -83,9 +84,10 @@ void SendReport(PipelineReport& report) {
 }
 
 void AddSendSteps(PipelineSteps& steps) {
-  SetDeliveryErrorSink(&ReportDeliveryWarningMessage);
   steps.send = &SendReport;
-  steps.copy_to_clipboard = [](const PipelineReport& report) { CopyTextToClipboard(report.record.ReportText); };
+  steps.copy_to_clipboard = [](const PipelineReport& report, PipelineContext&) {
+    CopyTextToClipboard(report.record.ReportText);
+  };
 }
 
 }  // namespace vellum::exceptlog

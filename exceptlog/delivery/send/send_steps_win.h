@@ -8,7 +8,7 @@
 namespace vellum::exceptlog {
 
 // Delivers the pipeline's report as its options say.
-void SendReport(PipelineReport& report);
+void SendReport(PipelineReport& report, PipelineContext& context);
 
 // Fills the send and copy-to-clipboard steps and routes delivery errors to
 // the exception manager's warnings.

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "exceptlog/capture/callstack/debug_info.h"
+#include "exceptlog/capture/callstack/stack_entry.h"
 #include "exceptlog/capture/options/module_options.h"
 
 namespace vellum::exceptlog {

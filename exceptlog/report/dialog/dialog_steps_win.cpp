@@ -1,15 +1,15 @@
 #include "exceptlog/report/dialog/dialog_steps_win.h"
 
-#include "exceptlog/capture/manager/exception_manager_win.h"
 #include "exceptlog/report/dialog/exception_dialog_win.h"
 #include "exceptlog/report/system/report_entry_win.h"
 #include "runtime/exception.h"
 
 namespace vellum::exceptlog {
 
-void ShowDialogStep(PipelineReport& report) {
+void ShowDialogStep(PipelineReport& report, PipelineContext& context) {
   const TRuzadaModuleOptions& options = *report.record.Options;
-  const ReportTexts& texts = LastReport();
+  const ReportTexts no_texts;  // a module without the report builder's step
+  const ReportTexts& texts = report.texts ? *report.texts : no_texts;
   ExceptionDialogInput input;
   input.options = &options;
   input.content.message = !texts.compact_message.empty() ? texts.compact_message : report.message;
@@ -29,14 +29,14 @@ void ShowDialogStep(PipelineReport& report) {
   report.send_chosen = result.send;
   report.attach_screenshot = result.screenshot;
   report.copy_to_clipboard = result.copy;
-  report.terminate_requested = result.terminate;
-  report.terminate_confirmed = result.terminate && static_cast<bool>(report.confirm_terminate);
+  report.terminate.requested = result.terminate;
+  report.terminate.confirmed = result.terminate && static_cast<bool>(report.confirm_terminate);
   if (!result.shown) {
-    ReportDeliveryWarning(eeShowError, "GUI", std::make_exception_ptr(Exception("Cannot show the DialogBox window.")));
+    context.Warn(eeShowError, "GUI", std::make_exception_ptr(Exception("Cannot show the DialogBox window.")));
   }
 }
 
-void AskReproduceStepsStep(PipelineReport& report) {
+void AskReproduceStepsStep(PipelineReport& report, PipelineContext&) {
   const TRuzadaModuleOptions& options = *report.record.Options;
   if (!options.LogFlags().Contains(lfAskReproduceSteps) || report.duplicate || report.console) return;
   if (options.MailMethod() == 0 && options.UploadMethod() == 0 && !options.SaveLog()) return;

@@ -7,8 +7,8 @@
 
 namespace vellum::exceptlog {
 
-void ShowDialogStep(PipelineReport& report);
-void AskReproduceStepsStep(PipelineReport& report);
+void ShowDialogStep(PipelineReport& report, PipelineContext& context);
+void AskReproduceStepsStep(PipelineReport& report, PipelineContext& context);
 // Sets show_dialog and ask_reproduce_steps.
 void AddDialogSteps(PipelineSteps& steps);
 

@@ -40,7 +40,7 @@ class LogPipelineTest : public ::testing::Test {
     options.SetLogFlags(TLogFlags{lfSkipDuplicates, lfResetOnNewVersion});
     PipelineSteps steps;
     AddLogSteps(steps);
-    steps.build_report = [this](const PipelineReport& report) {
+    steps.build_report = [this](const PipelineReport& report, PipelineContext&) {
       testing::SampleReport sample;
       char address[16];
       std::snprintf(address, sizeof address, "%08X", static_cast<unsigned>(report.record.RaiseAddress));
@@ -50,12 +50,13 @@ class LogPipelineTest : public ::testing::Test {
       sample.application_version = version_;
       return testing::BuildSampleReport(sample);
     };
-    steps.reported = [this](const PipelineReport& report) { duplicates_.push_back(report.duplicate); };
+    steps.reported = [this](const PipelineReport& report, PipelineContext&) {
+      duplicates_.push_back(report.duplicate);
+    };
     previous_ = SetPipelineSteps(std::move(steps));
   }
   void TearDown() override {
     SetPipelineSteps(std::move(previous_));
-    CloseOpenLog();
     RemoveFile(path_);
   }
 

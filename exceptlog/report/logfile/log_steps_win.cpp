@@ -3,8 +3,6 @@
 #include <memory>
 
 #include "exceptlog/capture/component/deveru_vuz.h"
-#include "exceptlog/capture/manager/component_events_win.h"
-#include "exceptlog/capture/manager/exception_manager_win.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/report/logfile/log_entry.h"
 #include "exceptlog/report/logfile/log_file.h"
@@ -15,21 +13,10 @@ namespace {
 
 const std::vector<std::string> kDuplicateKeys = {"2.2", "2.3", "2.4", "2.5"};
 
-// The log stays open from the duplicate test to the save of a report, and is
-// reused while the configured path stays the same. The pipeline runs one
-// report at a time, so there is no lock.
-struct OpenLog {
-  std::string path;
-  std::unique_ptr<TLogFile> log;
-};
-
-OpenLog& TheOpenLog() {
-  static OpenLog open;
-  return open;
-}
-
-TLogFile& OpenLogFor(const std::string& path) {
-  OpenLog& open = TheOpenLog();
+// The report's log, opened again when the configured path changed since.
+TLogFile& OpenLogFor(PipelineReport& report, const std::string& path) {
+  if (!report.log) report.log = std::make_shared<OpenLog>();
+  OpenLog& open = *report.log;
   if (!open.log || open.path != path) {
     open.log.reset();
     open.log = std::make_unique<TLogFile>(path, false);
@@ -58,17 +45,15 @@ std::vector<std::string> DuplicateValues(const std::string& report_text) {
   return values;
 }
 
-void CloseOpenLog() {
-  OpenLog& open = TheOpenLog();
-  open.log.reset();
-  open.path.clear();
+void CloseOpenLog(PipelineReport& report) {
+  report.log.reset();
 }
 
-bool LogIsDuplicate(const PipelineReport& report) {
+bool LogIsDuplicate(PipelineReport& report, PipelineContext&) {
   const std::string path = LogPathOf(report);
   if (path.empty()) return false;
   try {
-    TLogFile& log = OpenLogFor(path);
+    TLogFile& log = OpenLogFor(report, path);
     // A log about to be reset for a new version holds nothing this report
     // repeats: counting it a duplicate would lose the report with the log.
     const TRuzadaModuleOptions* options = report.record.Options;
@@ -79,33 +64,33 @@ bool LogIsDuplicate(const PipelineReport& report) {
     return log.IsDuplicate(kDuplicateKeys, DuplicateValues(report.record.ReportText));
   } catch (...) {
     // A log that cannot be read holds no duplicate; the save reports why.
-    CloseOpenLog();
+    CloseOpenLog(report);
     return false;
   }
 }
 
-void ResetLogOnNewVersion(const PipelineReport& report) {
+void ResetLogOnNewVersion(PipelineReport& report, PipelineContext& context) {
   const std::string path = LogPathOf(report);
   if (path.empty()) return;
   try {
-    const bool reset = WrittenByAnotherVersion(OpenLogFor(path), report);
-    CloseOpenLog();
+    const bool reset = WrittenByAnotherVersion(OpenLogFor(report, path), report);
+    CloseOpenLog(report);
     if (reset) RemoveFile(path);
   } catch (...) {
-    CloseOpenLog();
-    ReportDeliveryWarning(eeLogError, "Log", std::current_exception());
+    CloseOpenLog(report);
+    context.Warn(eeLogError, "Log", std::current_exception());
   }
 }
 
-void SaveReportToLog(PipelineReport& report) {
+void SaveReportToLog(PipelineReport& report, PipelineContext& context) {
   const std::string path = LogPathOf(report);
   const TRuzadaModuleOptions* options = report.record.Options;
   for (int attempt = 0;; ++attempt) {
-    bool save = FireAction(report.record, atSavingLogFile);
+    bool save = context.FireAction(report.record, atSavingLogFile);
     bool saved = false;
     try {
       if (path.empty()) throw EFCreateError("Cannot create file \"\". No log file is configured.");
-      TLogFile& log = OpenLogFor(path);
+      TLogFile& log = OpenLogFor(report, path);
       if (!report.duplicate) log.AddReport(report.record.ReportText, options->LogMaxReports());
       if (options->SendFlags().Contains(sfWholeLog)) report.text_to_send = log.LogText();
       if (save) {
@@ -113,15 +98,15 @@ void SaveReportToLog(PipelineReport& report) {
         saved = true;
       }
     } catch (...) {
-      ReportDeliveryWarning(eeLogError, "Log", std::current_exception());
+      context.Warn(eeLogError, "Log", std::current_exception());
     }
     // A retry starts from the file again, so the report is added once, and
     // asks the saving notification again, so a handler can lift its veto.
-    CloseOpenLog();
+    CloseOpenLog(report);
     if (saved) break;
-    if (!FireErrorAskingRetry(report.record, atSavedLogFile) || attempt >= kMaxLogSaveRetries) break;
+    if (!context.FireErrorAskingRetry(report.record, atSavedLogFile) || attempt >= kMaxLogSaveRetries) break;
   }
-  FireAction(report.record, atSavedLogFile);
+  context.FireAction(report.record, atSavedLogFile);
 }
 
 void AddLogSteps(PipelineSteps& steps) {

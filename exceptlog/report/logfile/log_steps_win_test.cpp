@@ -42,7 +42,6 @@ class LogStepsTest : public ::testing::Test {
     };
   }
   void TearDown() override {
-    CloseOpenLog();
     component_.reset();
     TDeveruVuzList::Free();
     RemoveFile(path_);
@@ -57,9 +56,9 @@ class LogStepsTest : public ::testing::Test {
 
   // What the pipeline does with one report.
   void Handle(PipelineReport report) {
-    report.duplicate = LogIsDuplicate(report);
-    ResetLogOnNewVersion(report);
-    SaveReportToLog(report);
+    report.duplicate = LogIsDuplicate(report, context_);
+    ResetLogOnNewVersion(report, context_);
+    SaveReportToLog(report, context_);
   }
 
   int Stored() { return TLogFile(path_, true).ReportCount(); }
@@ -67,6 +66,7 @@ class LogStepsTest : public ::testing::Test {
   std::string path_;
   TRuzadaModuleOptions options_{"C:\\app\\sample.exe", false};
   std::unique_ptr<TDeveruVuz> component_;
+  StandaloneContext context_;
   std::vector<TRuzadaActionType> actions_;
   int vetoes_ = 0;
   int retries_ = 0;
@@ -101,7 +101,6 @@ TEST_F(LogStepsTest, ANewApplicationVersionStartsANewLogWithEvenARepeatedErrorIn
   TLogFile log(path_, true);
   ASSERT_EQ(log.ReportCount(), 1);
   EXPECT_EQ(log.GetField("1.3", 0), "1.3.0.0");
-  CloseOpenLog();
   Handle(Report(upgraded));
   EXPECT_EQ(Stored(), 1) << "within one version a repeat is still a repeat";
 }

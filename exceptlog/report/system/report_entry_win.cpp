@@ -18,11 +18,6 @@ namespace vellum::exceptlog {
 
 namespace {
 
-ReportTexts& Last() {
-  static ReportTexts texts;
-  return texts;
-}
-
 std::string ExceptionModule(std::uint32_t address) {
   if (address == 0) return {};
   HMODULE module = ModuleOfAddress(address);
@@ -192,23 +187,22 @@ ReportTexts BuildReportTexts(const PipelineReport& report) {
   return BuildReport(options, input);
 }
 
-std::string BuildReportStep(const PipelineReport& report) {
-  Last() = BuildReportTexts(report);
-  return Last().full;
+std::string BuildReportStep(PipelineReport& report, PipelineContext&) {
+  report.texts = std::make_shared<ReportTexts>(BuildReportTexts(report));
+  return report.texts->full;
 }
 
-std::string AddCustomDataStep(const PipelineReport& report) {
-  AddCustomInformation(Last(), *report.record.Options, report.custom_data);
-  return Last().full;
+std::string AddCustomDataStep(PipelineReport& report, PipelineContext&) {
+  // Without the texts the build step makes, the text stays as it is.
+  if (!report.texts) return report.record.ReportText;
+  AddCustomInformation(*report.texts, *report.record.Options, report.custom_data);
+  return report.texts->full;
 }
 
-const ReportTexts& LastReport() {
-  return Last();
-}
-
-std::string AddReproduceStepsStep(const PipelineReport& report, const std::string& steps) {
-  AddReproduceSteps(Last(), *report.record.Options, steps);
-  return Last().full;
+std::string AddReproduceStepsStep(PipelineReport& report, const std::string& steps) {
+  if (!report.texts) return report.record.ReportText;
+  AddReproduceSteps(*report.texts, *report.record.Options, steps);
+  return report.texts->full;
 }
 
 }  // namespace vellum::exceptlog

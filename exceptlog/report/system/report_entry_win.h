@@ -1,7 +1,7 @@
 // The report of the exception the pipeline is handling: the record, the
 // call stacks and modules it collected and what the system says now, laid
-// out by the report builder. The results are process-wide and stay until
-// the next report (the log, the dialog and the delivery read them).
+// out by the report builder. The parts travel in the report (`texts`), where
+// the dialog and the reproduce-steps request read them.
 #pragma once
 
 #include <string>
@@ -12,17 +12,17 @@
 
 namespace vellum::exceptlog {
 
-// Gathers the facts and builds; does not touch the last report.
+// Gathers the facts and builds.
 ReportTexts BuildReportTexts(const PipelineReport& report);
 
-// The pipeline's steps: build (replacing the last report) and add the
+// The pipeline's steps: build (keeping the parts in the report) and add the
 // custom data handlers' text; both answer the full report.
-std::string BuildReportStep(const PipelineReport& report);
-std::string AddCustomDataStep(const PipelineReport& report);
+std::string BuildReportStep(PipelineReport& report, PipelineContext& context);
+std::string AddCustomDataStep(PipelineReport& report, PipelineContext& context);
 
-const ReportTexts& LastReport();
-// The user's reproduce steps added to the last report; answers the full report.
-std::string AddReproduceStepsStep(const PipelineReport& report, const std::string& steps);
+// The user's reproduce steps added to the report's parts; answers the full
+// report (the text as it was when no parts were built).
+std::string AddReproduceStepsStep(PipelineReport& report, const std::string& steps);
 
 // What the report's tables were made from, for those who show them otherwise.
 CallStackInput ReportCallStackInput(const PipelineReport& report);

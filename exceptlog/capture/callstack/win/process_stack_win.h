@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "exceptlog/capture/callstack/debug_info.h"
+#include "exceptlog/capture/callstack/stack_entry.h"
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
 #include "exceptlog/capture/callstack/win/threads_list_win.h"
 

@@ -1,6 +1,6 @@
 #include "exceptlog/capture/hooking/win/numbered_symbols_win.h"
 
-#include "exceptlog/capture/hooking/symbol_table.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 #include "exceptlog/capture/hooking/win/module_image_win.h"
 #include "exceptlog/common/binary/little_endian.h"
 

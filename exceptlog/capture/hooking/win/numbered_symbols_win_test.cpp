@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
-#include "exceptlog/capture/hooking/symbol_table.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 
 namespace vellum::exceptlog {
 namespace {

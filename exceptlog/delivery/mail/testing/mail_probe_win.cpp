@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "exceptlog/delivery/delivery_error.h"
+#include "exceptlog/delivery/mail/mx_lookup_win.h"
 #include "exceptlog/delivery/mail/smtp_mail_win.h"
 #include "runtime/stream.h"
 
@@ -68,6 +69,8 @@ int Smtp(const std::vector<std::string>& args) {
   }
   session.Progress.SetStatus = [](const std::string& text) { std::printf("status=%s\n", text.c_str()); };
   session.Progress.SetCount = [](int current, int total) { std::printf("count=%d/%d\n", current, total); };
+  DeliveryErrorRecorder errors;
+  session.Warn = errors.Sink();
   bool sent = true;
   for (int run = 0; run < repeat; ++run) {
     LARGE_INTEGER frequency{};
@@ -83,7 +86,7 @@ int Smtp(const std::vector<std::string>& args) {
     }
   }
   std::printf("result=%d\n", sent ? 1 : 0);
-  const TDeliveryError error = LastRecordedDeliveryError();
+  const TDeliveryError& error = errors.Last();
   std::printf("error_code=%d\nerror=%s\n", static_cast<int>(error.Code), error.Message.c_str());
   return 0;
 }

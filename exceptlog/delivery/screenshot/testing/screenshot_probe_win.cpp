@@ -106,10 +106,10 @@ int main(int argc, char** argv) {
   for (int y = 20; y < 23; ++y) and_mask[y * 4 + 1] &= static_cast<std::uint8_t>(~0x38);  // columns 10..12
   HCURSOR cursor = CreateCursor(window_class.hInstance, 10, 20, 32, 32, and_mask, xor_mask);
   inputs.Cursor = cursor;
-  CaptureScreen(inputs);
-  SaveScreenshot(out + "\\shot.png");
+  std::shared_ptr<ScreenCapture> capture = CaptureScreen(inputs);
+  SaveScreenshot(capture.get(), out + "\\shot.png");
 
-  const TScreenCaptureView view = CurrentScreenCapture();
+  const TScreenCaptureView view = ViewOf(capture.get());
   struct {
     BITMAPINFOHEADER header;
     RGBQUAD colors[256];
@@ -146,9 +146,10 @@ int main(int argc, char** argv) {
       GetForegroundWindow() == window ? 1 : 0, ScreenshotFileName().c_str());
   WriteFile(out + "\\info.txt", text, static_cast<std::size_t>(length));
 
-  ReleaseScreenshot();
+  // The last owner letting go frees the bitmap and the memory DC.
+  capture.reset();
   DestroyCursor(cursor);
-  const bool released = CurrentScreenCapture().Bitmap == nullptr;
+  const bool released = GetObjectType(view.Bitmap) == 0 && GetObjectType(view.MemoryDC) == 0;
   DestroyWindow(window);
   return released ? 0 : 1;
 }

@@ -1,4 +1,4 @@
-#include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/capture/manager/notify_params_win.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/delivery/screenshot/win/screenshot_win.h"
 
@@ -6,7 +6,7 @@ namespace vellum::exceptlog {
 
 namespace {
 
-void TakeScreenshotStep(PipelineReport& report) {
+void TakeScreenshotStep(PipelineReport& report, PipelineContext&) {
   TScreenshotInputs inputs;
   if (report.record.Options != nullptr) {
     inputs.ActiveWindowOnly = report.record.Options->SendFlags().Contains(sfActiveWindowOnly);
@@ -15,11 +15,13 @@ void TakeScreenshotStep(PipelineReport& report) {
     inputs.FocusedWindow = report.params->FocusedWindow;
     inputs.Cursor = report.params->Cursor;
   }
-  CaptureScreen(inputs);
+  report.screenshot = CaptureScreen(inputs);
 }
 
-void SaveScreenshotStep(const PipelineReport& report) {
-  if (report.record.Options != nullptr) SaveScreenshot(ScreenshotFileName(*report.record.Options));
+void SaveScreenshotStep(const PipelineReport& report, PipelineContext&) {
+  if (report.record.Options != nullptr) {
+    SaveScreenshot(report.screenshot.get(), ScreenshotFileName(*report.record.Options));
+  }
 }
 
 }  // namespace
@@ -27,7 +29,7 @@ void SaveScreenshotStep(const PipelineReport& report) {
 void AddScreenshotSteps(PipelineSteps& steps) {
   steps.take_screenshot = &TakeScreenshotStep;
   steps.save_screenshot = &SaveScreenshotStep;
-  steps.release_screenshot = [](const PipelineReport&) { ReleaseScreenshot(); };
+  steps.release_screenshot = [](PipelineReport& report, PipelineContext&) { report.screenshot.reset(); };
 }
 
 }  // namespace vellum::exceptlog

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/capture/manager/notify_params_win.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/delivery/screenshot/win/screenshot_win.h"
 #include "runtime/stream.h"
@@ -32,7 +32,6 @@ class ScreenshotStepsTest : public ::testing::Test {
     AddScreenshotSteps(steps_);
   }
   void TearDown() override {
-    ReleaseScreenshot();
     DestroyWindow(window_);
     RemoveFile(ScreenshotFileName());
   }
@@ -43,46 +42,46 @@ class ScreenshotStepsTest : public ::testing::Test {
   TExceptNotifyParams params_;
   PipelineReport report_;
   PipelineSteps steps_;
+  StandaloneContext context_;
 };
 
 TEST_F(ScreenshotStepsTest, TakeSaveReleaseTheForegroundWindow) {
   options_.SetSendFlags(options_.SendFlags().With(sfScreenshot).With(sfActiveWindowOnly));
-  steps_.take_screenshot(report_);
-  const TScreenCaptureView view = CurrentScreenCapture();
+  steps_.take_screenshot(report_, context_);
+  const TScreenCaptureView view = ViewOf(report_.screenshot.get());
   EXPECT_EQ(view.Width, 333);
   EXPECT_EQ(view.Height, 111);
   EXPECT_EQ(view.RowLength, 336);
 
-  steps_.save_screenshot(report_);
+  steps_.save_screenshot(report_, context_);
   const std::string png = ReadAll(ScreenshotFileName());
   ASSERT_GT(png.size(), 8u + 25 + 780);
   EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1A\n");
   // IHDR's width is the capture's, not the row length.
   EXPECT_EQ(png.substr(16, 4), std::string("\0\0\x01\x4D", 4));
 
-  steps_.release_screenshot(report_);
-  EXPECT_EQ(CurrentScreenCapture().Bitmap, nullptr);
-  EXPECT_EQ(CurrentScreenCapture().MemoryDC, nullptr);
+  steps_.release_screenshot(report_, context_);
+  EXPECT_EQ(report_.screenshot, nullptr) << "the report lets go of its capture";
 }
 
 TEST_F(ScreenshotStepsTest, NoFileWithoutTheScreenshotOption) {
   options_.SetSendFlags(options_.SendFlags().Without(sfScreenshot));
   EXPECT_EQ(ScreenshotFileName(options_), "");
-  steps_.take_screenshot(report_);
-  steps_.save_screenshot(report_);
+  steps_.take_screenshot(report_, context_);
+  steps_.save_screenshot(report_, context_);
   EXPECT_FALSE(FileExists(ScreenshotFileName()));
   // The desktop's monitor, not the foreground window.
-  EXPECT_GT(CurrentScreenCapture().Width, 333);
+  EXPECT_GT(ViewOf(report_.screenshot.get()).Width, 333);
 }
 
 TEST_F(ScreenshotStepsTest, SavingWithoutCaptureOrIntoNowhereLeavesNoFile) {
-  SaveScreenshot(ScreenshotFileName());
+  SaveScreenshot(nullptr, ScreenshotFileName());
   EXPECT_FALSE(FileExists(ScreenshotFileName()));
-  CaptureScreen({});
+  const auto capture = CaptureScreen({});
   const std::string nowhere = "C:\\no such folder\\Screenshot.png";
-  EXPECT_NO_THROW(SaveScreenshot(nowhere));
+  EXPECT_NO_THROW(SaveScreenshot(capture.get(), nowhere));
   EXPECT_FALSE(FileExists(nowhere));
-  EXPECT_NO_THROW(SaveScreenshot(""));
+  EXPECT_NO_THROW(SaveScreenshot(capture.get(), ""));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <memory>
-#include <mutex>
 
 #include "exceptlog/capture/options/module_options.h"
 #include "exceptlog/delivery/screenshot/win/window_capture_win.h"
@@ -16,6 +15,8 @@ namespace {
 
 constexpr COLORREF kFocusFrameColor = RGB(255, 0, 0);
 constexpr int kCursorSize = 32;
+
+}  // namespace
 
 // GetWindowDC / ReleaseDC, CreateCompatibleDC / DeleteDC, the bitmap and the
 // palette selected into the memory DC and put back before they are deleted.
@@ -90,7 +91,7 @@ class ScreenCapture {
                nullptr, DI_NORMAL);
   }
 
-  std::vector<std::uint8_t> EncodePng() {
+  std::vector<std::uint8_t> EncodePng() const {
     // GetDIBits reads a bitmap that no DC holds.
     SelectObject(memory_dc_, previous_bitmap_);
     std::vector<std::uint8_t> png;
@@ -121,8 +122,7 @@ class ScreenCapture {
   bool palette_display_ = false;
 };
 
-std::mutex capture_lock;
-std::unique_ptr<ScreenCapture> current_capture;
+namespace {
 
 // The full rectangle of the monitor nearest to `window`, where the system
 // knows monitors; otherwise `fallback`.
@@ -140,7 +140,7 @@ RECT NearestMonitor(HWND window, const RECT& fallback) {
 
 }  // namespace
 
-void CaptureScreen(const TScreenshotInputs& inputs) {
+std::shared_ptr<ScreenCapture> CaptureScreen(const TScreenshotInputs& inputs) {
   const HWND foreground = GetForegroundWindow();
   HWND window = nullptr;
   RECT window_rect{};
@@ -154,26 +154,21 @@ void CaptureScreen(const TScreenshotInputs& inputs) {
     GetWindowRect(window, &window_rect);
     area = NearestMonitor(foreground, window_rect);
   }
-  auto capture = std::make_unique<ScreenCapture>(window, area);
+  auto capture = std::make_shared<ScreenCapture>(window, area);
   capture->UseSystemPalette();
   capture->Copy(window_rect);
   capture->FrameFocus(inputs.FocusedWindow);
   capture->DrawCursor(inputs.Cursor);
-  const std::lock_guard<std::mutex> lock(capture_lock);
-  current_capture = std::move(capture);
+  return capture;
 }
 
-void SaveScreenshot(const std::string& file_name) {
-  if (file_name.empty()) return;
+void SaveScreenshot(const ScreenCapture* capture, const std::string& file_name) {
+  if (file_name.empty() || capture == nullptr) return;
   std::vector<std::uint8_t> png;
-  {
-    const std::lock_guard<std::mutex> lock(capture_lock);
-    if (!current_capture) return;
-    try {
-      png = current_capture->EncodePng();
-    } catch (const std::exception&) {
-      return;  // no picture, no attachment
-    }
+  try {
+    png = capture->EncodePng();
+  } catch (const std::exception&) {
+    return;  // no picture, no attachment
   }
   try {
     FileStream file(file_name, fmCreate);
@@ -184,14 +179,8 @@ void SaveScreenshot(const std::string& file_name) {
   }
 }
 
-void ReleaseScreenshot() {
-  const std::lock_guard<std::mutex> lock(capture_lock);
-  current_capture.reset();
-}
-
-TScreenCaptureView CurrentScreenCapture() {
-  const std::lock_guard<std::mutex> lock(capture_lock);
-  return current_capture ? current_capture->View() : TScreenCaptureView{};
+TScreenCaptureView ViewOf(const ScreenCapture* capture) {
+  return capture != nullptr ? capture->View() : TScreenCaptureView{};
 }
 
 std::string ScreenshotFileName() {

@@ -2,13 +2,13 @@
 // dialog covers the screen, with the control that had the focus framed in
 // red and the mouse cursor drawn in; saved as "Screenshot.png" in the
 // temporary folder only when the report is sent; released in every case.
-// One capture at a time, process-wide: the pipeline runs one report at a
-// time.
+// The capture travels in the report from the take to the release.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,14 +24,14 @@ struct TScreenshotInputs {
   HCURSOR Cursor = nullptr;       // drawn at the cursor position; none: not drawn
 };
 
-// Replaces any earlier capture. Capture calls are not checked: a failed copy
-// gives a black or partial picture.
-void CaptureScreen(const TScreenshotInputs& inputs);
+// The screen (or the foreground window) as it is now, held as a bitmap with
+// its DCs until the last owner lets go. Capture calls are not checked: a
+// failed copy gives a black or partial picture.
+std::shared_ptr<ScreenCapture> CaptureScreen(const TScreenshotInputs& inputs);
 // Encodes the capture as PNG and writes it to `file_name`; nothing for an
 // empty name or without a capture. A failed write leaves no file behind (the
 // delivery drops missing files) and raises nothing.
-void SaveScreenshot(const std::string& file_name);
-void ReleaseScreenshot();
+void SaveScreenshot(const ScreenCapture* capture, const std::string& file_name);
 
 // The temporary folder + "Screenshot.png".
 std::string ScreenshotFileName();
@@ -49,7 +49,7 @@ struct TScreenCaptureView {
   int RowLength = 0;  // Width rounded up to a multiple of 4
   bool PaletteDisplay = false;
 };
-TScreenCaptureView CurrentScreenCapture();
+TScreenCaptureView ViewOf(const ScreenCapture* capture);
 
 // The pipeline's take, save and release steps.
 void AddScreenshotSteps(PipelineSteps& steps);

@@ -1,4 +1,4 @@
-#include "exceptlog/capture/hooking/symbol_table.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 
 #include <cstddef>
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "exceptlog/capture/hooking/symbol_table.h"
+#include "exceptlog/capture/debugdata/symbol_table.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::span<const std::uint8_t> block(data, size);

@@ -1,18 +1,22 @@
-#include "exceptlog/capture/manager/component_events_win.h"
+#include <windows.h>
 
 #include "exceptlog/capture/component/deveru_vuz.h"
-#include "exceptlog/capture/manager/exception_manager_win.h"
+#include "exceptlog/capture/manager/pipeline_context.h"
 
 namespace vellum::exceptlog {
 
-bool FireExceptionNotify(const TRuzadaExceptionRecord& record) {
+void PipelineContext::Warn(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure) {
+  Warn(code, FormatDeliveryWarningMessage(section, failure));
+}
+
+bool PipelineContext::FireExceptionNotify(const TRuzadaExceptionRecord& record) {
   bool handled = true;
   if (!HasHandler(&TDeveruVuz::OnExceptionNotify)) return handled;
   RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnExceptionNotify, record, handled); });
   return handled;
 }
 
-bool FireAction(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
+bool PipelineContext::FireAction(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
   bool execute = true;
   if (!HasHandler(&TDeveruVuz::OnExceptionActionNotify)) return execute;
   // A copy: the record handed over must not change while the handler runs
@@ -22,28 +26,45 @@ bool FireAction(const TRuzadaExceptionRecord& record, TRuzadaActionType action) 
   return execute;
 }
 
-bool FireErrorAskingRetry(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
+bool PipelineContext::FireErrorAskingRetry(const TRuzadaExceptionRecord& record, TRuzadaActionType action) {
   bool retry = false;
   if (!HasHandler(&TDeveruVuz::OnExceptionErrorNotify)) return retry;
   RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnExceptionErrorNotify, record, action, retry); });
   return retry;
 }
 
-std::string FireCustomData(const TRuzadaExceptionRecord& record) {
+std::string PipelineContext::FireCustomData(const TRuzadaExceptionRecord& record) {
   std::string data;
   if (!HasHandler(&TDeveruVuz::OnCustomDataRequest)) return data;
   RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnCustomDataRequest, record, data); });
   return data;
 }
 
-void FireAttachedFilesRequest(const TRuzadaExceptionRecord& record, StringList& files) {
+void PipelineContext::FireAttachedFilesRequest(const TRuzadaExceptionRecord& record, StringList& files) {
   if (!HasHandler(&TDeveruVuz::OnAttachedFilesRequest)) return;
   RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnAttachedFilesRequest, record, files); });
 }
 
-void FireCustomFieldsRequest(const TRuzadaExceptionRecord& record, StringList& names, StringList& values) {
+void PipelineContext::FireCustomFieldsRequest(const TRuzadaExceptionRecord& record, StringList& names,
+                                              StringList& values) {
   if (!HasHandler(&TDeveruVuz::OnCustomFieldsRequest)) return;
   RunInRaisingThread([&] { FireEvent(&TDeveruVuz::OnCustomFieldsRequest, record, names, values); });
+}
+
+void StandaloneContext::RunInRaisingThread(const std::function<void()>& procedure) {
+  try {
+    procedure();
+  } catch (...) {
+  }
+}
+
+void StandaloneContext::Warn(TDeveruVuzErrorCode code, const std::string& message, bool) {
+  last_warning_ = {code, message};
+  OutputDebugStringA(FormatDeliveryWarningLine(code, 0, message).c_str());
+}
+
+void StandaloneContext::ReportSendThreadFailure(const std::exception_ptr& failure, std::uint32_t) {
+  Warn(eeNone, "Send", failure);
 }
 
 }  // namespace vellum::exceptlog

@@ -1,4 +1,4 @@
-#include "exceptlog/delivery/mail/client_socket_win.h"
+#include "exceptlog/delivery/mail/smtp_client_win.h"
 
 #include <windows.h>
 

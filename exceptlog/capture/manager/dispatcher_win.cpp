@@ -1,0 +1,238 @@
+// The dispatcher: one report at a time, run by a worker thread while the
+// raising thread waits, keeps its messages moving and runs the handlers the
+// worker hands it through the synchronisation slot.
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+
+#include "exceptlog/capture/manager/manager_state_win.h"
+#include "exceptlog/capture/web/web_host_win.h"
+#include "runtime/exception.h"
+#include "runtime/strings/string_utils.h"
+#include "runtime/threading/thread_win.h"
+
+namespace vellum::exceptlog {
+
+namespace {
+
+// The worker that runs one report while the raising thread waits. Whoever
+// claims the report first runs it: normally the worker; the raising thread
+// when the worker has not started after kWorkerStartLimit, which happens when
+// the raising thread holds the loader lock (an exception inside another
+// module's initialisation) and no thread can start until it lets go.
+class TExceptionThread final : public Thread {
+ public:
+  TExceptionThread(ManagerState& state, ExceptionRun& run) : state_(state), run_(run) {}
+  ~TExceptionThread() override { TerminateAndWait(); }
+
+  bool Started() const { return started_.load(); }
+  bool Executing() const { return executing_.load(); }
+  bool Result() const { return result_; }
+  bool Claim() { return !claimed_.exchange(true); }
+
+ protected:
+  void Execute() override {
+    started_.store(true);
+    if (!Claim()) return;  // the raising thread ran the report itself
+    state_.worker_thread.store(GetCurrentThreadId());
+    result_ = RunPipeline(state_, run_);
+    state_.worker_thread.store(0);
+    executing_.store(false);
+  }
+
+ private:
+  ManagerState& state_;
+  ExceptionRun& run_;
+  std::atomic<bool> started_{false};
+  std::atomic<bool> claimed_{false};
+  std::atomic<bool> executing_{true};
+  bool result_ = true;
+};
+
+constexpr DWORD kWorkerStartLimit = 2000;
+
+void RunSlot(ManagerState& state) {
+  const std::function<void()>* procedure = nullptr;
+  {
+    CriticalSectionLock lock(state.slot_lock);
+    procedure = state.slot;
+  }
+  if (procedure == nullptr) return;
+  try {
+    (*procedure)();
+  } catch (...) {
+  }
+  CriticalSectionLock lock(state.slot_lock);
+  state.slot = nullptr;
+}
+
+// The main thread keeps its windows painted while it waits, but takes no
+// user input: the program is in the middle of a report. A quit message is
+// kept for afterwards instead of ending the wait's message loop.
+void PumpWhileWaiting(bool& quit_seen, WPARAM& quit_code) {
+  MSG message;
+  for (int i = 0; i < kMessagesPerWait && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++i) {
+    switch (ClassifyWaitingMessage(message.message)) {
+      case WaitingMessage::kDispatch:
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+        break;
+      case WaitingMessage::kDropWithBeep: MessageBeep(0); break;
+      case WaitingMessage::kDropSilently:
+        quit_seen = true;
+        quit_code = message.wParam;
+        break;
+    }
+  }
+}
+
+BOOL CALLBACK FindMainWindow(HWND window, LPARAM parameter) {
+  auto* found = reinterpret_cast<HWND*>(parameter);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == GetCurrentProcessId() && IsWindowVisible(window) && GetWindow(window, GW_OWNER) == nullptr) {
+    *found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void BringMainWindowForward(ManagerState& state) {
+  HWND window = nullptr;
+  EnumThreadWindows(state.main_thread_id, &FindMainWindow, reinterpret_cast<LPARAM>(&window));
+  if (window == nullptr) return;
+  if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+  SetForegroundWindow(window);
+}
+
+void FillActiveControl(ManagerState& state, TExceptNotifyParams& params) {
+  CURSORINFO cursor{};
+  cursor.cbSize = sizeof cursor;
+  if (GetCursorInfo(&cursor) && (cursor.flags & CURSOR_SHOWING) != 0) params.Cursor = cursor.hCursor;
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(state.main_thread_id, &info) || info.hwndFocus == nullptr) return;
+  char class_name[256] = {};
+  GetClassNameA(info.hwndFocus, class_name, sizeof class_name);
+  params.FocusedWindow = info.hwndFocus;
+  params.ActiveControlClass = class_name;
+  char text[1024] = {};
+  DWORD_PTR length = 0;
+  // A hung window must not hold the report up.
+  SendMessageTimeoutA(info.hwndFocus, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 500,
+                      &length);
+  params.ActiveControlText = text;
+  const LONG style = GetWindowLongA(info.hwndFocus, GWL_STYLE);
+  // Any edit control class (the system's, a rich edit, a library's own) may
+  // hold a password.
+  if (UpperCase(Trim(class_name)).find("EDIT") != std::string::npos && (style & ES_PASSWORD) != 0) {
+    params.ActiveControlText.assign(params.ActiveControlText.size(), '*');
+  }
+}
+
+// The report in a worker while this thread waits: the main thread keeps its
+// windows painted, every waiting thread runs the handlers the worker hands
+// it. When the worker cannot start, this thread runs the report itself.
+bool RunInWorker(ManagerState& state, ExceptionRun& run) {
+  auto worker = std::make_unique<TExceptionThread>(state, run);
+  worker->SetPriority(tpHighest);
+  worker->Start();
+  const bool main_thread = GetCurrentThreadId() == state.main_thread_id;
+  const DWORD started_waiting = GetTickCount();
+  bool quit_seen = false;
+  WPARAM quit_code = 0;
+  bool ran_here = false;
+  bool result = true;
+  while (worker->Executing()) {
+    if (main_thread) PumpWhileWaiting(quit_seen, quit_code);
+    RunSlot(state);
+    if (!worker->Started() && GetTickCount() - started_waiting > kWorkerStartLimit && worker->Claim()) {
+      ran_here = true;
+      result = RunPipeline(state, run);
+      break;
+    }
+    Sleep(kWaitStepMilliseconds);
+  }
+  if (ran_here) {
+    // The worker starts once the loader lock is free, finds the report
+    // claimed and ends; it frees itself then.
+    worker->SetFreeOnTerminate(true);
+    worker.release();
+  } else {
+    worker->WaitFor();
+    result = worker->Result();
+  }
+  if (quit_seen) PostQuitMessage(static_cast<int>(quit_code));
+  return result;
+}
+
+}  // namespace
+
+bool Dispatch(ManagerState& state, ExceptionRun& run) {
+  if (GetCurrentThreadId() == state.worker_thread.load()) {
+    // The pipeline itself failed: waiting for the lock its own raising
+    // thread holds would never end.
+    ReportPipelineFailure(run.error, run.address);
+    return true;
+  }
+  CriticalSectionLock lock(state.pipeline_lock);
+  TRaiseState& own = CurrentRaiseState();
+  if (own.inside_dispatcher) return true;  // a second exception while this thread reports
+  own.inside_dispatcher = true;
+  bool result = true;
+  try {
+    if (run.message.rfind(kSafeCallPrefix, 0) == 0) {
+      result = false;  // reported when it was first raised
+    } else if (state.current_options != nullptr && state.current_options->Enabled()) {
+      if (run.kind == rkApplication || (run.kind == rkGeneral && IsGuiProgram(state.self.console))) {
+        BringMainWindowForward(state);
+      }
+      run.params.ThreadId = run.raising_thread;
+      FillActiveControl(state, run.params);
+      state.raising_thread.store(GetCurrentThreadId());
+      // Under the loader lock no thread may start.
+      const bool loader_lock = state.self.is_library && (state.initializing.load() || state.finalizing.load());
+      result = loader_lock ? RunPipeline(state, run) : RunInWorker(state, run);
+    }
+  } catch (...) {
+    ReportPipelineFailure(std::current_exception(), run.address);
+  }
+  state.raising_thread.store(0);
+  state.current_record.store(nullptr);
+  ClearRaise(own);
+  if (run.raiser == rtSafeCall) {
+    if (const auto* ours = dynamic_cast<const Exception*>(run.object)) {
+      auto* writable = const_cast<Exception*>(ours);
+      if (writable->Message().rfind(kSafeCallPrefix, 0) != 0)
+        writable->SetMessage(kSafeCallPrefix + writable->Message());
+    }
+  }
+  own.inside_dispatcher = false;
+  return result;
+}
+
+void RunInRaisingThread(const std::function<void()>& procedure) {
+  ManagerState* state = State();
+  const DWORD raising = state != nullptr ? state->raising_thread.load() : 0;
+  if (state != nullptr && state->current_record.load() != nullptr && raising != 0 && raising != GetCurrentThreadId()) {
+    {
+      CriticalSectionLock lock(state->slot_lock);
+      state->slot = &procedure;
+    }
+    for (;;) {
+      {
+        CriticalSectionLock lock(state->slot_lock);
+        if (state->slot == nullptr) break;
+      }
+      Sleep(kWaitStepMilliseconds);
+    }
+    return;
+  }
+  try {
+    procedure();
+  } catch (...) {
+  }
+}
+
+}  // namespace vellum::exceptlog
