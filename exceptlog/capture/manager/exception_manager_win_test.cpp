@@ -171,6 +171,35 @@ TEST_F(ManagerTest, EightThreadsRaisingAtOnceAreEachReportedOnce) {
   EXPECT_EQ(reports_.load(), kThreads * kRounds);
 }
 
+TEST_F(ManagerTest, StepsReachTheRaisingThreadAndKeepTheirWarningThroughTheContext) {
+  TDeveruVuz component;
+  DWORD handler_thread = 0;
+  component.OnExceptionActionNotify = [&](const TRuzadaExceptionRecord&, TRuzadaActionType action, bool&) {
+    if (action == atSavingLogFile) handler_thread = GetCurrentThreadId();
+  };
+  PipelineSteps steps = CurrentPipelineSteps();
+  DWORD step_thread = 0;
+  bool warn = true;
+  steps.save_log = [&](PipelineReport& report, PipelineContext& context) {
+    step_thread = GetCurrentThreadId();
+    context.FireAction(report.record, atSavingLogFile);
+    if (warn) context.Warn(eeLogError, "Log", std::make_exception_ptr(Exception("Disk full.")));
+  };
+  SetPipelineSteps(steps);
+
+  EXPECT_FALSE(ReportEscapedException(Raise(ETestError("first")), rkGeneral));
+  EXPECT_NE(step_thread, GetCurrentThreadId()) << "the report runs in a worker";
+  EXPECT_EQ(handler_thread, GetCurrentThreadId()) << "handlers run in the raising thread";
+  EXPECT_EQ(LastDeliveryErrorCode(), eeLogError);
+  EXPECT_EQ(LastDeliveryErrorMessage(), "[Log] Disk full.");
+
+  // Each report starts with no delivery error of its own.
+  warn = false;
+  EXPECT_FALSE(ReportEscapedException(Raise(ETestError("second")), rkGeneral));
+  EXPECT_EQ(LastDeliveryErrorCode(), eeNone);
+  EXPECT_EQ(LastDeliveryErrorMessage(), "");
+}
+
 TEST_F(ManagerTest, AFailureInsideThePipelineNeitherDeadlocksNorStopsLaterReports) {
   PipelineSteps steps = CurrentPipelineSteps();
   int inner_answers = 0;

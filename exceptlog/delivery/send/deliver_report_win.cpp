@@ -251,6 +251,24 @@ bool DeliverWithEvents(const TReportDelivery& delivery, TRuzadaActionType sendin
   return delivered;
 }
 
+// The copies of the report, the last web page and the XML export that go
+// with the delivery. The first two are attachments: one that cannot be
+// written is left out; the XML copy's failure is the delivery's.
+void WriteCopies(const TReportDelivery& delivery, const std::string& log_copy, const std::string& html_copy,
+                 const std::string& xml_copy) {
+  try {
+    if (!log_copy.empty()) WriteTextFile(log_copy, WithReportEnding(delivery.text_to_send));
+  } catch (...) {
+  }
+  try {
+    if (!html_copy.empty()) WriteTextFile(html_copy, delivery.html_page);
+  } catch (...) {
+  }
+  if (!xml_copy.empty()) {
+    WriteXmlCopy(xml_copy, delivery.options->LogInMessageBody(), log_copy, delivery.text_to_send);
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> DeliveryDisplayNames(const TReportDelivery& delivery, const std::vector<std::string>& files) {
@@ -288,16 +306,7 @@ bool DeliverReport(const TReportDelivery& delivery) {
   if (!RunsAsCgiProgram(delivery.console)) cleanup.Add(html_copy);
   cleanup.Add(log_copy);
 
-  // The copies are attachments: one that cannot be written is left out.
-  try {
-    if (!log_copy.empty()) WriteTextFile(log_copy, WithReportEnding(delivery.text_to_send));
-  } catch (...) {
-  }
-  try {
-    if (!html_copy.empty()) WriteTextFile(html_copy, delivery.html_page);
-  } catch (...) {
-  }
-  if (!xml_copy.empty()) WriteXmlCopy(xml_copy, options.LogInMessageBody(), log_copy, delivery.text_to_send);
+  WriteCopies(delivery, log_copy, html_copy, xml_copy);
 
   StringList send_list;
   for (const std::string& file : SplitExtraFiles(options.ExtraFiles())) send_list.Add(file);
