@@ -6,7 +6,10 @@
 - Win32 code is in files whose name ends in "_win" (foo_win.cpp, foo_win.h,
   foo_win_test.cpp); every other file is portable: it includes no Windows
   header, directly or through one of ours;
-- test programs are named *_test.cpp (a Win32 one *_win_test.cpp).
+- test programs are named *_test.cpp (a Win32 one *_win_test.cpp);
+- report and delivery product code reaches the exception manager only through
+  the pipeline steps' interface (the steps, their context, the warning texts
+  and the notification parameters), never by calling up into the manager.
 
 Prints one line per breach and exits 1 when there is any."""
 import argparse
@@ -40,6 +43,21 @@ WINDOWS_HEADERS = {
     "wininet.h", "mapi.h", "winnt.h", "winuser.h", "wingdi.h", "winbase.h", "winreg.h",
     "process.h", "intrin.h", "imagehlp.h", "iphlpapi.h", "windns.h", "excpt.h", "shobjidl.h",
 }
+
+# What report and delivery product files may include of capture/manager/.
+MANAGER_FOLDER = "exceptlog/capture/manager/"
+STEPS_INTERFACE = {
+    MANAGER_FOLDER + name
+    for name in ("pipeline_steps.h", "pipeline_context.h", "delivery_warning.h", "notify_params_win.h")
+}
+STEP_LAYERS = ("exceptlog/report/", "exceptlog/delivery/")
+
+
+def is_test_file(path):
+    name = pathlib.PurePosixPath(path).name
+    return "_test" in name or "/testing/" in path or name.endswith("_benchmark.cpp") or name.endswith(
+        "_benchmark_win.cpp")
+
 
 SOURCE_SUFFIXES = {".cpp", ".h", ".hpp", ".cc", ".c"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]', re.MULTILINE)
@@ -87,6 +105,10 @@ def main():
                 breaches.append(f"{path}: includes {target}; nothing outside tools/ may")
             if not win32 and is_win32_name(target):
                 breaches.append(f"{path}: portable file includes the Win32 header {target}")
+            if (path.startswith(STEP_LAYERS) and not is_test_file(path) and target.startswith(MANAGER_FOLDER)
+                    and target not in STEPS_INTERFACE):
+                breaches.append(f"{path}: includes {target}; report and delivery reach the manager only "
+                                f"through the steps' interface")
             target_layer = layer_of(target)
             if own_layer is not None and target_layer is not None and target_layer > own_layer:
                 breaches.append(f"{path}: {LAYERS[own_layer][0]} includes {target} "

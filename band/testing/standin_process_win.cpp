@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "band/testing/command_line.h"
+#include "runtime/gui/testing/message_wait_win.h"
 #include "runtime/win/win_error_win.h"
 
 namespace vellum::band::testing {
@@ -34,14 +35,7 @@ std::vector<StandinLogLine> SplitLog(const std::string& text) {
 }  // namespace
 
 bool PumpMessagesUntil(const std::function<bool()>& done, DWORD limit_ms) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
-    if (done()) return true;
-    if (GetTickCount() - start > limit_ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-  }
+  return gui::testing::PumpUntil(done, limit_ms);
 }
 
 StandinProcess::StandinProcess(const std::vector<std::string>& arguments) {
