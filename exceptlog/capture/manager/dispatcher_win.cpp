@@ -39,6 +39,7 @@ class TExceptionThread final : public Thread {
     result_ = RunPipeline(state_, run_);
     state_.worker_thread.store(0);
     executing_.store(false);
+    SetEvent(state_.waiter_wake.get());
   }
 
  private:
@@ -63,8 +64,22 @@ void RunSlot(ManagerState& state) {
     (*procedure)();
   } catch (...) {
   }
-  CriticalSectionLock lock(state.slot_lock);
-  state.slot = nullptr;
+  {
+    CriticalSectionLock lock(state.slot_lock);
+    state.slot = nullptr;
+  }
+  SetEvent(state.slot_emptied.get());
+}
+
+// Until the worker ends, fills the slot, or (on the main thread) a message
+// arrives; at most one wait step, which bounds what a missed wake can cost.
+void WaitForWorker(const ManagerState& state, bool main_thread) {
+  HANDLE wake = state.waiter_wake.get();
+  if (main_thread) {
+    MsgWaitForMultipleObjects(1, &wake, FALSE, kWaitStepMilliseconds, QS_ALLINPUT);
+  } else {
+    WaitForSingleObject(wake, kWaitStepMilliseconds);
+  }
 }
 
 // The main thread keeps its windows painted while it waits, but takes no
@@ -152,7 +167,7 @@ bool RunInWorker(ManagerState& state, ExceptionRun& run) {
       result = RunPipeline(state, run);
       break;
     }
-    Sleep(kWaitStepMilliseconds);
+    WaitForWorker(state, main_thread);
   }
   if (ran_here) {
     // The worker starts once the loader lock is free, finds the report
@@ -220,12 +235,13 @@ void RunInRaisingThread(const std::function<void()>& procedure) {
       CriticalSectionLock lock(state->slot_lock);
       state->slot = &procedure;
     }
+    SetEvent(state->waiter_wake.get());
     for (;;) {
       {
         CriticalSectionLock lock(state->slot_lock);
         if (state->slot == nullptr) break;
       }
-      Sleep(kWaitStepMilliseconds);
+      WaitForSingleObject(state->slot_emptied.get(), kWaitStepMilliseconds);
     }
     return;
   }

@@ -14,6 +14,7 @@
 #include "exceptlog/capture/options/module_block_win.h"
 #include "exceptlog/capture/web/web_host_win.h"
 #include "runtime/exception.h"
+#include "runtime/win/win_error_win.h"
 
 namespace vellum::exceptlog {
 
@@ -95,6 +96,9 @@ void StartExceptionLog(const ExceptionLogModule& module) {
     CreateEmptyModuleBlock();
     TDeveruVuzList::Create();
 
+    state->waiter_wake.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    state->slot_emptied.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    if (!state->waiter_wake || !state->slot_emptied) win::RaiseLastOSError("CreateEvent");
     state->main_thread_id = GetCurrentThreadId();
     state->main_thread.reset(DuplicateThreadHandle(GetCurrentThread()));
     state->main_stack_base = CurrentStackBase();

@@ -55,6 +55,11 @@ struct ManagerState {
   CriticalSection pipeline_lock;  // outermost: ExceptionManager to the end of a report
   CriticalSection slot_lock;      // the synchronisation slot only
   const std::function<void()>* slot = nullptr;
+  // Auto-reset events, so that neither side of a report waits in fixed
+  // steps: the raising thread's wait wakes when the worker ends or fills the
+  // slot, the worker's wait for the slot when the raising thread empties it.
+  win::UniqueKernelHandle waiter_wake;
+  win::UniqueKernelHandle slot_emptied;
 
   std::unique_ptr<TRuzadaModulesList> modules;
   std::unique_ptr<TRuzadaModuleOptionsEx> current_options;
