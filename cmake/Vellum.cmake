@@ -6,6 +6,13 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
 else()
   set(VELLUM_WINDOWS OFF)
 endif()
+# The Windows target's architecture: code that reads or changes a thread's
+# registers, patches code or holds assembly has a file for each.
+if(VELLUM_WINDOWS AND CMAKE_SYSTEM_PROCESSOR STREQUAL "x86_64")
+  set(VELLUM_ARCH x64)
+else()
+  set(VELLUM_ARCH x86)
+endif()
 
 set(VELLUM_WARNINGS -Wall -Wextra -Werror)
 # GCC 12 reports -Wrestrict overlaps inside std::string's own insert/replace
@@ -52,7 +59,7 @@ set(VELLUM_SOURCE_ROOT ${CMAKE_SOURCE_DIR})
 # zlib: linked statically into the Windows build, because the DLL lives in
 # Explorer's process and may import system DLLs only, never zlib1.dll.
 if(VELLUM_WINDOWS)
-  set(VELLUM_ZLIB /usr/i686-w64-mingw32/lib/libz.a)
+  set(VELLUM_ZLIB /usr/${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32/lib/libz.a)
 else()
   find_package(ZLIB REQUIRED)
   set(VELLUM_ZLIB ZLIB::ZLIB)

@@ -11,6 +11,12 @@ configure_windows() {
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 }
 
+configure_windows64() {
+  cmake -S "$root" -B "$build_root/win64" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-x86_64-mingw32.cmake" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+}
+
 configure_native() {
   cmake -S "$root" -B "$build_root/native" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ -DVELLUM_SANITIZE=ON >/dev/null
@@ -28,4 +34,9 @@ configure_bench() {
 
 wine_session() {
   "$root/tools/wine/session" "$build_root/win32/wineprefix" "$@"
+}
+
+# A 64-bit prefix, as 64-bit Windows has: it runs 64-bit and 32-bit programs.
+wine64_session() {
+  VELLUM_WINEARCH=win64 "$root/tools/wine/session" "$build_root/win64/wineprefix" "$@"
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""Checks a built PE DLL: 32-bit i386, imports only Windows system DLLs, and
-exports only undecorated names. Reads objdump's private-header dump."""
+"""Checks a built PE DLL: the architecture it was built for (32-bit i386 or
+64-bit x86-64), imports only Windows system DLLs, and exports only undecorated
+names. Reads objdump's private-header dump."""
 import argparse
 import re
 import subprocess
@@ -16,19 +17,24 @@ SYSTEM_DLLS = {
     "winmm.dll", "ntdll.dll", "rpcrt4.dll", "msimg32.dll",
 }
 ALLOWED_PREFIXES = ("api-ms-win-crt-",)
+# objdump's name of each architecture's image format: a DLL of the other
+# bitness would register but never load in the Explorer it is meant for.
+FORMATS = {"x86": "pei-i386", "x64": "pei-x86-64"}
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--objdump", default="i686-w64-mingw32-objdump")
+    parser.add_argument("--arch", choices=sorted(FORMATS), default="x86")
     parser.add_argument("dll")
     args = parser.parse_args()
 
     dump = subprocess.run([args.objdump, "-p", args.dll], check=True,
                           capture_output=True, text=True).stdout
     problems = []
-    if "file format pei-i386" not in dump:
-        problems.append("not a PE32 i386 image")
+    expected = FORMATS[args.arch]
+    if f"file format {expected}\n" not in dump + "\n":
+        problems.append(f"not a {expected} image")
 
     imports = sorted({m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)})
     for name in imports:

@@ -150,7 +150,8 @@ void Layout(HWND taskbar, HWND area, HWND band, bool vertical) {
 HRESULT CallCanUnloadNow() {
   HMODULE module = GetModuleHandleA("VellumDeskBand.dll");
   if (module == nullptr) return S_OK;  // already unloaded
-  auto can_unload = reinterpret_cast<HRESULT(WINAPI*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+  auto can_unload =
+      reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
   return can_unload != nullptr ? can_unload() : E_FAIL;
 }
 

@@ -23,6 +23,11 @@ set(VELLUM_PRODUCT_IMAGE_BASE 0x6B400000 CACHE STRING "Preferred base of the pro
 # or a program; OPTIONS defaults to the product's options file.
 function(vellum_stamp_stored_block target)
   cmake_parse_arguments(A "" "OPTIONS;IMAGE_BASE" "" ${ARGN})
+  # eldata reads and stamps PE32 modules so far: a 64-bit module ships without
+  # a stored block, so its subsystem stays inactive.
+  if(VELLUM_ARCH STREQUAL "x64")
+    return()
+  endif()
   if(NOT A_OPTIONS)
     set(A_OPTIONS ${VELLUM_SOURCE_ROOT}/tools/eldata/band_options.conf)
   endif()

@@ -7,6 +7,7 @@
 #include "exceptlog/capture/freeze/freeze_rules.h"
 #include "runtime/threading/critical_section_win.h"
 #include "runtime/threading/thread_win.h"
+#include "runtime/win/cpu_context_win.h"
 
 namespace vellum::exceptlog {
 
@@ -118,7 +119,7 @@ class TFreezeThread final : public Thread {
     CONTEXT context{};
     context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER | CONTEXT_SEGMENTS;
     if (!GetThreadContext(settings_.main_thread, &context)) return;
-    if (context.Eip == 0 || context.Esp == 0) return;
+    if (win::InstructionPointer(context) == 0 || win::StackPointer(context) == 0) return;
     try {
       settings_.report(context);
     } catch (...) {

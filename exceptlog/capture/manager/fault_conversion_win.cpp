@@ -6,6 +6,7 @@
 
 #include "exceptlog/capture/manager/raise_state_win.h"
 #include "runtime/exception.h"
+#include "runtime/win/cpu_context_win.h"
 
 namespace vellum::exceptlog {
 
@@ -75,14 +76,14 @@ LONG CALLBACK ConvertFault(EXCEPTION_POINTERS* pointers) {
   if (!IsConvertedFaultCode(record.ExceptionCode) || (record.ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  const std::uint32_t eip = context.Eip;
+  const auto eip = static_cast<std::uint32_t>(win::InstructionPointer(context));
   if (eip < range.start.load() || eip >= range.end.load()) return EXCEPTION_CONTINUE_SEARCH;
   TRaiseState* existing = ExistingRaiseState();
   // A fault while the previous one is still being turned into an exception
   // is the conversion's own: leave it to the system.
   if (existing != nullptr && existing->fault_pending) return EXCEPTION_CONTINUE_SEARCH;
   TRaiseState& state = CurrentRaiseState();
-  RecordRaise(state, nullptr, eip, context.Esp, false);
+  RecordRaise(state, nullptr, eip, static_cast<std::uint32_t>(win::StackPointer(context)), false);
   state.context = context;
   state.context_valid = true;
   state.fault = record;
@@ -97,9 +98,8 @@ LONG CALLBACK ConvertFault(EXCEPTION_POINTERS* pointers) {
   // A call of ThrowPendingFault from the faulting instruction: the return
   // address is one past its start, so that the unwinder, which looks up the
   // byte before a return address, lands on the faulting instruction itself.
-  context.Esp -= 4;
-  *reinterpret_cast<std::uint32_t*>(static_cast<std::uintptr_t>(context.Esp)) = eip + 1;
-  context.Eip = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(&ThrowPendingFault));
+  win::SimulateCall(context, reinterpret_cast<std::uintptr_t>(&ThrowPendingFault),
+                    win::InstructionPointer(context) + 1);
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 

@@ -8,6 +8,7 @@
 
 #include "exceptlog/capture/manager/raise_state_win.h"
 #include "runtime/exception.h"
+#include "runtime/win/cpu_context_win.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -97,7 +98,8 @@ bool seen_by_next = false;
 LONG CALLBACK SkipFaultingLoad(EXCEPTION_POINTERS* pointers) {
   if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION) return EXCEPTION_CONTINUE_SEARCH;
   seen_by_next = true;
-  pointers->ContextRecord->Eip += 2;  // mov (%eax), %eax: two bytes
+  CONTEXT& context = *pointers->ContextRecord;
+  win::SetInstructionPointer(context, win::InstructionPointer(context) + 2);  // mov (%eax), %eax: two bytes
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 

@@ -6,6 +6,7 @@
 #include "exceptlog/capture/freeze/freeze_watchdog_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
 #include "runtime/exception.h"
+#include "runtime/win/cpu_context_win.h"
 
 namespace vellum::exceptlog {
 
@@ -21,20 +22,22 @@ void ReportFreeze(ManagerState& state, const CONTEXT& context) {
   run.object = AsStdException(run.error);
   run.class_chain = ExceptionClassChain(run.error);
   run.message = ExceptionMessage(run.error);
-  run.address = context.Eip;
+  const auto instruction = static_cast<std::uint32_t>(win::InstructionPointer(context));
+  const auto stack = static_cast<std::uint32_t>(win::StackPointer(context));
+  run.address = instruction;
   run.language = false;
   run.kind = rkGeneral;
   run.module = state.self.module;
   run.raising_thread = state.main_thread_id;
   run.raise = std::make_unique<TRaiseState>();
-  run.raise->raise_address = context.Eip;
-  run.raise->stack_position = context.Esp;
+  run.raise->raise_address = instruction;
+  run.raise->stack_position = stack;
   run.raise->stack_top = state.main_stack_base;
   run.raise->language = false;
   run.raise->context = context;
   run.raise->context_valid = true;
   run.params.CpuContext = &run.raise->context;
-  run.params.StackPosition = context.Esp;
+  run.params.StackPosition = stack;
   run.params.StackTop = state.main_stack_base;
   try {
     Dispatch(state, run);

@@ -16,6 +16,7 @@
 #include "exceptlog/capture/manager/pipeline_steps.h"
 #include "exceptlog/capture/web/web_host_win.h"
 #include "runtime/exception.h"
+#include "runtime/win/cpu_context_win.h"
 
 namespace vellum::exceptlog {
 
@@ -224,9 +225,11 @@ void FillReport(ReportRun& r) {
   report.class_known = !r.run.class_chain.empty();
   if (params.CpuContext != nullptr) {
     const CONTEXT& context = *params.CpuContext;
-    report.context = PipelineRegisters{context.Eax, context.Ebx, context.Ecx, context.Edx,
-                                       context.Esi, context.Edi, context.Esp, context.Eip};
-    report.stack_pointer = context.Esp;
+    if (const auto registers = win::X86GeneralRegisters(context)) {
+      const auto& r = *registers;
+      report.context = PipelineRegisters{r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]};
+    }
+    report.stack_pointer = static_cast<std::uint32_t>(win::StackPointer(context));
   } else {
     report.stack_pointer = params.StackPosition;
   }

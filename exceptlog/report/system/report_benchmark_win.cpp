@@ -19,6 +19,7 @@
 #include "exceptlog/capture/callstack/win/threads_list_win.h"
 #include "exceptlog/report/system/report_entry_win.h"
 #include "exceptlog/report/system/system_facts_win.h"
+#include "runtime/win/cpu_context_win.h"
 #include "runtime/win/unique_handle_win.h"
 
 using namespace vellum::exceptlog;
@@ -110,8 +111,8 @@ std::unique_ptr<TRuzadaStackList> NameAll(TRuzadaModulesList& modules, const Wai
   auto list = BuildStack(modules, 0, CurrentStackPointer(), CurrentStackBase(), true, GetCurrentThreadId());
   for (int i = 0; i < kOtherThreads; ++i) {
     const std::uint32_t copy = AddressOf(captured[i].Stack.data());
-    AddStack(*list, modules, captured[i].Context.Eip, copy, copy + static_cast<std::uint32_t>(captured[i].Stack.size()),
-             true, threads.Id(i));
+    AddStack(*list, modules, static_cast<std::uint32_t>(vellum::win::InstructionPointer(captured[i].Context)), copy,
+             copy + static_cast<std::uint32_t>(captured[i].Stack.size()), true, threads.Id(i));
   }
   return list;
 }

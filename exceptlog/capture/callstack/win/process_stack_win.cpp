@@ -7,6 +7,7 @@
 #include "exceptlog/capture/callstack/stack_scan.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
+#include "runtime/win/cpu_context_win.h"
 
 namespace vellum::exceptlog {
 
@@ -99,9 +100,9 @@ bool CaptureThread(HANDLE thread, std::uint32_t stack_base, CapturedThread& capt
     captured.Context = CONTEXT{};
     captured.Context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER | CONTEXT_SEGMENTS;
     if (!GetThreadContext(thread, &captured.Context)) return false;
-    if (captured.Context.Eip == 0 || captured.Context.Esp == 0) return false;
+    if (win::InstructionPointer(captured.Context) == 0 || win::StackPointer(captured.Context) == 0) return false;
     if (stack_base == 0) stack_base = StackBaseFromBlock(thread, captured.Context, memory);
-    const std::uint32_t position = captured.Context.Esp;
+    const auto position = static_cast<std::uint32_t>(win::StackPointer(captured.Context));
     // A stack pointer above its stack base is no stack to walk.
     if (stack_base <= position) return false;
     const std::uint32_t end = ScannedStackEnd({0, position, stack_base});

@@ -1,0 +1,28 @@
+// The registers every architecture has, read from and written to a thread's
+// CONTEXT without naming the architecture's own fields (Eip/Esp on x86,
+// Rip/Rsp on x64). Each architecture has a file of its own.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace vellum::win {
+
+std::uintptr_t InstructionPointer(const CONTEXT& context);
+std::uintptr_t StackPointer(const CONTEXT& context);
+void SetInstructionPointer(CONTEXT& context, std::uintptr_t address);
+
+// Makes the thread go on in `target` as if the instruction at its
+// instruction pointer had called it, returning to `return_address`. The
+// stack keeps the alignment a call leaves.
+void SimulateCall(CONTEXT& context, std::uintptr_t target, std::uintptr_t return_address);
+
+// EAX, EBX, ECX, EDX, ESI, EDI, ESP and EIP of a 32-bit thread, in that
+// order; none in a 64-bit process, whose registers the 32-bit report layout
+// cannot hold.
+std::optional<std::array<std::uint32_t, 8>> X86GeneralRegisters(const CONTEXT& context);
+
+}  // namespace vellum::win
