@@ -5,9 +5,21 @@
 namespace vellum::exceptlog {
 namespace {
 
+// Bounds that no compiler's output comes near and that keep a hostile header
+// from filling memory: entries that read no bytes, or each naming a long
+// directory again, would otherwise make gigabytes of paths from a few bytes.
+constexpr std::uint64_t kMaxHeaderEntries = 1u << 14;
+constexpr std::size_t kMaxPathLength = 4096;
+
 std::string JoinPath(const std::string& directory, std::string_view name) {
+  if (name.size() > kMaxPathLength) throw EDwarfError("path in a line table header is too long");
   if (name.empty() || name.front() == '/' || directory.empty()) return std::string(name);
+  if (directory.size() + 1 + name.size() > kMaxPathLength) throw EDwarfError("path in a line table header is too long");
   return directory + (directory.back() == '/' ? "" : "/") + std::string(name);
+}
+
+void CheckEntryCount(std::uint64_t count) {
+  if (count > kMaxHeaderEntries) throw EDwarfError("too many directories or files in a line table header");
 }
 
 // One value of a DWARF 5 directory or file entry: a string or a number.
@@ -34,6 +46,15 @@ EntryValue ReadEntryValue(DwarfCursor& in, std::uint64_t form, const DwarfSectio
 }
 
 using Format = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+// The entry format and count of a DWARF 5 directory or file list.
+std::uint64_t ReadEntryCount(DwarfCursor& in, const Format& format) {
+  const std::uint64_t count = in.Uleb();
+  CheckEntryCount(count);
+  // Entries without fields read nothing: any count of them is free to claim.
+  if (count != 0 && format.empty()) throw EDwarfError("line table entries without fields");
+  return count;
+}
 
 Format ReadFormat(DwarfCursor& in) {
   Format format;
@@ -78,7 +99,7 @@ LineProgram ReadLineProgram(const DwarfSections& sections, std::uint64_t offset,
   std::vector<std::string> directories;
   if (version >= 5) {
     const Format directory_format = ReadFormat(in);
-    const std::uint64_t directory_count = in.Uleb();
+    const std::uint64_t directory_count = ReadEntryCount(in, directory_format);
     for (std::uint64_t i = 0; i < directory_count; ++i) {
       std::string path;
       for (const auto& [type, form] : directory_format) {
@@ -88,7 +109,7 @@ LineProgram ReadLineProgram(const DwarfSections& sections, std::uint64_t offset,
       directories.push_back(i == 0 ? path : JoinPath(directories.front(), path));
     }
     const Format file_format = ReadFormat(in);
-    const std::uint64_t file_count = in.Uleb();
+    const std::uint64_t file_count = ReadEntryCount(in, file_format);
     for (std::uint64_t i = 0; i < file_count; ++i) {
       std::string_view name;
       std::uint64_t directory = 0;
@@ -102,11 +123,13 @@ LineProgram ReadLineProgram(const DwarfSections& sections, std::uint64_t offset,
   } else {
     directories.push_back(comp_dir);
     for (std::string_view directory; !(directory = in.CString()).empty();) {
+      CheckEntryCount(directories.size());
       directories.push_back(JoinPath(comp_dir, directory));
     }
     // Index 0 means "the unit's own file" before version 5; files count from 1.
     program.Files.emplace_back();
     for (std::string_view name; !(name = in.CString()).empty();) {
+      CheckEntryCount(program.Files.size());
       const std::uint64_t directory = in.Uleb();
       in.Uleb();
       in.Uleb();

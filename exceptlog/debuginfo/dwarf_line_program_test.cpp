@@ -80,5 +80,26 @@ TEST(DwarfLineProgram, ACutTableRaisesTheDwarfError) {
   EXPECT_THROW(ReadLineProgram(LineOnly(table), table.size() + 1, 4, ""), EDwarfError);
 }
 
+// A DWARF 5 header whose directory entries have no fields claims any number
+// of them for free: a few bytes must not become gigabytes of paths.
+TEST(DwarfLineProgram, AHeaderClaimingEntriesItCannotHoldRaisesTheDwarfError) {
+  const auto table = [](const Bytes& lists) {
+    Bytes header_rest = {1, 1, 1, static_cast<std::uint8_t>(-5), 14, 1};  // opcode base 1: no operand list
+    header_rest.insert(header_rest.end(), lists.begin(), lists.end());
+    Bytes bytes = {0, 0, 0, 0, 5, 0, 8, 0};  // unit length (below), version 5, address size 8
+    const auto header_length = static_cast<std::uint32_t>(header_rest.size());
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(header_length >> (8 * i)));
+    bytes.insert(bytes.end(), header_rest.begin(), header_rest.end());
+    bytes[0] = static_cast<std::uint8_t>(bytes.size() - 4);
+    return bytes;
+  };
+  // No fields, 2^32 - 1 directories.
+  EXPECT_THROW(ReadLineProgram(LineOnly(table({0, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F})), 0, 8, ""), EDwarfError);
+  // A path field (DW_LNCT_path as DW_FORM_string), but more entries than any unit has.
+  EXPECT_THROW(ReadLineProgram(LineOnly(table({1, 1, 0x08, 0xFF, 0xFF, 0x03, 'a', 0})), 0, 8, ""), EDwarfError);
+  // Empty lists are a header like any other.
+  EXPECT_NO_THROW(ReadLineProgram(LineOnly(table({0, 0, 0, 0})), 0, 8, "/comp"));
+}
+
 }  // namespace
 }  // namespace vellum::exceptlog

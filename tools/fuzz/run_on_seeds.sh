@@ -16,7 +16,9 @@ if ! compgen -G "$seeds/*" >/dev/null; then
 fi
 rm -rf "$work"
 mkdir -p "$work/corpus"
-"$fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+# A fixed seed: the test command explores the same mutations on every run, so
+# that a red run means a change, not luck; scripts/fuzz explores at random.
+"$fuzzer" -seed="${VELLUM_FUZZ_SEED:-1}" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
   -artifact_prefix="$work/" "$work/corpus" "$seeds" >"$work/log" 2>&1
 status=$?
 grep -E 'INFO: seed corpus|stat::number_of_executed_units' "$work/log"
