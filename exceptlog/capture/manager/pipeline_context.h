@@ -70,8 +70,8 @@ class PipelineContext {
 };
 
 // The context of a step run outside the manager (a test driving one step):
-// events run in the calling thread, warnings are kept and go to the
-// debugger output, post-send steps do nothing.
+// events run in the calling thread, warnings go to the debugger output,
+// post-send steps do nothing.
 class StandaloneContext : public PipelineContext {
  public:
   void RunInRaisingThread(const std::function<void()>& procedure) override;
@@ -80,11 +80,6 @@ class StandaloneContext : public PipelineContext {
   void RunPostSendSteps(const TRuzadaExceptionRecord&, const TerminateRequest&) override {}
   void ReportSendThreadFailure(const std::exception_ptr& failure, std::uint32_t address) override;
   using PipelineContext::Warn;
-
-  const TDeliveryError& LastWarning() const { return last_warning_; }
-
- private:
-  TDeliveryError last_warning_;
 };
 
 }  // namespace vellum::exceptlog

@@ -59,7 +59,6 @@ void StandaloneContext::RunInRaisingThread(const std::function<void()>& procedur
 }
 
 void StandaloneContext::Warn(TDeveruVuzErrorCode code, const std::string& message, bool) {
-  last_warning_ = {code, message};
   OutputDebugStringA(FormatDeliveryWarningLine(code, 0, message).c_str());
 }
 
