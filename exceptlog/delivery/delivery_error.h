@@ -16,10 +16,9 @@ namespace vellum::exceptlog {
 // Empty: the failure is only answered as false.
 using DeliveryWarningSink = std::function<void(TDeveruVuzErrorCode code, const std::string& message)>;
 
-// Passes the code and message on, when there is a sink.
-void TellDeliveryError(const DeliveryWarningSink& sink, TDeveruVuzErrorCode code, const std::string& message);
-// The same for a failure caught in a delivery step: "[<section>] <message>",
-// or "General '<section>' error." for a failure without a message.
+// Tells the sink, when there is one, of a failure caught in a delivery step:
+// "[<section>] <message>", or "General '<section>' error." for a failure
+// without a message.
 void TellSectionError(const DeliveryWarningSink& sink, TDeveruVuzErrorCode code, std::string_view section,
                       const std::exception_ptr& failure);
 

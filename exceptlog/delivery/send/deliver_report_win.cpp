@@ -231,7 +231,7 @@ bool WebAttempt(const TReportDelivery& delivery, TDeliveryLists& lists) {
   }
   CloseSendDialog();
   if (code == 0) return true;
-  TellDeliveryError(WarningsOf(delivery), error, WebDeliveryErrorMessage(protocol, code, response));
+  delivery.context->Warn(error, WebDeliveryErrorMessage(protocol, code, response), SendDialogShowsErrors());
   return false;
 }
 
