@@ -20,7 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                   parts[5], parts[6], parts[7], {}};
   try {
     const auto dwarf = vellum::exceptlog::ReadDwarf(sections);
-    vellum::exceptlog::BuildLineTableSource(dwarf, {0, 0, 0xFFFFFFF0u});
+    // Bounds as a module's: the code above the headers, at a base below and above 4 GB.
+    vellum::exceptlog::BuildLineTableSource(dwarf, {0, 0x1000, 0xFFFFFFF0u});
+    vellum::exceptlog::BuildLineTableSource(dwarf, {0x180000000, 0x180001000, 0x1FFFFFFF0});
   } catch (const vellum::exceptlog::EDwarfError&) {
   }
   return 0;

@@ -143,9 +143,11 @@ LineProgram ReadLineProgram(const DwarfSections& sections, std::uint64_t offset,
   // Unsigned: hostile advances wrap instead of overflowing.
   std::uint64_t line = 1;
   std::vector<DwarfLineRow> sequence;
+  // Addresses wrap at the unit's address size, as the machine's do.
+  const std::uint64_t address_mask = address_size == 8 ? ~std::uint64_t{0} : 0xFFFFFFFFu;
   const auto emit = [&](bool end_sequence) {
-    sequence.push_back({static_cast<std::uint32_t>(address), static_cast<std::uint32_t>(file),
-                        static_cast<std::uint32_t>(line), end_sequence});
+    sequence.push_back(
+        {address & address_mask, static_cast<std::uint32_t>(file), static_cast<std::uint32_t>(line), end_sequence});
   };
   while (in.Position() < end) {
     const std::uint8_t opcode = in.U8();

@@ -14,8 +14,9 @@ using Bytes = std::vector<std::uint8_t>;
 // A DWARF 4 line-number program written out by hand, opcode by opcode (the
 // numbers as the standard gives them): line base -5, line range 14, opcode
 // base 13, so that special opcodes and DW_LNS_const_add_pc move by known
-// amounts.
-Bytes LineTable() {
+// amounts. The sequence starts at `start`, set with an operand of
+// `address_size` bytes.
+Bytes LineTable(std::uint64_t start = 0x401000, unsigned address_size = 4) {
   // clang-format off
   const Bytes header_rest = {
       1, 1, 1, static_cast<std::uint8_t>(-5), 14, 13,  // min length, max ops, is_stmt, line base/range, opcode base
@@ -24,8 +25,9 @@ Bytes LineTable() {
       'a', '.', 'c', 'p', 'p', 0, 1, 0, 0,             // file 1 in directory 1
       'b', '.', 'c', 'p', 'p', 0, 0, 0, 0, 0,          // file 2 in the unit's directory; end of files
   };
-  const Bytes program = {
-      0x00, 5, 0x02, 0x00, 0x10, 0x40, 0x00,  // DW_LNE_set_address 0x401000
+  Bytes program = {0x00, static_cast<std::uint8_t>(1 + address_size), 0x02};  // DW_LNE_set_address
+  for (unsigned i = 0; i < address_size; ++i) program.push_back(static_cast<std::uint8_t>(start >> (8 * i)));
+  program.insert(program.end(), {
       0x03, 9,                                // DW_LNS_advance_line +9: line 10
       0x01,                                   // DW_LNS_copy
       (1 + 5) + 14 * 3 + 13,                  // special: address +3, line +1
@@ -37,7 +39,7 @@ Bytes LineTable() {
       0x01,                                   // DW_LNS_copy
       0x0C, 1,                                // DW_LNS_set_isa, skipped by its operand count
       0x00, 1, 0x01,                          // DW_LNE_end_sequence
-  };
+  });
   // clang-format on
   Bytes table = {0, 0, 0, 0, 4, 0};  // unit length (below), version 4
   const auto header_length = static_cast<std::uint32_t>(header_rest.size());
@@ -69,6 +71,20 @@ TEST(DwarfLineProgram, EveryStandardOpcodeMovesTheRowsAsTheStandardSays) {
   EXPECT_EQ(as_tuple(rows[1]), row(0x401003, 1, 11, false));
   EXPECT_EQ(as_tuple(rows[2]), row(0x401003 + 17 + 0x10 + 4, 2, 11, false));
   EXPECT_EQ(as_tuple(rows[3]), row(0x401003 + 17 + 0x10 + 4, 2, 11, true));
+}
+
+// The x86-64 compiler's units have 8-byte addresses, and a module's base may
+// lie above 4 GB; a 4-byte unit's addresses wrap as the machine's do.
+TEST(DwarfLineProgram, AddressesKeepTheUnitsWidth) {
+  const std::uint64_t high = 0x180001000;
+  const LineProgram wide = ReadLineProgram(LineOnly(LineTable(high, 8)), 0, 8, "/comp");
+  ASSERT_EQ(wide.Sequences.size(), 1u);
+  ASSERT_EQ(wide.Sequences[0].size(), 4u);
+  EXPECT_EQ(wide.Sequences[0][0].Address, high);
+  EXPECT_EQ(wide.Sequences[0][3].Address, high + 3 + 17 + 0x10 + 4);
+
+  const LineProgram narrow = ReadLineProgram(LineOnly(LineTable(0xFFFFFFFE, 4)), 0, 4, "/comp");
+  EXPECT_EQ(narrow.Sequences[0][1].Address, 1u) << "0xFFFFFFFE + 3 in 32 bits";
 }
 
 TEST(DwarfLineProgram, ACutTableRaisesTheDwarfError) {

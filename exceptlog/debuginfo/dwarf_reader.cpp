@@ -438,9 +438,8 @@ class InfoReader {
       const std::uint32_t function = FunctionOf(code.Offset, *die);
       bool entry = true;
       for (const auto& [low, high] : code.Ranges) {
-        if (high <= low || high > 0xFFFFFFFFull) continue;
-        info_.CodeRanges.push_back({static_cast<std::uint32_t>(low), static_cast<std::uint32_t>(high), function,
-                                    code.Depth, code.Inlined, entry});
+        if (high <= low) continue;
+        info_.CodeRanges.push_back({low, high, function, code.Depth, code.Inlined, entry});
         entry = false;
       }
     }

@@ -25,8 +25,10 @@ struct DwarfSections {
 
 inline constexpr std::uint32_t kNoDwarfFile = 0xFFFFFFFF;
 
+// Addresses are absolute, at the preferred base: 64-bit modules may sit above
+// 4 GB.
 struct DwarfLineRow {
-  std::uint32_t Address = 0;
+  std::uint64_t Address = 0;
   std::uint32_t File = 0;  // index into DwarfInfo::Files, or kNoDwarfFile
   std::uint32_t Line = 0;
   bool EndSequence = false;
@@ -40,8 +42,8 @@ struct DwarfFunction {
 };
 
 struct DwarfCodeRange {
-  std::uint32_t Low = 0;  // absolute addresses at the preferred base
-  std::uint32_t High = 0;
+  std::uint64_t Low = 0;  // absolute addresses at the preferred base
+  std::uint64_t High = 0;
   std::uint32_t Function = 0;  // index into DwarfInfo::Functions
   std::uint32_t Depth = 0;     // inlined code nests deeper than the function it is inlined into
   bool Inlined = false;

@@ -9,8 +9,8 @@ namespace vellum::exceptlog {
 namespace {
 
 struct Segment {
-  std::uint32_t Low = 0;
-  std::uint32_t High = 0;
+  std::uint64_t Low = 0;
+  std::uint64_t High = 0;
   std::uint32_t Value = 0;  // a function, or (for lines) an index into the line rows
 };
 
@@ -18,7 +18,7 @@ struct Segment {
 // deepest one wins; at equal depth the one listed later.
 std::vector<Segment> FunctionSegments(const DwarfInfo& dwarf, const CodeBounds& bounds) {
   struct Event {
-    std::uint32_t At;
+    std::uint64_t At;
     bool Opens;
     std::size_t Range;
   };
@@ -33,7 +33,7 @@ std::vector<Segment> FunctionSegments(const DwarfInfo& dwarf, const CodeBounds& 
   std::set<std::pair<std::uint32_t, std::size_t>> active;  // (depth, range)
   std::vector<Segment> segments;
   for (std::size_t i = 0; i < events.size();) {
-    const std::uint32_t at = events[i].At;
+    const std::uint64_t at = events[i].At;
     for (; i < events.size() && events[i].At == at; ++i) {
       const auto key = std::make_pair(dwarf.CodeRanges[events[i].Range].Depth, events[i].Range);
       if (events[i].Opens) {
@@ -44,7 +44,7 @@ std::vector<Segment> FunctionSegments(const DwarfInfo& dwarf, const CodeBounds& 
     }
     if (active.empty() || i == events.size()) continue;
     const std::uint32_t function = dwarf.CodeRanges[active.rbegin()->second].Function;
-    const std::uint32_t next = events[i].At;
+    const std::uint64_t next = events[i].At;
     if (!segments.empty() && segments.back().High == at && segments.back().Value == function) {
       segments.back().High = next;
     } else {
@@ -55,8 +55,8 @@ std::vector<Segment> FunctionSegments(const DwarfInfo& dwarf, const CodeBounds& 
 }
 
 struct LineSegment {
-  std::uint32_t Low = 0;
-  std::uint32_t High = 0;
+  std::uint64_t Low = 0;
+  std::uint64_t High = 0;
   std::uint32_t File = 0;
   std::uint32_t Line = 0;
 };
@@ -68,7 +68,7 @@ std::vector<LineSegment> LineSegments(const DwarfInfo& dwarf, const CodeBounds& 
   for (const auto& sequence : dwarf.Sequences) {
     for (std::size_t i = 0; i + 1 < sequence.size(); ++i) {
       const DwarfLineRow& row = sequence[i];
-      const std::uint32_t end = sequence[i + 1].Address;
+      const std::uint64_t end = sequence[i + 1].Address;
       if (row.EndSequence || end <= row.Address || row.Line == 0 || row.File == kNoDwarfFile) continue;
       if (row.Address < bounds.Low || end > bounds.High) continue;
       segments.push_back({row.Address, end, row.File, row.Line});
@@ -77,6 +77,14 @@ std::vector<LineSegment> LineSegments(const DwarfInfo& dwarf, const CodeBounds& 
   std::stable_sort(segments.begin(), segments.end(),
                    [](const LineSegment& a, const LineSegment& b) { return a.Low < b.Low; });
   return segments;
+}
+
+// The stored form's offset of an address inside the bounds.
+std::uint32_t CodeOffset(std::uint64_t address, std::uint64_t code_base) {
+  if (address < code_base || address - code_base > 0xFFFFFFFFu) {
+    throw EDwarfError("code lies outside the 4 GB above the module's base");
+  }
+  return static_cast<std::uint32_t>(address - code_base);
 }
 
 }  // namespace
@@ -101,15 +109,15 @@ LineTableSource BuildLineTableSource(const DwarfInfo& dwarf, const CodeBounds& b
   }
 
   const std::vector<Segment> functions = FunctionSegments(dwarf, bounds);
-  const std::uint32_t code_base = bounds.ImageBase + kDebugCodeBase;
+  const std::uint64_t code_base = bounds.ImageBase + kDebugCodeBase;
   std::size_t f = 0;
   for (const LineSegment& line : LineSegments(dwarf, bounds)) {
     // Cut the line's code where the innermost function changes.
-    std::uint32_t at = line.Low;
+    std::uint64_t at = line.Low;
     while (f < functions.size() && functions[f].High <= at) ++f;
     std::size_t g = f;
     while (at < line.High) {
-      std::uint32_t end = line.High;
+      std::uint64_t end = line.High;
       std::uint32_t procedure = kNoProcedure;
       if (g < functions.size() && functions[g].Low <= at) {
         procedure = functions[g].Value;
@@ -117,7 +125,8 @@ LineTableSource BuildLineTableSource(const DwarfInfo& dwarf, const CodeBounds& b
       } else if (g < functions.size()) {
         end = std::min(end, functions[g].Low);
       }
-      source.Ranges.push_back({at - code_base, end - at, line.Line, unit_of_file[line.File], procedure});
+      source.Ranges.push_back({CodeOffset(at, code_base), static_cast<std::uint32_t>(end - at), line.Line,
+                               unit_of_file[line.File], procedure});
       at = end;
       while (g < functions.size() && functions[g].High <= at) ++g;
     }
@@ -131,9 +140,9 @@ std::optional<exceptlog::NumberedSymbol> FindNumberedFunction(const DwarfInfo& d
   for (const DwarfCodeRange& range : dwarf.CodeRanges) {
     if (range.Inlined || !range.Entry || range.Low < bounds.Low || range.High > bounds.High) continue;
     if (dwarf.Functions[range.Function].QualifiedName != qualified_name) continue;
-    const std::uint32_t size = range.High - range.Low;
+    const auto size = static_cast<std::uint32_t>(range.High - range.Low);
     if (!best || size > best->size) {
-      best = exceptlog::NumberedSymbol{number, range.Low - bounds.ImageBase - kDebugCodeBase, size};
+      best = exceptlog::NumberedSymbol{number, CodeOffset(range.Low, bounds.ImageBase + kDebugCodeBase), size};
     }
   }
   return best;

@@ -15,14 +15,19 @@
 
 namespace vellum::exceptlog {
 
+// Absolute addresses at the preferred base (above 4 GB for many 64-bit
+// modules); the code offsets written from them stay 32-bit, as every image
+// is smaller than 4 GB.
 struct CodeBounds {
-  std::uint32_t ImageBase = 0;
-  std::uint32_t Low = 0;   // absolute address of the first code byte
-  std::uint32_t High = 0;  // one past the last
+  std::uint64_t ImageBase = 0;
+  std::uint64_t Low = 0;   // absolute address of the first code byte
+  std::uint64_t High = 0;  // one past the last
 };
 
 // Code outside `bounds` (line rows and functions of code the linker threw
-// away sit at address 0) is left out.
+// away sit at address 0) is left out. `bounds.Low` must not lie below
+// `bounds.ImageBase + 0x1000`, nor `bounds.High` 4 GB past it: code offsets
+// are 32-bit.
 LineTableSource BuildLineTableSource(const DwarfInfo& dwarf, const CodeBounds& bounds);
 
 // The entry part (not a cold part) of the out-of-line copy of the function

@@ -92,8 +92,7 @@ std::string StampedCopy(const std::string& dll) {
       Section(image, ".debug_info"), Section(image, ".debug_abbrev"), Section(image, ".debug_line"),
       Section(image, ".debug_str"), Section(image, ".debug_line_str"), Section(image, ".debug_ranges"),
       Section(image, ".debug_rnglists"), Section(image, ".debug_addr"), Section(image, ".debug_str_offsets")});
-  const CodeBounds bounds{image.ImageBase(), image.ImageBase() + text->VirtualAddress,
-                          image.ImageBase() + text->VirtualAddress + text->VirtualSize};
+  const CodeBounds bounds = CodeBoundsOf(image);
   StoredBlockContents contents;
   contents.DebugData = WriteDebugData(BuildLineTableSource(dwarf, bounds), contents.BlockVersion,
                                       vellum::exceptlog::BlockCipher(std::string()), CodeOf(image));

@@ -53,9 +53,12 @@ StoredBlockContents Contents(Bytes options) {
   return contents;
 }
 
-// A module as the linker leaves it: alignments and the size of the headers set.
-Bytes Module(const Bytes& block) {
-  Bytes file = testing::BuildTestDll({0x55, 0x8B, 0xEC, 0x5D, 0xC3}, "ELDATA", block);
+// A module as the linker leaves it: alignments and the size of the headers
+// set (at the same offsets in PE32 and PE32+).
+Bytes Module(const Bytes& block, bool pe32_plus = false) {
+  Bytes file = pe32_plus ? testing::BuildTestDll({0x55, 0x48, 0x89, 0xE5, 0x5D, 0xC3}, "ELDATA", block,
+                                                 testing::kTestImageBase64)
+                         : testing::BuildTestDll({0x55, 0x8B, 0xEC, 0x5D, 0xC3}, "ELDATA", block);
   testing::Put32(file, kOptionalHeader + 32, 0x1000);
   testing::Put32(file, kOptionalHeader + 36, 0x200);
   testing::Put32(file, kOptionalHeader + 60, 0x400);
@@ -81,9 +84,9 @@ void ExpectOnlyOptionsChanged(const StoredBlock& block, const Bytes& options) {
   EXPECT_EQ(block.OptionsStream, options);
 }
 
-TEST(ReplaceStoredOptions, KeepsEverythingButTheOptionsWhetherTheBlockShrinksOrGrows) {
+void KeepsEverythingButTheOptions(bool pe32_plus) {
   const Bytes original_options = OptionsStream(PatternText(600, 1));  // hardly compresses
-  const Bytes module = Module(WriteStoredBlock(Contents(original_options)));
+  const Bytes module = Module(WriteStoredBlock(Contents(original_options)), pe32_plus);
 
   const Bytes fewer = OptionsStream("http://127.0.0.1/");
   const OptionsRewrite smaller = ReplaceStoredOptions(module, fewer);
@@ -103,11 +106,19 @@ TEST(ReplaceStoredOptions, KeepsEverythingButTheOptionsWhetherTheBlockShrinksOrG
   EXPECT_EQ(added.RawOffset % 0x200, 0u);
   EXPECT_GE(grown.SizeOfImage(), added.VirtualAddress + added.VirtualSize) << "the loader maps the new section";
   EXPECT_EQ(PeFile(module).Sections()[1].VirtualAddress, grown.Sections()[1].VirtualAddress);
+  EXPECT_EQ(grown.ImageBase(), PeFile(module).ImageBase());
 
   // Rewriting the rewritten module again: back in the new section's place.
   const OptionsRewrite again = ReplaceStoredOptions(larger.File, fewer);
   EXPECT_TRUE(again.InPlace);
   ExpectOnlyOptionsChanged(ReadBack(again.File), fewer);
+}
+
+TEST(ReplaceStoredOptions, KeepsEverythingButTheOptionsWhetherTheBlockShrinksOrGrows) {
+  for (const bool pe32_plus : {false, true}) {
+    SCOPED_TRACE(pe32_plus ? "PE32+" : "PE32");
+    KeepsEverythingButTheOptions(pe32_plus);
+  }
 }
 
 TEST(ReplaceStoredOptions, RefusesWhatItCannotRewriteWithAClearError) {

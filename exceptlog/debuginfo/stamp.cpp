@@ -22,17 +22,22 @@ CodeBytesReader CodeOf(const PeFile& module) {
   };
 }
 
-StampResult BuildStoredBlock(const PeFile& module, const StampSettings& settings) {
+CodeBounds CodeBoundsOf(const PeFile& module) {
   const PeSectionHeader* text = module.FindSection(".text");
   if (text == nullptr) throw EPeFormatError("the module has no .text section");
+  if (text->VirtualAddress < kDebugCodeBase) throw EPeFormatError("the .text section lies inside the headers");
+  const std::uint64_t low = module.ImageBase() + text->VirtualAddress;
+  return CodeBounds{module.ImageBase(), low, low + text->VirtualSize};
+}
+
+StampResult BuildStoredBlock(const PeFile& module, const StampSettings& settings) {
+  const CodeBounds bounds = CodeBoundsOf(module);
   const DwarfSections sections{
       Section(module, ".debug_info"),     Section(module, ".debug_abbrev"),   Section(module, ".debug_line"),
       Section(module, ".debug_str"),      Section(module, ".debug_line_str"), Section(module, ".debug_ranges"),
       Section(module, ".debug_rnglists"), Section(module, ".debug_addr"),     Section(module, ".debug_str_offsets")};
   if (sections.Info.empty() || sections.Line.empty()) throw EDwarfError("the module carries no DWARF line information");
   const DwarfInfo dwarf = ReadDwarf(sections);
-  const CodeBounds bounds{module.ImageBase(), module.ImageBase() + text->VirtualAddress,
-                          module.ImageBase() + text->VirtualAddress + text->VirtualSize};
 
   StampResult result;
   const LineTableSource source = BuildLineTableSource(dwarf, bounds);
@@ -67,6 +72,7 @@ StampResult BuildStoredBlock(const PeFile& module, const StampSettings& settings
 }
 
 std::string CompareCode(const PeFile& first, const PeFile& second) {
+  if (first.Format() != second.Format() || first.Machine() != second.Machine()) return "the format differs";
   if (first.ImageBase() != second.ImageBase()) return "the preferred base differs";
   const PeSectionHeader* resources = first.FindSection(".rsrc");
   const std::uint32_t limit = resources != nullptr ? resources->VirtualAddress : 0xFFFFFFFFu;

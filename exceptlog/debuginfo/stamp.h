@@ -9,6 +9,7 @@
 
 #include "exceptlog/capture/debugdata/line_table_writer.h"
 #include "exceptlog/common/binary/pe_file.h"
+#include "exceptlog/debuginfo/line_source_builder.h"
 
 namespace vellum::exceptlog {
 
@@ -45,8 +46,12 @@ StampResult BuildStoredBlock(const PeFile& module, const StampSettings& settings
 // image's preferred base + 0x1000.
 CodeBytesReader CodeOf(const PeFile& module);
 
+// The module's .text section at its preferred base; EPeFormatError when it
+// has none, or one the stored offsets cannot describe.
+CodeBounds CodeBoundsOf(const PeFile& module);
+
 // Whether everything a stored block describes is the same in both links:
-// the preferred base and every section that lies before the resources, at
+// the format, the preferred base and every section that lies before the resources, at
 // the same address with the same bytes. Empty when so; else what differs.
 std::string CompareCode(const PeFile& first, const PeFile& second);
 

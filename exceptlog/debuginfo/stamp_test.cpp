@@ -29,6 +29,28 @@ TEST(CompareCode, OnlyTheResourcesMayDifferBetweenTheTwoLinks) {
   Bytes renamed = first;
   renamed[0x58 + 0xE0 + 1] = 'c';
   EXPECT_EQ(CompareCode(PeFile(first), PeFile(renamed)), "section .text is missing");
+
+  // 64-bit links: the whole 8-byte base counts.
+  const Bytes wide = testing::BuildTestDll(kCode, "ELDATA", {}, testing::kTestImageBase64);
+  EXPECT_EQ(CompareCode(PeFile(wide),
+                        PeFile(testing::BuildTestDll(kCode, "ELDATA", Bytes(5000, 1), testing::kTestImageBase64))),
+            "");
+  EXPECT_EQ(CompareCode(PeFile(wide), PeFile(testing::BuildTestDll(kCode, "ELDATA", {}, 0x280000000))),
+            "the preferred base differs");
+  EXPECT_EQ(CompareCode(PeFile(first), PeFile(wide)), "the format differs");
+}
+
+TEST(CodeBoundsOf, TheTextSectionAtThePreferredBase) {
+  const CodeBounds wide = CodeBoundsOf(PeFile(testing::BuildTestDll(kCode, "ELDATA", {}, testing::kTestImageBase64)));
+  EXPECT_EQ(wide.ImageBase, 0x180000000u);
+  EXPECT_EQ(wide.Low, 0x180001000u);
+  EXPECT_EQ(wide.High, 0x180001000u + kCode.size());
+
+  // Code inside the headers has no offset in the stored form, which counts
+  // from the base + 0x1000.
+  Bytes low_text = testing::BuildTestDll(kCode, "ELDATA", {});
+  testing::Put32(low_text, 0x58 + 0xE0 + 12, 0x800);
+  EXPECT_THROW(CodeBoundsOf(PeFile(low_text)), EPeFormatError);
 }
 
 TEST(CodeOf, ReadsCodeByItsOffsetFromTheFirstSection) {

@@ -26,6 +26,11 @@ std::vector<std::uint8_t> ReadFile(const std::string& name) {
   return stream.Bytes();
 }
 
+// "PE32+ x86-64"
+std::string KindOf(const PeFile& module) {
+  return std::string(PeFormatName(module.Format())) + " " + PeMachineName(module.Machine());
+}
+
 int Usage() {
   std::fputs(
       "usage: eldata stamp MODULE OUTPUT [--options FILE] [--password TEXT] [--compile-date SERIAL]\n"
@@ -62,10 +67,11 @@ int Stamp(const std::vector<std::string>& args) {
   const StampResult result = BuildStoredBlock(module, settings);
   MemoryStream(result.Block).SaveToFile(args[1]);
   std::printf(
-      "eldata: %s: %zu source files, %zu functions, %zu code ranges -> %zu unit records, %zu entries "
+      "eldata: %s (%s): %zu source files, %zu functions, %zu code ranges -> %zu unit records, %zu entries "
       "(%zu named), debug data %zu bytes, stored block %zu bytes\n",
-      args[0].c_str(), result.Units, result.Procedures, result.Ranges, result.Statistics.UnitRecords,
-      result.Statistics.Entries, result.Statistics.NamedEntries, result.DebugDataSize, result.Block.size());
+      args[0].c_str(), KindOf(module).c_str(), result.Units, result.Procedures, result.Ranges,
+      result.Statistics.UnitRecords, result.Statistics.Entries, result.Statistics.NamedEntries, result.DebugDataSize,
+      result.Block.size());
   return 0;
 }
 
@@ -78,13 +84,14 @@ int Verify(const std::vector<std::string>& args) {
     std::fprintf(stderr, "eldata: %s and %s differ: %s\n", args[0].c_str(), args[1].c_str(), difference.c_str());
     return 1;
   }
-  std::printf("eldata: code and data before the resources are identical in both links\n");
+  std::printf("eldata: %s: code and data before the resources are identical in both links\n", KindOf(second).c_str());
   return 0;
 }
 
 int Options(const std::vector<std::string>& args) {
   if (args.size() != 4 || args[2] != "-o") return Usage();
   const std::vector<std::uint8_t> module = ReadFile(args[0]);
+  const std::string kind = KindOf(PeFile(module));
   const std::uint16_t version = StoredBlockVersionOf(module);
   if (version != kOwnBlockVersion) {
     throw EOptionsRewriteError("the stored block is of version " + std::to_string(version) + "; this eldata writes " +
@@ -97,7 +104,7 @@ int Options(const std::vector<std::string>& args) {
   options.SaveToStream(stream);
   const OptionsRewrite result = ReplaceStoredOptions(module, stream.Bytes());
   MemoryStream(result.File).SaveToFile(args[3]);
-  std::printf("eldata: %s: options of %s written %s\n", args[3].c_str(), args[1].c_str(),
+  std::printf("eldata: %s (%s): options of %s written %s\n", args[3].c_str(), kind.c_str(), args[1].c_str(),
               result.InPlace ? "in place of the old ones" : "to a new section .eldata");
   return 0;
 }

@@ -51,10 +51,36 @@ TEST(ModuleReport, ResolvesAddressesInBothNotations) {
   EXPECT_EQ(report.ParseAddress("10001005"), kTestImageBase + 0x1005);
   EXPECT_FALSE(report.ParseAddress("+xyz"));
   EXPECT_FALSE(report.ParseAddress("123456789"));
+  EXPECT_FALSE(report.ParseAddress("+FFFFFFFF")) << "past the 32-bit address space";
   EXPECT_EQ(report.Resolve(kTestImageBase + 0x1005), "10001005\tform.cpp\tTForm\tPaint\t10\t0");
   EXPECT_EQ(report.Resolve(kTestImageBase + 0x1020), "10001020\tform.cpp\tTForm\tPaint\t14\t4");
   EXPECT_EQ(report.Resolve(kTestImageBase + 0x1040), "10001040\t\t\t\t\t");
   EXPECT_EQ(report.Resolve(0x42), "00000042\t\t\t\t\t");
+}
+
+// A 64-bit module above 4 GB: the same block, with addresses of 16 digits
+// in and out; offsets from the base stay RVAs.
+TEST(ModuleReport, A64BitModuleAboveFourGigabytes) {
+  const std::uint64_t base = exceptlog::testing::kTestImageBase64;
+  const ModuleReport report(BuildTestDll(kCode, "ELDATA", TestBlock(""), base), "");
+  ASSERT_TRUE(report.Block());
+  EXPECT_EQ(report.ParseAddress("+1005"), base + 0x1005);
+  EXPECT_EQ(report.ParseAddress("0x0000000180001005"), base + 0x1005);
+  EXPECT_EQ(report.ParseAddress("180001005"), base + 0x1005);
+  EXPECT_FALSE(report.ParseAddress("+100001005")) << "an offset wider than an RVA";
+  EXPECT_FALSE(report.ParseAddress("0x10000000000000000"));
+  EXPECT_EQ(report.Resolve(base + 0x1005), "0000000180001005\tform.cpp\tTForm\tPaint\t10\t0");
+  EXPECT_EQ(report.Resolve(base + 0x1020), "0000000180001020\tform.cpp\tTForm\tPaint\t14\t4");
+  // The same offsets 4 GB away are not this module's code.
+  EXPECT_EQ(report.Resolve(base + 0x1005 - 0x100000000), "0000000080001005\t\t\t\t\t");
+  EXPECT_EQ(report.Resolve(base + 0x1005 + 0x100000000), "0000000280001005\t\t\t\t\t");
+
+  const std::string text = report.InfoText();
+  EXPECT_EQ(text.substr(0, text.find('\n')), "Module: PE32+ x86-64, preferred base 0000000180000000");
+  EXPECT_NE(text.find("Symbol 0: 0000000180001000, 64 bytes\n"), std::string::npos);
+  EXPECT_NE(report.InfoJson().find(
+                "\"Module\": {\"Format\": \"PE32+\", \"Machine\": \"x86-64\", \"ImageBase\": \"0000000180000000\"},"),
+            std::string::npos);
 }
 
 TEST(ModuleReport, AWrongPasswordShowsProtectedNames) {
@@ -71,6 +97,7 @@ TEST(ModuleReport, AWrongPasswordShowsProtectedNames) {
 TEST(ModuleReport, InfoNamesEveryOptionAndTheUnits) {
   const ModuleReport report(BuildTestDll(kCode, "ELDATA", TestBlock("")), "");
   const std::string text = report.InfoText();
+  EXPECT_EQ(text.substr(0, text.find('\n')), "Module: PE32 i386, preferred base 10000000");
   EXPECT_NE(text.find("BlockVersion: 504\n"), std::string::npos);
   EXPECT_NE(text.find("CompileDate: 2024-01-01 12:00:00\n"), std::string::npos);
   EXPECT_NE(text.find("  SmtpPort = 587\n"), std::string::npos);

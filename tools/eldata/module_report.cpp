@@ -15,9 +15,9 @@
 namespace vellum::eldata {
 namespace {
 
-std::string Hex8(std::uint32_t value) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08X", value);
+std::string Hex(std::uint64_t value, int digits) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%0*llX", digits, static_cast<unsigned long long>(value));
   return text;
 }
 
@@ -58,16 +58,27 @@ ModuleReport::ModuleReport(std::vector<std::uint8_t> file, const std::string& pa
             [](const exceptlog::PeExport& a, const exceptlog::PeExport& b) { return a.Rva < b.Rva; });
 }
 
-std::optional<std::uint32_t> ModuleReport::ParseAddress(const std::string& text) const {
+std::string ModuleReport::AddressText(std::uint64_t address) const {
+  return Hex(address, image_.IsPe32Plus() ? 16 : 8);
+}
+
+std::optional<std::uint64_t> ModuleReport::ParseAddress(const std::string& text) const {
   std::string digits = text;
   const bool relative = !digits.empty() && digits.front() == '+';
   if (relative) digits.erase(0, 1);
   if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits.erase(0, 2);
-  if (digits.empty() || digits.size() > 8 || digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+  // An offset from the base is an RVA: 32 bits in either format.
+  const std::size_t max_digits = image_.IsPe32Plus() && !relative ? 16 : 8;
+  if (digits.empty() || digits.size() > max_digits ||
+      digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
     return std::nullopt;
   }
-  const auto value = static_cast<std::uint32_t>(std::stoul(digits, nullptr, 16));
-  return relative ? image_.ImageBase() + value : value;
+  const std::uint64_t value = std::stoull(digits, nullptr, 16);
+  if (!relative) return value;
+  const std::uint64_t address = image_.ImageBase() + value;
+  const std::uint64_t largest = image_.IsPe32Plus() ? ~std::uint64_t{0} : 0xFFFFFFFFu;
+  if (address < value || address > largest) return std::nullopt;
+  return address;
 }
 
 std::string ModuleReport::ExportedPlace(std::uint32_t rva) const {
@@ -85,17 +96,18 @@ std::string ModuleReport::ExportedPlace(std::uint32_t rva) const {
   return parts->UnitName + "\t" + parts->ClassName + "\t" + parts->ProcedureName;
 }
 
-std::string ModuleReport::Resolve(std::uint32_t address) const {
-  std::string line = Hex8(address) + "\t";
-  const std::uint64_t base = std::uint64_t{image_.ImageBase()} + exceptlog::kDebugCodeBase;
-  if (index_ && address >= base) {
+std::string ModuleReport::Resolve(std::uint64_t address) const {
+  std::string line = AddressText(address) + "\t";
+  // The stored block and the exports describe the 4 GB above the base.
+  const std::uint64_t base = image_.ImageBase() + exceptlog::kDebugCodeBase;
+  if (index_ && address >= base && address - base <= 0xFFFFFFFFu) {
     if (const auto found = index_->LookUp(static_cast<std::uint32_t>(address - base), exceptlog::CodeOf(image_))) {
       return line + found->UnitName + "\t" + found->ClassName + "\t" + found->ProcedureName + "\t" +
              std::to_string(found->Line) + "\t" + std::to_string(found->ProcedureLine);
     }
   }
-  if (address >= image_.ImageBase()) {
-    const std::string place = ExportedPlace(address - image_.ImageBase());
+  if (address >= image_.ImageBase() && address - image_.ImageBase() <= 0xFFFFFFFFu) {
+    const std::string place = ExportedPlace(static_cast<std::uint32_t>(address - image_.ImageBase()));
     if (!place.empty()) return line + place + "\t\t";
   }
   return line + "\t\t\t\t";
@@ -105,6 +117,8 @@ std::string ModuleReport::InfoText() const {
   if (!block_) return "no stored block\n";
   const exceptlog::StoredBlock& b = *block_;
   std::string out;
+  out += "Module: " + std::string(exceptlog::PeFormatName(image_.Format())) + " " +
+         exceptlog::PeMachineName(image_.Machine()) + ", preferred base " + AddressText(image_.ImageBase()) + "\n";
   out += "BlockVersion: " + std::to_string(b.BlockVersion) + "\n";
   out += "CompileDate: " + DateText(b.CompileDate) + "\n";
   out += std::string("Password: ") + (b.PasswordOk ? "ok" : "not right; protected names are shown as ?Base64") + "\n";
@@ -112,7 +126,7 @@ std::string ModuleReport::InfoText() const {
   for (const auto& symbol : exceptlog::ReadNumberedSymbols(
            image_.FindResource(exceptlog::kRawDataResource, "ELDATA").value_or(std::span<const std::uint8_t>{}))) {
     out += "Symbol " + std::to_string(symbol.number) + ": " +
-           Hex8(image_.ImageBase() + exceptlog::kDebugCodeBase + symbol.code_offset) + ", " +
+           AddressText(image_.ImageBase() + exceptlog::kDebugCodeBase + symbol.code_offset) + ", " +
            std::to_string(symbol.size) + " bytes\n";
   }
   exceptlog::TRuzadaModuleOptions options(std::string(), false);
@@ -174,6 +188,9 @@ std::string ModuleReport::InfoJson() const {
   exceptlog::TRuzadaModuleOptions options(std::string(), false);
   const bool has_options = exceptlog::LoadStoredOptions(*block_, options);
   std::string out = "{\n";
+  out += "  \"Module\": {\"Format\": \"" + std::string(exceptlog::PeFormatName(image_.Format())) +
+         "\", \"Machine\": \"" + exceptlog::PeMachineName(image_.Machine()) + "\", \"ImageBase\": \"" +
+         AddressText(image_.ImageBase()) + "\"},\n";
   out += "  \"BlockVersion\": " + std::to_string(block_->BlockVersion) + ",\n";
   out += "  \"CompileDate\": \"" + DateText(block_->CompileDate) + "\",\n";
   out += "  \"Options\": " + (has_options ? OptionsJson(options, 2) : std::string("null")) + "\n";

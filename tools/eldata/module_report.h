@@ -17,7 +17,7 @@ namespace vellum::eldata {
 
 class ModuleReport {
  public:
-  // Raises EPeFormatError for a file that is no 32-bit PE file.
+  // Raises EPeFormatError for a file that is no PE32 i386 or PE32+ x86-64 file.
   ModuleReport(std::vector<std::uint8_t> file, const std::string& password);
 
   const exceptlog::PeFile& Image() const { return image_; }
@@ -25,12 +25,17 @@ class ModuleReport {
   const std::optional<exceptlog::StoredBlock>& Block() const { return block_; }
 
   // "+1234": offset from the preferred base; "0x..." or plain hex: an
-  // absolute address at the preferred base. Nothing for other text.
-  std::optional<std::uint32_t> ParseAddress(const std::string& text) const;
+  // absolute address at the preferred base. Nothing for other text, or for
+  // an address wider than the module's (32 bits for PE32, 64 for PE32+).
+  std::optional<std::uint64_t> ParseAddress(const std::string& text) const;
 
   // One tab-separated line: address, unit, class, procedure, line, line
   // within the procedure; unknown fields empty.
-  std::string Resolve(std::uint32_t address) const;
+  std::string Resolve(std::uint64_t address) const;
+
+  // An address as the module's width prints it: 8 hex digits for PE32,
+  // 16 for PE32+.
+  std::string AddressText(std::uint64_t address) const;
 
   std::string InfoText() const;
   std::string InfoJson() const;

@@ -17,7 +17,14 @@ PeImage ReadFileHeaders(const ByteSource& source) {
   std::string problem;
   std::optional<PeImage> image = PeImage::Read(source, PeImageForm::kFile, &problem);
   if (!image) throw EPeFormatError(problem);
-  if (image->Machine() != kMachineI386) throw EPeFormatError("not a 32-bit x86 PE file");
+  // The tools read x86 code (export sizes, frame rules) and DWARF of the
+  // two x86 compilers; a machine that does not go with its header's format
+  // is damage.
+  const std::uint16_t expected = image->IsPe32Plus() ? kMachineAmd64 : kMachineI386;
+  if (image->Machine() != expected) {
+    throw EPeFormatError("not an x86 or x86-64 PE file (" + std::string(PeFormatName(image->Format())) + " for " +
+                         PeMachineName(image->Machine()) + ")");
+  }
   return *image;
 }
 

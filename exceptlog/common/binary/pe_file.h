@@ -1,4 +1,4 @@
-// A 32-bit PE file read whole, for the tools that look at modules on disk:
+// A PE file of an x86 or x86-64 module read whole, for the tools that look at modules on disk:
 // the headers through PeImage, and the file's own bytes for a section, an
 // RVA, a named raw-data resource and the export table. A file that does not
 // hold together raises EPeFormatError; damage further in (a resource tree,
@@ -32,14 +32,17 @@ struct PeExport {
 
 class PeFile {
  public:
-  // Raises EPeFormatError for anything but a 32-bit x86 PE file.
+  // Raises EPeFormatError for anything but a PE32 i386 or a PE32+ x86-64 file.
   explicit PeFile(std::vector<std::uint8_t> file);
   // The image reads through a source that points into this object.
   PeFile(const PeFile&) = delete;
   PeFile& operator=(const PeFile&) = delete;
 
   const PeImage& Image() const { return image_; }
-  std::uint32_t ImageBase() const { return image_.ImageBase(); }
+  std::uint16_t Machine() const { return image_.Machine(); }
+  PeFormat Format() const { return image_.Format(); }
+  bool IsPe32Plus() const { return image_.IsPe32Plus(); }
+  std::uint64_t ImageBase() const { return image_.ImageBase(); }
   std::uint32_t SizeOfImage() const { return image_.SizeOfImage(); }
   bool IsDll() const { return image_.IsDll(); }
   const std::vector<PeSectionHeader>& Sections() const { return image_.Sections(); }

@@ -42,13 +42,6 @@ TEST(PeFile, ReadsSectionsAndTheNamedResource) {
 TEST(PeFile, DamagedFilesRaiseOrFindNothing) {
   const std::vector<std::uint8_t> good = BuildTestDll(kCode, "ELDATA", ResourceData());
   EXPECT_THROW(PeFile(std::vector<std::uint8_t>(good.begin(), good.begin() + 0x60)), EPeFormatError);
-  std::vector<std::uint8_t> pe64 = good;
-  pe64[0x58] = 0x0B;
-  pe64[0x59] = 0x02;
-  EXPECT_THROW(PeFile{pe64}, EPeFormatError);
-  std::vector<std::uint8_t> arm = good;
-  testing::Put16(arm, 0x44, 0x01C0);
-  EXPECT_THROW(PeFile{arm}, EPeFormatError);
   // Every byte of the resource tree changed in turn: the reader answers or
   // finds nothing, and never reads outside the file (the sanitizers watch).
   const std::size_t tree = 0x600;
@@ -62,6 +55,32 @@ TEST(PeFile, DamagedFilesRaiseOrFindNothing) {
   std::vector<std::uint8_t> looping = good;
   testing::Put32(looping, tree + 0x30 + 20, 0x80000000u);
   EXPECT_FALSE(PeFile(looping).FindResource(kRawDataResource, "ELDATA"));
+}
+
+TEST(PeFile, AMachineMustGoWithItsHeadersFormat) {
+  const std::vector<std::uint8_t> plus = BuildTestDll(kCode, "ELDATA", ResourceData(), testing::kTestImageBase64);
+  const PeFile image(plus);
+  EXPECT_TRUE(image.IsPe32Plus());
+  EXPECT_EQ(image.Machine(), kMachineAmd64);
+  EXPECT_EQ(image.ImageBase(), testing::kTestImageBase64);
+  const auto found = image.FindResource(kRawDataResource, "ELDATA");
+  ASSERT_TRUE(found);
+  EXPECT_EQ(std::vector<std::uint8_t>(found->begin(), found->end()), ResourceData());
+
+  const auto problem = [](std::vector<std::uint8_t> file, std::uint16_t machine) {
+    testing::Put16(file, 0x44, machine);
+    try {
+      PeFile{file};
+      return std::string("read");
+    } catch (const EPeFormatError& e) {
+      return std::string(e.what());
+    }
+  };
+  const std::vector<std::uint8_t> pe32 = BuildTestDll(kCode, "ELDATA", {1});
+  EXPECT_EQ(problem(pe32, kMachineAmd64), "not an x86 or x86-64 PE file (PE32 for x86-64)");
+  EXPECT_EQ(problem(plus, kMachineI386), "not an x86 or x86-64 PE file (PE32+ for i386)");
+  EXPECT_EQ(problem(plus, 0xAA64), "not an x86 or x86-64 PE file (PE32+ for machine 0xAA64)");
+  EXPECT_EQ(problem(pe32, 0x01C0), "not an x86 or x86-64 PE file (PE32 for machine 0x01C0)");
 }
 
 TEST(PeFile, ExportsPointIntoTheImage) {

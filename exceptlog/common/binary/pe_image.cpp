@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "exceptlog/common/binary/little_endian.h"
 
@@ -11,6 +12,7 @@ namespace {
 constexpr std::uint16_t kDosSignature = 0x5A4D;     // "MZ"
 constexpr std::uint32_t kNtSignature = 0x00004550;  // "PE\0\0"
 constexpr std::uint16_t kOptionalHeaderPe32 = 0x010B;
+constexpr std::uint16_t kOptionalHeaderPe32Plus = 0x020B;
 constexpr std::size_t kDosHeaderSize = 0x40;
 constexpr std::size_t kNewHeaderOffsetField = 0x3C;
 constexpr std::size_t kNtHeadersSize = 24;  // signature and file header
@@ -19,14 +21,21 @@ constexpr std::size_t kCoffSymbolSize = 18;
 constexpr std::size_t kExportDirectorySize = 40;
 constexpr std::uint32_t kMaxDataDirectories = 16;
 
-// Offsets inside the PE32 optional header; the data directories follow its
-// fixed part.
+// Offsets inside the optional header; the data directories follow its fixed
+// part. PE32+ has no BaseOfData, so its 8-byte base starts where that was,
+// and its wider stack and heap sizes move the directory count back by 16.
+constexpr std::size_t kMagic = 0;
 constexpr std::size_t kSizeOfCode = 4;
 constexpr std::size_t kBaseOfCode = 20;
-constexpr std::size_t kImageBase = 28;
 constexpr std::size_t kSizeOfImage = 56;
-constexpr std::size_t kNumberOfRvaAndSizes = 92;
-constexpr std::size_t kOptionalFixedSize = 96;
+
+struct OptionalLayout {
+  std::size_t ImageBase;
+  std::size_t NumberOfRvaAndSizes;
+  std::size_t FixedSize;
+};
+constexpr OptionalLayout kPe32Layout{28, 92, 96};
+constexpr OptionalLayout kPe32PlusLayout{24, 108, 112};
 
 // A section name "/123" stands for the text at offset 123 of the COFF string
 // table, which follows the symbols; only a file carries that table.
@@ -40,6 +49,18 @@ std::optional<std::uint64_t> LongNameOffset(const std::string& name) {
 }
 
 }  // namespace
+
+const char* PeFormatName(PeFormat format) {
+  return format == PeFormat::kPe32Plus ? "PE32+" : "PE32";
+}
+
+std::string PeMachineName(std::uint16_t machine) {
+  if (machine == kMachineI386) return "i386";
+  if (machine == kMachineAmd64) return "x86-64";
+  char text[16];
+  std::snprintf(text, sizeof text, "machine 0x%04X", machine);
+  return text;
+}
 
 std::optional<PeImage> PeImage::Read(const ByteSource& source, PeImageForm form, std::string* problem) {
   PeImage image(source, form);
@@ -69,18 +90,22 @@ std::optional<std::string> PeImage::ReadHeaders() {
   const std::uint64_t optional_at = nt + kNtHeadersSize;
   std::vector<std::uint8_t> optional(optional_size);
   if (!in.Read(optional_at, optional)) return "PE file is cut short in the optional header";
-  if (optional_size < kOptionalFixedSize || LoadU16(optional.data()) != kOptionalHeaderPe32) {
-    return "not a PE32 optional header";
+  const std::uint16_t magic = optional_size >= 2 ? LoadU16(&optional[kMagic]) : 0;
+  if (magic != kOptionalHeaderPe32 && magic != kOptionalHeaderPe32Plus) {
+    return "not a PE32 or PE32+ optional header";
   }
+  format_ = magic == kOptionalHeaderPe32Plus ? PeFormat::kPe32Plus : PeFormat::kPe32;
+  const OptionalLayout& layout = IsPe32Plus() ? kPe32PlusLayout : kPe32Layout;
+  if (optional_size < layout.FixedSize) return std::string("optional header too short for ") + PeFormatName(format_);
   size_of_code_ = LoadU32(&optional[kSizeOfCode]);
   base_of_code_ = LoadU32(&optional[kBaseOfCode]);
-  image_base_ = LoadU32(&optional[kImageBase]);
+  image_base_ = IsPe32Plus() ? LoadU64(&optional[layout.ImageBase]) : LoadU32(&optional[layout.ImageBase]);
   size_of_image_ = LoadU32(&optional[kSizeOfImage]);
   const std::uint32_t directory_count =
-      std::min({LoadU32(&optional[kNumberOfRvaAndSizes]),
-                static_cast<std::uint32_t>((optional_size - kOptionalFixedSize) / 8), kMaxDataDirectories});
+      std::min({LoadU32(&optional[layout.NumberOfRvaAndSizes]),
+                static_cast<std::uint32_t>((optional_size - layout.FixedSize) / 8), kMaxDataDirectories});
   for (std::uint32_t i = 0; i < directory_count; ++i) {
-    const std::uint8_t* entry = &optional[kOptionalFixedSize + 8 * i];
+    const std::uint8_t* entry = &optional[layout.FixedSize + 8 * i];
     directories_.push_back({LoadU32(entry), LoadU32(entry + 4)});
   }
 

@@ -1,5 +1,5 @@
-// A 32-bit PE image read from any ByteSource: its headers, its section
-// table and its bytes by relative virtual address. The same headers serve a
+// A PE image (PE32 or PE32+) read from any ByteSource: its headers, its
+// section table and its bytes by relative virtual address. The same headers serve a
 // module file and a module the loader has mapped; only where an RVA lies
 // differs. In a file, a section's bytes sit at its raw offset and end with
 // its raw data; in memory, the loader has put every byte at its RVA.
@@ -29,12 +29,26 @@ enum class PeImageForm {
 };
 
 inline constexpr std::uint16_t kMachineI386 = 0x014C;
+inline constexpr std::uint16_t kMachineAmd64 = 0x8664;
 inline constexpr std::uint16_t kImageFileDll = 0x2000;
 inline constexpr int kExportDirectory = 0;
 inline constexpr int kResourceDirectory = 2;
 inline constexpr std::uint16_t kRawDataResource = 10;
 // Export names longer than this are not names a tool or a report shows.
 inline constexpr std::uint32_t kMaxPeNameLength = 256;
+
+// The optional header's layout. Only the preferred base and what follows it
+// differ: PE32+ widens the base and the four stack and heap sizes to 8 bytes.
+// RVAs and sizes inside the image stay 32-bit in both.
+enum class PeFormat {
+  kPe32,      // magic 0x10B, 32-bit modules
+  kPe32Plus,  // magic 0x20B, 64-bit modules
+};
+
+// "PE32" or "PE32+".
+const char* PeFormatName(PeFormat format);
+// "i386", "x86-64", or the machine number in hexadecimal.
+std::string PeMachineName(std::uint16_t machine);
 
 struct PeSectionHeader {
   std::string Name;  // long names ("/4") resolved through the COFF string table of a file
@@ -62,15 +76,18 @@ struct PeExportDirectory {
 class PeImage {
  public:
   // "MZ", the new header's offset at 0x3C, "PE\0\0", the file header, the
-  // whole optional header (PE32) and the whole section table. Nothing when
+  // whole optional header (PE32 or PE32+) and the whole section table. Nothing when
   // any of it is missing or wrong; `problem` then says what.
   static std::optional<PeImage> Read(const ByteSource& source, PeImageForm form, std::string* problem = nullptr);
 
   PeImageForm Form() const { return form_; }
   const ByteSource& Source() const { return *source_; }
   std::uint16_t Machine() const { return machine_; }
+  PeFormat Format() const { return format_; }
+  bool IsPe32Plus() const { return format_ == PeFormat::kPe32Plus; }
   bool IsDll() const { return (characteristics_ & kImageFileDll) != 0; }
-  std::uint32_t ImageBase() const { return image_base_; }
+  // Above 4 GB only for PE32+.
+  std::uint64_t ImageBase() const { return image_base_; }
   std::uint32_t SizeOfImage() const { return size_of_image_; }
   std::uint32_t BaseOfCode() const { return base_of_code_; }
   std::uint32_t SizeOfCode() const { return size_of_code_; }
@@ -109,7 +126,8 @@ class PeImage {
   PeImageForm form_;
   std::uint16_t machine_ = 0;
   std::uint16_t characteristics_ = 0;
-  std::uint32_t image_base_ = 0;
+  PeFormat format_ = PeFormat::kPe32;
+  std::uint64_t image_base_ = 0;
   std::uint32_t size_of_image_ = 0;
   std::uint32_t base_of_code_ = 0;
   std::uint32_t size_of_code_ = 0;

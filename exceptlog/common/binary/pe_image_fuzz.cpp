@@ -1,9 +1,10 @@
 // Any bytes as a PE image in both forms: as a file (with its resources and
 // exports) and mapped at a base as the loader would leave it. Reading must
 // refuse or succeed, stay inside the bytes, and agree on what both forms
-// take from the same headers. Input starting with "MZ" is a whole image;
-// any other input is written over a valid DLL from an offset its first byte
-// picks, so that the fuzzer spends its time past the signatures.
+// take from the same headers (PE32 or PE32+). Input starting with "MZ" is
+// a whole image; any other input is written over a valid DLL from an offset
+// its first byte picks, so that the fuzzer spends its time past the
+// signatures.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -66,7 +67,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The same headers, whichever way they are read; only section names may
   // differ (a file resolves long ones).
   if (as_file.has_value() != as_loaded.has_value()) __builtin_trap();
-  if (as_file && (as_file->SizeOfImage() != as_loaded->SizeOfImage() ||
+  if (as_file && (as_file->Format() != as_loaded->Format() || as_file->ImageBase() != as_loaded->ImageBase() ||
+                  as_file->SizeOfImage() != as_loaded->SizeOfImage() ||
                   as_file->Sections().size() != as_loaded->Sections().size() ||
                   as_file->DataDirectoryCount() != as_loaded->DataDirectoryCount())) {
     __builtin_trap();

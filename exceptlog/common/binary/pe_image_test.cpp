@@ -91,32 +91,74 @@ TEST(PeImage, OneImageReadAsAFileAndAsTheLoaderMappedIt) {
 }
 
 TEST(PeImage, TruncatedHeadersAreRefusedWithTheReason) {
-  const Bytes file = BuildTestDll(kCode, "ELDATA", {1, 2, 3});
-  for (std::size_t size = 0; size < kHeadersEnd; ++size) {
-    const FileImage cut(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size)));
-    EXPECT_FALSE(cut.image) << size;
-    const char* expected = size < 0x40              ? "not a PE file (no MZ header)"
-                           : size < kOptionalHeader ? "not a PE file (no PE signature)"
-                           : size < kSectionTable   ? "PE file is cut short in the optional header"
-                                                    : "PE file is cut short in the section table";
-    EXPECT_EQ(cut.problem, expected) << size;
+  for (const bool plus : {false, true}) {
+    SCOPED_TRACE(plus ? "PE32+" : "PE32");
+    const Bytes file = plus ? BuildTestDll(kCode, "ELDATA", {1, 2, 3}, testing::kTestImageBase64)
+                            : BuildTestDll(kCode, "ELDATA", {1, 2, 3});
+    const std::size_t section_table =
+        kOptionalHeader + (plus ? testing::kTestOptionalSize64 : testing::kTestOptionalSize32);
+    const std::size_t headers_end = section_table + 2 * 40;
+    for (std::size_t size = 0; size < headers_end; ++size) {
+      const FileImage cut(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(size)));
+      EXPECT_FALSE(cut.image) << size;
+      const char* expected = size < 0x40              ? "not a PE file (no MZ header)"
+                             : size < kOptionalHeader ? "not a PE file (no PE signature)"
+                             : size < section_table   ? "PE file is cut short in the optional header"
+                                                      : "PE file is cut short in the section table";
+      EXPECT_EQ(cut.problem, expected) << size;
+    }
+    EXPECT_TRUE(FileImage(Bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(headers_end))).image);
   }
-  EXPECT_TRUE(FileImage(Bytes(file.begin(), file.begin() + kHeadersEnd)).image);
+}
+
+TEST(PeImage, APe32PlusImageKeepsItsBaseAboveFourGigabytes) {
+  const Bytes file = BuildTestDll(kCode, "ELDATA", {1, 2, 3}, testing::kTestImageBase64);
+  const FileImage as_file(file);
+  ASSERT_TRUE(as_file.image) << as_file.problem;
+  // The loader maps it anywhere; what the headers say does not depend on where.
+  testing::FakeMemory memory;
+  memory.Map(kBase, 0x3000);
+  memory.Write(kBase, Bytes(file.begin(), file.begin() + 0x400));
+  memory.Write(kBase + testing::kCodeRva, kCode);
+  const MemoryByteSource mapped(memory, kBase);
+  const auto as_loaded = PeImage::Read(mapped, PeImageForm::kLoaded);
+  ASSERT_TRUE(as_loaded);
+
+  for (const PeImage* image : {&*as_file.image, &*as_loaded}) {
+    EXPECT_EQ(image->Format(), PeFormat::kPe32Plus);
+    EXPECT_EQ(image->ImageBase(), 0x180000000u) << "all eight bytes of the base";
+    EXPECT_EQ(image->Machine(), kMachineAmd64);
+    EXPECT_TRUE(image->IsDll());
+    // The directories start 16 bytes later than in PE32.
+    EXPECT_EQ(image->DataDirectoryCount(), 16u);
+    EXPECT_EQ(image->DataDirectory(kResourceDirectory).Rva, testing::kResourceRva);
+    ASSERT_EQ(image->Sections().size(), 2u);
+    EXPECT_EQ(image->Sections()[1].Name, ".rsrc");
+    Bytes code(kCode.size());
+    ASSERT_TRUE(image->ReadRva(testing::kCodeRva, code));
+    EXPECT_EQ(code, kCode);
+  }
+  EXPECT_EQ(std::string(PeFormatName(as_file.image->Format())) + " " + PeMachineName(as_file.image->Machine()),
+            "PE32+ x86-64");
+  EXPECT_EQ(PeMachineName(0xAA64), "machine 0xAA64");
 }
 
 TEST(PeImage, OffsetsAndCountsPastTheEndAreRefused) {
   const Bytes good = BuildTestDll(kCode, "ELDATA", {1, 2, 3});
-  const auto refused = [&](std::size_t at, std::uint32_t value, bool wide) {
-    Bytes changed = good;
+  const Bytes plus = BuildTestDll(kCode, "ELDATA", {1, 2, 3}, testing::kTestImageBase64);
+  const auto problem = [](Bytes changed, std::size_t at, std::uint32_t value, bool wide) {
     wide ? Put32(changed, at, value) : Put16(changed, at, static_cast<std::uint16_t>(value));
     const FileImage image(changed);
-    return !image.image && !image.problem.empty();
+    return image.image ? std::string("read") : image.problem;
   };
-  EXPECT_TRUE(refused(0x3C, 0xFFFFFFFC, true)) << "new header offset past the end";
-  EXPECT_TRUE(refused(kNtHeaders + 6, 0xFFFF, false)) << "more sections than the file holds";
-  EXPECT_TRUE(refused(kNtHeaders + 20, 0xFFFF, false)) << "optional header longer than the file";
-  EXPECT_TRUE(refused(kNtHeaders + 20, 95, false)) << "too short for PE32";
-  EXPECT_TRUE(refused(kOptionalHeader, 0x020B, false)) << "PE32+";
+  EXPECT_NE(problem(good, 0x3C, 0xFFFFFFFC, true), "read") << "new header offset past the end";
+  EXPECT_NE(problem(good, kNtHeaders + 6, 0xFFFF, false), "read") << "more sections than the file holds";
+  EXPECT_NE(problem(good, kNtHeaders + 20, 0xFFFF, false), "read") << "optional header longer than the file";
+  EXPECT_EQ(problem(good, kNtHeaders + 20, 95, false), "optional header too short for PE32");
+  EXPECT_EQ(problem(plus, kNtHeaders + 20, 111, false), "optional header too short for PE32+");
+  EXPECT_EQ(problem(good, kNtHeaders + 20, 1, false), "not a PE32 or PE32+ optional header") << "no room for the magic";
+  EXPECT_EQ(problem(good, kOptionalHeader, 0x0107, false), "not a PE32 or PE32+ optional header") << "a ROM image";
+  EXPECT_EQ(problem(plus, kOptionalHeader, 0, false), "not a PE32 or PE32+ optional header");
 
   // The directory count is believed only as far as the header has room.
   Bytes many = good;
@@ -127,6 +169,13 @@ TEST(PeImage, OffsetsAndCountsPastTheEndAreRefused) {
   EXPECT_EQ(with_many.image->DataDirectory(kResourceDirectory).Rva, testing::kResourceRva);
   EXPECT_EQ(with_many.image->DataDirectory(16).Rva, 0u);
   EXPECT_EQ(with_many.image->DataDirectory(-1).Rva, 0u);
+  Bytes many_plus = plus;
+  Put32(many_plus, kOptionalHeader + 108, 0xFFFFFFFF);
+  const FileImage with_many_plus(many_plus);
+  ASSERT_TRUE(with_many_plus.image);
+  EXPECT_EQ(with_many_plus.image->DataDirectoryCount(), 16u);
+  Put32(many_plus, kOptionalHeader + 108, 3);
+  EXPECT_EQ(FileImage(many_plus).image->DataDirectoryCount(), 3u) << "the PE32+ count, not the PE32 one";
 
   // In memory: headers that would run past 4 GB.
   testing::FakeMemory memory;
