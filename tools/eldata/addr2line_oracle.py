@@ -55,7 +55,10 @@ def bare_name(name):
     name = re.sub(r"@\d+$", "", name)
     if not name.startswith("operator") and "<" in name:
         name = name[:name.index("<")]
-    return name
+    # An operator template: "operator-<T>" (the demangler and the DWARF spell
+    # the arguments differently, and the stored name may be cut). The
+    # operator's own "<" characters stay.
+    return re.sub(r"^(operator(?:\(\)|\[\]|<=>|<<=|>>=|<<|>>|->\*|->|[-+*/%^&|~!=<>,]{1,2}))<(?![<=]).+$", r"\1", name)
 
 
 def split_scope(name):
@@ -139,10 +142,13 @@ def main():
 
     oracle = run([args.addr2line, "-f", "-e", args.debug], "\n".join(f"{a:#x}" for a in addresses) + "\n").splitlines()
     functions, places = oracle[0::2], oracle[1::2]
-    # addr2line drops the PE underscore of the linkage name and then cannot
-    # demangle it; c++filt gets the name back with its underscore.
+    # The 32-bit addr2line drops the PE underscore of the linkage name and
+    # then cannot demangle it; c++filt gets the name back with its
+    # underscore. 64-bit names carry no such underscore, so a plain name that
+    # starts with "Z" stays as it is when it does not demangle.
     mangled = ["_" + f if f.startswith("Z") else f for f in functions]
     demangled = run([args.cxxfilt], "\n".join(mangled) + "\n").splitlines()
+    demangled = [f if d == m and m != f else d for f, m, d in zip(functions, mangled, demangled)]
 
     ours = run(args.emulator + [args.exlog, "resolve", args.dll] + [f"0x{a:X}" for a in addresses]).splitlines()
     if len(ours) != len(addresses):

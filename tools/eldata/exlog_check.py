@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Runs exlog (the Linux build, or the Windows build through Wine) on the
-stamped product DLL: "info --json" must be valid JSON with the block
-version, compile date and every option by name, the numbered symbols must
-resolve to the application object's handlers, and, given a second exlog,
-both builds must resolve the same addresses the same way."""
+stamped product DLL: "info --json" must be valid JSON with the module's
+format, the block version, compile date and every option by name, the
+numbered symbols must resolve to the application object's handlers (their
+addresses as wide as the format's: 8 hex digits for PE32, 16 for PE32+),
+and, given a second exlog, both builds must resolve the same addresses the
+same way."""
 import argparse
 import json
 import re
@@ -21,12 +23,19 @@ def main():
     parser.add_argument("--exlog", nargs="+", required=True, help="command that runs exlog")
     parser.add_argument("--other-exlog", nargs="+", help="a second build to agree with")
     parser.add_argument("--dll", required=True)
+    parser.add_argument("--format", choices=["PE32", "PE32+"], default="PE32")
     args = parser.parse_args()
     problems = []
+    digits = 16 if args.format == "PE32+" else 8
 
     info = json.loads(run(args.exlog + ["info", args.dll, "--json"]))
-    if set(info) != {"BlockVersion", "CompileDate", "Options"}:
+    if set(info) != {"Module", "BlockVersion", "CompileDate", "Options"}:
         problems.append(f"info --json keys are {sorted(info)}")
+    module = info.get("Module") or {}
+    machine = "x86-64" if args.format == "PE32+" else "i386"
+    if module.get("Format") != args.format or module.get("Machine") != machine or \
+            not re.fullmatch(f"[0-9A-F]{{{digits}}}", str(module.get("ImageBase"))):
+        problems.append(f"module {module}")
     if info.get("BlockVersion") != 504:
         problems.append(f"block version {info.get('BlockVersion')}")
     if not re.fullmatch(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d", str(info.get("CompileDate"))):
@@ -44,7 +53,7 @@ def main():
         problems.append("StackFlags is not the value of the options file")
 
     text = run(args.exlog + ["info", args.dll])
-    symbols = dict(re.findall(r"^Symbol (\d+): ([0-9A-F]{8}),", text, re.M))
+    symbols = dict(re.findall(rf"^Symbol (\d+): ([0-9A-F]{{{digits}}}),", text, re.M))
     expected = {"0": "HandleException", "1": "ShowException"}
     addresses = []
     for number, procedure in expected.items():
@@ -55,7 +64,7 @@ def main():
         if fields[1:4] != ["application_win.cpp", "TApplication", procedure]:
             problems.append(f"symbol {number} resolves to {fields}")
         start = int(symbols[number], 16)
-        addresses += [f"{start + d:08X}" for d in range(0, 64, 3)]
+        addresses += [f"{start + d:0{digits}X}" for d in range(0, 64, 3)]
 
     if args.other_exlog and addresses:
         ours = run(args.exlog + ["resolve", args.dll] + addresses)

@@ -9,7 +9,12 @@
 #      resources come after code and data, so no address the block describes
 #      moves; eldata verify proves it, section by section.
 #   4. The full debug information goes to <dll>.debug, and the shipped DLL is
-#      stripped of it (with a debug link pointing there).
+#      stripped of it (with a debug link pointing there), by the objcopy of
+#      the target's own toolchain.
+#
+# 32-bit (PE32) and 64-bit (PE32+) modules are stamped alike; a 64-bit
+# module's subsystem still starts inactive, but its block is there and
+# describes its code.
 #
 # Options come from tools/eldata/band_options.conf; VELLUM_ELDATA_PASSWORD
 # protects the names in the line tables (empty: readable by every report).
@@ -17,21 +22,22 @@
 include(ExternalProject)
 
 set(VELLUM_ELDATA_PASSWORD "" CACHE STRING "Password that protects the names in the product's line tables")
-set(VELLUM_PRODUCT_IMAGE_BASE 0x6B400000 CACHE STRING "Preferred base of the product DLL")
+# 64-bit Windows puts 64-bit DLLs above 4 GB, and there ASLR has the most
+# room; the 64-bit product asks for a base there too, so that every address
+# of its code (in reports, in the block, in exlog) takes all 64 bits.
+set(VELLUM_PRODUCT_IMAGE_BASE 0x6B400000 CACHE STRING "Preferred base of the 32-bit product DLL")
+set(VELLUM_PRODUCT_IMAGE_BASE_64 0x16B400000 CACHE STRING "Preferred base of the 64-bit product DLL")
 
 # vellum_stamp_stored_block(TARGET [OPTIONS file] [IMAGE_BASE address]): a DLL
 # or a program; OPTIONS defaults to the product's options file.
 function(vellum_stamp_stored_block target)
   cmake_parse_arguments(A "" "OPTIONS;IMAGE_BASE" "" ${ARGN})
-  # eldata reads and stamps PE32 modules so far: a 64-bit module ships without
-  # a stored block, so its subsystem stays inactive.
-  if(VELLUM_ARCH STREQUAL "x64")
-    return()
-  endif()
   if(NOT A_OPTIONS)
     set(A_OPTIONS ${VELLUM_SOURCE_ROOT}/tools/eldata/band_options.conf)
   endif()
-  if(NOT A_IMAGE_BASE)
+  if(NOT A_IMAGE_BASE AND VELLUM_ARCH STREQUAL "x64")
+    set(A_IMAGE_BASE ${VELLUM_PRODUCT_IMAGE_BASE_64})
+  elseif(NOT A_IMAGE_BASE)
     set(A_IMAGE_BASE ${VELLUM_PRODUCT_IMAGE_BASE})
   endif()
   get_target_property(target_type ${target} TYPE)
@@ -108,11 +114,14 @@ function(vellum_stamp_stored_block target)
   target_sources(${target} PRIVATE ${block_dir}/eldata.rc)
   add_dependencies(${target} eldata_host)
 
-  find_program(VELLUM_I686_OBJCOPY i686-w64-mingw32-objcopy REQUIRED)
+  # The toolchain's objcopy: a 32-bit one would not write a PE32+ file.
+  if(NOT CMAKE_OBJCOPY)
+    message(FATAL_ERROR "the toolchain has no objcopy to split the debug information of ${target}")
+  endif()
   set(dll $<TARGET_FILE:${target}>)
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${VELLUM_I686_OBJCOPY} --only-keep-debug ${dll} ${dll}.debug
-    COMMAND ${VELLUM_I686_OBJCOPY} --strip-all --add-gnu-debuglink=${dll}.debug ${dll}
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${dll} ${dll}.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${dll}.debug ${dll}
     COMMAND ${eldata_tool} verify $<TARGET_FILE:${unstamped}> ${dll}
     VERBATIM)
 
