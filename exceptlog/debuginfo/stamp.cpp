@@ -53,11 +53,16 @@ StampResult BuildStoredBlock(const PeFile& module, const StampSettings& settings
   contents.DebugData = WriteDebugData(source, contents.BlockVersion, cipher, CodeOf(module), &result.Statistics);
   result.DebugDataSize = contents.DebugData.size();
 
+  // A program that never uses the application object links none of its
+  // code (the 64-bit build's inactive capture does not pull it in either);
+  // its table leaves the procedure out, and a hook finds nothing to patch.
   std::vector<exceptlog::NumberedSymbol> symbols;
   for (std::uint8_t number = 0; number < std::size(kNumberedProcedures); ++number) {
-    const auto symbol = FindNumberedFunction(dwarf, bounds, kNumberedProcedures[number], number);
-    if (!symbol) throw EDwarfError(std::string("the module has no code for ") + kNumberedProcedures[number]);
-    symbols.push_back(*symbol);
+    if (const auto symbol = FindNumberedFunction(dwarf, bounds, kNumberedProcedures[number], number)) {
+      symbols.push_back(*symbol);
+    } else {
+      result.MissingProcedures.emplace_back(kNumberedProcedures[number]);
+    }
   }
   contents.SymbolTable = exceptlog::WriteNumberedSymbols(symbols);
 

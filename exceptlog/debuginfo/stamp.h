@@ -30,6 +30,8 @@ struct StampResult {
   std::size_t Units = 0;
   std::size_t Procedures = 0;
   std::size_t Ranges = 0;
+  // Numbered procedures the module has no code for; its table leaves them out.
+  std::vector<std::string> MissingProcedures;
 };
 
 // The procedures the hooks find by number: the application object's two

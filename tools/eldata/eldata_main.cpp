@@ -72,6 +72,9 @@ int Stamp(const std::vector<std::string>& args) {
       args[0].c_str(), KindOf(module).c_str(), result.Units, result.Procedures, result.Ranges,
       result.Statistics.UnitRecords, result.Statistics.Entries, result.Statistics.NamedEntries, result.DebugDataSize,
       result.Block.size());
+  for (const std::string& procedure : result.MissingProcedures) {
+    std::printf("eldata: %s has no code for %s; its numbered symbol is left out\n", args[0].c_str(), procedure.c_str());
+  }
   return 0;
 }
 
