@@ -1,7 +1,7 @@
 // A PE image (PE32 or PE32+) read from any ByteSource: its headers, its
-// section table and its bytes by relative virtual address. The same headers serve a
-// module file and a module the loader has mapped; only where an RVA lies
-// differs. In a file, a section's bytes sit at its raw offset and end with
+// section table and its bytes by relative virtual address. The same headers
+// serve a module file and a module the loader has mapped; only where an RVA
+// lies differs. In a file, a section's bytes sit at its raw offset and end with
 // its raw data; in memory, the loader has put every byte at its RVA.
 //
 // Headers come from files and processes we did not write: every offset,
@@ -76,8 +76,8 @@ struct PeExportDirectory {
 class PeImage {
  public:
   // "MZ", the new header's offset at 0x3C, "PE\0\0", the file header, the
-  // whole optional header (PE32 or PE32+) and the whole section table. Nothing when
-  // any of it is missing or wrong; `problem` then says what.
+  // whole optional header (PE32 or PE32+) and the whole section table.
+  // Nothing when any of it is missing or wrong; `problem` then says what.
   static std::optional<PeImage> Read(const ByteSource& source, PeImageForm form, std::string* problem = nullptr);
 
   PeImageForm Form() const { return form_; }
