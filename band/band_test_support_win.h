@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "band/testing/command_line.h"
 #include "band/testing/host_link_guard_win.h"
 #include "band/testing/standin_process_win.h"
 #include "band/vellum_desk_band_form_win.h"
@@ -35,7 +36,7 @@ inline std::string ReadLinkValue(const char* name) {
 }
 
 inline std::string SignedDecimal(HWND window) {
-  return std::to_string(static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(window)));
+  return FormatHandleText(HandleBits(reinterpret_cast<std::uintptr_t>(window)));
 }
 
 // The band form inside a host window of the band's usual size, with every

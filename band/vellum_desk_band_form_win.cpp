@@ -26,7 +26,9 @@ std::string LoadResourceString(UINT id) {
 }
 
 std::string HandleText(HWND window) {
-  // Handles are published as signed decimal numbers.
+  // Handles are published as signed decimal numbers of 32 bits. width: window
+  // handles are 32-bit significant in 64-bit Windows too, so a 32-bit Vellum
+  // reads what a 64-bit band writes.
   return IntToStr(static_cast<std::int32_t>(reinterpret_cast<std::intptr_t>(window)));
 }
 

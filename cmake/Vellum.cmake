@@ -15,6 +15,11 @@ else()
 endif()
 
 set(VELLUM_WARNINGS -Wall -Wextra -Werror)
+# A pointer or handle must keep its width in the 64-bit build: an integer of
+# another size cast to a pointer is an error (a pointer cast straight to a
+# smaller integer already is one in C++); tools/check_width.py finds the
+# truncations the compilers cannot see.
+list(APPEND VELLUM_WARNINGS -Wint-to-pointer-cast $<$<COMPILE_LANGUAGE:C>:-Wpointer-to-int-cast>)
 # GCC 12 reports -Wrestrict overlaps inside std::string's own insert/replace
 # when they are inlined at -O2 (a known false positive of that release); the
 # warning has found nothing real here and only breaks builds at random.

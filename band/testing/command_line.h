@@ -37,4 +37,15 @@ std::optional<std::uint32_t> ParseHandleText(std::string_view text);
 // The same form, for the log: the handle's 32 bits as a signed integer.
 std::string FormatHandleText(std::uint32_t handle);
 
+// Window handles are 32-bit significant on every Windows, which is what lets
+// a 32-bit Vellum and a 64-bit band exchange them: the low 32 bits are the
+// handle, and a 64-bit process widens them by sign extension, as the system
+// does when a handle crosses from a 32-bit process.
+constexpr std::uint32_t HandleBits(std::uintptr_t handle) {
+  return static_cast<std::uint32_t>(handle);
+}
+constexpr std::uintptr_t HandleFromBits(std::uint32_t bits) {
+  return static_cast<std::uintptr_t>(static_cast<std::intptr_t>(static_cast<std::int32_t>(bits)));
+}
+
 }  // namespace vellum::band::testing

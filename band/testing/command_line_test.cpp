@@ -62,6 +62,16 @@ TEST(StandinHandleText, SignedDecimalCoversTheWhole32BitRange) {
   EXPECT_EQ(FormatHandleText(0xFFFFFFFEu), "-2");
 }
 
+TEST(StandinHandleText, HandlesWidenBySignExtensionInA64BitProcess) {
+  // What a 32-bit peer writes must name the same window in a 64-bit reader,
+  // and a 64-bit handle written out must read back as itself.
+  for (std::uint32_t bits : {0u, 0x1003Eu, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu}) {
+    const std::uintptr_t handle = HandleFromBits(bits);
+    EXPECT_EQ(HandleBits(handle), bits);
+    EXPECT_EQ(static_cast<std::intptr_t>(handle), static_cast<std::int32_t>(bits));
+  }
+}
+
 TEST(StandinHandleText, AnythingButAPlainNumberIsRefused) {
   for (const char* text :
        {"", "-", "+5", " 5", "5 ", "12abc", "0x10", "2147483648", "-2147483649", "99999999999", "--1", "1-"}) {

@@ -72,7 +72,7 @@ StandinProcess::~StandinProcess() {
 HWND StandinProcess::WaitReady(DWORD limit_ms) {
   const std::string line = WaitFor("ready ", limit_ms);
   const auto handle = line.empty() ? std::nullopt : ParseHandleText(line.substr(6));
-  if (handle) hidden_ = reinterpret_cast<HWND>(static_cast<UINT_PTR>(*handle));
+  if (handle) hidden_ = reinterpret_cast<HWND>(HandleFromBits(*handle));
   return hidden_;
 }
 

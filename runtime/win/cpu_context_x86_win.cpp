@@ -16,6 +16,7 @@ void SetInstructionPointer(CONTEXT& context, std::uintptr_t address) {
 
 void SimulateCall(CONTEXT& context, std::uintptr_t target, std::uintptr_t return_address) {
   context.Esp -= sizeof(DWORD);
+  // width: a 32-bit thread's stack address is the whole pointer.
   *reinterpret_cast<DWORD*>(static_cast<std::uintptr_t>(context.Esp)) = static_cast<DWORD>(return_address);
   context.Eip = static_cast<DWORD>(target);
 }

@@ -22,7 +22,8 @@ LRESULT CALLBACK PeerProc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
-  g_test_window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(std::strtoul(argv[1], nullptr, 10)));
+  // width: the test writes the handle as its whole unsigned value.
+  g_test_window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(std::strtoull(argv[1], nullptr, 10)));
   WNDCLASSA window_class{};
   window_class.lpfnWndProc = PeerProc;
   window_class.hInstance = GetModuleHandleA(nullptr);

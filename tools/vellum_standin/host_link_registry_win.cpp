@@ -26,7 +26,7 @@ HWND ReadHostLinkHandle(const char* value_name) {
   }
   const auto handle = ParseHandleText(text);
   if (!handle) throw EHostLinkValue(std::string(value_name) + " not a signed decimal handle: '" + text + "'");
-  return reinterpret_cast<HWND>(static_cast<UINT_PTR>(*handle));
+  return reinterpret_cast<HWND>(HandleFromBits(*handle));
 }
 
 }  // namespace vellum::standin

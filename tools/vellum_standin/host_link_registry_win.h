@@ -25,7 +25,7 @@ HWND ReadHostLinkHandle(const char* value_name);
 
 // A window handle in the registry's form, also used by the log.
 inline std::string HandleText(HWND window) {
-  return band::testing::FormatHandleText(static_cast<std::uint32_t>(reinterpret_cast<UINT_PTR>(window)));
+  return band::testing::FormatHandleText(band::testing::HandleBits(reinterpret_cast<UINT_PTR>(window)));
 }
 
 }  // namespace vellum::standin

@@ -47,6 +47,11 @@ TEST(LogFileName, ComputerNameGoesBeforeTheExtensionMadeSafe) {
 TEST(SharedBlockName, ProcessAndModuleAsEightUpperCaseHexDigits) {
   EXPECT_EQ(SharedBlockName(0xF2C, 0x1000abcd, "MODULE"), "00000F2C1000ABCDMODULE");
   EXPECT_EQ(SharedBlockName(0xFFFFFFFF, 0, "X"), "FFFFFFFF00000000X");
+  if constexpr (sizeof(std::uintptr_t) == 8) {
+    // Above 4 GB the whole base counts, or two modules could share a block.
+    EXPECT_EQ(SharedBlockName(0xF2C, 0x18000abcdull, "MODULE"), "00000F2C000000018000ABCDMODULE");
+    EXPECT_NE(SharedBlockName(1, 0x18000abcdull, "M"), SharedBlockName(1, 0x28000abcdull, "M"));
+  }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "exceptlog/capture/options/module_identity.h"
 #include "exceptlog/capture/options/module_identity_win.h"
+#include "exceptlog/capture/options/shared_block_name.h"
 #include "exceptlog/capture/options/shared_block_win.h"
 
 namespace vellum::exceptlog {
@@ -25,10 +26,9 @@ class ModuleBlock : public ::testing::Test {
 
 TEST_F(ModuleBlock, StartsEmptyAndCarriesEveryPublishedChange) {
   const std::string name = ModuleBlockName(ThisModuleHandle());
-  char expected[32];
-  std::snprintf(expected, sizeof expected, "%08lX%08XMODULE", GetCurrentProcessId(),
-                static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(ThisModuleHandle())));
-  EXPECT_EQ(name, expected);
+  EXPECT_EQ(name,
+            SharedBlockName(GetCurrentProcessId(), reinterpret_cast<std::uintptr_t>(ThisModuleHandle()), "MODULE"));
+  EXPECT_EQ(name.size(), reinterpret_cast<std::uintptr_t>(ThisModuleHandle()) >> 16 >> 16 ? 30u : 22u);
   {
     const auto block = SharedBlock::Open(name);
     ASSERT_TRUE(block);

@@ -8,8 +8,8 @@
 
 namespace vellum::exceptlog {
 
-// Process id and module handle as 8 upper-case hexadecimal digits each, then
-// the block name: "00000F2C10000000MODULE".
+// Process id and module handle as 8 upper-case hexadecimal digits each (16
+// for a module loaded above 4 GB), then the block name: "00000F2C10000000MODULE".
 std::string SharedBlockName(std::uint32_t process_id, std::uintptr_t module_handle, std::string_view block_name);
 
 }  // namespace vellum::exceptlog

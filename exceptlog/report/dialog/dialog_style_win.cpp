@@ -186,6 +186,7 @@ void Fill(HDC dc, const RECT& rect, COLORREF colour) {
 
 int UserCharacterSet() {
   CHARSETINFO info{};
+  // width: TCI_SRCCODEPAGE takes the code page itself in the pointer's place.
   if (!TranslateCharsetInfo(reinterpret_cast<DWORD*>(static_cast<std::uintptr_t>(GetACP())), &info, TCI_SRCCODEPAGE)) {
     return ANSI_CHARSET;
   }
