@@ -15,7 +15,7 @@ fi
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-VELLUM_BUILD_ROOT=$build_root "$root/scripts/demo" --no-build >"$out" 2>&1
+VELLUM_BUILD_ROOT=$build_root "$root/scripts/demo" --32 --no-build >"$out" 2>&1
 rc=$?
 tr -d '\r' <"$out" >"$out.txt" && mv "$out.txt" "$out"
 cat "$out"

@@ -147,6 +147,15 @@ void Layout(HWND taskbar, HWND area, HWND band, bool vertical) {
   }
 }
 
+// Whether a process runs 32-bit or 64-bit code: a 64-bit taskbar with a
+// 32-bit Vellum is what a 64-bit Windows user has.
+const char* ProcessBitness(HANDLE process) {
+  BOOL wow64 = FALSE;
+  if (!IsWow64Process(process, &wow64)) return "bitness unknown";
+  if (wow64) return "32-bit";
+  return sizeof(void*) == 8 ? "64-bit" : "32-bit";
+}
+
 HRESULT CallCanUnloadNow() {
   HMODULE module = GetModuleHandleA("VellumDeskBand.dll");
   if (module == nullptr) return S_OK;  // already unloaded
@@ -342,7 +351,8 @@ int main(int argc, char** argv) {
     if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
       CloseHandle(process.hThread);
       standin.reset(process.hProcess);
-      Say("stand-in Vellum started (log: %s)", options.log.c_str());
+      Say("stand-in Vellum started, %s, taskbar %d-bit (log: %s)", ProcessBitness(process.hProcess),
+          static_cast<int>(sizeof(void*) * 8), options.log.c_str());
     } else {
       Say("stand-in Vellum could not be started (%lu)", GetLastError());
     }
