@@ -95,6 +95,7 @@ class ServerState {
 // loader lock and freed there in an order nobody chose.
 ServerState* g_server = nullptr;
 unsigned short g_saved_control_word = 0;
+unsigned g_saved_sse_control = 0;
 
 ServerState& Server() {
   if (g_server == nullptr) g_server = new ServerState;
@@ -156,13 +157,30 @@ void WriteFpuControlWord(unsigned short value) {
   __asm__ __volatile__("fldcw %0" : : "m"(value));
 }
 
+// Assembly rather than the SSE intrinsics, which the 32-bit build (compiled
+// for processors without SSE) may not call.
+unsigned ReadSseControl() {
+  unsigned value = 0;
+  __asm__ __volatile__("stmxcsr %0" : "=m"(value));
+  return value;
+}
+
+void WriteSseControl(unsigned value) {
+  __asm__ __volatile__("ldmxcsr %0" : : "m"(value));
+}
+
 void ProcessAttach() {
   g_saved_control_word = ReadFpuControlWord();
   WriteFpuControlWord(kBandFpuControlWord);
+  if constexpr (kBandSetsSseControl) {
+    g_saved_sse_control = ReadSseControl();
+    WriteSseControl(kBandSseControl);
+  }
 }
 
 void ProcessDetach(bool process_ending) {
   WriteFpuControlWord(g_saved_control_word);
+  if constexpr (kBandSetsSseControl) WriteSseControl(g_saved_sse_control);
   ServerShutdown(process_ending);
 }
 

@@ -12,9 +12,11 @@ HRESULT ServerCanUnloadNow();
 HRESULT ServerRegister();
 HRESULT ServerUnregister();
 
-// Process attach: saves the floating-point control word and sets 0x133F.
+// Process attach: saves the floating-point control word and sets 0x133F (every
+// x87 exception masked); in a 64-bit process also the SSE control register,
+// set to 0x1F80 (every SSE exception masked, round to nearest).
 void ProcessAttach();
-// Process detach: restores the control word, then ServerShutdown.
+// Process detach: restores the control word(s), then ServerShutdown.
 // `process_ending` is DllMain's "the process is terminating".
 void ProcessDetach(bool process_ending = false);
 // Tears the server state down in its documented order, if it was built; only
@@ -25,6 +27,15 @@ void ServerShutdown(bool process_ending = false);
 unsigned short ReadFpuControlWord();
 void WriteFpuControlWord(unsigned short value);
 inline constexpr unsigned short kBandFpuControlWord = 0x133F;
+
+// A 64-bit process computes floating point with SSE, not the x87 unit, so
+// there the SSE control register's masks are what keep the band's arithmetic
+// from raising in the host, as the x87 word does in a 32-bit one. The 32-bit
+// build leaves this register as it finds it, as it always has.
+unsigned ReadSseControl();
+void WriteSseControl(unsigned value);
+inline constexpr unsigned kBandSseControl = 0x1F80;
+inline constexpr bool kBandSetsSseControl = sizeof(void*) == 8;
 
 // Whether the server state is built (tests).
 bool ServerInitialised();

@@ -19,6 +19,7 @@
 
 #include "band/band_ids.h"
 #include "band/server_dll_test_support_win.h"
+#include "band/server_module_win.h"
 #include "band/testing/host_link_guard_win.h"
 #include "runtime/win/com_ptr_win.h"
 #include "runtime/win/unique_handle_win.h"
@@ -43,6 +44,16 @@ unsigned short ReadControlWord() {
 
 void WriteControlWord(unsigned short value) {
   __asm__ __volatile__("fldcw %0" : : "m"(value));
+}
+
+unsigned ReadSseControl() {
+  unsigned value = 0;
+  __asm__ __volatile__("stmxcsr %0" : "=m"(value));
+  return value;
+}
+
+void WriteSseControl(unsigned value) {
+  __asm__ __volatile__("ldmxcsr %0" : : "m"(value));
 }
 
 bool ProductLoaded() {
@@ -179,6 +190,26 @@ TEST_F(ProductDllTest, LoadingSetsTheControlWordAndUnloadingPutsBackTheOneBefore
     }
     EXPECT_EQ(ReadControlWord(), before);
   }
+}
+
+TEST_F(ProductDllTest, In64BitProcessesLoadingAlsoMasksSseExceptionsAndUnloadingPutsTheRegisterBack) {
+  if (!kBandSetsSseControl) GTEST_SKIP() << "a 32-bit process computes with the x87 unit";
+  // The flags in the low six bits are sticky results of arithmetic anywhere
+  // in the process; the control bits are what the band sets.
+  constexpr unsigned kControlBits = 0xFFC0;
+  const unsigned original = ReadSseControl();
+  // Rounding down, and flush-to-zero with rounding up: no exception unmasked,
+  // so that nothing in the loader traps while the test's value is in force.
+  for (const unsigned before : {0x3F80u, 0xDF80u, original & kControlBits}) {
+    WriteSseControl(before);
+    {
+      LoadedServer server;
+      ASSERT_TRUE(server.Loaded());
+      EXPECT_EQ(ReadSseControl() & kControlBits, kBandSseControl);
+    }
+    EXPECT_EQ(ReadSseControl() & kControlBits, before) << std::hex << before;
+  }
+  WriteSseControl(original);
 }
 
 TEST_F(ProductDllTest, RegisteringTwiceWritesTheSameEntriesAndUnregisteringRemovesThem) {
