@@ -52,11 +52,19 @@ PeLayout LayoutOf(const PeImage& image, std::uint32_t base) {
   return layout;
 }
 
+// The capture records 32-bit addresses so far: a PE32+ header in its
+// process describes nothing it could name.
+std::optional<PeImage> ReadLoaded32BitImage(const MemoryByteSource& source) {
+  std::optional<PeImage> image = PeImage::Read(source, PeImageForm::kLoaded);
+  if (image && image->Format() != PeFormat::kPe32) return std::nullopt;
+  return image;
+}
+
 }  // namespace
 
 std::optional<PeLayout> ReadPeLayout(const MemoryReader& memory, std::uint32_t base) {
   const MemoryByteSource source(memory, base);
-  const std::optional<PeImage> image = PeImage::Read(source, PeImageForm::kLoaded);
+  const std::optional<PeImage> image = ReadLoaded32BitImage(source);
   if (!image) return std::nullopt;
   return LayoutOf(*image, base);
 }
@@ -65,7 +73,7 @@ TRuzadaFunctionsList ReadExportedFunctions(const MemoryReader& memory, std::uint
                                            const ExportReadOptions& options) {
   TRuzadaFunctionsList functions;
   const MemoryByteSource source(memory, base);
-  const std::optional<PeImage> image = PeImage::Read(source, PeImageForm::kLoaded);
+  const std::optional<PeImage> image = ReadLoaded32BitImage(source);
   if (!image) return functions;
   const PeLayout layout = LayoutOf(*image, base);
   if (layout.export_rva == 0) return functions;

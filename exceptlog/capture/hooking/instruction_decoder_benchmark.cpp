@@ -81,13 +81,13 @@ Bytes CodeStream(std::size_t size) {
 }
 
 // The first section of a PE file (its code), or nothing when the file is
-// missing or not a PE image.
+// missing or not a 32-bit x86 image (the decoder's instruction set).
 Bytes FirstSectionOf(const char* path) {
   std::ifstream file(path, std::ios::binary);
   try {
     const vellum::exceptlog::PeFile image(
         Bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()});
-    if (image.Sections().empty()) return {};
+    if (image.Sections().empty() || image.Machine() != vellum::exceptlog::kMachineI386) return {};
     const auto code = image.SectionData(image.Sections().front());
     return Bytes(code.begin(), code.end());
   } catch (const vellum::exceptlog::EPeFormatError&) {
