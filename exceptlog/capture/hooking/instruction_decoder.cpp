@@ -6,8 +6,9 @@ namespace vellum::exceptlog {
 namespace {
 
 // What follows an opcode byte. The tables below follow the processor
-// manufacturers' opcode maps for 32-bit protected mode.
-enum OperandFlags : std::uint16_t {
+// manufacturers' opcode maps for 32-bit protected mode; the 64-bit tables are
+// derived from them.
+enum OperandFlags : std::uint32_t {
   kModRm = 1 << 0,
   kImm8 = 1 << 1,
   kImm16 = 1 << 2,
@@ -21,12 +22,14 @@ enum OperandFlags : std::uint16_t {
   kPrefix = 1 << 10,
   kInvalid = 1 << 11,
   kEndsFlow = 1 << 12,
-  kRegisterOnly = 1 << 13,   // MOV to/from CRn/DRn/TRn: the mod field is ignored
-  kEscape = 1 << 14,         // 0x0F
-  kExtendedPrefix = 1 << 15  // 0xC4/0xC5 (VEX), 0x62 (EVEX), 0x8F (XOP) when the next byte says so
+  kRegisterOnly = 1 << 13,    // MOV to/from CRn/DRn/TRn: the mod field is ignored
+  kEscape = 1 << 14,          // 0x0F
+  kExtendedPrefix = 1 << 15,  // 0xC4/0xC5 (VEX), 0x62 (EVEX), 0x8F (XOP) when the next byte says so
+  kImmV = 1 << 16,            // MOV reg, imm: immZ, or 64 bits with REX.W
+  kRex = 1 << 17,             // 0x40-0x4F in 64-bit code
 };
 
-using OpcodeTable = std::array<std::uint16_t, 256>;
+using OpcodeTable = std::array<std::uint32_t, 256>;
 
 constexpr OpcodeTable MakePrimaryTable() {
   OpcodeTable t{};
@@ -58,7 +61,7 @@ constexpr OpcodeTable MakePrimaryTable() {
   t[0xA8] = kImm8;
   t[0xA9] = kImmZ;
   for (unsigned op = 0xB0; op <= 0xB7; ++op) t[op] = kImm8;
-  for (unsigned op = 0xB8; op <= 0xBF; ++op) t[op] = kImmZ;
+  for (unsigned op = 0xB8; op <= 0xBF; ++op) t[op] = kImmV;
   t[0xC0] = t[0xC1] = kModRm | kImm8;
   t[0xC2] = kImm16 | kEndsFlow;
   t[0xC3] = kEndsFlow;
@@ -109,8 +112,34 @@ constexpr OpcodeTable MakeSecondaryTable() {
   return t;
 }
 
-constexpr OpcodeTable kPrimary = MakePrimaryTable();
-constexpr OpcodeTable kSecondary = MakeSecondaryTable();
+// 64-bit code drops the one-byte forms of INC/DEC for REX, and the
+// instructions that made no sense there: segment pushes and pops, decimal
+// arithmetic, PUSHA/POPA, BOUND (0x62 is always EVEX), far direct branches,
+// INTO, SALC and 0x82 (an alias of 0x80).
+constexpr OpcodeTable MakePrimaryTable64() {
+  OpcodeTable t = MakePrimaryTable();
+  for (unsigned op = 0x40; op <= 0x4F; ++op) t[op] = kRex;
+  for (unsigned op : {0x06u, 0x07u, 0x0Eu, 0x16u, 0x17u, 0x1Eu, 0x1Fu, 0x27u, 0x2Fu, 0x37u,
+                      0x3Fu, 0x60u, 0x61u, 0x82u, 0x9Au, 0xCEu, 0xD4u, 0xD5u, 0xD6u, 0xEAu}) {
+    t[op] = kInvalid;
+  }
+  return t;
+}
+
+// The test registers (MOV to and from TRn) are gone from 64-bit code.
+constexpr OpcodeTable MakeSecondaryTable64() {
+  OpcodeTable t = MakeSecondaryTable();
+  t[0x24] = t[0x26] = kInvalid;
+  return t;
+}
+
+struct ModeTables {
+  OpcodeTable primary;
+  OpcodeTable secondary;
+};
+
+constexpr ModeTables kTables32 = {MakePrimaryTable(), MakeSecondaryTable()};
+constexpr ModeTables kTables64 = {MakePrimaryTable64(), MakeSecondaryTable64()};
 
 // Reads forward through the caller's bytes and never beyond them.
 class Cursor {
@@ -133,6 +162,7 @@ class Cursor {
 
 struct Prefixes {
   unsigned count = 0;
+  std::uint8_t rex = 0;  // only when it came last
   bool operand_size = false;
   bool address_size = false;
   bool repeat_not_equal = false;  // 0xF2
@@ -140,14 +170,14 @@ struct Prefixes {
 
 struct OpcodeResult {
   DecodeStatus status = DecodeStatus::kOk;
-  std::uint16_t flags = 0;
+  std::uint32_t flags = 0;
   std::uint8_t opcode = 0;
   bool primary_map = false;  // a one-byte opcode, not one of the 0x0F or extended maps
 };
 
 // The opcode flags of an instruction in one of the maps that VEX, EVEX and
 // XOP select; their immediates depend only on map and opcode.
-std::uint16_t ExtendedMapFlags(unsigned map, std::uint8_t opcode, bool is_xop) {
+std::uint32_t ExtendedMapFlags(unsigned map, std::uint8_t opcode, bool is_xop) {
   if (is_xop) {
     switch (map) {
       case 8: return kModRm | kImm8;
@@ -172,12 +202,12 @@ std::uint16_t ExtendedMapFlags(unsigned map, std::uint8_t opcode, bool is_xop) {
 }
 
 // In 32-bit mode 0xC4, 0xC5 and 0x62 begin a VEX or EVEX prefix only when the
-// next byte would be a register-form ModRM (LES, LDS and BOUND need memory),
-// and 0x8F begins XOP only when that byte selects map 8 or above (POP Ev has
-// reg 0 there).
-bool StartsExtendedPrefix(std::uint8_t opcode, std::uint8_t next) {
+// next byte would be a register-form ModRM (LES, LDS and BOUND need memory);
+// in 64-bit mode, where those three are gone, they always do. 0x8F begins XOP
+// only when that byte selects map 8 or above (POP Ev has reg 0 there).
+bool StartsExtendedPrefix(std::uint8_t opcode, std::uint8_t next, CodeMode mode) {
   if (opcode == 0x8F) return (next & 0x1F) >= 8;
-  return (next & 0xC0) == 0xC0;
+  return mode == CodeMode::k64 || (next & 0xC0) == 0xC0;
 }
 
 OpcodeResult DecodeExtendedOpcode(std::uint8_t lead, Cursor& cursor) {
@@ -193,35 +223,48 @@ OpcodeResult DecodeExtendedOpcode(std::uint8_t lead, Cursor& cursor) {
   return {DecodeStatus::kOk, ExtendedMapFlags(map, opcode, lead == 0x8F), opcode};
 }
 
-OpcodeResult DecodeOpcode(Cursor& cursor, const Prefixes& prefixes) {
+OpcodeResult DecodeOpcode(Cursor& cursor, const Prefixes& prefixes, const ModeTables& tables, CodeMode mode) {
   const std::uint8_t opcode = cursor.Next();
-  const std::uint16_t flags = kPrimary[opcode];
+  const std::uint32_t flags = tables.primary[opcode];
   if (flags & kEscape) {
     if (!cursor.Has(1)) return {DecodeStatus::kTruncated};
     const std::uint8_t second = cursor.Next();
     if (second == 0x38 || second == 0x3A) {
       if (!cursor.Skip(1)) return {DecodeStatus::kTruncated};
-      return {DecodeStatus::kOk, static_cast<std::uint16_t>(second == 0x3A ? kModRm | kImm8 : kModRm), second};
+      return {DecodeStatus::kOk, static_cast<std::uint32_t>(second == 0x3A ? kModRm | kImm8 : kModRm), second};
     }
     if (second == 0x78 && (prefixes.operand_size || prefixes.repeat_not_equal)) {
       // EXTRQ and INSERTQ carry two 8-bit immediates (length and index).
       return {DecodeStatus::kOk, kModRm | kImm16, second};
     }
-    return {DecodeStatus::kOk, kSecondary[second], second};
+    return {DecodeStatus::kOk, tables.secondary[second], second};
   }
   if (flags & kExtendedPrefix) {
     if (!cursor.Has(1)) return {DecodeStatus::kTruncated};
-    if (StartsExtendedPrefix(opcode, cursor.Peek())) return DecodeExtendedOpcode(opcode, cursor);
+    if (StartsExtendedPrefix(opcode, cursor.Peek(), mode)) return DecodeExtendedOpcode(opcode, cursor);
   }
   return {DecodeStatus::kOk, flags, opcode, true};
 }
 
+struct MemoryOperand {
+  bool rip_relative = false;
+  std::size_t displacement_offset = 0;
+};
+
 // Skips ModRM, SIB and displacement; answers false when they run past the end.
-bool SkipModRm(Cursor& cursor, std::uint8_t modrm, bool address_size16) {
+// REX.B and REX.X change no length: with REX.B, rm 100 still means a SIB byte
+// and mod 00 rm 101 still means a bare displacement (relative to the next
+// instruction in 64-bit code, where no absolute disp32 form is left but the SIB
+// one).
+bool SkipModRm(Cursor& cursor, std::uint8_t modrm, bool address_size16, CodeMode mode, MemoryOperand& operand) {
   const unsigned mod = modrm >> 6;
   const unsigned rm = modrm & 7;
   if (mod == 3) return true;
   std::size_t displacement = 0;
+  if (mode == CodeMode::k64 && mod == 0 && rm == 5) {
+    operand.rip_relative = true;
+    operand.displacement_offset = cursor.position();
+  }
   if (address_size16) {
     if (mod == 0 && rm == 6) displacement = 2;
     if (mod == 1) displacement = 1;
@@ -247,37 +290,46 @@ DecodedInstruction Failure(DecodeStatus status) {
 
 }  // namespace
 
-DecodedInstruction DecodeInstruction(std::span<const std::uint8_t> code) {
+DecodedInstruction DecodeInstruction(std::span<const std::uint8_t> code, CodeMode mode) {
+  const ModeTables& tables = mode == CodeMode::k64 ? kTables64 : kTables32;
   Cursor cursor(code);
   Prefixes prefixes;
   while (true) {
     if (!cursor.Has(1)) return Failure(DecodeStatus::kTruncated);
     const std::uint8_t byte = cursor.Peek();
-    if (!(kPrimary[byte] & kPrefix)) break;
+    const std::uint32_t byte_flags = tables.primary[byte];
+    if (!(byte_flags & (kPrefix | kRex))) break;
     cursor.Next();
     if (++prefixes.count >= kMaxInstructionLength) return Failure(DecodeStatus::kInvalid);
+    prefixes.rex = (byte_flags & kRex) ? byte : 0;
     if (byte == 0x66) prefixes.operand_size = true;
     if (byte == 0x67) prefixes.address_size = true;
     if (byte == 0xF2) prefixes.repeat_not_equal = true;
   }
 
-  const OpcodeResult opcode = DecodeOpcode(cursor, prefixes);
+  const OpcodeResult opcode = DecodeOpcode(cursor, prefixes, tables, mode);
   if (opcode.status != DecodeStatus::kOk) return Failure(opcode.status);
-  const std::uint16_t flags = opcode.flags;
+  const std::uint32_t flags = opcode.flags;
   if (flags & kInvalid) return Failure(DecodeStatus::kInvalid);
 
   DecodedInstruction result;
   result.prefix_count = static_cast<std::uint8_t>(prefixes.count);
+  result.rex = prefixes.rex;
   result.operand_size_override = prefixes.operand_size;
   result.address_size_override = prefixes.address_size;
-  const std::size_t z_size = prefixes.operand_size ? 2 : 4;
+  // REX.W outweighs 0x66; a 64-bit operand still takes a 32-bit immediate
+  // (and branches a 32-bit displacement), save MOV reg, imm64.
+  const std::size_t z_size = prefixes.operand_size && !result.rex_w() ? 2 : 4;
+  const bool is_64 = mode == CodeMode::k64;
+  const bool address_size16 = prefixes.address_size && !is_64;
   const bool primary_map = opcode.primary_map;
 
   std::uint8_t modrm = 0;
+  MemoryOperand memory;
   if (flags & kModRm) {
     if (!cursor.Has(1)) return Failure(DecodeStatus::kTruncated);
     modrm = cursor.Next();
-    if (!(flags & kRegisterOnly) && !SkipModRm(cursor, modrm, prefixes.address_size)) {
+    if (!(flags & kRegisterOnly) && !SkipModRm(cursor, modrm, address_size16, mode, memory)) {
       return Failure(DecodeStatus::kTruncated);
     }
   }
@@ -288,7 +340,8 @@ DecodedInstruction DecodeInstruction(std::span<const std::uint8_t> code) {
   if (flags & kImm16) immediate += 2;
   if (flags & kImm32) immediate += 4;
   if (flags & kImmZ) immediate += z_size;
-  if (flags & kMemoryOffset) immediate += prefixes.address_size ? 2 : 4;
+  if (flags & kImmV) immediate += result.rex_w() ? 8 : z_size;
+  if (flags & kMemoryOffset) immediate += is_64 ? (prefixes.address_size ? 4 : 8) : (prefixes.address_size ? 2 : 4);
   if (flags & kFarPointer) immediate += z_size + 2;
   if ((flags & kTestGroup) && reg <= 1) immediate += opcode.opcode == 0xF6 ? 1 : z_size;
   if (flags & kRel8) {
@@ -308,6 +361,8 @@ DecodedInstruction DecodeInstruction(std::span<const std::uint8_t> code) {
   if (!cursor.Skip(immediate)) return Failure(DecodeStatus::kTruncated);
   if (cursor.position() > kMaxInstructionLength) return Failure(DecodeStatus::kInvalid);
 
+  result.rip_relative = memory.rip_relative;
+  result.rip_displacement_offset = static_cast<std::uint8_t>(memory.displacement_offset);
   result.ends_flow = (flags & kEndsFlow) != 0 || (primary_map && opcode.opcode == 0xFF && (reg == 4 || reg == 5));
   result.status = DecodeStatus::kOk;
   result.length = static_cast<std::uint8_t>(cursor.position());

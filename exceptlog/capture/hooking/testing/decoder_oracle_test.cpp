@@ -47,7 +47,7 @@ TEST(DecoderOracle, RebuildsRunsAndInstructionsFromTheListing) {
   EXPECT_EQ(first.instructions[2].length, 8u) << "continuation line joined";
   EXPECT_EQ(first.instructions[3].text, "fstsw  -0x2(%ebp)");
 
-  const OracleReport report = CompareWithListing(listing);
+  const OracleReport report = CompareWithListing(listing, CodeMode::k32);
   EXPECT_EQ(report.listed, 7u);
   EXPECT_EQ(report.skipped_bad, 1u);
   EXPECT_EQ(report.compared, 6u);
@@ -61,12 +61,40 @@ TEST(DecoderOracle, ReportsADisagreement) {
   const DisassemblyListing listing = Parse(
       "00001000:\t89 e5 90             \tmov    %esp,%ebp\n"
       "00001003:\tc3                   \tret\n");
-  const OracleReport report = CompareWithListing(listing);
+  const OracleReport report = CompareWithListing(listing, CodeMode::k32);
   EXPECT_EQ(report.compared, 2u);
   EXPECT_EQ(report.mismatches, 1u);
   ASSERT_EQ(report.examples.size(), 1u);
   EXPECT_NE(report.examples[0].find("listed 3, decoded 2"), std::string::npos) << report.examples[0];
-  EXPECT_EQ(CompareWithListing(Parse("no instructions here\n")).compared, 0u);
+  EXPECT_EQ(CompareWithListing(Parse("no instructions here\n"), CodeMode::k32).compared, 0u);
+}
+
+TEST(DecoderOracle, In64BitCodeJoinsLoneRexPrefixesAndChecksRipRelativeTargets) {
+  const DisassemblyListing listing = Parse(
+      "kernel32.dll:     file format pei-x86-64\n"
+      "7b601004:\t48 8d 0d f5 ff 02 00 \tlea    0x2fff5(%rip),%rcx        # 7b631000 <.rodata>\n"
+      "7b60100b:\t48                   \trex.W\n"
+      "7b60100c:\t66 b8 01 02          \tmov    $0x201,%ax\n"
+      "7b601010:\t67 8b 05 f0 ff ff ff \tmov    -0x10(%eip),%eax        # 0xffffffff7b601007\n");
+  EXPECT_EQ(listing.format(), "pei-x86-64");
+  const OracleReport report = CompareWithListing(listing, CodeMode::k64);
+  EXPECT_EQ(report.compared, 4u);
+  EXPECT_EQ(report.agreed, 4u);
+  EXPECT_EQ(report.rex_merged, 1u) << "the stray REX.W belongs to the MOV after it";
+  EXPECT_EQ(report.rip_relative, 2u);
+  EXPECT_EQ(report.mismatches, 0u) << ::testing::PrintToString(report.examples);
+
+  // The reference's target is 0x10 further than the displacement leads.
+  const OracleReport wrong = CompareWithListing(
+      Parse("00001000:\t8b 05 00 00 00 00    \tmov    0x0(%rip),%eax        # 1016\n"), CodeMode::k64);
+  EXPECT_EQ(wrong.mismatches, 1u);
+  ASSERT_EQ(wrong.examples.size(), 1u);
+  EXPECT_NE(wrong.examples[0].find("leads to 1006"), std::string::npos) << wrong.examples[0];
+  // An operand relative to the instruction pointer the decoder does not see.
+  EXPECT_EQ(
+      CompareWithListing(Parse("00001000:\t8b 05 00 00 00 00    \tmov    0x0(%rip),%eax\n"), CodeMode::k32).mismatches,
+      0u)
+      << "32-bit code is compared by length only";
 }
 
 }  // namespace

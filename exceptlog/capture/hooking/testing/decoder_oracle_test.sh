@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Compares the instruction decoder with the reference disassembler on real
-# 32-bit binaries, instruction by instruction, and fails on any disagreement
-# and on any binary that is missing: an absent file must never pass.
+# binaries, instruction by instruction, and fails on any disagreement and on
+# any binary that is missing: an absent file must never pass.
 #
-#   decoder_oracle_test.sh OBJDUMP CHECKER... -- INPUT...
+#   decoder_oracle_test.sh [--64] OBJDUMP CHECKER... -- INPUT...
 #
+# --64 checks 64-bit code (the inputs must be PE32+ files), otherwise 32-bit.
 # CHECKER is the oracle program, with its runner in front when it is a Windows
 # program. An INPUT is a path to a PE file, "glob:PATTERN" for files that may
 # or may not exist (other folders' DLLs, when built), or "random:SEED:BYTES"
@@ -12,6 +13,13 @@
 # compilers rarely emit.
 set -euo pipefail
 
+machine=i386
+mode=()
+if [ "${1:-}" = "--64" ]; then
+  machine=i386:x86-64
+  mode=(--64)
+  shift
+fi
 objdump=$1; shift
 checker=()
 while [ $# -gt 0 ] && [ "$1" != "--" ]; do checker+=("$1"); shift; done
@@ -36,15 +44,15 @@ check_file() {
     return
   fi
   "$objdump" -d -z "$file" >"$work/listing"
-  "${checker[@]}" "$(basename "$file")" <"$work/listing" || status=1
+  "${checker[@]}" "${mode[@]}" "$(basename "$file")" <"$work/listing" || status=1
 }
 
 check_random() {
   local seed=$1 size=$2
   python3 -c "import random,sys; r=random.Random($seed); sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range($size)))" \
     >"$work/random.bin"
-  "$objdump" -D -z -b binary -m i386 "$work/random.bin" >"$work/listing"
-  "${checker[@]}" "random bytes (seed $seed)" <"$work/listing" || status=1
+  "$objdump" -D -z -b binary -m "$machine" "$work/random.bin" >"$work/listing"
+  "${checker[@]}" "${mode[@]}" "random bytes (seed $seed)" <"$work/listing" || status=1
 }
 
 for input in "$@"; do
