@@ -1,6 +1,8 @@
 #include "exceptlog/capture/hooking/trampoline.h"
 
 #include <algorithm>
+#include <limits>
+#include <optional>
 
 #include "exceptlog/capture/hooking/hook_errors.h"
 #include "exceptlog/common/binary/little_endian.h"
@@ -26,16 +28,29 @@ bool AllZero(std::span<const std::uint8_t> bytes) {
   return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; });
 }
 
+// REX bits that extend ModRM's reg, SIB's index and ModRM's rm or SIB's base.
+constexpr std::uint8_t kRexR = 0x04, kRexX = 0x02, kRexB = 0x01;
+
+// In 64-bit code a register copy or LEA changes nothing only on full 64-bit
+// registers (a 32-bit result clears the upper half) and when REX extends
+// source and destination alike.
+bool SameFullRegister(const DecodedInstruction& decoded, CodeMode mode) {
+  if (mode == CodeMode::k32) return true;
+  const std::uint8_t rex = decoded.rex;
+  return decoded.rex_w() && !(rex & kRexX) && ((rex & kRexR) != 0) == ((rex & kRexB) != 0);
+}
+
 // The fillers compilers and linkers put between procedures: INT3, NOP in its
 // one- and multi-byte forms, and the "LEA reg, [reg + 0]" and "MOV reg, reg"
 // that older GNU assemblers use.
-bool IsPadding(std::span<const std::uint8_t> code, const DecodedInstruction& decoded) {
+bool IsPadding(std::span<const std::uint8_t> code, const DecodedInstruction& decoded, CodeMode mode) {
   if (!decoded.ok()) return false;
   const auto body = code.subspan(decoded.prefix_count, decoded.length - decoded.prefix_count);
   const std::uint8_t opcode = body[0];
-  if (opcode == 0x90 || opcode == 0xCC) return true;
+  if (opcode == 0x90) return !(decoded.rex & kRexB);  // with REX.B it exchanges with r8
+  if (opcode == 0xCC) return true;
   if (opcode == 0x0F) return body.size() > 1 && body[1] == 0x1F;
-  if (body.size() < 2) return false;
+  if (body.size() < 2 || !SameFullRegister(decoded, mode)) return false;
   const std::uint8_t modrm = body[1];
   const unsigned mod = modrm >> 6, reg = (modrm >> 3) & 7, rm = modrm & 7;
   if (opcode == 0x89 || opcode == 0x8B) return mod == 3 && reg == rm;
@@ -48,44 +63,35 @@ bool IsPadding(std::span<const std::uint8_t> code, const DecodedInstruction& dec
   return rm == reg && !(mod == 0 && rm == 5) && AllZero(body.subspan(2));
 }
 
-}  // namespace
-
-std::array<std::uint8_t, kJumpSize> EncodeJump(std::uint32_t at, std::uint32_t target) {
-  std::array<std::uint8_t, kJumpSize> jump{0xE9};
-  exceptlog::StoreU32(&jump[1], target - at - static_cast<std::uint32_t>(kJumpSize));
-  return jump;
+// The 32-bit displacement from `from` (the end of an instruction) to `to`,
+// when there is one.
+std::optional<std::int32_t> Displacement32(std::uint64_t from, std::uint64_t to) {
+  const auto distance = static_cast<std::int64_t>(to - from);
+  if (distance < std::numeric_limits<std::int32_t>::min() || distance > std::numeric_limits<std::int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<std::int32_t>(distance);
 }
 
-TrampolinePlan PlanTrampoline(std::span<const std::uint8_t> prologue) {
-  TrampolinePlan plan;
-  bool flow_ended = false;
-  while (plan.covered < kJumpSize) {
-    const auto here = prologue.subspan(std::min(plan.covered, prologue.size()));
-    CoveredInstruction instruction{plan.covered, DecodeInstruction(here)};
-    if (instruction.decoded.status == DecodeStatus::kTruncated) {
-      throw EHookError("the procedure's first instructions are not readable");
-    }
-    if (flow_ended && !IsPadding(here, instruction.decoded)) {
-      throw EHookError("the procedure is shorter than the jump to its hook");
-    }
-    if (instruction.decoded.relative != RelativeKind::kNone && instruction.decoded.operand_size_override) {
-      throw EHookError("a 16-bit relative branch cannot be moved");
-    }
-    flow_ended = flow_ended || instruction.decoded.ends_flow;
-    plan.covered += instruction.length();  // an undecodable byte counts as one
-    plan.instructions.push_back(instruction);
-  }
-  for (const CoveredInstruction& instruction : plan.instructions) {
-    if (instruction.decoded.relative == RelativeKind::kShort &&
-        LeavesCoveredBytes(BranchTarget(prologue, instruction), plan.covered)) {
-      ++plan.stubs;
-    }
-  }
-  return plan;
+void Append(std::vector<std::uint8_t>& code, std::span<const std::uint8_t> bytes) {
+  code.insert(code.end(), bytes.begin(), bytes.end());
 }
 
-std::vector<std::uint8_t> BuildTrampoline(std::span<const std::uint8_t> prologue, const TrampolinePlan& plan,
-                                          std::uint32_t procedure, std::uint32_t trampoline) {
+// A jump from the end of `code` (which will lie at `base`) to `target`: the
+// 5-byte form when it reaches, the absolute one otherwise.
+void AppendJump64(std::vector<std::uint8_t>& code, std::uint64_t base, std::uint64_t target) {
+  const std::uint64_t at = base + code.size();
+  if (const auto displacement = Displacement32(at + kJumpSize, target)) {
+    std::array<std::uint8_t, kJumpSize> jump{0xE9};
+    exceptlog::StoreU32(&jump[1], static_cast<std::uint32_t>(*displacement));
+    Append(code, jump);
+  } else {
+    Append(code, EncodeAbsoluteJump(target));
+  }
+}
+
+std::vector<std::uint8_t> BuildTrampoline32(std::span<const std::uint8_t> prologue, const TrampolinePlan& plan,
+                                            std::uint32_t procedure, std::uint32_t trampoline) {
   std::vector<std::uint8_t> code(plan.size());
   std::copy_n(prologue.begin(), plan.covered, code.begin());
   const auto back = EncodeJump(trampoline + static_cast<std::uint32_t>(plan.covered),
@@ -111,6 +117,110 @@ std::vector<std::uint8_t> BuildTrampoline(std::span<const std::uint8_t> prologue
     }
   }
   return code;
+}
+
+// Moved bytes first, the jump back, then the stubs: a short jump that leaves
+// the moved bytes, and a near branch whose target is out of its reach, goes
+// to a stub that jumps on. The stubs lie at most a few dozen bytes after the
+// branches, within reach of an 8-bit displacement.
+std::vector<std::uint8_t> BuildTrampoline64(std::span<const std::uint8_t> prologue, const TrampolinePlan& plan,
+                                            std::uint64_t procedure, std::uint64_t trampoline) {
+  std::vector<std::uint8_t> code(prologue.begin(), prologue.begin() + static_cast<std::ptrdiff_t>(plan.covered));
+  code.reserve(plan.size());
+  AppendJump64(code, trampoline, procedure + plan.covered);
+
+  for (const CoveredInstruction& instruction : plan.instructions) {
+    const DecodedInstruction& decoded = instruction.decoded;
+    const std::size_t end = instruction.offset + instruction.length();
+    if (decoded.rip_relative) {
+      const std::size_t at = instruction.offset + decoded.rip_displacement_offset;
+      const auto old_displacement = static_cast<std::int32_t>(exceptlog::LoadU32(&prologue[at]));
+      const std::uint64_t target = procedure + end + static_cast<std::uint64_t>(std::int64_t{old_displacement});
+      const auto displacement = Displacement32(trampoline + end, target);
+      if (!displacement) {
+        throw EHookError("an operand relative to the instruction pointer cannot reach its target from the trampoline");
+      }
+      exceptlog::StoreU32(&code[at], static_cast<std::uint32_t>(*displacement));
+    }
+    if (decoded.relative == RelativeKind::kNone) continue;
+    const std::int64_t target = BranchTarget(prologue, instruction);
+    if (!LeavesCoveredBytes(target, plan.covered)) continue;  // moves with the moved bytes
+    const std::uint64_t absolute_target = procedure + static_cast<std::uint64_t>(target);
+    const std::size_t at = instruction.offset + decoded.displacement_offset();
+    if (decoded.relative == RelativeKind::kNear) {
+      if (const auto displacement = Displacement32(trampoline + end, absolute_target)) {
+        exceptlog::StoreU32(&code[at], static_cast<std::uint32_t>(*displacement));
+        continue;
+      }
+      exceptlog::StoreU32(&code[at], static_cast<std::uint32_t>(code.size() - end));
+    } else {
+      code[at] = static_cast<std::uint8_t>(code.size() - end);
+    }
+    AppendJump64(code, trampoline, absolute_target);
+  }
+  return code;
+}
+
+}  // namespace
+
+std::array<std::uint8_t, kJumpSize> EncodeJump(std::uint32_t at, std::uint32_t target) {
+  std::array<std::uint8_t, kJumpSize> jump{0xE9};
+  exceptlog::StoreU32(&jump[1], target - at - static_cast<std::uint32_t>(kJumpSize));
+  return jump;
+}
+
+std::array<std::uint8_t, kAbsoluteJumpSize> EncodeAbsoluteJump(std::uint64_t target) {
+  std::array<std::uint8_t, kAbsoluteJumpSize> jump{0xFF, 0x25};  // JMP [RIP+0]
+  exceptlog::StoreU32(&jump[6], static_cast<std::uint32_t>(target));
+  exceptlog::StoreU32(&jump[10], static_cast<std::uint32_t>(target >> 32));
+  return jump;
+}
+
+TrampolinePlan PlanTrampoline(std::span<const std::uint8_t> prologue, CodeMode mode) {
+  TrampolinePlan plan;
+  plan.mode = mode;
+  bool flow_ended = false;
+  while (plan.covered < kJumpSize) {
+    const auto here = prologue.subspan(std::min(plan.covered, prologue.size()));
+    CoveredInstruction instruction{plan.covered, DecodeInstruction(here, mode)};
+    const DecodedInstruction& decoded = instruction.decoded;
+    if (decoded.status == DecodeStatus::kTruncated) {
+      throw EHookError("the procedure's first instructions are not readable");
+    }
+    if (flow_ended && !IsPadding(here, decoded, mode)) {
+      throw EHookError("the procedure is shorter than the jump to its hook");
+    }
+    if (decoded.relative != RelativeKind::kNone && decoded.operand_size_override && !decoded.rex_w()) {
+      throw EHookError("a 16-bit relative branch cannot be moved");
+    }
+    if (mode == CodeMode::k64 && decoded.status == DecodeStatus::kInvalid) {
+      throw EHookError("an unknown instruction cannot be moved");
+    }
+    if (decoded.rip_relative && decoded.address_size_override) {
+      throw EHookError("an operand relative to the 32-bit instruction pointer cannot be moved");
+    }
+    flow_ended = flow_ended || decoded.ends_flow;
+    plan.covered += instruction.length();  // an undecodable byte counts as one
+    plan.instructions.push_back(instruction);
+  }
+  for (const CoveredInstruction& instruction : plan.instructions) {
+    if (instruction.decoded.relative == RelativeKind::kNone ||
+        !LeavesCoveredBytes(BranchTarget(prologue, instruction), plan.covered)) {
+      continue;
+    }
+    if (instruction.decoded.relative == RelativeKind::kShort) ++plan.stubs;
+    if (instruction.decoded.relative == RelativeKind::kNear && mode == CodeMode::k64) ++plan.near_exits;
+  }
+  return plan;
+}
+
+std::vector<std::uint8_t> BuildTrampoline(std::span<const std::uint8_t> prologue, const TrampolinePlan& plan,
+                                          std::uint64_t procedure, std::uint64_t trampoline) {
+  if (plan.mode == CodeMode::k64) return BuildTrampoline64(prologue, plan, procedure, trampoline);
+  constexpr std::uint64_t kLimit32 = std::numeric_limits<std::uint32_t>::max();
+  if (procedure > kLimit32 || trampoline > kLimit32) throw EHookError("32-bit code lies below 4 GB");
+  return BuildTrampoline32(prologue, plan, static_cast<std::uint32_t>(procedure),
+                           static_cast<std::uint32_t>(trampoline));
 }
 
 }  // namespace vellum::exceptlog
