@@ -28,7 +28,8 @@ struct TRuzadaDebugInfo {
   std::shared_ptr<const TRuzadaModuleInfo> Module;
   std::uint32_t ThreadId = 0;
   std::uint8_t FromLiveStack = 0;  // 1: a live stack; 0: a saved caller-stack copy
-  std::uint32_t Address = 0;
+  // Wide enough for a 64-bit process; the 32-bit capture fills the low half.
+  std::uint64_t Address = 0;
   std::string UnitName;
   std::string ClassName;
   std::string ProcedureName;

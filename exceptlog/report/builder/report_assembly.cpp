@@ -21,7 +21,10 @@ std::string Parameters(const std::vector<std::string>& parameters) {
 }  // namespace
 
 DuplicateKeys GeneralDuplicateKeys(const GeneralFacts& facts) {
-  return {facts.exception_address != 0 ? IntToHex(facts.exception_address, 8) : std::string(), facts.exception_module,
+  // A 32-bit process's address keeps its 8 digits whatever the caller held it in.
+  const std::uint64_t address =
+      facts.address_width == AddressWidth::k64Bit ? facts.exception_address : facts.exception_address & 0xFFFFFFFFu;
+  return {address != 0 ? IntToHex(address, AddressDigits(facts.address_width)) : std::string(), facts.exception_module,
           facts.exception_type.value_or("Unknown exception type."),
           facts.exception_message ? MessageFieldText(*facts.exception_message) : "Unknown error message."};
 }
@@ -90,10 +93,15 @@ ReportTexts BuildReport(const TRuzadaModuleOptions& options, const ReportInput& 
     if (input.call_stack.progress) input.call_stack.progress(code);
   };
   progress(7021);
+  if (input.general.address_width != input.address_width || input.call_stack.address_width != input.address_width ||
+      input.cpu.address_width != input.address_width) {
+    throw EReportLayoutError("The sections of one report disagree on the width of its addresses.");
+  }
   ReportTexts report;
   progress(7022);
   report.general = GeneralPart(options, input.general);
-  report.tables = CallStackSection(options, input.call_stack) + ModulesSection(options, input.modules);
+  report.tables =
+      CallStackSection(options, input.call_stack) + ModulesSection(options, input.modules, input.address_width);
   report.cpu = CpuSection(options, input.cpu);
   report.full = report.general + "\r\n" + report.tables + report.cpu;
   report.to_send = report.full;

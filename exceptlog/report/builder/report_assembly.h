@@ -28,7 +28,8 @@ struct GeneralFacts {
   std::vector<std::string> parameters;
   double compile_date_utc = 0;  // serial; 0 when unknown
   DateTime exception_date;      // local
-  std::uint32_t exception_address = 0;
+  std::uint64_t exception_address = 0;
+  AddressWidth address_width = AddressWidth::k32Bit;
   std::string exception_module;
   std::optional<std::string> exception_type;     // none: not an object of a class
   std::optional<std::string> exception_message;  // none: no standard message
@@ -68,7 +69,11 @@ std::string GeneralPart(const TRuzadaModuleOptions& options, const GeneralFacts&
 // The values of 2.2 to 2.5 as the general part writes them.
 DuplicateKeys GeneralDuplicateKeys(const GeneralFacts& facts);
 
+// The sections' inputs each carry the width of the process's addresses
+// (the dialog takes them apart); the report is of one process, so a width
+// that differs from `address_width` is refused with EReportLayoutError.
 struct ReportInput {
+  AddressWidth address_width = AddressWidth::k32Bit;  // also the modules table's
   GeneralFacts general;
   CallStackInput call_stack;
   std::vector<ModuleRow> modules;

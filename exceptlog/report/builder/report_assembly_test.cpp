@@ -154,5 +154,35 @@ TEST(ReportAssembly, FullReportCustomInformationAndWhatThePipelineTakes) {
   EXPECT_EQ(report.to_send, report.full);
 }
 
+// A 64-bit process's report: the exception address and the duplicate key get
+// 16 digits, and a section that holds another width than the report's is
+// refused rather than written half in one layout and half in the other.
+TEST(ReportAssembly, SixtyFourBitAddressAndOneWidthPerReport) {
+  TRuzadaModuleOptions options("band.dll", false);
+  options.SetLogFlags(TLogFlags{lfModulesSection, lfCpuSection});
+  ReportInput input;
+  input.address_width = AddressWidth::k64Bit;
+  input.general = SampleFacts();
+  input.general.address_width = AddressWidth::k64Bit;
+  input.general.exception_address = 0x000000016B403090;
+  TRuzadaStackList list;
+  input.call_stack = {&list, 0, nullptr, nullptr, AddressWidth::k64Bit};
+  input.cpu.address_width = AddressWidth::k64Bit;
+  input.modules = {{0x000000016B400000, "C:\\band\\band.dll", "", "", 1, 0}};
+  const ReportTexts report = BuildReport(options, input);
+  EXPECT_EQ(report.duplicate_keys.address, "000000016B403090");
+  EXPECT_NE(report.general.find("  2.2 Address: 000000016B403090\r\n"), std::string::npos) << report.general;
+  EXPECT_NE(report.tables.find("|000000016B400000|band.dll|"), std::string::npos) << report.tables;
+  EXPECT_NE(report.cpu.find("\r\nRIP: ????"), std::string::npos);
+
+  // The same value held for a 32-bit process prints its low 8 digits.
+  input.general.address_width = AddressWidth::k32Bit;
+  EXPECT_EQ(GeneralDuplicateKeys(input.general).address, "6B403090");
+  EXPECT_THROW(BuildReport(options, input), EReportLayoutError);
+  input.general.address_width = AddressWidth::k64Bit;
+  input.cpu.address_width = AddressWidth::k32Bit;
+  EXPECT_THROW(BuildReport(options, input), EReportLayoutError);
+}
+
 }  // namespace
 }  // namespace vellum::exceptlog

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <variant>
 
 #include "exceptlog/capture/options/customized_texts.h"
 #include "exceptlog/report/builder/report_values.h"
@@ -48,7 +49,120 @@ std::string EmptySection(const std::string& title) {
   return title + ":\r\n" + std::string(title.size() + 1, '-') + "\r\n\r\n";
 }
 
+// An address as the process sees it: a 32-bit process's sums wrap at 4 GB.
+std::uint64_t InProcess(std::uint64_t address, AddressWidth width) {
+  return width == AddressWidth::k64Bit ? address : address & 0xFFFFFFFFu;
+}
+
+// At least `digits` digits; more only for a wider column.
+std::string Hex(std::uint64_t address, AddressWidth width, std::size_t digits) {
+  return IntToHex(InProcess(address, width), static_cast<int>(digits));
+}
+
+std::string Hex(std::uint64_t address, AddressWidth width) {
+  return Hex(address, width, static_cast<std::size_t>(AddressDigits(width)));
+}
+
+std::string UnknownValue(std::size_t digits) {
+  return Padded("????", digits);
+}
+
+// "NAME: value" pairs, two to a line: the section's register form.
+std::string RegisterLines(const std::vector<std::array<std::string, 2>>& left,
+                          const std::vector<std::array<std::string, 2>>& right, std::size_t& widest) {
+  const auto cell = [](const std::array<std::string, 2>& pair, std::size_t label) {
+    return Padded(pair[0] + ":", label + 1) + " " + pair[1];
+  };
+  const auto label_width = [](const std::vector<std::array<std::string, 2>>& column) {
+    std::size_t width = 0;
+    for (const auto& pair : column) width = std::max(width, pair[0].size());
+    return width;
+  };
+  const std::size_t left_label = label_width(left), right_label = label_width(right);
+  std::string lines;
+  widest = 0;
+  for (std::size_t i = 0; i < left.size(); ++i) {
+    const std::string line = cell(left[i], left_label) + "   " + cell(right[i], right_label);
+    widest = std::max(widest, line.size());
+    lines += line + "\r\n";
+  }
+  return lines;
+}
+
+std::string RegistersPart32(const std::string& title, const CpuInput& input) {
+  const CpuRegisters* registers = std::get_if<CpuRegisters>(&input.registers);
+  const auto reg = [&](std::uint32_t CpuRegisters::*field) {
+    return registers != nullptr ? IntToHex(registers->*field, 8) : UnknownValue(8);
+  };
+  return Format(
+      "%s:\r\n-----------------------------\r\nEAX: %s   EDI: %s\r\nEBX: %s   ESI: %s\r\nECX: %s   ESP: %s\r\n"
+      "EDX: %s   EIP: %s\r\n",
+      title, reg(&CpuRegisters::eax), reg(&CpuRegisters::edi), reg(&CpuRegisters::ebx), reg(&CpuRegisters::esi),
+      reg(&CpuRegisters::ecx), reg(&CpuRegisters::esp), reg(&CpuRegisters::edx), reg(&CpuRegisters::eip));
+}
+
+// The general registers left, the numbered ones right; RIP and the flags
+// close the two columns as EIP closes the 32-bit form.
+std::string RegistersPart64(const std::string& title, const CpuInput& input) {
+  const CpuRegisters64* registers = std::get_if<CpuRegisters64>(&input.registers);
+  const auto reg = [&](const char* name, std::uint64_t CpuRegisters64::*field) -> std::array<std::string, 2> {
+    return {name, registers != nullptr ? IntToHex(registers->*field, 16) : UnknownValue(16)};
+  };
+  const std::vector<std::array<std::string, 2>> left = {
+      reg("RAX", &CpuRegisters64::rax), reg("RBX", &CpuRegisters64::rbx), reg("RCX", &CpuRegisters64::rcx),
+      reg("RDX", &CpuRegisters64::rdx), reg("RSI", &CpuRegisters64::rsi), reg("RDI", &CpuRegisters64::rdi),
+      reg("RBP", &CpuRegisters64::rbp), reg("RSP", &CpuRegisters64::rsp), reg("RIP", &CpuRegisters64::rip)};
+  const std::vector<std::array<std::string, 2>> right = {
+      reg("R8", &CpuRegisters64::r8),
+      reg("R9", &CpuRegisters64::r9),
+      reg("R10", &CpuRegisters64::r10),
+      reg("R11", &CpuRegisters64::r11),
+      reg("R12", &CpuRegisters64::r12),
+      reg("R13", &CpuRegisters64::r13),
+      reg("R14", &CpuRegisters64::r14),
+      reg("R15", &CpuRegisters64::r15),
+      {"EFLAGS", registers != nullptr ? IntToHex(registers->eflags, 8) : UnknownValue(8)}};
+  std::size_t widest = 0;
+  const std::string lines = RegisterLines(left, right, widest);
+  return title + ":\r\n" + std::string(widest, '-') + "\r\n" + lines;
+}
+
+// 16 lines: a stack word beside 16 bytes of code, then those bytes as text.
+std::string DumpLines(const CpuInput& input) {
+  const AddressWidth width = input.address_width;
+  const std::size_t word = StackDumpBytes(width) / kStackDumpWords;
+  std::string dump;
+  for (std::size_t i = 0; i < kStackDumpWords; ++i) {
+    std::uint64_t value = 0;
+    for (std::size_t b = 0; b < word; ++b) value |= static_cast<std::uint64_t>((*input.stack)[word * i + b]) << (8 * b);
+    dump += Hex(input.stack_pointer + word * i, width) + ": " + Hex(value, width) + "   " +
+            Hex(input.address + 16 * i, width) + ": ";
+    std::string characters;
+    for (std::size_t b = 0; b < 16; ++b) {
+      const std::uint8_t byte = (*input.code)[16 * i + b];
+      dump += IntToHex(byte, 2) + " ";
+      characters += byte < 32 || byte > 126 ? '.' : static_cast<char>(byte);
+    }
+    dump += " " + characters + "\r\n";
+  }
+  return dump;
+}
+
+bool RegistersFitWidth(const CpuInput& input) {
+  if (std::holds_alternative<CpuRegisters>(input.registers)) return input.address_width == AddressWidth::k32Bit;
+  if (std::holds_alternative<CpuRegisters64>(input.registers)) return input.address_width == AddressWidth::k64Bit;
+  return true;
+}
+
 }  // namespace
+
+int AddressDigits(AddressWidth width) {
+  return width == AddressWidth::k64Bit ? 16 : 8;
+}
+
+std::size_t StackDumpBytes(AddressWidth width) {
+  return kStackDumpWords * (width == AddressWidth::k64Bit ? 8 : 4);
+}
 
 bool StackEntryShown(const TRuzadaDebugInfo& entry, TStackFlags flags) {
   switch (entry.Kind) {
@@ -59,13 +173,13 @@ bool StackEntryShown(const TRuzadaDebugInfo& entry, TStackFlags flags) {
   }
 }
 
-std::array<std::string, 6> StackEntryCells(const TRuzadaDebugInfo& entry, bool procedure_lines) {
+std::array<std::string, 6> StackEntryCells(const TRuzadaDebugInfo& entry, bool procedure_lines, AddressWidth width) {
   std::string line;
   if (entry.Line != 0) {
     line = std::to_string(entry.Line);
     if (procedure_lines) line += "[" + std::to_string(entry.ProcedureLine) + "]";
   }
-  return {IntToHex(entry.Address, 8),
+  return {Hex(entry.Address, width),
           entry.Module != nullptr ? FileNameOf(entry.Module->FileName) : std::string(),
           entry.UnitName,
           entry.ClassName,
@@ -99,7 +213,7 @@ std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStac
   const auto headers = Headers<6>(options, kTextCallStackAddress);
   std::array<std::size_t, 6> widths{};
   for (std::size_t i = 0; i < widths.size(); ++i) widths[i] = headers[i].size();
-  widths[0] = std::max<std::size_t>(widths[0], 8);
+  widths[0] = std::max<std::size_t>(widths[0], static_cast<std::size_t>(AddressDigits(input.address_width)));
 
   std::vector<int> shown;
   std::vector<std::array<std::string, 6>> cells;
@@ -108,7 +222,7 @@ std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStac
       const TRuzadaDebugInfo& entry = input.entries->Items(i);
       if (!StackEntryShown(entry, flags)) continue;
       shown.push_back(i);
-      cells.push_back(StackEntryCells(entry, procedure_lines));
+      cells.push_back(StackEntryCells(entry, procedure_lines, input.address_width));
       for (std::size_t c = 0; c < widths.size(); ++c) widths[c] = std::max(widths[c], cells.back()[c].size());
     }
   }
@@ -164,17 +278,18 @@ std::string ModuleFolder(const std::string& path) {
   return path.substr(0, slash);
 }
 
-std::string ModulesSection(const TRuzadaModuleOptions& options, const std::vector<ModuleRow>& modules) {
+std::string ModulesSection(const TRuzadaModuleOptions& options, const std::vector<ModuleRow>& modules,
+                           AddressWidth width) {
   const std::string& title = options.GetText(kTextDialogModulesHeader);
   if (!options.LogFlags().Contains(lfModulesSection)) return EmptySection(title);
   const auto headers = Headers<7>(options, kTextModulesHandle);
   std::array<std::size_t, 7> widths{};
   for (std::size_t i = 0; i < widths.size(); ++i) widths[i] = headers[i].size();
-  widths[0] = std::max<std::size_t>(widths[0], 8);
+  widths[0] = std::max<std::size_t>(widths[0], static_cast<std::size_t>(AddressDigits(width)));
   std::vector<std::array<std::string, 7>> rows;
   for (const ModuleRow& module : modules) {
     std::array<std::string, 7> cells = {
-        IntToHex(module.handle, static_cast<int>(widths[0])),
+        Hex(module.handle, width, widths[0]),
         FileNameOf(module.path),
         module.description,
         module.version,
@@ -193,34 +308,17 @@ std::string ModulesSection(const TRuzadaModuleOptions& options, const std::vecto
 std::string CpuSection(const TRuzadaModuleOptions& options, const CpuInput& input) {
   const std::string& title = options.GetText(kTextCpuRegisters);
   if (!options.LogFlags().Contains(lfCpuSection)) return EmptySection(title);
-  const auto reg = [&](std::uint32_t CpuRegisters::*field) {
-    return input.registers ? IntToHex((*input.registers).*field, 8) : std::string("????    ");
-  };
-  std::string dump;
-  if (input.stack && input.code) {
-    for (std::uint32_t i = 0; i < 16; ++i) {
-      std::uint32_t value = 0;
-      for (std::uint32_t b = 0; b < 4; ++b) value |= static_cast<std::uint32_t>((*input.stack)[4 * i + b]) << (8 * b);
-      dump += Format("%s: %s   %s: ", IntToHex(input.stack_pointer + 4 * i, 8), IntToHex(value, 8),
-                     IntToHex(input.address + 16 * i, 8));
-      std::string characters;
-      for (std::uint32_t b = 0; b < 16; ++b) {
-        const std::uint8_t byte = (*input.code)[16 * i + b];
-        dump += IntToHex(byte, 2) + " ";
-        characters += byte < 32 || byte > 126 ? '.' : static_cast<char>(byte);
-      }
-      dump += " " + characters + "\r\n";
-    }
-  }
+  if (!RegistersFitWidth(input)) throw EReportLayoutError("The registers are not of the report's process width.");
+  const bool wide = input.address_width == AddressWidth::k64Bit;
+  const std::size_t digits = static_cast<std::size_t>(AddressDigits(input.address_width));
+  // Stack: "ADDRESS: VALUE", then three spaces before the dump's column.
+  const std::size_t stack_column = 2 * digits + 2;
+  const std::size_t dump_column = digits + 2 + 16 * 3 + 1 + 16;
   std::string stack_title = options.GetText(kTextCpuStack) + ":";
-  if (stack_title.size() < 21) stack_title.resize(21, ' ');
-  return Format(
-      "%s:\r\n-----------------------------\r\nEAX: %s   EDI: %s\r\nEBX: %s   ESI: %s\r\nECX: %s   ESP: %s\r\n"
-      "EDX: %s   EIP: %s\r\n\r\n%s%s:\r\n------------------   "
-      "---------------------------------------------------------------------------\r\n%s",
-      title, reg(&CpuRegisters::eax), reg(&CpuRegisters::edi), reg(&CpuRegisters::ebx), reg(&CpuRegisters::esi),
-      reg(&CpuRegisters::ecx), reg(&CpuRegisters::esp), reg(&CpuRegisters::edx), reg(&CpuRegisters::eip), stack_title,
-      options.GetText(kTextCpuMemoryDump), dump);
+  if (stack_title.size() < stack_column + 3) stack_title.resize(stack_column + 3, ' ');
+  return (wide ? RegistersPart64(title, input) : RegistersPart32(title, input)) + "\r\n" + stack_title +
+         options.GetText(kTextCpuMemoryDump) + ":\r\n" + std::string(stack_column, '-') + "   " +
+         std::string(dump_column, '-') + "\r\n" + (input.stack && input.code ? DumpLines(input) : std::string());
 }
 
 }  // namespace vellum::exceptlog

@@ -23,7 +23,7 @@ std::shared_ptr<const TRuzadaModuleInfo> Module(const std::string& path) {
   return module;
 }
 
-TRuzadaDebugInfo Entry(std::uint8_t kind, std::uint32_t thread, bool live, std::uint32_t address,
+TRuzadaDebugInfo Entry(std::uint8_t kind, std::uint32_t thread, bool live, std::uint64_t address,
                        std::shared_ptr<const TRuzadaModuleInfo> module, std::string unit, std::string class_name,
                        std::string procedure, std::uint32_t line, std::uint32_t procedure_line) {
   TRuzadaDebugInfo entry;
@@ -104,6 +104,33 @@ TEST(CallStackSection, NoEntries) {
                 dashes + "\r\n" + dashes + "\r\n\r\n");
 }
 
+// A 64-bit process: the address column holds 16 digits, whatever its header,
+// and the other columns still follow their widest cell.
+TEST(CallStackSection, SixtyFourBitAddressesAboveFourGigabytes) {
+  const auto band = Module("C:\\band\\VellumDeskBand.dll");
+  TRuzadaStackList list;
+  list.Add(Entry(dkDebugData, 7, true, 0x000000016B403090, band, "band.cpp", "TBand", "Raise", 40, 2));
+  list.Add(Entry(dkExportedName, 7, true, 0x00007FFB12345678, Module("C:\\w\\ntdll.dll"), "", "", "Start", 0, 0));
+  TRuzadaModuleOptions options("band.dll", false);
+  options.SetStackFlags(TStackFlags{skLibraryFrames});
+  CallStackInput input{&list, 0, nullptr, nullptr, AddressWidth::k64Bit};
+  const std::string dashes = Dashes(16 + 18 + 8 + 5 + 16 + 4 + 7);
+  EXPECT_EQ(CallStackSection(options, input),
+            "Call Stack Information:\r\n" + dashes +
+                "\r\n|Address         |Module            |Unit    |Class|Procedure/Method|Line|\r\n" + dashes + "\r\n" +
+                Wide(" Exception Thread: ID=7; Priority=??; Class=", dashes.size() - 2) + "|" +
+                Dashes(dashes.size() - 2) +
+                "|\r\n"
+                "|000000016B403090|VellumDeskBand.dll|band.cpp|TBand|Raise           |40  |\r\n"
+                "|00007FFB12345678|ntdll.dll         |        |     |Start           |    |\r\n" +
+                dashes + "\r\n\r\n");
+
+  // The same entry in a 32-bit report keeps its 8 digits: the capture's
+  // sums wrap as the process's do.
+  EXPECT_EQ(StackEntryCells(list.Items(0), false, AddressWidth::k32Bit)[0], "6B403090");
+  EXPECT_EQ(StackEntryCells(list.Items(0), false, AddressWidth::k64Bit)[0], "000000016B403090");
+}
+
 TEST(ModulesSection, HandleColumnFollowsItsHeaderAndRootsKeepTheirBackslash) {
   TRuzadaModuleOptions options("app.exe", false);
   options.SetLogFlags(TLogFlags{lfModulesSection});
@@ -115,7 +142,7 @@ TEST(ModulesSection, HandleColumnFollowsItsHeaderAndRootsKeepTheirBackslash) {
   };
   // Widths 13, 8, 11, 7, 5, 19, 10: Z = 73.
   const std::string dashes = Dashes(81);
-  EXPECT_EQ(ModulesSection(options, rows),
+  EXPECT_EQ(ModulesSection(options, rows, AddressWidth::k32Bit),
             "Modules Information:\r\n" + dashes +
                 "\r\n"
                 "|Module Handle|Name    |Description|Version|Size |Modified           |Path      |\r\n" +
@@ -126,7 +153,28 @@ TEST(ModulesSection, HandleColumnFollowsItsHeaderAndRootsKeepTheirBackslash) {
                 dashes + "\r\n\r\n");
 
   options.SetLogFlags(TLogFlags{});
-  EXPECT_EQ(ModulesSection(options, rows), "Modules Information:\r\n" + Dashes(20) + "\r\n\r\n");
+  EXPECT_EQ(ModulesSection(options, rows, AddressWidth::k32Bit), "Modules Information:\r\n" + Dashes(20) + "\r\n\r\n");
+}
+
+TEST(ModulesSection, SixtyFourBitHandles) {
+  TRuzadaModuleOptions options("band.dll", false);
+  options.SetLogFlags(TLogFlags{lfModulesSection});
+  const std::vector<ModuleRow> rows = {
+      {0x000000016B400000, "C:\\band\\VellumDeskBand.dll", "Band", "5.0.4.0", 1048576, 0},
+      {0x00007FFB12340000, "C:\\w\\ntdll.dll", "", "", 2048, 0},
+      {0x0000000000400000, "C:\\a.exe", "", "", 1, 0},
+  };
+  const std::string text = ModulesSection(options, rows, AddressWidth::k64Bit);
+  EXPECT_NE(text.find("\r\n|000000016B400000|VellumDeskBand.dll|Band       |5.0.4.0|1048576|"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\r\n|00007FFB12340000|ntdll.dll         |"), std::string::npos);
+  EXPECT_NE(text.find("\r\n|0000000000400000|a.exe             |"), std::string::npos);
+  // Every line of the table is as wide as the dash lines.
+  const std::size_t first = text.find("\r\n") + 2;
+  const std::size_t width = text.find("\r\n", first) - first;
+  for (std::size_t at = first; at < text.size() - 4; at = text.find("\r\n", at) + 2) {
+    EXPECT_EQ(text.find("\r\n", at) - at, width) << text.substr(at, 40);
+  }
 }
 
 TEST(ModulesSection, Folders) {
@@ -176,6 +224,58 @@ TEST(CpuSection, RegistersAndDumpLines) {
   EXPECT_NE(text.find(line2), std::string::npos);
   EXPECT_NE(text.find(line7), std::string::npos);
   EXPECT_EQ(text.size() - dump, 16 * 98U) << "16 lines of 96 characters end the section";
+}
+
+TEST(CpuSection, SixtyFourBitRegistersAndEightByteStackWords) {
+  TRuzadaModuleOptions options("band.dll", false);
+  options.SetLogFlags(TLogFlags{lfCpuSection});
+  CpuInput input;
+  input.address_width = AddressWidth::k64Bit;
+  const std::string unknown = "????            ";
+  const std::string empty_registers =
+      "Registers:\r\n" + Dashes(48) + "\r\nRAX: " + unknown + "   R8:     " + unknown + "\r\nRBX: " + unknown +
+      "   R9:     " + unknown + "\r\nRCX: " + unknown + "   R10:    " + unknown + "\r\nRDX: " + unknown +
+      "   R11:    " + unknown + "\r\nRSI: " + unknown + "   R12:    " + unknown + "\r\nRDI: " + unknown +
+      "   R13:    " + unknown + "\r\nRBP: " + unknown + "   R14:    " + unknown + "\r\nRSP: " + unknown +
+      "   R15:    " + unknown + "\r\nRIP: " + unknown + "   EFLAGS: ????    \r\n";
+  EXPECT_EQ(CpuSection(options, input), empty_registers + "\r\nStack:" + std::string(31, ' ') + "Memory Dump:\r\n" +
+                                            Dashes(34) + "   " + Dashes(83) + "\r\n");
+
+  CpuRegisters64 registers;
+  registers.rax = 0x1122334455667788;
+  registers.r8 = 8;
+  registers.r15 = 0xFFFFFFFFFFFFFFFF;
+  registers.rsp = 0x00000000001FFE00;
+  registers.rip = 0x000000016B403090;
+  registers.eflags = 0x246;
+  input.registers = registers;
+  input.stack_pointer = registers.rsp;
+  input.address = registers.rip;
+  input.stack.emplace();
+  input.code.emplace();
+  for (std::size_t i = 0; i < kStackDumpBytes; ++i) (*input.stack)[i] = static_cast<std::uint8_t>(i);
+  for (std::size_t i = 0; i < 256; ++i) (*input.code)[i] = static_cast<std::uint8_t>(i);
+  const std::string text = CpuSection(options, input);
+  EXPECT_EQ(text.find("Registers:\r\n" + Dashes(48) + "\r\nRAX: 1122334455667788   R8:     0000000000000008\r\n"), 0u)
+      << text;
+  EXPECT_NE(text.find("\r\nRSP: 00000000001FFE00   R15:    FFFFFFFFFFFFFFFF\r\n"
+                      "RIP: 000000016B403090   EFLAGS: 00000246\r\n\r\n"),
+            std::string::npos);
+  const std::string line0 =
+      "00000000001FFE00: 0706050403020100   000000016B403090: "
+      "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F  ................\r\n";
+  const std::string line15 =
+      "00000000001FFE78: 7F7E7D7C7B7A7978   000000016B403180: "
+      "F0 F1 F2 F3 F4 F5 F6 F7 F8 F9 FA FB FC FD FE FF  ................\r\n";
+  EXPECT_EQ(line0.size(), 34 + 3 + 83 + 2U);
+  const std::size_t dump = text.find(line0);
+  ASSERT_NE(dump, std::string::npos) << text;
+  EXPECT_EQ(text.size() - dump, 16 * line0.size());
+  EXPECT_EQ(text.substr(text.size() - line15.size()), line15);
+
+  CpuInput mixed = input;
+  mixed.registers = CpuRegisters{};
+  EXPECT_THROW(CpuSection(options, mixed), EReportLayoutError);
 }
 
 }  // namespace

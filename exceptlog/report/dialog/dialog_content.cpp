@@ -53,7 +53,7 @@ std::vector<ListPageRow> CallStackPageRows(const TRuzadaModuleOptions& options, 
       rows.push_back(std::move(header));
     }
     ListPageRow row;
-    const auto cells = StackEntryCells(entry, flags.Contains(skProcedureLines));
+    const auto cells = StackEntryCells(entry, flags.Contains(skProcedureLines), input.address_width);
     row.cells.assign(cells.begin(), cells.end());
     row.icon = StackIcon(entry);
     row.compile_date = entry.Module != nullptr ? entry.Module->CompileDate : 0;
@@ -63,12 +63,12 @@ std::vector<ListPageRow> CallStackPageRows(const TRuzadaModuleOptions& options, 
   return rows;
 }
 
-std::vector<ListPageRow> ModulesPageRows(const std::vector<ModuleRow>& modules) {
+std::vector<ListPageRow> ModulesPageRows(const std::vector<ModuleRow>& modules, AddressWidth width) {
   std::vector<ListPageRow> rows;
   for (const ModuleRow& module : modules) {
     ListPageRow row;
     row.cells = {
-        IntToHex(module.handle, 8),
+        IntToHex(module.handle, AddressDigits(width)),
         FileNameOf(module.path),
         module.description,
         ShortVersion(module.version),

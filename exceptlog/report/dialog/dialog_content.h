@@ -31,6 +31,6 @@ struct DialogContent {
 // thread, a blank row before each further live stack.
 std::vector<ListPageRow> CallStackPageRows(const TRuzadaModuleOptions& options, const CallStackInput& input);
 // The Modules page: short versions, sizes in kilobytes, icons by extension.
-std::vector<ListPageRow> ModulesPageRows(const std::vector<ModuleRow>& modules);
+std::vector<ListPageRow> ModulesPageRows(const std::vector<ModuleRow>& modules, AddressWidth width);
 
 }  // namespace vellum::exceptlog

@@ -73,7 +73,7 @@ TEST(ModulesPageRows, CellsAndIcons) {
       {0x10000000, "C:\\pkg.Bpl", "", "1.2", 100, 0},
       {0x20000000, "C:\\lib\\x.dll", "", "", 0, 0},
   };
-  const auto rows = ModulesPageRows(modules);
+  const auto rows = ModulesPageRows(modules, AddressWidth::k32Bit);
   ASSERT_EQ(rows.size(), 3U);
   EXPECT_EQ(rows[0].cells,
             (std::vector<std::string>{"00400000", "App.EXE", "The app", "5.0.x", "2 Kb", "", "C:\\app"}));

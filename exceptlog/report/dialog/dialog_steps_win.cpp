@@ -17,7 +17,8 @@ void ShowDialogStep(PipelineReport& report, PipelineContext& context) {
   input.content.cpu = texts.cpu;
   input.content.custom_data = report.custom_data;
   input.content.call_stack = CallStackPageRows(options, ReportCallStackInput(report));
-  if (options.LogFlags().Contains(lfModulesSection)) input.content.modules = ModulesPageRows(ReportModuleRows(report));
+  if (options.LogFlags().Contains(lfModulesSection))
+    input.content.modules = ModulesPageRows(ReportModuleRows(report), ReportAddressWidth(report));
   input.duplicate = report.duplicate;
   input.error_count = report.error_count;
   input.send_choice = report.send_chosen;

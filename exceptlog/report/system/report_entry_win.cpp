@@ -63,17 +63,21 @@ std::vector<ModuleRow> ModuleRows(const TRuzadaModulesList* modules) {
 
 CpuInput CpuFacts(const PipelineReport& report) {
   CpuInput input;
+  input.address_width = ReportAddressWidth(report);
   if (report.context) {
     const PipelineRegisters& r = *report.context;
     input.registers = CpuRegisters{r.eax, r.ebx, r.ecx, r.edx, r.esi, r.edi, r.esp, r.eip};
   }
-  input.stack_pointer = report.stack_pointer;
-  input.address = report.record.RaiseAddress;
+  const std::uint32_t stack_pointer = report.stack_pointer;
+  const std::uint32_t address = report.record.RaiseAddress;
+  input.stack_pointer = stack_pointer;
+  input.address = address;
   const ProcessMemoryReader memory;
-  std::array<std::uint8_t, 64> stack{};
+  std::array<std::uint8_t, kStackDumpBytes> stack{};
   std::array<std::uint8_t, 256> code{};
-  if (memory.Read(input.stack_pointer, stack.data(), stack.size()) &&
-      memory.Read(input.address, code.data(), code.size())) {
+  // Only the words the dump shows: more could fail at the stack's top.
+  const auto stack_bytes = static_cast<std::uint32_t>(StackDumpBytes(input.address_width));
+  if (memory.Read(stack_pointer, stack.data(), stack_bytes) && memory.Read(address, code.data(), code.size())) {
     input.stack = stack;
     input.code = code;
   }
@@ -94,6 +98,7 @@ GeneralFacts GatherGeneralFacts(const PipelineReport& report, const TRuzadaModul
   }
   facts.exception_date = report.pipeline_start;
   facts.exception_address = report.record.RaiseAddress;
+  facts.address_width = ReportAddressWidth(report);
   facts.exception_module = ExceptionModule(report.record.RaiseAddress);
   if (report.class_known) facts.exception_type = report.class_name;
   if (report.record.RaisedException != nullptr) facts.exception_message = report.message;
@@ -160,8 +165,15 @@ std::string ThreadObjectClassName(const void* object) {
   return scope == std::string::npos ? name : name.substr(scope + 2);
 }
 
+AddressWidth ReportAddressWidth(const PipelineReport&) {
+  // The capture records a 32-bit process's addresses so far; a 64-bit module
+  // starts its subsystem inactive.
+  return AddressWidth::k32Bit;
+}
+
 CallStackInput ReportCallStackInput(const PipelineReport& report) {
   CallStackInput input;
+  input.address_width = ReportAddressWidth(report);
   input.entries = report.record.StackEntries;
   input.main_thread_id = report.main_thread_id;
   if (report.threads != nullptr) {
@@ -180,6 +192,7 @@ ReportTexts BuildReportTexts(const PipelineReport& report) {
   if (report.set_progress) report.set_progress(7021);
   const TRuzadaModuleOptions& options = *report.record.Options;
   ReportInput input;
+  input.address_width = ReportAddressWidth(report);
   input.general = GatherGeneralFacts(report, options);
   input.call_stack = ReportCallStackInput(report);
   if (options.LogFlags().Contains(lfModulesSection)) input.modules = ModuleRows(report.record.Modules);

@@ -24,6 +24,9 @@ std::string AddCustomDataStep(PipelineReport& report, PipelineContext& context);
 // report (the text as it was when no parts were built).
 std::string AddReproduceStepsStep(PipelineReport& report, const std::string& steps);
 
+// The bitness of the process whose addresses the capture recorded.
+AddressWidth ReportAddressWidth(const PipelineReport& report);
+
 // What the report's tables were made from, for those who show them otherwise.
 CallStackInput ReportCallStackInput(const PipelineReport& report);
 std::vector<ModuleRow> ReportModuleRows(const PipelineReport& report);
