@@ -181,7 +181,8 @@ std::string EntryCpuPart(std::string_view entry) {
     end = blank;
   }
   const std::string_view part = entry.substr(start, end - start);
-  return part.find("EAX") == npos ? std::string() : std::string(part);
+  // A 32-bit process's registers begin with EAX, a 64-bit process's with RAX.
+  return part.find("EAX") == npos && part.find("RAX") == npos ? std::string() : std::string(part);
 }
 
 std::string EntryReproducePart(std::string_view entry) {

@@ -178,6 +178,37 @@ std::string IndentInner(const std::string& text) {
   return out;
 }
 
+// The "NAME: value" pairs of `count` register rows from `first`, the left
+// column's before the right one's, as the 32-bit form orders them; an
+// unknown value ("????") is left out.
+void AddRegisterPairs(TXMLItem& registers, const std::vector<std::string>& lines, std::size_t first,
+                      std::size_t count) {
+  std::vector<std::pair<std::string, std::string>> columns[2];
+  for (std::size_t row = first; row < first + count && row < lines.size(); ++row) {
+    std::vector<std::string> words;
+    std::string_view rest = lines[row];
+    while (!rest.empty()) {
+      const std::size_t start = rest.find_first_not_of(' ');
+      if (start == npos) break;
+      rest.remove_prefix(start);
+      const std::size_t end = rest.find(' ');
+      words.emplace_back(rest.substr(0, end));
+      rest.remove_prefix(end == npos ? rest.size() : end);
+    }
+    std::size_t column = 0;
+    for (std::size_t w = 0; w + 1 < words.size() && column < 2; ++w) {
+      if (words[w].size() < 2 || words[w].back() != ':') continue;
+      columns[column++].emplace_back(words[w].substr(0, words[w].size() - 1), words[w + 1]);
+      ++w;
+    }
+  }
+  for (const auto& column : columns) {
+    for (const auto& [name, value] : column) {
+      if (value != "????") registers.AddAttribute(name, value);
+    }
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<TXMLItem> GeneralXmlItem(std::string_view entry) {
@@ -267,28 +298,38 @@ std::unique_ptr<TXMLItem> CpuXmlItem(std::string_view entry) {
   if (Trim(part).empty()) return cpu;
   const std::vector<std::string> lines = SplitLines(part);
   auto line_at = [&](std::size_t index) { return index < lines.size() ? std::string_view(lines[index]) : ""; };
+  // A 64-bit process's report: nine register rows and 16-digit addresses.
+  const bool wide = line_at(2).substr(0, 4) == "RAX:";
   TXMLItem& registers = cpu->AddChild("Registers");
-  // Column 6 holds the left register of lines 2 to 5, column 22 the right one.
-  static const char* const kLeft[] = {"EAX", "EBX", "ECX", "EDX"};
-  static const char* const kRight[] = {"EDI", "ESI", "ESP", "EIP"};
-  for (int column : {5, 21}) {
-    for (std::size_t row = 0; row < 4; ++row) {
-      const std::string value = Substring(line_at(2 + row), static_cast<std::size_t>(column), 8);
-      if (value != kUnknownRegister) registers.AddAttribute(column == 5 ? kLeft[row] : kRight[row], value);
+  if (wide) {
+    AddRegisterPairs(registers, lines, 2, 9);
+  } else {
+    // Column 6 holds the left register of lines 2 to 5, column 22 the right one.
+    static const char* const kLeft[] = {"EAX", "EBX", "ECX", "EDX"};
+    static const char* const kRight[] = {"EDI", "ESI", "ESP", "EIP"};
+    for (int column : {5, 21}) {
+      for (std::size_t row = 0; row < 4; ++row) {
+        const std::string value = Substring(line_at(2 + row), static_cast<std::size_t>(column), 8);
+        if (value != kUnknownRegister) registers.AddAttribute(column == 5 ? kLeft[row] : kRight[row], value);
+      }
     }
   }
+  const std::size_t digits = wide ? 16 : 8;
+  const std::size_t first = wide ? 14 : 9;
+  const std::size_t dump_address = 2 * digits + 5;
+  const std::size_t bytes = dump_address + digits + 2;
   TXMLItem& stack = cpu->AddChild("Stack");
-  for (std::size_t i = 9; i < lines.size(); ++i) {
+  for (std::size_t i = first; i < lines.size(); ++i) {
     TXMLItem& line = stack.AddChild("Line");
-    line.AddAttribute("Address", Substring(lines[i], 0, 8));
-    line.AddAttribute("Value", Substring(lines[i], 10, 8));
+    line.AddAttribute("Address", Substring(lines[i], 0, digits));
+    line.AddAttribute("Value", Substring(lines[i], digits + 2, digits));
   }
   TXMLItem& dump = cpu->AddChild("MemoryDump");
-  for (std::size_t i = 9; i < lines.size(); ++i) {
+  for (std::size_t i = first; i < lines.size(); ++i) {
     TXMLItem& line = dump.AddChild("Line");
-    line.AddAttribute("Address", Substring(lines[i], 21, 8));
-    line.AddAttribute("Bytes", Substring(lines[i], 31, 47));
-    line.AddAttribute("Chars", Substring(lines[i], 80, 16));
+    line.AddAttribute("Address", Substring(lines[i], dump_address, digits));
+    line.AddAttribute("Bytes", Substring(lines[i], bytes, 47));
+    line.AddAttribute("Chars", Substring(lines[i], bytes + 49, 16));
   }
   return cpu;
 }

@@ -116,6 +116,44 @@ TEST(LogXml, CpuRegistersStackAndDump) {
   EXPECT_EQ(EntryCpuXml(CanonicalEntry(BuildSampleReport(none))), "<CPU/>\r\n");
 }
 
+// A 64-bit process's report: every reader takes 16-digit addresses, the nine
+// register rows and the 8-byte stack words.
+TEST(LogXml, SixtyFourBitReport) {
+  SampleReport sample;
+  sample.wide = true;
+  sample.address = "000000016B40100A";
+  const std::string entry = CanonicalEntry(BuildSampleReport(sample));
+  EXPECT_EQ(EntryField(entry, "2.2"), "000000016B40100A");
+  EXPECT_NE(EntryCallStackXml(entry).find("<Line Address=\"000000016B40100A\" Module=\"crash_sample.exe\""),
+            std::string::npos)
+      << EntryCallStackXml(entry);
+  EXPECT_NE(EntryModulesXml(entry).find("<Module Handle=\"00007FFB7C800000\" Name=\"kernel32.dll\""), std::string::npos)
+      << EntryModulesXml(entry);
+
+  const std::string xml = EntryCpuXml(entry);
+  EXPECT_EQ(
+      xml.rfind("<CPU>\r\n  <Registers RAX=\"0000000100000011\" RBX=\"0000000100000022\" RCX=\"0000000100000033\" "
+                "RDX=\"0000000100000044\" RSI=\"0000000100000055\" RDI=\"0000000100000066\" "
+                "RBP=\"0000000100000077\" RSP=\"000000000014FE00\" RIP=\"000000016B40100A\" "
+                "R8=\"0000000000000080\" R9=\"0000000000000081\" R10=\"0000000000000082\" "
+                "R11=\"0000000000000083\" R12=\"0000000000000084\" R13=\"0000000000000085\" "
+                "R14=\"0000000000000086\" R15=\"0000000000000087\" EFLAGS=\"00000246\"/>\r\n  <Stack>\r\n"
+                "    <Line Address=\"000000000014FE00\" Value=\"00007FFB000000A0\"/>\r\n",
+                0),
+      0u)
+      << xml;
+  EXPECT_NE(xml.find("<Line Address=\"000000000014FE78\" Value=\"00007FFB000000AF\"/>\r\n  </Stack>"),
+            std::string::npos);
+  EXPECT_NE(xml.find("<Line Address=\"000000016B40101A\" Bytes=\"10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F\" "
+                     "Chars=\"................\"/>"),
+            std::string::npos);
+  EXPECT_NE(xml.find("Chars=\"pqrstuvwxyz{|}~.\"/>"), std::string::npos);
+  EXPECT_EQ(Count(xml, "<Line "), 32u);
+
+  sample.known_registers = false;
+  EXPECT_NE(EntryCpuXml(CanonicalEntry(BuildSampleReport(sample))).find("  <Registers/>\r\n"), std::string::npos);
+}
+
 TEST(LogXml, DocumentOrdersLogsAndPartsAndIsWellFormed) {
   const std::vector<std::string> entries = {CanonicalEntry(BuildOldSampleReport("Click \"Go\" & wait <5s>.")),
                                             CanonicalEntry(BuildSampleReport())};

@@ -95,6 +95,43 @@ std::string Hex8(unsigned value) {
   return text;
 }
 
+std::string Hex16(unsigned long long value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%016llX", value);
+  return text;
+}
+
+std::string CpuSection64(bool known) {
+  auto reg = [&](unsigned long long value) { return known ? Hex16(value) : Pad("????", 16); };
+  const char* const left[] = {"RAX", "RBX", "RCX", "RDX", "RSI", "RDI", "RBP", "RSP", "RIP"};
+  const char* const right[] = {"R8", "R9", "R10", "R11", "R12", "R13", "R14", "R15"};
+  const unsigned long long rsp = 0x000000000014FE00, rip = 0x000000016B40100A;
+  std::string text = "Registers:\r\n" + std::string(48, '-') + "\r\n";
+  for (unsigned i = 0; i < 9; ++i) {
+    const unsigned long long value = i == 7 ? rsp : i == 8 ? rip : 0x11ULL * (i + 1) + 0x0000000100000000ULL;
+    text += std::string(left[i]) + ": " + reg(value) + "   ";
+    text += i < 8 ? Pad(std::string(right[i]) + ":", 7) + " " + reg(0x80 + i)
+                  : "EFLAGS: " + (known ? Hex8(0x246) : Pad("????", 8));
+    text += "\r\n";
+  }
+  text +=
+      "\r\n" + Pad("Stack:", 37) + "Memory Dump:\r\n" + std::string(34, '-') + "   " + std::string(83, '-') + "\r\n";
+  for (unsigned i = 0; i < 16; ++i) {
+    std::string line =
+        Hex16(rsp + 8 * i) + ": " + Hex16(0x00007FFB000000A0ULL + i) + "   " + Hex16(rip + 16 * i) + ": ";
+    std::string chars;
+    for (unsigned b = 0; b < 16; ++b) {
+      const unsigned byte = (i * 16 + b) & 0xFF;
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02X ", byte);
+      line += hex;
+      chars += byte < 32 || byte > 126 ? '.' : static_cast<char>(byte);
+    }
+    text += line + " " + chars + "\r\n";
+  }
+  return text;
+}
+
 std::string CpuSection(bool with_dump, bool known) {
   auto reg = [&](unsigned value) { return known ? Hex8(value) : std::string("????    "); };
   std::string text = "Registers:\r\n-----------------------------\r\n";
@@ -136,13 +173,14 @@ std::string BuildSampleReport(const SampleReport& sample) {
   general += "\r\n" + Section("Network", {{"6.1 IP Address", "010.000.002.015"}, {"6.6 DHCP", "ON              "}});
 
   const std::vector<std::string> stack_headers = {"Address", "Module", "Unit", "Class", "Procedure/Method", "Line"};
+  const std::string high = sample.wide ? "00000001" : "";  // the upper half of a 64-bit address
   std::vector<std::vector<std::string>> stack_rows = {
-      {"0040100A", sample.module, "faults.cpp", "TFaults", "WriteNull", "42[3]"},
-      {"00401200", sample.module, "main.cpp", "", "main", "10"}};
+      {high + (sample.wide ? "6B40100A" : "0040100A"), sample.module, "faults.cpp", "TFaults", "WriteNull", "42[3]"},
+      {high + "00401200", sample.module, "main.cpp", "", "main", "10"}};
   std::vector<std::string> full_rows = {" Exception Thread: ID=1044; Priority=0; Class=; [Main]"};
   if (sample.second_thread) {
-    stack_rows.push_back({"00402000", sample.module, "worker.cpp", "TWorker", "Execute", "77"});
-    stack_rows.push_back({"00402100", sample.module, "starter.cpp", "TStarter", "Start", ""});
+    stack_rows.push_back({high + "00402000", sample.module, "worker.cpp", "TWorker", "Execute", "77"});
+    stack_rows.push_back({high + "00402100", sample.module, "starter.cpp", "TStarter", "Start", ""});
     full_rows.resize(4);
     full_rows[2] = "-\n \n Running Thread: ID=2048; Priority=1; Class=TWorker\n-";
     full_rows[3] = " Calling Thread: ID=1044; Priority=0; Class=; [Main]\n-";
@@ -150,15 +188,18 @@ std::string BuildSampleReport(const SampleReport& sample) {
   full_rows[0] += "\n-";
   std::string tables = Table("Call Stack Information", stack_headers, stack_rows, full_rows);
   if (sample.modules) {
-    tables +=
-        Table("Modules Information", {"Handle", "Name", "Description", "Version", "Size", "Modified", "Path"},
-              {{"00400000", sample.module, "Crash sample", "1.2.0.7", "81920", "2026-12-07 12:00:00", "C:\\work"},
-               {"7C800000", "kernel32.dll", "Windows & more", "5.1.2600.0", "983552", "", "C:\\windows\\system32"}},
-              {});
+    tables += Table("Modules Information", {"Handle", "Name", "Description", "Version", "Size", "Modified", "Path"},
+                    {{sample.wide ? "000000016B400000" : "00400000", sample.module, "Crash sample", "1.2.0.7", "81920",
+                      "2026-12-07 12:00:00", "C:\\work"},
+                     {sample.wide ? "00007FFB7C800000" : "7C800000", "kernel32.dll", "Windows & more", "5.1.2600.0",
+                      "983552", "", "C:\\windows\\system32"}},
+                    {});
   } else {
     tables += "Modules Information:\r\n" + std::string(20, '-') + "\r\n\r\n";
   }
-  const std::string cpu = sample.cpu ? CpuSection(true, sample.known_registers) : "Registers:\r\n----------\r\n\r\n";
+  const std::string cpu = !sample.cpu   ? "Registers:\r\n----------\r\n\r\n"
+                          : sample.wide ? CpuSection64(sample.known_registers)
+                                        : CpuSection(true, sample.known_registers);
   return general + "\r\n" + tables + cpu;
 }
 

@@ -22,6 +22,10 @@ struct SampleReport {
   bool known_registers = true;
   // A second thread group: a running thread with a calling thread below it.
   bool second_thread = true;
+  // A 64-bit process's report: 16-digit addresses in the tables and the CPU
+  // section with its nine register rows and 8-byte stack words. `address`
+  // is taken as given.
+  bool wide = false;
 };
 
 std::string BuildSampleReport(const SampleReport& sample = {});
