@@ -28,6 +28,11 @@ std::string WriteSampleLog() {
   second.type = "EDivByZero";
   second.message = "Division by zero.\r\nSecond:_line.\r\n.\r\nEnd.";
   log.AddReport(BuildSampleReport(second), 32);
+  SampleReport wide;  // a 64-bit process's report among 32-bit ones
+  wide.wide = true;
+  wide.address = "000000016B40100A";
+  wide.message = "At 000000016B40100A.";
+  log.AddReport(BuildSampleReport(wide), 32);
   log.SaveLogFile();
   return path;
 }
@@ -37,10 +42,11 @@ TEST(ExlogLog, ListsOneLinePerReportAndShowsReportsAsStored) {
   const TLogFile log(path, true);
   EXPECT_EQ(LogListText(log),
             "0\t5.0.4\tMon, 7 Dec 2026 13:05:00 +0000\tEAccessViolation\tOne line.\n"
-            "1\t5.0.4\tMon, 7 Dec 2026 13:05:00 +0000\tEDivByZero\tDivision by zero. Second: line.  End.\n");
-  EXPECT_EQ(&LogReportText(log, -1), &log.Entry(1)) << "the newest by default";
+            "1\t5.0.4\tMon, 7 Dec 2026 13:05:00 +0000\tEDivByZero\tDivision by zero. Second: line.  End.\n"
+            "2\t5.0.4\tMon, 7 Dec 2026 13:05:00 +0000\tEAccessViolation\tAt 000000016B40100A.\n");
+  EXPECT_EQ(&LogReportText(log, -1), &log.Entry(2)) << "the newest by default";
   EXPECT_EQ(&LogReportText(log, 0), &log.Entry(0));
-  EXPECT_THROW(LogReportText(log, 2), EListError);
+  EXPECT_THROW(LogReportText(log, 3), EListError);
   RemoveFile(path);
 }
 
@@ -59,13 +65,14 @@ TEST(ExlogLog, TheProgramWritesTheStoredBytes) {
   const std::string path = WriteSampleLog();
   const TLogFile log(path, true);
   int status = 0;
-  EXPECT_EQ(RunExlog("report " + path, &status), log.Entry(1));
+  EXPECT_EQ(RunExlog("report " + path, &status), log.Entry(2));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(RunExlog("report " + path + " 0", &status), log.Entry(0));
-  RunExlog("report " + path + " 2", &status);
+  RunExlog("report " + path + " 3", &status);
   EXPECT_NE(status, 0);
   const std::string xml = RunExlog("xml " + path, &status);
   EXPECT_EQ(xml, log.DocumentXml());
+  EXPECT_NE(xml.find("<Registers RAX=\"0000000100000011\""), std::string::npos);
   const std::string out = path + ".xml";
   RunExlog("xml " + path + " -o " + out, &status);
   MemoryStream written;
