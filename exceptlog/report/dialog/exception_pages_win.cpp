@@ -70,11 +70,12 @@ void StreamRichText(HWND edit, const std::string& rtf) {
   SendMessageA(edit, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
 }
 
-int DumpTabTwips(HWND page) {
+int DumpTabTwips(HWND page, std::size_t columns) {
   const win::WindowDC dc(page);
   const win::SelectedObject font(dc.get(), DialogFont(DialogFontKind::kReport));
+  const std::string dashes(columns, '-');
   SIZE size{};
-  GetTextExtentPoint32A(dc.get(), "---------------------", 21, &size);
+  GetTextExtentPoint32A(dc.get(), dashes.c_str(), static_cast<int>(dashes.size()), &size);
   return size.cx * 15;
 }
 
@@ -196,8 +197,9 @@ INT_PTR CALLBACK PageProcedure(HWND page, UINT message, WPARAM wparam, LPARAM lp
         case 3:
           SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont(DialogFontKind::kReport)), TRUE);
           SendMessageA(control, EM_SETBKGNDCOLOR, 0, RGB(255, 255, 255));
-          StreamRichText(control, state->number == 0 ? GeneralRichText(content.general, font)
-                                                     : CpuRichText(content.cpu, font, DumpTabTwips(page)));
+          StreamRichText(control, state->number == 0
+                                      ? GeneralRichText(content.general, font)
+                                      : CpuRichText(content.cpu, font, DumpTabTwips(page, CpuDumpColumn(content.cpu))));
           break;
         case 4:
           SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont(DialogFontKind::kReport)), TRUE);

@@ -59,7 +59,57 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+// A 64-bit process's section: nine register rows of two 16-digit columns
+// (EFLAGS 8 digits), then a blank line, the titles, the dashes and the stack
+// lines "address: word   address: bytes  characters" with 16-digit addresses.
+bool Is64BitCpuSection(const std::string& cpu) {
+  return cpu.find("\r\nRAX: ") != std::string::npos;
+}
+
+std::string CpuRichText64(const std::string& cpu, const RichTextFont& font, int dump_tab_twips) {
+  constexpr std::size_t kDump = 37;
+  std::vector<std::string> lines = EscapedLines(cpu);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    std::string& line = lines[i];
+    const std::size_t number = i + 1;
+    if (number == 1) {
+      line = "\\cf3\\b " + line + "\\cf2\\b0";
+    } else if (number == 2) {
+      line = "\\cf3 " + line + "\\cf2";
+    } else if (number <= 11) {
+      if (line.size() < 40) continue;  // registers: names black, values blue
+      // The right column's value ends at the line's end for EFLAGS, which
+      // has fewer digits; the colour goes back to black before the \par.
+      const std::size_t right_end = std::min<std::size_t>(48, line.size() - 4) + 1;
+      InsertAt(line, "\\cf2 ", right_end);
+      InsertAt(line, "\\cf4 ", 33);
+      InsertAt(line, "\\cf2 ", 22);
+      InsertAt(line, "\\cf4 ", 6);
+    } else if (number == 13) {  // the stack and memory dump titles
+      const std::string first = Trimmed(line.substr(0, std::min(kDump, line.size())));
+      const std::string rest = line.size() > kDump ? Trimmed(line.substr(kDump)) : std::string();
+      line = "\\pard\\tx" + std::to_string(dump_tab_twips) + "\\cf3\\b " + first + "\\tab " + rest + "\\cf2\\b0";
+    } else if (number == 14) {
+      ReplaceAt(line, kDump - 2, 3, "\\tab ");
+      line = "\\cf3 " + line + "\\cf2";
+    } else if (number > 14) {
+      if (line.size() < 60) continue;  // address black, stack word and bytes blue, characters black
+      // From the right, so that each position is the report's own column.
+      InsertAt(line, "\\cf2 ", 103);
+      InsertAt(line, "\\cf4 ", 56);
+      ReplaceAt(line, 35, 3, "\\tab ");
+      InsertAt(line, "\\cf2 ", 35);
+      InsertAt(line, "\\cf4 ", 19);
+    }
+  }
+  return Document(lines, font);
+}
+
 }  // namespace
+
+std::size_t CpuDumpColumn(const std::string& cpu) {
+  return Is64BitCpuSection(cpu) ? 37 : 21;
+}
 
 std::string GeneralRichText(const std::string& general, const RichTextFont& font) {
   std::vector<std::string> lines = EscapedLines(general);
@@ -82,6 +132,7 @@ std::string GeneralRichText(const std::string& general, const RichTextFont& font
 }
 
 std::string CpuRichText(const std::string& cpu, const RichTextFont& font, int dump_tab_twips) {
+  if (Is64BitCpuSection(cpu)) return CpuRichText64(cpu, font, dump_tab_twips);
   std::vector<std::string> lines = EscapedLines(cpu);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string& line = lines[i];

@@ -51,5 +51,36 @@ TEST(CpuRichText, RegistersBlueAndDumpAtTheTabStop) {
       << rtf;
 }
 
+TEST(CpuRichText, A64BitSectionColoursItsOwnColumns) {
+  const std::string q(16, '?');
+  std::string cpu = "Registers:\r\n" + std::string(48, '-') + "\r\n";
+  cpu += "RAX: 1122334455667788   R8:     0000000000000008\r\n";
+  for (int row = 0; row < 7; ++row) cpu += "RBX: " + q + "   R9:     " + q + "\r\n";
+  cpu += "RIP: 000000016B403090   EFLAGS: 00000246\r\n\r\n";
+  cpu += "Stack:" + std::string(31, ' ') + "Memory Dump:\r\n" + std::string(34, '-') + "   " + std::string(83, '-') +
+         "\r\n";
+  cpu +=
+      "00000000001FFE00: 0706050403020100   000000016B403090: "
+      "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F  ................\r\n";
+  EXPECT_EQ(CpuDumpColumn(cpu), 37u);
+  const std::string rtf = CpuRichText(cpu, kFont, 2775);
+  EXPECT_NE(rtf.find("RAX: \\cf4 1122334455667788\\cf2    R8:     \\cf4 0000000000000008\\cf2 \\par\r\n"),
+            std::string::npos)
+      << rtf;
+  EXPECT_NE(rtf.find("RIP: \\cf4 000000016B403090\\cf2    EFLAGS: \\cf4 00000246\\cf2 \\par\r\n"), std::string::npos)
+      << rtf;
+  EXPECT_NE(rtf.find("\\pard\\tx2775\\cf3\\b Stack:\\tab Memory Dump:\\par\\cf2\\b0\r\n"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("\\cf3 " + std::string(34, '-') + "\\tab ---"), std::string::npos) << rtf;
+  EXPECT_NE(rtf.find("00000000001FFE00: \\cf4 0706050403020100\\cf2 \\tab 000000016B403090: \\cf4 00 01 02 03 04 05 "
+                     "06 07 08 09 0A 0B 0C 0D 0E 0F\\cf2   ................\\par"),
+            std::string::npos)
+      << rtf;
+}
+
+TEST(CpuRichText, A32BitSectionKeepsItsDumpColumn) {
+  EXPECT_EQ(CpuDumpColumn("Registers:\r\n---\r\nEAX: 00000001   EDI: 00000006\r\n"), 21u);
+  EXPECT_EQ(CpuDumpColumn(""), 21u);
+}
+
 }  // namespace
 }  // namespace vellum::exceptlog
