@@ -16,13 +16,21 @@ void ResolveInModule(TRuzadaDebugInfo& entry, std::shared_ptr<const TRuzadaModul
   entry.Module = std::move(module);
   if (!entry.Module) return;
   const TRuzadaModuleInfo& info = *entry.Module;
+  // Module records still hold 32-bit addresses; an entry beyond them (a
+  // 64-bit process's address above 4 GB) is named by nothing here rather
+  // than by whatever its low half would find.
+  if (entry.Address > UINT32_MAX) {
+    entry.Kind = dkModule;
+    return;
+  }
   if (info.DebugIndex && entry.Address >= info.Handle + kDebugCodeBase) {
     const std::uint32_t code_base = info.Handle + kDebugCodeBase;
     const CodeBytesReader code = [&](std::uint32_t code_offset, std::span<std::uint8_t> out) {
       const std::uint32_t at = code_base + code_offset;
       return at >= code_base && memory.Read(at, out.data(), static_cast<std::uint32_t>(out.size()));
     };
-    if (std::optional<DebugLocation> location = info.DebugIndex->LookUp(entry.Address - code_base, code)) {
+    if (std::optional<DebugLocation> location =
+            info.DebugIndex->LookUp(static_cast<std::uint32_t>(entry.Address - code_base), code)) {
       entry.Kind = dkDebugData;
       entry.UnitName = std::move(location->UnitName);
       entry.ClassName = std::move(location->ClassName);
@@ -33,7 +41,7 @@ void ResolveInModule(TRuzadaDebugInfo& entry, std::shared_ptr<const TRuzadaModul
     }
   }
   entry.Kind = dkModule;
-  if (const TRuzadaFunctionInfo* function = info.Functions.FindByAddress(entry.Address)) {
+  if (const TRuzadaFunctionInfo* function = info.Functions.FindByAddress(static_cast<std::uint32_t>(entry.Address))) {
     NameFromExport(function->Name, entry);
   }
 }

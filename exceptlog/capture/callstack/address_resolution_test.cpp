@@ -46,6 +46,13 @@ TEST(AddressResolution, ExportRangeNamesTheAddressElseOnlyTheModule) {
   EXPECT_EQ(entry.Kind, dkModule);
   EXPECT_TRUE(entry.ProcedureName.empty());
 
+  // An address above 4 GB whose low half falls on Work is not Work.
+  entry = {};
+  entry.Address = 0x100001020ull;
+  ResolveInModule(entry, module, memory);
+  EXPECT_EQ(entry.Kind, dkModule);
+  EXPECT_TRUE(entry.ProcedureName.empty());
+
   entry = {};
   entry.Address = 0x1800;
   ResolveInModule(entry, nullptr, memory);
