@@ -59,56 +59,32 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-// A 64-bit process's section: nine register rows of two 16-digit columns
-// (EFLAGS 8 digits), then a blank line, the titles, the dashes and the stack
-// lines "address: word   address: bytes  characters" with 16-digit addresses.
+// Where things stand in a CPU section, as 1-based columns of the report's
+// own text; a 32-bit and a 64-bit process's sections differ only in these.
+struct CpuLayout {
+  std::size_t last_register_line;
+  std::size_t shortest_register_line;  // with its \par; shorter rows are left plain
+  std::size_t left_value, left_value_end, right_value, right_value_end;
+  std::size_t titles_line;  // the stack and memory dump titles; their dashes follow
+  std::size_t dump_column;  // 0-based, where the dump's title starts
+  std::size_t shortest_stack_line;
+  std::size_t word, word_end, bytes, bytes_end;  // a stack line: "address: word   address: bytes  characters"
+};
+
+// Four register rows of two 8-digit columns; stack lines with 8-digit addresses.
+constexpr CpuLayout kCpuLayout32{6, 20, 6, 14, 22, 30, 8, 21, 30, 11, 19, 32, 79};
+// Nine register rows of two 16-digit columns (EFLAGS has 8 digits); stack
+// lines with 16-digit addresses and words.
+constexpr CpuLayout kCpuLayout64{11, 40, 6, 22, 33, 49, 13, 37, 60, 19, 35, 56, 103};
+
 bool Is64BitCpuSection(const std::string& cpu) {
   return cpu.find("\r\nRAX: ") != std::string::npos;
-}
-
-std::string CpuRichText64(const std::string& cpu, const RichTextFont& font, int dump_tab_twips) {
-  constexpr std::size_t kDump = 37;
-  std::vector<std::string> lines = EscapedLines(cpu);
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    std::string& line = lines[i];
-    const std::size_t number = i + 1;
-    if (number == 1) {
-      line = "\\cf3\\b " + line + "\\cf2\\b0";
-    } else if (number == 2) {
-      line = "\\cf3 " + line + "\\cf2";
-    } else if (number <= 11) {
-      if (line.size() < 40) continue;  // registers: names black, values blue
-      // The right column's value ends at the line's end for EFLAGS, which
-      // has fewer digits; the colour goes back to black before the \par.
-      const std::size_t right_end = std::min<std::size_t>(48, line.size() - 4) + 1;
-      InsertAt(line, "\\cf2 ", right_end);
-      InsertAt(line, "\\cf4 ", 33);
-      InsertAt(line, "\\cf2 ", 22);
-      InsertAt(line, "\\cf4 ", 6);
-    } else if (number == 13) {  // the stack and memory dump titles
-      const std::string first = Trimmed(line.substr(0, std::min(kDump, line.size())));
-      const std::string rest = line.size() > kDump ? Trimmed(line.substr(kDump)) : std::string();
-      line = "\\pard\\tx" + std::to_string(dump_tab_twips) + "\\cf3\\b " + first + "\\tab " + rest + "\\cf2\\b0";
-    } else if (number == 14) {
-      ReplaceAt(line, kDump - 2, 3, "\\tab ");
-      line = "\\cf3 " + line + "\\cf2";
-    } else if (number > 14) {
-      if (line.size() < 60) continue;  // address black, stack word and bytes blue, characters black
-      // From the right, so that each position is the report's own column.
-      InsertAt(line, "\\cf2 ", 103);
-      InsertAt(line, "\\cf4 ", 56);
-      ReplaceAt(line, 35, 3, "\\tab ");
-      InsertAt(line, "\\cf2 ", 35);
-      InsertAt(line, "\\cf4 ", 19);
-    }
-  }
-  return Document(lines, font);
 }
 
 }  // namespace
 
 std::size_t CpuDumpColumn(const std::string& cpu) {
-  return Is64BitCpuSection(cpu) ? 37 : 21;
+  return (Is64BitCpuSection(cpu) ? kCpuLayout64 : kCpuLayout32).dump_column;
 }
 
 std::string GeneralRichText(const std::string& general, const RichTextFont& font) {
@@ -132,8 +108,9 @@ std::string GeneralRichText(const std::string& general, const RichTextFont& font
 }
 
 std::string CpuRichText(const std::string& cpu, const RichTextFont& font, int dump_tab_twips) {
-  if (Is64BitCpuSection(cpu)) return CpuRichText64(cpu, font, dump_tab_twips);
+  const CpuLayout& layout = Is64BitCpuSection(cpu) ? kCpuLayout64 : kCpuLayout32;
   std::vector<std::string> lines = EscapedLines(cpu);
+  // Marks go in from the right, so that each position is the report's own column.
   for (std::size_t i = 0; i < lines.size(); ++i) {
     std::string& line = lines[i];
     const std::size_t number = i + 1;
@@ -141,26 +118,28 @@ std::string CpuRichText(const std::string& cpu, const RichTextFont& font, int du
       line = "\\cf3\\b " + line + "\\cf2\\b0";
     } else if (number == 2) {
       line = "\\cf3 " + line + "\\cf2";
-    } else if (number <= 6) {
-      if (line.size() < 20) continue;  // registers: names black, values blue
-      InsertAt(line, "\\cf4 ", 6);
-      InsertAt(line, "\\cf2 ", 19);
-      InsertAt(line, "\\cf4 ", 32);
-      InsertAt(line, "\\cf2 ", 45);
-    } else if (number == 8) {  // the stack and memory dump titles
-      const std::string first = Trimmed(line.substr(0, std::min<std::size_t>(21, line.size())));
-      const std::string rest = line.size() > 21 ? Trimmed(line.substr(21)) : std::string();
+    } else if (number <= layout.last_register_line) {
+      if (line.size() < layout.shortest_register_line) continue;  // registers: names black, values blue
+      // A shorter right value (EFLAGS in 64 bits) goes back to black before the \par.
+      InsertAt(line, "\\cf2 ", std::min(layout.right_value_end, line.size() - 3));
+      InsertAt(line, "\\cf4 ", layout.right_value);
+      InsertAt(line, "\\cf2 ", layout.left_value_end);
+      InsertAt(line, "\\cf4 ", layout.left_value);
+    } else if (number == layout.titles_line) {
+      const std::size_t column = layout.dump_column;
+      const std::string first = Trimmed(line.substr(0, std::min(column, line.size())));
+      const std::string rest = line.size() > column ? Trimmed(line.substr(column)) : std::string();
       line = "\\pard\\tx" + std::to_string(dump_tab_twips) + "\\cf3\\b " + first + "\\tab " + rest + "\\cf2\\b0";
-    } else if (number == 9) {
-      ReplaceAt(line, 19, 3, "\\tab ");
+    } else if (number == layout.titles_line + 1) {
+      ReplaceAt(line, layout.dump_column - 2, 3, "\\tab ");
       line = "\\cf3 " + line + "\\cf2";
-    } else if (number > 9) {
-      if (line.size() < 30) continue;  // address black, stack value and bytes blue, characters black
-      InsertAt(line, "\\cf4 ", 11);
-      InsertAt(line, "\\cf2 ", 24);
-      ReplaceAt(line, 29, 3, "\\tab ");
-      InsertAt(line, "\\cf4 ", 44);
-      InsertAt(line, "\\cf2 ", 96);
+    } else if (number > layout.titles_line + 1) {
+      if (line.size() < layout.shortest_stack_line) continue;  // address black, word and bytes blue, characters black
+      InsertAt(line, "\\cf2 ", layout.bytes_end);
+      InsertAt(line, "\\cf4 ", layout.bytes);
+      ReplaceAt(line, layout.word_end, 3, "\\tab ");
+      InsertAt(line, "\\cf2 ", layout.word_end);
+      InsertAt(line, "\\cf4 ", layout.word);
     }
   }
   return Document(lines, font);
