@@ -147,28 +147,6 @@ HRESULT ServerUnregister() {
   });
 }
 
-unsigned short ReadFpuControlWord() {
-  unsigned short word = 0;
-  __asm__ __volatile__("fnstcw %0" : "=m"(word));
-  return word;
-}
-
-void WriteFpuControlWord(unsigned short value) {
-  __asm__ __volatile__("fldcw %0" : : "m"(value));
-}
-
-// Assembly rather than the SSE intrinsics, which the 32-bit build (compiled
-// for processors without SSE) may not call.
-unsigned ReadSseControl() {
-  unsigned value = 0;
-  __asm__ __volatile__("stmxcsr %0" : "=m"(value));
-  return value;
-}
-
-void WriteSseControl(unsigned value) {
-  __asm__ __volatile__("ldmxcsr %0" : : "m"(value));
-}
-
 void ProcessAttach() {
   g_saved_control_word = ReadFpuControlWord();
   WriteFpuControlWord(kBandFpuControlWord);

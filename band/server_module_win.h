@@ -5,6 +5,8 @@
 
 #include <objbase.h>
 
+#include "band/fpu_control_win.h"
+
 namespace vellum::band {
 
 HRESULT ServerGetClassObject(REFCLSID clsid, REFIID riid, void** object);
@@ -22,20 +24,6 @@ void ProcessDetach(bool process_ending = false);
 // Tears the server state down in its documented order, if it was built; only
 // what is safe under the loader lock. The next entry point call builds anew.
 void ServerShutdown(bool process_ending = false);
-
-// The x87 control word, for the attach and detach actions and their tests.
-unsigned short ReadFpuControlWord();
-void WriteFpuControlWord(unsigned short value);
-inline constexpr unsigned short kBandFpuControlWord = 0x133F;
-
-// A 64-bit process computes floating point with SSE, not the x87 unit, so
-// there the SSE control register's masks are what keep the band's arithmetic
-// from raising in the host, as the x87 word does in a 32-bit one. The 32-bit
-// build leaves this register as it finds it, as it always has.
-unsigned ReadSseControl();
-void WriteSseControl(unsigned value);
-inline constexpr unsigned kBandSseControl = 0x1F80;
-inline constexpr bool kBandSetsSseControl = sizeof(void*) == 8;
 
 // Whether the server state is built (tests).
 bool ServerInitialised();

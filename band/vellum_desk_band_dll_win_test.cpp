@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "band/band_ids.h"
+#include "band/fpu_control_win.h"
 #include "band/server_dll_test_support_win.h"
-#include "band/server_module_win.h"
 #include "band/testing/host_link_guard_win.h"
 #include "runtime/win/com_ptr_win.h"
 #include "runtime/win/unique_handle_win.h"
@@ -35,26 +35,6 @@ using testing::LoadedServer;
 using win::ComPtr;
 
 const CLSID kUnknownClass = {0x1B2C3D4E, 0x5F60, 0x4172, {0x83, 0x94, 0xA5, 0xB6, 0xC7, 0xD8, 0xE9, 0xF0}};
-
-unsigned short ReadControlWord() {
-  unsigned short word = 0;
-  __asm__ __volatile__("fnstcw %0" : "=m"(word));
-  return word;
-}
-
-void WriteControlWord(unsigned short value) {
-  __asm__ __volatile__("fldcw %0" : : "m"(value));
-}
-
-unsigned ReadSseControl() {
-  unsigned value = 0;
-  __asm__ __volatile__("stmxcsr %0" : "=m"(value));
-  return value;
-}
-
-void WriteSseControl(unsigned value) {
-  __asm__ __volatile__("ldmxcsr %0" : : "m"(value));
-}
 
 bool ProductLoaded() {
   return GetModuleHandleA("VellumDeskBand.dll") != nullptr;
@@ -174,21 +154,21 @@ TEST_F(ProductDllTest, ExportsAnswerBeforeAndAfterTheServerIsBuilt) {
 }
 
 TEST_F(ProductDllTest, LoadingSetsTheControlWordAndUnloadingPutsBackTheOneBefore) {
-  const unsigned short original = ReadControlWord();
+  const unsigned short original = ReadFpuControlWord();
   for (const unsigned short before : std::initializer_list<unsigned short>{0x027F, 0x0C7F, original}) {
-    WriteControlWord(before);
+    WriteFpuControlWord(before);
     {
       LoadedServer server;
       ASSERT_TRUE(server.Loaded());
       // Bit 6 of the x87 control word is reserved and always reads as one:
       // 0x133F written reads back as 0x137F.
-      EXPECT_EQ(ReadControlWord(), 0x137F);
+      EXPECT_EQ(ReadFpuControlWord(), 0x137F);
       // Detach restores the word also when it has a server to free.
       void* answer = nullptr;
       server.DllGetClassObject(kUnknownClass, IID_IClassFactory, &answer);
-      WriteControlWord(0x133F);
+      WriteFpuControlWord(0x133F);
     }
-    EXPECT_EQ(ReadControlWord(), before);
+    EXPECT_EQ(ReadFpuControlWord(), before);
   }
 }
 
