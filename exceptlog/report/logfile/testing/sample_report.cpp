@@ -101,6 +101,20 @@ std::string Hex16(unsigned long long value) {
   return text;
 }
 
+// Row `row` of a memory dump: sixteen bytes in hexadecimal, then as characters.
+std::string DumpBytes(unsigned row) {
+  std::string hex_part;
+  std::string chars;
+  for (unsigned b = 0; b < 16; ++b) {
+    const unsigned byte = (row * 16 + b) & 0xFF;
+    char hex[4];
+    std::snprintf(hex, sizeof hex, "%02X ", byte);
+    hex_part += hex;
+    chars += byte < 32 || byte > 126 ? '.' : static_cast<char>(byte);
+  }
+  return hex_part + " " + chars;
+}
+
 std::string CpuSection64(bool known) {
   auto reg = [&](unsigned long long value) { return known ? Hex16(value) : Pad("????", 16); };
   const char* const left[] = {"RAX", "RBX", "RCX", "RDX", "RSI", "RDI", "RBP", "RSP", "RIP"};
@@ -117,17 +131,8 @@ std::string CpuSection64(bool known) {
   text +=
       "\r\n" + Pad("Stack:", 37) + "Memory Dump:\r\n" + std::string(34, '-') + "   " + std::string(83, '-') + "\r\n";
   for (unsigned i = 0; i < 16; ++i) {
-    std::string line =
-        Hex16(rsp + 8 * i) + ": " + Hex16(0x00007FFB000000A0ULL + i) + "   " + Hex16(rip + 16 * i) + ": ";
-    std::string chars;
-    for (unsigned b = 0; b < 16; ++b) {
-      const unsigned byte = (i * 16 + b) & 0xFF;
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%02X ", byte);
-      line += hex;
-      chars += byte < 32 || byte > 126 ? '.' : static_cast<char>(byte);
-    }
-    text += line + " " + chars + "\r\n";
+    text += Hex16(rsp + 8 * i) + ": " + Hex16(0x00007FFB000000A0ULL + i) + "   " + Hex16(rip + 16 * i) + ": " +
+            DumpBytes(i) + "\r\n";
   }
   return text;
 }
@@ -142,16 +147,8 @@ std::string CpuSection(bool with_dump, bool known) {
   text += Pad("Stack:", 21) + "Memory Dump:\r\n" + std::string(18, '-') + "   " + std::string(75, '-') + "\r\n";
   if (!with_dump) return text;
   for (unsigned i = 0; i < 16; ++i) {
-    std::string line = Hex8(0x0012FF00 + 4 * i) + ": " + Hex8(0xA0 + i) + "   " + Hex8(0x00401000 + 16 * i) + ": ";
-    std::string chars;
-    for (unsigned b = 0; b < 16; ++b) {
-      const unsigned byte = (i * 16 + b) & 0xFF;
-      char hex[4];
-      std::snprintf(hex, sizeof hex, "%02X ", byte);
-      line += hex;
-      chars += byte < 32 || byte > 126 ? '.' : static_cast<char>(byte);
-    }
-    text += line + " " + chars + "\r\n";
+    text += Hex8(0x0012FF00 + 4 * i) + ": " + Hex8(0xA0 + i) + "   " + Hex8(0x00401000 + 16 * i) + ": " + DumpBytes(i) +
+            "\r\n";
   }
   return text;
 }
