@@ -80,14 +80,20 @@ void Append(std::vector<std::uint8_t>& code, std::span<const std::uint8_t> bytes
 // A jump from the end of `code` (which will lie at `base`) to `target`: the
 // 5-byte form when it reaches, the absolute one otherwise.
 void AppendJump64(std::vector<std::uint8_t>& code, std::uint64_t base, std::uint64_t target) {
-  const std::uint64_t at = base + code.size();
-  if (const auto displacement = Displacement32(at + kJumpSize, target)) {
-    std::array<std::uint8_t, kJumpSize> jump{0xE9};
-    exceptlog::StoreU32(&jump[1], static_cast<std::uint32_t>(*displacement));
-    Append(code, jump);
+  if (const auto jump = EncodeNearJump64(base + code.size(), target)) {
+    Append(code, *jump);
   } else {
     Append(code, EncodeAbsoluteJump(target));
   }
+}
+
+// Where an operand relative to the instruction pointer points, for the
+// instruction at its place in the procedure.
+std::uint64_t RipRelativeTarget(std::span<const std::uint8_t> prologue, const CoveredInstruction& instruction,
+                                std::uint64_t procedure) {
+  const std::size_t at = instruction.offset + instruction.decoded.rip_displacement_offset;
+  const auto displacement = static_cast<std::int32_t>(exceptlog::LoadU32(&prologue[at]));
+  return procedure + instruction.offset + instruction.length() + static_cast<std::uint64_t>(std::int64_t{displacement});
 }
 
 std::vector<std::uint8_t> BuildTrampoline32(std::span<const std::uint8_t> prologue, const TrampolinePlan& plan,
@@ -134,9 +140,7 @@ std::vector<std::uint8_t> BuildTrampoline64(std::span<const std::uint8_t> prolog
     const std::size_t end = instruction.offset + instruction.length();
     if (decoded.rip_relative) {
       const std::size_t at = instruction.offset + decoded.rip_displacement_offset;
-      const auto old_displacement = static_cast<std::int32_t>(exceptlog::LoadU32(&prologue[at]));
-      const std::uint64_t target = procedure + end + static_cast<std::uint64_t>(std::int64_t{old_displacement});
-      const auto displacement = Displacement32(trampoline + end, target);
+      const auto displacement = Displacement32(trampoline + end, RipRelativeTarget(prologue, instruction, procedure));
       if (!displacement) {
         throw EHookError("an operand relative to the instruction pointer cannot reach its target from the trampoline");
       }
@@ -166,6 +170,14 @@ std::vector<std::uint8_t> BuildTrampoline64(std::span<const std::uint8_t> prolog
 std::array<std::uint8_t, kJumpSize> EncodeJump(std::uint32_t at, std::uint32_t target) {
   std::array<std::uint8_t, kJumpSize> jump{0xE9};
   exceptlog::StoreU32(&jump[1], target - at - static_cast<std::uint32_t>(kJumpSize));
+  return jump;
+}
+
+std::optional<std::array<std::uint8_t, kJumpSize>> EncodeNearJump64(std::uint64_t at, std::uint64_t target) {
+  const auto displacement = Displacement32(at + kJumpSize, target);
+  if (!displacement) return std::nullopt;
+  std::array<std::uint8_t, kJumpSize> jump{0xE9};
+  exceptlog::StoreU32(&jump[1], static_cast<std::uint32_t>(*displacement));
   return jump;
 }
 
@@ -212,6 +224,15 @@ TrampolinePlan PlanTrampoline(std::span<const std::uint8_t> prologue, CodeMode m
     if (instruction.decoded.relative == RelativeKind::kNear && mode == CodeMode::k64) ++plan.near_exits;
   }
   return plan;
+}
+
+std::vector<std::uint64_t> RipRelativeTargets(std::span<const std::uint8_t> prologue, const TrampolinePlan& plan,
+                                              std::uint64_t procedure) {
+  std::vector<std::uint64_t> targets;
+  for (const CoveredInstruction& instruction : plan.instructions) {
+    if (instruction.decoded.rip_relative) targets.push_back(RipRelativeTarget(prologue, instruction, procedure));
+  }
+  return targets;
 }
 
 std::vector<std::uint8_t> BuildTrampoline(std::span<const std::uint8_t> prologue, const TrampolinePlan& plan,

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -25,6 +26,9 @@ inline constexpr std::size_t kPrologueWindow = kJumpSize - 1 + kMaxInstructionLe
 // "JMP target" placed at `at`, in 32-bit code (the displacement wraps around
 // the address space).
 std::array<std::uint8_t, kJumpSize> EncodeJump(std::uint32_t at, std::uint32_t target);
+// "JMP target" placed at `at`, in 64-bit code, where the displacement does not
+// wrap: none when the target is more than 2 GB from the jump's end.
+std::optional<std::array<std::uint8_t, kJumpSize>> EncodeNearJump64(std::uint64_t at, std::uint64_t target);
 // "JMP target" through the address stored after the instruction, from anywhere
 // in 64-bit code.
 std::array<std::uint8_t, kAbsoluteJumpSize> EncodeAbsoluteJump(std::uint64_t target);
@@ -71,6 +75,12 @@ TrampolinePlan PlanTrampoline(std::span<const std::uint8_t> prologue, CodeMode m
 // their targets. Raises EHookError when such an operand's target is more than
 // 2 GB from the trampoline (the instruction has only 32 bits to say where),
 // and when a 32-bit plan is given an address above 4 GB.
+// 64-bit code: the addresses that the covered instructions' operands relative
+// to the instruction pointer refer to, for a procedure at `procedure`. The
+// trampoline must lie within 2 GB of each of them.
+std::vector<std::uint64_t> RipRelativeTargets(std::span<const std::uint8_t> prologue, const TrampolinePlan& plan,
+                                              std::uint64_t procedure);
+
 std::vector<std::uint8_t> BuildTrampoline(std::span<const std::uint8_t> prologue, const TrampolinePlan& plan,
                                           std::uint64_t procedure, std::uint64_t trampoline);
 
