@@ -14,4 +14,8 @@ EHookingError HookingError(std::string_view description) {
   return EHookingError("Cannot hook the procedure \"" + std::string(description) + "\".");
 }
 
+EHookingError HookingError(std::string_view description, std::string_view reason) {
+  return EHookingError("Cannot hook the procedure \"" + std::string(description) + "\": " + std::string(reason) + ".");
+}
+
 }  // namespace vellum::exceptlog

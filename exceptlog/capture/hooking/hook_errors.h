@@ -20,5 +20,8 @@ EProcNull NullProcedureError(std::string_view description);
 ESharedArea SharedAreaError(std::string_view module_file_name);
 // "Cannot hook the procedure "<description>"."
 EHookingError HookingError(std::string_view description);
+// "Cannot hook the procedure "<description>": <reason>.", for a refusal that
+// lies in where the procedure is, not in its code.
+EHookingError HookingError(std::string_view description, std::string_view reason);
 
 }  // namespace vellum::exceptlog

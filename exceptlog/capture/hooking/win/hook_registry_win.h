@@ -16,7 +16,7 @@ namespace vellum::exceptlog {
 
 struct HookedProcedure {
   void* procedure = nullptr;
-  UniqueVirtualMemory trampoline;
+  UniqueVirtualMemory trampoline;  // in 64-bit code also the relay to a hook beyond 2 GB
   std::size_t trampoline_size = 0;
   std::vector<std::uint8_t> overwritten;  // the covered bytes, put back on unhooking
 };

@@ -30,7 +30,9 @@ bool EqualsIgnoringCase(std::uintptr_t name_address, std::string_view wanted) {
   }
 }
 
-std::optional<std::uint32_t> PushedBySystemThunk(std::uint32_t address) {
+// The thunks exist outside NT only, where processes are 32-bit: the pushed
+// value is 32 bits in any case.
+std::optional<std::uint32_t> PushedBySystemThunk(std::uintptr_t address) {
   const auto code = ReadForeign<std::array<std::uint8_t, 6>>(address);
   if (!code || (*code)[0] != 0x68 || (*code)[5] != 0xE9) return std::nullopt;
   return exceptlog::LoadU32(code->data() + 1);
@@ -39,7 +41,7 @@ std::optional<std::uint32_t> PushedBySystemThunk(std::uint32_t address) {
 }  // namespace
 
 namespace detail {
-bool ImportEntryMatches(std::uint32_t entry, const void* previous, bool system_thunks) {
+bool ImportEntryMatches(std::uintptr_t entry, const void* previous, bool system_thunks) {
   if (entry == AddressOf(previous)) return true;
   if (!system_thunks) return false;
   const auto wanted = PushedBySystemThunk(AddressOf(previous));
@@ -67,8 +69,8 @@ void* HookImport(HMODULE module, std::string_view dll_name, void* previous, bool
       const auto descriptor = ReadForeign<IMAGE_IMPORT_DESCRIPTOR>(at);
       if (!descriptor || descriptor->Name == 0 || descriptor->FirstThunk == 0) break;
       if (!EqualsIgnoringCase(base + descriptor->Name, dll_name)) continue;
-      for (std::uintptr_t entry = base + descriptor->FirstThunk;; entry += sizeof(std::uint32_t)) {
-        const auto value = ReadForeign<std::uint32_t>(entry);
+      for (std::uintptr_t entry = base + descriptor->FirstThunk;; entry += sizeof(std::uintptr_t)) {
+        const auto value = ReadForeign<std::uintptr_t>(entry);
         if (!value || *value == 0) break;
         if (!detail::ImportEntryMatches(*value, previous, !nt)) continue;
         WriteMem(reinterpret_cast<void*>(entry), &new_address, sizeof new_address);

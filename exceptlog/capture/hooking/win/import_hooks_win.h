@@ -27,11 +27,12 @@ bool HookImportInModules(std::span<const std::string> module_names, std::string_
                          void*& previous, void* new_address, std::string_view procedure_name);
 
 namespace detail {
-// Whether an import entry holding `entry` stands for `previous`. Outside NT an
-// imported system procedure is reached through a thunk "PUSH value; JMP ..."
-// that differs per importer, so entries match when they are such a thunk
-// pushing the same value.
-bool ImportEntryMatches(std::uint32_t entry, const void* previous, bool system_thunks);
+// Whether an import entry holding `entry` (pointer-sized, as the import
+// address table of this process's modules holds them) stands for `previous`.
+// Outside NT an imported system procedure is reached through a thunk
+// "PUSH value; JMP ..." that differs per importer, so entries match when they
+// are such a thunk pushing the same value.
+bool ImportEntryMatches(std::uintptr_t entry, const void* previous, bool system_thunks);
 }  // namespace detail
 
 }  // namespace vellum::exceptlog

@@ -153,15 +153,17 @@ TEST(ImportEntryMatching, SystemThunksMatchByTheValueTheyPush) {
   const std::uint8_t same[] = {0x68, 0x44, 0x33, 0x22, 0x11, 0xE9, 9, 9, 9, 9};
   const std::uint8_t other[] = {0x68, 0x45, 0x33, 0x22, 0x11, 0xE9, 0, 0, 0, 0};
   const std::uint8_t no_thunk[] = {0x68, 0x44, 0x33, 0x22, 0x11, 0xC3, 0, 0, 0, 0};
-  const auto entry = [](const std::uint8_t* code) {
-    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(code));
-  };
+  const auto entry = [](const std::uint8_t* code) { return reinterpret_cast<std::uintptr_t>(code); };
   EXPECT_TRUE(detail::ImportEntryMatches(entry(previous), previous, false));
   EXPECT_FALSE(detail::ImportEntryMatches(entry(same), previous, false)) << "NT compares addresses only";
   EXPECT_TRUE(detail::ImportEntryMatches(entry(same), previous, true));
   EXPECT_FALSE(detail::ImportEntryMatches(entry(other), previous, true));
   EXPECT_FALSE(detail::ImportEntryMatches(entry(no_thunk), previous, true));
   EXPECT_FALSE(detail::ImportEntryMatches(0x10, previous, true)) << "an unreadable entry";
+  if constexpr (sizeof(void*) == 8) {
+    const auto upper_half = static_cast<std::uintptr_t>(std::uint64_t{1} << 32);
+    EXPECT_FALSE(detail::ImportEntryMatches(entry(previous) ^ upper_half, previous, false)) << "all 8 bytes count";
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "exceptlog/capture/hooking/hook_errors.h"
 #include "exceptlog/capture/hooking/trampoline.h"
 #include "runtime/win/win_error_win.h"
 
@@ -71,8 +72,16 @@ void WriteMem(void* address, const void* source, std::size_t size) {
 }
 
 void JumpToMem(void* at, const void* target) {
-  const auto jump = EncodeJump(AddressOf(at), AddressOf(target));
-  WriteMem(at, jump.data(), jump.size());
+  if constexpr (kProcessCodeMode == CodeMode::k32) {
+    // width: a 32-bit process's addresses are 32 bits wide.
+    const auto jump =
+        EncodeJump(static_cast<std::uint32_t>(AddressOf(at)), static_cast<std::uint32_t>(AddressOf(target)));
+    WriteMem(at, jump.data(), jump.size());
+  } else {
+    const auto jump = EncodeNearJump64(AddressOf(at), AddressOf(target));
+    if (!jump) throw EHookError("the jump's target is more than 2 GB from the jump");
+    WriteMem(at, jump->data(), jump->size());
+  }
 }
 
 bool IsNtPlatform() {
@@ -89,7 +98,7 @@ bool IsNtPlatform() {
 }
 
 bool InSharedArea(const void* address) {
-  return AddressOf(address) >= 0x80000000u;
+  return kProcessCodeMode == CodeMode::k32 && AddressOf(address) >= 0x80000000u;
 }
 
 std::string ModuleFileNameOf(const void* address) {

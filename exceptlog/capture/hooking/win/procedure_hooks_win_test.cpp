@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "exceptlog/capture/hooking/hook_errors.h"
@@ -19,13 +20,20 @@ struct HookState {
   HookingSample trampoline = nullptr;
   int calls = 0;
 };
-std::array<HookState, 8> hook_states;
+std::array<HookState, 12> hook_states;
 
 template <int Index>
 int HOOKING_SAMPLE_CALL CountingHook(int x) {
   ++hook_states[Index].calls;
   return hook_states[Index].trampoline(x);
 }
+
+// One counting hook per entry of hook_states.
+template <int... Index>
+constexpr std::array<HookingSample, sizeof...(Index)> MakeCountingHooks(std::integer_sequence<int, Index...>) {
+  return {&CountingHook<Index>...};
+}
+constexpr auto counting_hooks = MakeCountingHooks(std::make_integer_sequence<int, hook_states.size()>{});
 
 std::vector<std::uint8_t> FirstBytes(const void* code, std::size_t count = 16) {
   const auto* bytes = static_cast<const std::uint8_t*>(code);
@@ -41,32 +49,20 @@ class ProcedureHooks : public ::testing::Test {
   void TearDown() override { StopHooking(); }
 };
 
-struct Sample {
-  const char* name;
-  HookingSample procedure;
-  HookingSample hook;
-};
-
 TEST_F(ProcedureHooks, ProceduresBehaveTheSameThroughTheirTrampolines) {
-  const std::vector<Sample> samples = {
-      {"short Jcc", &hooking_sample_short_jcc, &CountingHook<0>},
-      {"JECXZ", &hooking_sample_jecxz, &CountingHook<1>},
-      {"short JMP", &hooking_sample_short_jmp, &CountingHook<2>},
-      {"near CALL", &hooking_sample_near_call, &CountingHook<3>},
-      {"near JMP", &hooking_sample_near_jump, &CountingHook<4>},
-      {"near Jcc", &hooking_sample_near_jcc, &CountingHook<5>},
-      {"padded", &hooking_sample_padded, &CountingHook<6>},
-  };
+  const std::vector<PrologueSample> samples = MovablePrologueSamples();
+  ASSERT_LE(samples.size(), hook_states.size());
   const std::vector<int> inputs = {-5, 0, 1, 7, 1000};
   for (std::size_t i = 0; i < samples.size(); ++i) {
-    const Sample& sample = samples[i];
+    const PrologueSample& sample = samples[i];
     SCOPED_TRACE(sample.name);
     std::vector<int> expected;
     for (int x : inputs) expected.push_back(sample.procedure(x));
     const auto original = FirstBytes(reinterpret_cast<const void*>(sample.procedure));
 
-    auto trampoline = reinterpret_cast<HookingSample>(HookProcedure(
-        reinterpret_cast<const void*>(sample.procedure), reinterpret_cast<const void*>(sample.hook), sample.name));
+    auto trampoline =
+        reinterpret_cast<HookingSample>(HookProcedure(reinterpret_cast<const void*>(sample.procedure),
+                                                      reinterpret_cast<const void*>(counting_hooks[i]), sample.name));
     ASSERT_NE(trampoline, nullptr);
     hook_states[i].trampoline = trampoline;
     EXPECT_EQ(FirstBytes(reinterpret_cast<const void*>(sample.procedure))[0], 0xE9);
@@ -98,16 +94,23 @@ TEST_F(ProcedureHooks, HookingTwiceAnswersTheSameTrampolineAndChangesNothing) {
 }
 
 TEST_F(ProcedureHooks, ThunksAreResolvedToTheProcedureTheyJumpTo) {
-  static const void* target = reinterpret_cast<const void*>(&hooking_sample_short_jcc);
-  UniqueVirtualMemory memory(VirtualAlloc(nullptr, 16, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+  const void* const target = reinterpret_cast<const void*>(&hooking_sample_short_jcc);
+  UniqueVirtualMemory memory(VirtualAlloc(nullptr, 32, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
   ASSERT_TRUE(memory);
+  auto* thunk = static_cast<std::uint8_t*>(memory.get());
+  // The pointer the thunk jumps through sits right after it: 32-bit code names
+  // its address, 64-bit code its distance from the jump's end.
+  std::memcpy(thunk + 8, &target, sizeof target);
+  std::uint32_t operand = 8 - 6;
+  if constexpr (sizeof(void*) == 4) {
+    // width: a 32-bit process's addresses are 32 bits wide.
+    operand = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(thunk + 8));
+  }
   // "JMP [target]; MOV EAX, EAX" and GNU ld's "JMP [target]; NOP; NOP".
   for (std::uint8_t padding : {0x8B, 0x90}) {
-    auto* thunk = static_cast<std::uint8_t*>(memory.get());
-    const void* const* pointer = &target;
     thunk[0] = 0xFF;
     thunk[1] = 0x25;
-    std::memcpy(thunk + 2, &pointer, 4);
+    std::memcpy(thunk + 2, &operand, 4);
     thunk[6] = padding;
     thunk[7] = padding == 0x8B ? 0xC0 : 0x90;
     EXPECT_EQ(ResolveImportThunk(thunk), target);
@@ -123,8 +126,8 @@ TEST_F(ProcedureHooks, ThunksAreResolvedToTheProcedureTheyJumpTo) {
     hook_states[0].calls = 0;
   }
   // Without the padding it is an ordinary indirect jump.
-  static_cast<std::uint8_t*>(memory.get())[6] = 0xCC;
-  EXPECT_EQ(ResolveImportThunk(memory.get()), memory.get());
+  thunk[6] = 0xCC;
+  EXPECT_EQ(ResolveImportThunk(thunk), thunk);
 }
 
 TEST_F(ProcedureHooks, FailuresNameTheProcedureAndLeaveItAlone) {

@@ -1,6 +1,27 @@
-// See prologue_samples.h. Branches whose encoding matters are spelled out as
-// bytes: the assembler would otherwise pick short or near forms itself.
+// The 32-bit samples; see prologue_samples_win.h. Branches whose encoding
+// matters are spelled out as bytes: the assembler would otherwise pick short
+// or near forms itself.
 #include "exceptlog/capture/hooking/testing/win/prologue_samples_win.h"
+
+extern "C" {
+// x == 0 ? 200 : 2 * x; begins "mov ecx, eax; jecxz"
+int HOOKING_SAMPLE_CALL hooking_sample_jecxz(int x);
+// x + 11; begins "nop; jmp short" over int3 padding
+int HOOKING_SAMPLE_CALL hooking_sample_short_jmp(int x);
+// x - 7; begins with a near jump to its body
+int HOOKING_SAMPLE_CALL hooking_sample_near_jump(int x);
+// x < 0 ? -1 : x; begins "test eax, eax; jl near"
+int HOOKING_SAMPLE_CALL hooking_sample_near_jcc(int x);
+}
+
+std::vector<PrologueSample> MovablePrologueSamples() {
+  return {
+      {"short Jcc", &hooking_sample_short_jcc}, {"JECXZ", &hooking_sample_jecxz},
+      {"short JMP", &hooking_sample_short_jmp}, {"near CALL", &hooking_sample_near_call},
+      {"near JMP", &hooking_sample_near_jump},  {"near Jcc", &hooking_sample_near_jcc},
+      {"padded", &hooking_sample_padded},
+  };
+}
 
 asm(R"(
   .text
