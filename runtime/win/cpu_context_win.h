@@ -16,13 +16,17 @@ std::uintptr_t StackPointer(const CONTEXT& context);
 void SetInstructionPointer(CONTEXT& context, std::uintptr_t address);
 
 // Makes the thread go on in `target` as if the instruction at its
-// instruction pointer had called it, returning to `return_address`. The
-// stack keeps the alignment a call leaves.
+// instruction pointer had called it, returning to `return_address`: the
+// return address one word below the stack pointer it had.
 void SimulateCall(CONTEXT& context, std::uintptr_t target, std::uintptr_t return_address);
 
 // EAX, EBX, ECX, EDX, ESI, EDI, ESP and EIP of a 32-bit thread, in that
 // order; none in a 64-bit process, whose registers the 32-bit report layout
 // cannot hold.
 std::optional<std::array<std::uint32_t, 8>> X86GeneralRegisters(const CONTEXT& context);
+
+// RAX, RBX, RCX, RDX, RSI, RDI, RBP, RSP, R8 to R15, RIP and the flags of a
+// 64-bit thread, in that order; none in a 32-bit process.
+std::optional<std::array<std::uint64_t, 18>> X64GeneralRegisters(const CONTEXT& context);
 
 }  // namespace vellum::win

@@ -26,4 +26,8 @@ std::optional<std::array<std::uint32_t, 8>> X86GeneralRegisters(const CONTEXT& c
                                       context.Esi, context.Edi, context.Esp, context.Eip};
 }
 
+std::optional<std::array<std::uint64_t, 18>> X64GeneralRegisters(const CONTEXT&) {
+  return std::nullopt;
+}
+
 }  // namespace vellum::win

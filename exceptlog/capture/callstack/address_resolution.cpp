@@ -16,18 +16,13 @@ void ResolveInModule(TRuzadaDebugInfo& entry, std::shared_ptr<const TRuzadaModul
   entry.Module = std::move(module);
   if (!entry.Module) return;
   const TRuzadaModuleInfo& info = *entry.Module;
-  // Module records still hold 32-bit addresses; an entry beyond them (a
-  // 64-bit process's address above 4 GB) is named by nothing here rather
-  // than by whatever its low half would find.
-  if (entry.Address > UINT32_MAX) {
-    entry.Kind = dkModule;
-    return;
-  }
-  if (info.DebugIndex && entry.Address >= info.Handle + kDebugCodeBase) {
-    const std::uint32_t code_base = info.Handle + kDebugCodeBase;
+  // Code offsets in the stored block are 32-bit: an address further than
+  // that from the code's start is in no unit of it.
+  const std::uint64_t code_base = info.Handle + kDebugCodeBase;
+  if (info.DebugIndex && entry.Address >= code_base && entry.Address - code_base <= UINT32_MAX) {
     const CodeBytesReader code = [&](std::uint32_t code_offset, std::span<std::uint8_t> out) {
-      const std::uint32_t at = code_base + code_offset;
-      return at >= code_base && memory.Read(at, out.data(), static_cast<std::uint32_t>(out.size()));
+      const std::uint64_t at = code_base + code_offset;
+      return memory.Read(at, out.data(), static_cast<std::uint32_t>(out.size()));
     };
     if (std::optional<DebugLocation> location =
             info.DebugIndex->LookUp(static_cast<std::uint32_t>(entry.Address - code_base), code)) {
@@ -41,7 +36,7 @@ void ResolveInModule(TRuzadaDebugInfo& entry, std::shared_ptr<const TRuzadaModul
     }
   }
   entry.Kind = dkModule;
-  if (const TRuzadaFunctionInfo* function = info.Functions.FindByAddress(static_cast<std::uint32_t>(entry.Address))) {
+  if (const TRuzadaFunctionInfo* function = info.Functions.FindByAddress(entry.Address)) {
     NameFromExport(function->Name, entry);
   }
 }

@@ -154,3 +154,48 @@ TEST_F(CallEncodings, AddressesNearZeroAreNoReturnAddresses) {
 
 }  // namespace
 }  // namespace vellum::exceptlog
+
+namespace vellum::exceptlog {
+namespace {
+
+TEST(CallEncodings64, RelativeTargetsDoNotWrapAndImportThunksAreRelativeToTheNextInstruction) {
+  constexpr std::uint64_t kCode64 = 0x7FF812340000;
+  testing::FakeMemory memory;
+  memory.Map(kCode64, 0x2000);
+  // A call backwards, across no 4 GB line: the target is below the return
+  // address by the negative displacement, in 64 bits.
+  const std::uint64_t return_address = kCode64 + 0x1000;
+  CodeTail tail{0xCC, 0xCC, 0xE8, 0x00, 0xF0, 0xFF, 0xFF};  // call -0x1000
+  memory.Write(kCode64 + 0x1000 - 7, std::vector<std::uint8_t>(tail.begin(), tail.end()));
+  // The target is a thunk "JMP [RIP+0x10]" padded with two NOPs; its cell
+  // holds a 64-bit address.
+  memory.Write(kCode64, {0xFF, 0x25, 0x10, 0x00, 0x00, 0x00, 0x90, 0x90});
+  memory.Write64(kCode64 + 0x16, kCode64 + 0x1800);
+  memory.Write(kCode64 + 0x1800, {0x48, 0x89, 0x5C, 0x24, 0x08});
+  CallMatch match = MatchCall(tail, return_address, memory, ProcessBits::k64);
+  EXPECT_EQ(match.encoding, CallEncoding::kRelative);
+  EXPECT_EQ(match.call_site, return_address - 5);
+  EXPECT_EQ(match.target, kCode64 + 0x1800);
+  // Read as 32-bit code the same bytes wrap below 4 GB and find nothing.
+  EXPECT_EQ(FollowImportThunk(kCode64, memory, ProcessBits::k32), kCode64);
+
+  // Calls through a register with a REX prefix start at the prefix.
+  const struct {
+    CodeTail bytes;
+    CallEncoding encoding;
+    std::uint64_t length;
+  } cases[] = {
+      {{0xCC, 0xCC, 0xCC, 0xCC, 0x41, 0xFF, 0xD0}, CallEncoding::kRegister, 3},                 // call r8
+      {{0xCC, 0xCC, 0xCC, 0xCC, 0xCC, 0xFF, 0xD0}, CallEncoding::kRegister, 2},                 // call rax
+      {{0xCC, 0xCC, 0xCC, 0x41, 0xFF, 0x50, 0x10}, CallEncoding::kThroughRegisterOffset8, 4},   // call [r8+16]
+      {{0x41, 0xFF, 0x91, 0x00, 0x01, 0x00, 0x00}, CallEncoding::kThroughRegisterOffset32, 7},  // call [r9+256]
+  };
+  for (const auto& c : cases) {
+    match = MatchCall(c.bytes, return_address, memory, ProcessBits::k64);
+    EXPECT_EQ(match.encoding, c.encoding);
+    EXPECT_EQ(match.call_site, return_address - c.length);
+  }
+}
+
+}  // namespace
+}  // namespace vellum::exceptlog

@@ -7,7 +7,7 @@ namespace vellum::exceptlog {
 void AddStack(TRuzadaStackList& list, const MemoryReader& memory, const ModuleLookup& modules,
               const StackSource& source) {
   const int first = list.Count();
-  ScanStack(memory, source.range, [&](std::uint32_t address) {
+  ScanStack(memory, source.range, [&](std::uint64_t address) {
     TRuzadaDebugInfo entry;
     entry.ThreadId = source.thread_id;
     entry.FromLiveStack = source.live ? 1 : 0;

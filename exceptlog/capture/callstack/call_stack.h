@@ -13,7 +13,7 @@
 namespace vellum::exceptlog {
 
 // The module record holding an address, nullptr for none.
-using ModuleLookup = std::function<std::shared_ptr<const TRuzadaModuleInfo>(std::uint32_t address)>;
+using ModuleLookup = std::function<std::shared_ptr<const TRuzadaModuleInfo>(std::uint64_t address)>;
 
 struct StackSource {
   StackScanRange range;

@@ -20,15 +20,15 @@ void TRuzadaFunctionsList::SortByAddress() {
                    [](const TRuzadaFunctionInfo& a, const TRuzadaFunctionInfo& b) { return a.Address < b.Address; });
 }
 
-const TRuzadaFunctionInfo* TRuzadaFunctionsList::FindByAddress(std::uint32_t address) const {
+const TRuzadaFunctionInfo* TRuzadaFunctionsList::FindByAddress(std::uint64_t address) const {
   // The last function starting at or below the address; several exports may
   // share one address, and the first of them names it.
   auto after = std::upper_bound(items_.begin(), items_.end(), address,
-                                [](std::uint32_t a, const TRuzadaFunctionInfo& info) { return a < info.Address; });
+                                [](std::uint64_t a, const TRuzadaFunctionInfo& info) { return a < info.Address; });
   if (after == items_.begin()) return nullptr;
-  const std::uint32_t start = std::prev(after)->Address;
+  const std::uint64_t start = std::prev(after)->Address;
   const auto first = std::lower_bound(
-      items_.begin(), after, start, [](const TRuzadaFunctionInfo& info, std::uint32_t a) { return info.Address < a; });
+      items_.begin(), after, start, [](const TRuzadaFunctionInfo& info, std::uint64_t a) { return info.Address < a; });
   // Among those sharing the start, the longest range decides.
   const TRuzadaFunctionInfo* best = nullptr;
   for (auto it = first; it != after; ++it) {
@@ -37,28 +37,28 @@ const TRuzadaFunctionInfo* TRuzadaFunctionsList::FindByAddress(std::uint32_t add
   return best;
 }
 
-std::uint32_t EstimateProcedureSize(const MemoryReader& memory, std::uint32_t address, std::uint32_t code_start,
-                                    std::uint32_t code_end) {
+std::uint32_t EstimateProcedureSize(const MemoryReader& memory, std::uint64_t address, std::uint64_t code_start,
+                                    std::uint64_t code_end) {
   if (address < code_start || address >= code_end) return kUnknownSize;
   std::array<std::uint8_t, 512> chunk;
   bool framed = false;
   bool after_frame_end = false;  // the previous byte was POP EBP or LEAVE
-  for (std::uint32_t cursor = address; cursor < code_end;) {
-    const std::uint32_t count = std::min<std::uint32_t>(code_end - cursor, chunk.size());
+  for (std::uint64_t cursor = address; cursor < code_end;) {
+    const auto count = static_cast<std::uint32_t>(std::min<std::uint64_t>(code_end - cursor, chunk.size()));
     if (!memory.Read(cursor, chunk.data(), count)) return kUnknownSize;
     for (std::uint32_t i = 0; i < count; ++i) {
       const std::uint8_t byte = chunk[i];
-      const std::uint32_t at = cursor + i;
+      const std::uint64_t at = cursor + i;
       if (at == address) {
         framed = byte == 0x55;
         if (!framed && IsReturn(byte)) return 0;
         continue;
       }
       if (framed) {
-        if (after_frame_end && IsReturn(byte)) return at - address;
+        if (after_frame_end && IsReturn(byte)) return static_cast<std::uint32_t>(at - address);
         after_frame_end = byte == 0x5D || byte == 0xC9;
       } else if (IsReturn(byte)) {
-        return at - address;
+        return static_cast<std::uint32_t>(at - address);
       }
     }
     cursor += count;

@@ -14,7 +14,7 @@ namespace vellum::exceptlog {
 
 struct TRuzadaFunctionInfo {
   std::string Name;
-  std::uint32_t Address = 0;
+  std::uint64_t Address = 0;
   // Bytes before the procedure's return instruction; 1 when unknown.
   std::uint32_t Size = 1;
 };
@@ -30,7 +30,7 @@ class TRuzadaFunctionsList {
   void SortByAddress();
   // The function whose range [Address, Address + Size] holds `address`
   // (the list sorted by address), or nullptr.
-  const TRuzadaFunctionInfo* FindByAddress(std::uint32_t address) const;
+  const TRuzadaFunctionInfo* FindByAddress(std::uint64_t address) const;
 
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }
@@ -44,7 +44,7 @@ class TRuzadaFunctionsList {
 // (5D) or LEAVE (C9) followed by a return (C2, C3, CA, CB); any other at the
 // first return byte. Answers the bytes before that return, or 1 when the
 // procedure lies before `code_start` or no end is found.
-std::uint32_t EstimateProcedureSize(const MemoryReader& memory, std::uint32_t address, std::uint32_t code_start,
-                                    std::uint32_t code_end);
+std::uint32_t EstimateProcedureSize(const MemoryReader& memory, std::uint64_t address, std::uint64_t code_start,
+                                    std::uint64_t code_end);
 
 }  // namespace vellum::exceptlog

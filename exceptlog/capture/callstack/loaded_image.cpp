@@ -12,9 +12,13 @@ namespace {
 // Sections kept per module: real modules have a dozen or two.
 constexpr std::size_t kMaxSections = 96;
 
-// Sum that answers nullopt instead of wrapping.
+// Sums that answer nullopt instead of wrapping.
 std::optional<std::uint32_t> Add(std::uint32_t a, std::uint32_t b) {
   if (a > UINT32_MAX - b) return std::nullopt;
+  return a + b;
+}
+std::optional<std::uint64_t> Add(std::uint64_t a, std::uint32_t b) {
+  if (a > UINT64_MAX - b) return std::nullopt;
   return a + b;
 }
 
@@ -23,14 +27,14 @@ std::uint32_t ElementsBefore(std::uint32_t rva, std::uint32_t limit, std::uint32
   return rva >= limit ? 0 : (limit - rva) / element_size;
 }
 
-std::uint32_t FollowSystemThunk(const MemoryReader& memory, std::uint32_t address) {
+std::uint64_t FollowSystemThunk(const MemoryReader& memory, std::uint64_t address) {
   std::uint8_t code[6];
   if (!RangeFits(address, sizeof code) || !memory.Read(address, code, sizeof code)) return address;
   if (code[0] != 0x68 || code[5] != 0xE9) return address;
   return LoadU32(code + 1);
 }
 
-PeLayout LayoutOf(const PeImage& image, std::uint32_t base) {
+PeLayout LayoutOf(const PeImage& image, std::uint64_t base) {
   PeLayout layout;
   layout.is_dll = image.IsDll();
   layout.size_of_image = image.SizeOfImage();
@@ -43,6 +47,9 @@ PeLayout LayoutOf(const PeImage& image, std::uint32_t base) {
   const PeDataDirectory exports = image.DataDirectory(kExportDirectory);
   layout.export_rva = exports.Rva;
   layout.export_size = exports.Size;
+  const PeDataDirectory unwind = image.DataDirectory(kExceptionDirectory);
+  layout.exception_rva = unwind.Rva;
+  layout.exception_size = unwind.Size;
   for (std::size_t i = 0; i < std::min(image.Sections().size(), kMaxSections); ++i) {
     const PeSectionHeader& section = image.Sections()[i];
     const std::uint32_t extent = section.VirtualSize != 0 ? section.VirtualSize : section.RawSize;
@@ -52,28 +59,29 @@ PeLayout LayoutOf(const PeImage& image, std::uint32_t base) {
   return layout;
 }
 
-// The capture records 32-bit addresses so far: a PE32+ header in its
-// process describes nothing it could name.
-std::optional<PeImage> ReadLoaded32BitImage(const MemoryByteSource& source) {
+// A header of the other width describes no module the process could have
+// loaded: damaged or hostile, it is not believed.
+std::optional<PeImage> ReadLoadedImage(const MemoryByteSource& source, ProcessBits bits) {
   std::optional<PeImage> image = PeImage::Read(source, PeImageForm::kLoaded);
-  if (image && image->Format() != PeFormat::kPe32) return std::nullopt;
+  const PeFormat expected = bits == ProcessBits::k64 ? PeFormat::kPe32Plus : PeFormat::kPe32;
+  if (image && image->Format() != expected) return std::nullopt;
   return image;
 }
 
 }  // namespace
 
-std::optional<PeLayout> ReadPeLayout(const MemoryReader& memory, std::uint32_t base) {
+std::optional<PeLayout> ReadPeLayout(const MemoryReader& memory, std::uint64_t base, ProcessBits bits) {
   const MemoryByteSource source(memory, base);
-  const std::optional<PeImage> image = ReadLoaded32BitImage(source);
+  const std::optional<PeImage> image = ReadLoadedImage(source, bits);
   if (!image) return std::nullopt;
   return LayoutOf(*image, base);
 }
 
-TRuzadaFunctionsList ReadExportedFunctions(const MemoryReader& memory, std::uint32_t base,
+TRuzadaFunctionsList ReadExportedFunctions(const MemoryReader& memory, std::uint64_t base,
                                            const ExportReadOptions& options) {
   TRuzadaFunctionsList functions;
   const MemoryByteSource source(memory, base);
-  const std::optional<PeImage> image = ReadLoaded32BitImage(source);
+  const std::optional<PeImage> image = ReadLoadedImage(source, options.bits);
   if (!image) return functions;
   const PeLayout layout = LayoutOf(*image, base);
   if (layout.export_rva == 0) return functions;
@@ -103,15 +111,15 @@ TRuzadaFunctionsList ReadExportedFunctions(const MemoryReader& memory, std::uint
     if (!Add(base, *name_rva) || *name_rva == 0 || *name_rva >= layout.size_of_image) continue;
     const std::string name = image->CStringAtRva(*name_rva, kMaxExportNameLength);
     if (name.empty()) continue;
-    std::uint32_t table_address = 0;
+    std::uint64_t table_address = 0;
     if (*ordinal < function_slots) {
       const auto function_rva = image->U32AtRva(directory->AddressOfFunctions + *ordinal * 4);
       if (function_rva && *function_rva != 0) table_address = base + *function_rva;
     }
-    std::optional<std::uint32_t> address =
-        options.lookup ? options.lookup(base, name, table_address) : std::optional<std::uint32_t>(table_address);
+    std::optional<std::uint64_t> address =
+        options.lookup ? options.lookup(base, name, table_address) : std::optional<std::uint64_t>(table_address);
     if (!address || *address == 0) continue;
-    if (options.system_thunks) address = FollowSystemThunk(memory, *address);
+    if (options.system_thunks && options.bits == ProcessBits::k32) address = FollowSystemThunk(memory, *address);
     functions.Add(TRuzadaFunctionInfo{name, *address,
                                       EstimateProcedureSize(memory, *address, layout.code_start, layout.code_end)});
   }

@@ -41,6 +41,8 @@ TEST(LoadedImage, DamagedHeadersGiveNoLayout) {
   testing::FakeMemory memory;
   WriteFakeImage(memory, {}, {});
   EXPECT_FALSE(ReadPeLayout(memory, kBase + 0x10)) << "no MZ";
+  ASSERT_TRUE(ReadPeLayout(memory, kBase));
+  EXPECT_FALSE(ReadPeLayout(memory, kBase, ProcessBits::k64)) << "a 32-bit header in a 64-bit process";
   memory.Write32(kBase + 0x3C, 0xFFFFFFF0);
   EXPECT_FALSE(ReadPeLayout(memory, kBase)) << "new header offset past the end of memory";
   memory.Write32(kBase + 0x3C, 0x2F80);
@@ -50,7 +52,7 @@ TEST(LoadedImage, DamagedHeadersGiveNoLayout) {
   EXPECT_FALSE(ReadPeLayout(memory, kBase));
   memory.Write(kBase + testing::kFakeNtHeaders, {'P', 'E'});
   memory.Write(kBase + testing::kFakeNtHeaders + 24, {0x0B, 0x02});
-  EXPECT_FALSE(ReadPeLayout(memory, kBase)) << "64-bit optional header";
+  EXPECT_FALSE(ReadPeLayout(memory, kBase)) << "a 64-bit optional header in a 32-bit process";
 }
 
 TEST(LoadedImage, ExportsSortedByAddressWithTheirSizes) {
@@ -72,7 +74,7 @@ TEST(LoadedImage, AddressesComeFromTheLookupAndSystemThunksAreFollowed) {
   WriteFakeImage(memory, {}, {{"Thunk", 0x1000}, {"Gone", 0x1010}, {"Moved", 0x1020}});
   memory.Write(kBase + 0x1000, {0x68, 0x40, 0x10, 0x00, 0x10, 0xE9, 0, 0, 0, 0});
   ExportReadOptions options;
-  options.lookup = [](std::uint32_t, const std::string& name, std::uint32_t table) -> std::optional<std::uint32_t> {
+  options.lookup = [](std::uint64_t, const std::string& name, std::uint64_t table) -> std::optional<std::uint64_t> {
     if (name == "Gone") return std::nullopt;
     if (name == "Moved") return kBase + 0x1800;
     return table;

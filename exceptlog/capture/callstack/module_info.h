@@ -23,7 +23,7 @@ enum : std::uint8_t {
 };
 
 struct TRuzadaModuleInfo {
-  std::uint32_t Handle = 0;
+  std::uint64_t Handle = 0;  // the module's base
   std::string FileName;
   std::string Description;
   std::string Version;

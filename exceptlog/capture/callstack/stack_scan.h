@@ -19,20 +19,22 @@ inline constexpr std::uint32_t kMaxScannedStackBytes = 102400;
 inline constexpr std::uint32_t kStackReadabilityWindow = 400;
 
 struct StackScanRange {
-  std::uint32_t exception_address = 0;  // listed first; 0 = none
-  std::uint32_t position = 0;           // lowest stack address scanned
-  std::uint32_t top = 0;                // first address above the stack
+  std::uint64_t exception_address = 0;  // listed first; 0 = none
+  std::uint64_t position = 0;           // lowest stack address scanned
+  std::uint64_t top = 0;                // first address above the stack
+  // A 64-bit process's stack holds 8-byte words, aligned on 8.
+  ProcessBits bits = ProcessBits::k32;
 };
 
 // One found address; `address` is a call site or, for a relative call, the
 // call's target, which comes just before its call site.
-using FoundAddress = std::function<void(std::uint32_t address)>;
+using FoundAddress = std::function<void(std::uint64_t address)>;
 
 // Calls `found` for the exception address, then for every return address's
 // call (and relative call's target) from `position` upwards.
 void ScanStack(const MemoryReader& memory, const StackScanRange& range, const FoundAddress& found);
 
 // The end of the scanned part of [position, top).
-std::uint32_t ScannedStackEnd(const StackScanRange& range);
+std::uint64_t ScannedStackEnd(const StackScanRange& range);
 
 }  // namespace vellum::exceptlog

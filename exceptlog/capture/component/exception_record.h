@@ -20,7 +20,7 @@ struct TRuzadaExceptionRecord {
   // when it is one (nullptr for anything else that was thrown).
   std::exception_ptr RaisedObject;
   const std::exception* RaisedException = nullptr;
-  std::uint32_t RaiseAddress = 0;  // for a language exception, the raising call instruction
+  std::uint64_t RaiseAddress = 0;  // for a language exception, the raising call instruction
   std::uint32_t RaiseThreadId = 0;
   std::string ReportText;
   TRuzadaModulesList* Modules = nullptr;

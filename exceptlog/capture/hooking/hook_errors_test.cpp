@@ -28,12 +28,12 @@ TEST(HookErrors, CarryTheirTextsAndClasses) {
 
 struct Reported {
   std::string section;
-  std::uint32_t address = 0;
+  std::uint64_t address = 0;
   std::string message;
 };
 std::vector<Reported> reported;
 
-void Record(std::string_view section, std::uint32_t address, std::string_view message) {
+void Record(std::string_view section, std::uint64_t address, std::string_view message) {
   reported.push_back({std::string(section), address, std::string(message)});
 }
 
@@ -42,6 +42,9 @@ TEST(InternalErrors, FormatTheDebuggerLineAndTheCriticalError) {
             "[ERROR] - Section: EHook.Init - Address: 0040ABCD - Message: \"Out of memory\"");
   EXPECT_EQ(FormatInternalError("705", 0, ""),
             "[ERROR] - Section: 705 - Address: 00000000 - Message: \"General internal error.\"");
+  // A 64-bit process's code above 4 GB is written whole.
+  EXPECT_EQ(FormatInternalError("705", 0x16B401234, "x"),
+            "[ERROR] - Section: 705 - Address: 000000016B401234 - Message: \"x\"");
   EXPECT_EQ(FormatCriticalError("EHook.Done", "x"), "Critical error at: \"EHook.Done\"\r\nError: \"x\".");
 }
 

@@ -9,7 +9,7 @@ void WriteToDebuggerOutput(const std::string& line);  // per platform
 
 namespace {
 
-void DefaultReporter(std::string_view section, std::uint32_t address, std::string_view message) {
+void DefaultReporter(std::string_view section, std::uint64_t address, std::string_view message) {
   WriteToDebuggerOutput(FormatInternalError(section, address, message));
 }
 
@@ -17,9 +17,11 @@ std::atomic<InternalErrorReporter> current_reporter{&DefaultReporter};
 
 }  // namespace
 
-std::string FormatInternalError(std::string_view section, std::uint32_t address, std::string_view message) {
-  char digits[9];
-  std::snprintf(digits, sizeof digits, "%08X", static_cast<unsigned>(address));
+std::string FormatInternalError(std::string_view section, std::uint64_t address, std::string_view message) {
+  // 8 digits below 4 GB, 16 above (a 64-bit process's code lies there).
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%0*llX", address > UINT32_MAX ? 16 : 8,
+                static_cast<unsigned long long>(address));
   const std::string_view text = message.empty() ? std::string_view("General internal error.") : message;
   return "[ERROR] - Section: " + std::string(section) + " - Address: " + digits + " - Message: \"" + std::string(text) +
          "\"";
@@ -34,7 +36,7 @@ InternalErrorReporter SetInternalErrorReporter(InternalErrorReporter reporter) {
   return current_reporter.exchange(reporter != nullptr ? reporter : &DefaultReporter);
 }
 
-void ReportInternalError(std::string_view section, std::uint32_t address, std::string_view message) {
+void ReportInternalError(std::string_view section, std::uint64_t address, std::string_view message) {
   current_reporter.load()(section, address, message);
 }
 

@@ -14,16 +14,16 @@
 namespace vellum::exceptlog {
 
 // "[ERROR] - Section: <section> - Address: <8 hex digits> - Message: "<message>""
-std::string FormatInternalError(std::string_view section, std::uint32_t address, std::string_view message);
+std::string FormatInternalError(std::string_view section, std::uint64_t address, std::string_view message);
 // "Critical error at: "<section>"\r\nError: "<message>"."
 std::string FormatCriticalError(std::string_view section, std::string_view message);
 
-using InternalErrorReporter = void (*)(std::string_view section, std::uint32_t address, std::string_view message);
+using InternalErrorReporter = void (*)(std::string_view section, std::uint64_t address, std::string_view message);
 
 // Installs `reporter` (nullptr: the default, which writes the formatted line
 // to the debugger output) and answers the one it replaces.
 InternalErrorReporter SetInternalErrorReporter(InternalErrorReporter reporter);
-void ReportInternalError(std::string_view section, std::uint32_t address, std::string_view message);
+void ReportInternalError(std::string_view section, std::uint64_t address, std::string_view message);
 
 // Runs a start or stop step. A failure is reported under `section` and
 // raised again as the critical error.

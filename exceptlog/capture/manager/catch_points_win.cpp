@@ -16,6 +16,7 @@
 #include <type_traits>
 
 #include "exceptlog/capture/callstack/loaded_image.h"
+#include "exceptlog/capture/callstack/win/process_address_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/hooking/win/hooking_win.h"
@@ -94,9 +95,9 @@ SetInvalidParameterHandlerProcedure InvalidParameterHandlerSetter() {
 
 // The image of the module holding the subsystem, read as the module list
 // reads any loaded image.
-std::pair<std::uint32_t, std::uint32_t> ImageRange(HMODULE module) {
-  const auto base = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module));
-  const std::optional<PeLayout> layout = ReadPeLayout(ProcessMemoryReader(), base);
+std::pair<std::uintptr_t, std::uintptr_t> ImageRange(HMODULE module) {
+  const auto base = reinterpret_cast<std::uintptr_t>(module);
+  const std::optional<PeLayout> layout = ReadPeLayout(ProcessMemoryReader(), base, kThisProcessBits);
   if (!layout) return {0, 0};
   return {base, base + layout->size_of_image};
 }

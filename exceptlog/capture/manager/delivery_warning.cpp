@@ -16,9 +16,9 @@ std::string FormatDeliveryWarningMessage(std::string_view section, const std::ex
   return "General '" + std::string(section) + "' error.";
 }
 
-std::string FormatDeliveryWarningLine(TDeveruVuzErrorCode code, std::uint32_t address, std::string_view message) {
-  char hex[9];
-  std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(address));
+std::string FormatDeliveryWarningLine(TDeveruVuzErrorCode code, std::uint64_t address, std::string_view message) {
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%0*llX", address > UINT32_MAX ? 16 : 8, static_cast<unsigned long long>(address));
   return "[WARNING] - Code: " + std::string(ErrorCodeName(code)) + " - Address: " + hex + " - Message: \"" +
          std::string(message) + "\"";
 }

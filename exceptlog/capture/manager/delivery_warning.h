@@ -21,8 +21,9 @@ struct TDeliveryError {
 // "[<section>] <message>" for a failure that carries a message, "General
 // '<section>' error." for anything else.
 std::string FormatDeliveryWarningMessage(std::string_view section, const std::exception_ptr& failure);
-// "[WARNING] - Code: <enumeration name> - Address: <8 hex digits> - Message: "<message>""
-std::string FormatDeliveryWarningLine(TDeveruVuzErrorCode code, std::uint32_t address, std::string_view message);
+// "[WARNING] - Code: <enumeration name> - Address: <hex digits> - Message: "<message>"": 8 digits
+// for an address below 4 GB, 16 above (a 64-bit process's code lies there).
+std::string FormatDeliveryWarningLine(TDeveruVuzErrorCode code, std::uint64_t address, std::string_view message);
 // The SMTP, HTTP, HTTPS and FTP failures are shown in a message box captioned
 // "Error." while the send dialog shows errors; the others only go to the
 // debugger output.

@@ -76,10 +76,6 @@ const TRuzadaExceptionRecord* CurrentExceptionRecord() {
 
 void StartExceptionLog(const ExceptionLogModule& module) {
   if (State() != nullptr) return;
-  // The machine-level capture (interception, stack walks, the CPU section,
-  // code hooking) is 32-bit code so far: a 64-bit module runs inactive, as
-  // a module without stored options does.
-  if constexpr (sizeof(void*) != 4) return;
   exceptlog::RunCriticalSection("ExceptionLog.Init", [&] {
     auto state = std::make_unique<ManagerState>();
     state->self = module;

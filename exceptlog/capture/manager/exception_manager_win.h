@@ -62,7 +62,7 @@ bool ReportEscapedException(const std::exception_ptr& error, TRaiseKind kind, TR
 
 // The exported entry: the exception, where it was raised (0: where the raise
 // hook saw it), how it was handed over, and the module handing it over.
-bool ExceptionManager(const std::exception_ptr& error, std::uint32_t address, TRaiseKind kind, HMODULE module);
+bool ExceptionManager(const std::exception_ptr& error, std::uintptr_t address, TRaiseKind kind, HMODULE module);
 
 // Runs `procedure` in the thread that raised the exception being reported:
 // from the worker, through the synchronisation slot, which the waiting

@@ -46,7 +46,9 @@ class EForwardedException final : public Exception {
 
 extern "C" {
 
-BOOL WINAPI ExceptionManager(const void* exception_object, DWORD exception_address, DWORD raise_kind, HMODULE module) {
+// The address is pointer-sized: a DWORD in a 32-bit module, as before.
+BOOL WINAPI ExceptionManager(const void* exception_object, ULONG_PTR exception_address, DWORD raise_kind,
+                             HMODULE module) {
   using namespace vellum;
   using namespace vellum::exceptlog;
   try {

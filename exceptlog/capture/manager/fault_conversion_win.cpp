@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "exceptlog/capture/manager/fault_resume_win.h"
 #include "exceptlog/capture/manager/raise_state_win.h"
 #include "runtime/exception.h"
 #include "runtime/win/cpu_context_win.h"
@@ -13,8 +14,8 @@ namespace vellum::exceptlog {
 namespace {
 
 struct ConversionRange {
-  std::atomic<std::uint32_t> start{0};
-  std::atomic<std::uint32_t> end{0};
+  std::atomic<std::uintptr_t> start{0};
+  std::atomic<std::uintptr_t> end{0};
 };
 ConversionRange range;
 std::atomic<void*> handler_cookie{nullptr};
@@ -52,15 +53,23 @@ std::string AccessViolationMessage(const EXCEPTION_RECORD& record) {
     target = record.ExceptionInformation[1];
   }
   char text[512];
-  std::snprintf(text, sizeof text, "Access violation at address %08X in module '%s'. %s of address %08X",
-                static_cast<unsigned>(address), ModuleNameAt(address).c_str(), access, static_cast<unsigned>(target));
+  // As many digits as the process's pointers have.
+  constexpr int kDigits = sizeof(void*) * 2;
+  std::snprintf(text, sizeof text, "Access violation at address %0*llX in module '%s'. %s of address %0*llX", kDigits,
+                static_cast<unsigned long long>(address), ModuleNameAt(address).c_str(), access, kDigits,
+                static_cast<unsigned long long>(target));
   return text;
 }
 
+}  // namespace
+}  // namespace vellum::exceptlog
+
 // Where a converted fault continues: its caller is the faulting instruction
-// (see ConvertFault), so unwinding from here goes through the faulting
-// procedure's own handlers and cleanups.
-__attribute__((noinline, used)) [[noreturn]] void ThrowPendingFault() {
+// (see ConvertFault; in a 64-bit process through FaultResumeEntry), so
+// unwinding from here goes through the faulting procedure's own handlers and
+// cleanups.
+extern "C" __attribute__((noinline, used)) [[noreturn]] void vellum_exceptlog_throw_pending_fault() {
+  using namespace vellum::exceptlog;
   TRaiseState& state = CurrentRaiseState();
   // A floating-point fault leaves its exception pending in the x87 status
   // word; the next floating-point instruction would fault again.
@@ -70,22 +79,27 @@ __attribute__((noinline, used)) [[noreturn]] void ThrowPendingFault() {
   ThrowFault(state.fault);
 }
 
+namespace vellum::exceptlog {
+namespace {
+
 LONG CALLBACK ConvertFault(EXCEPTION_POINTERS* pointers) {
   const EXCEPTION_RECORD& record = *pointers->ExceptionRecord;
   CONTEXT& context = *pointers->ContextRecord;
   if (!IsConvertedFaultCode(record.ExceptionCode) || (record.ExceptionFlags & EXCEPTION_NONCONTINUABLE) != 0) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
-  const auto eip = static_cast<std::uint32_t>(win::InstructionPointer(context));
-  if (eip < range.start.load() || eip >= range.end.load()) return EXCEPTION_CONTINUE_SEARCH;
+  const std::uintptr_t instruction = win::InstructionPointer(context);
+  if (instruction < range.start.load() || instruction >= range.end.load()) return EXCEPTION_CONTINUE_SEARCH;
   TRaiseState* existing = ExistingRaiseState();
   // A fault while the previous one is still being turned into an exception
   // is the conversion's own: leave it to the system.
   if (existing != nullptr && existing->fault_pending) return EXCEPTION_CONTINUE_SEARCH;
   TRaiseState& state = CurrentRaiseState();
-  RecordRaise(state, nullptr, eip, static_cast<std::uint32_t>(win::StackPointer(context)), false);
+  RecordRaise(state, nullptr, instruction, win::StackPointer(context), false);
   state.context = context;
   state.context_valid = true;
+  state.walk = context;
+  state.walk_valid = sizeof(void*) == 8;
   state.fault = record;
   state.fault.ExceptionRecord = nullptr;
   state.fault_pending = true;
@@ -95,11 +109,10 @@ LONG CALLBACK ConvertFault(EXCEPTION_POINTERS* pointers) {
       state.overflow_reported = true;
     }
   }
-  // A call of ThrowPendingFault from the faulting instruction: the return
+  // A call of the resume entry from the faulting instruction: the return
   // address is one past its start, so that the unwinder, which looks up the
   // byte before a return address, lands on the faulting instruction itself.
-  win::SimulateCall(context, reinterpret_cast<std::uintptr_t>(&ThrowPendingFault),
-                    win::InstructionPointer(context) + 1);
+  win::SimulateCall(context, FaultResumeEntry(), instruction + 1);
   return EXCEPTION_CONTINUE_EXECUTION;
 }
 
@@ -162,7 +175,7 @@ void SetStackOverflowReporter(StackOverflowReporter reporter) {
   overflow_reporter.store(reporter);
 }
 
-void StartFaultConversion(std::uint32_t code_start, std::uint32_t code_end) {
+void StartFaultConversion(std::uintptr_t code_start, std::uintptr_t code_end) {
   range.start.store(code_start);
   range.end.store(code_end);
   if (handler_cookie.load() == nullptr) handler_cookie.store(AddVectoredExceptionHandler(1, &ConvertFault));

@@ -19,7 +19,7 @@
 namespace vellum::exceptlog {
 
 // Installs the vectored handler for faults in [code_start, code_end).
-void StartFaultConversion(std::uint32_t code_start, std::uint32_t code_end);
+void StartFaultConversion(std::uintptr_t code_start, std::uintptr_t code_end);
 void StopFaultConversion();
 bool FaultConversionActive();
 

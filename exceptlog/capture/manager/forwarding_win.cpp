@@ -30,23 +30,24 @@ bool IsAbort(const std::vector<std::string>& chain) {
   return false;
 }
 
-using ExportedExceptionManager = BOOL WINAPI(const void* exception, DWORD address, DWORD kind, HMODULE module);
+using ExportedExceptionManager = BOOL WINAPI(const void* exception, ULONG_PTR address, DWORD kind, HMODULE module);
 
 // Where the catch point called from: the report of an exception the raise
 // hook did not see starts there.
 struct CallerPosition {
-  std::uint32_t address = 0;
-  std::uint32_t stack_position = 0;
+  std::uintptr_t address = 0;
+  std::uintptr_t stack_position = 0;
 };
 
-#define VELLUM_CALLER_POSITION()                                                                     \
-  CallerPosition {                                                                                   \
-    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(__builtin_return_address(0))),       \
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 8) \
+// Above the frame pointer: the saved frame pointer, then the return address.
+#define VELLUM_CALLER_POSITION()                                                         \
+  CallerPosition {                                                                       \
+    reinterpret_cast<std::uintptr_t>(__builtin_return_address(0)),                       \
+        reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0)) + 2 * sizeof(void*) \
   }
 
-bool Manage(const std::exception_ptr& error, std::uint32_t address, TRaiseKind kind, HMODULE module, TRaiserType raiser,
-            CallerPosition caller) {
+bool Manage(const std::exception_ptr& error, std::uintptr_t address, TRaiseKind kind, HMODULE module,
+            TRaiserType raiser, CallerPosition caller) {
   ManagerState* state = State();
   if (state == nullptr || !error) return true;
   if (GetCurrentThreadId() == state->worker_thread.load()) {
@@ -112,7 +113,7 @@ __attribute__((noinline, optimize("no-omit-frame-pointer"))) bool ReportEscapedE
 }
 
 __attribute__((noinline, optimize("no-omit-frame-pointer"))) bool ExceptionManager(const std::exception_ptr& error,
-                                                                                   std::uint32_t address,
+                                                                                   std::uintptr_t address,
                                                                                    TRaiseKind kind, HMODULE module) {
   return Manage(error, address, kind, module, rtOrdinary, VELLUM_CALLER_POSITION());
 }

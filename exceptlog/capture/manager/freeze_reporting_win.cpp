@@ -22,8 +22,8 @@ void ReportFreeze(ManagerState& state, const CONTEXT& context) {
   run.object = AsStdException(run.error);
   run.class_chain = ExceptionClassChain(run.error);
   run.message = ExceptionMessage(run.error);
-  const auto instruction = static_cast<std::uint32_t>(win::InstructionPointer(context));
-  const auto stack = static_cast<std::uint32_t>(win::StackPointer(context));
+  const std::uintptr_t instruction = win::InstructionPointer(context);
+  const std::uintptr_t stack = win::StackPointer(context);
   run.address = instruction;
   run.language = false;
   run.kind = rkGeneral;
@@ -36,6 +36,9 @@ void ReportFreeze(ManagerState& state, const CONTEXT& context) {
   run.raise->language = false;
   run.raise->context = context;
   run.raise->context_valid = true;
+  // The main thread is stopped: its stack is read where it is, no copy.
+  run.raise->walk = context;
+  run.raise->walk_valid = sizeof(void*) == 8;
   run.params.CpuContext = &run.raise->context;
   run.params.StackPosition = stack;
   run.params.StackTop = state.main_stack_base;

@@ -41,8 +41,10 @@ std::string FormatDump(std::span<const std::uint8_t> bytes) {
 }
 
 std::string FormatInternalErrorFile(const InternalErrorFacts& f) {
-  char address[9];
-  std::snprintf(address, sizeof address, "%08X", static_cast<unsigned>(f.address));
+  // 8 digits below 4 GB, 16 above (a 64-bit process's code lies there).
+  char address[17];
+  std::snprintf(address, sizeof address, "%0*llX", f.address > UINT32_MAX ? 16 : 8,
+                static_cast<unsigned long long>(f.address));
   return "Version: " + std::string(kSubsystemVersion) + "\r\nDate   : " + f.date + "\r\nOS     : " + f.os +
          "\r\nRAD    : " + f.compiler + "\r\nDump   : " + f.dump + "\r\nSection: " + f.section + "\r\nAddress: $" +
          address + "\r\nMessage: " + f.message;

@@ -32,7 +32,7 @@ struct InternalErrorFacts {
   std::string compiler;  // what built the module
   std::string dump;      // FormatDump of the 32 bytes at the address ("" when unreadable)
   std::string section;
-  std::uint32_t address = 0;
+  std::uint64_t address = 0;
   std::string message;
 };
 

@@ -41,7 +41,7 @@ std::string LocalDate() {
                                  -static_cast<int>(bias));
 }
 
-std::string DumpAt(std::uint32_t address) {
+std::string DumpAt(std::uint64_t address) {
   std::array<std::uint8_t, 32> bytes{};
   const void* at = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address));
   if (address == 0 || !MemoryIsReadable(at, bytes.size())) return {};
@@ -58,7 +58,7 @@ void WriteInternalErrorFile(const std::string& file_name, const std::string& tex
   CloseHandle(file);
 }
 
-void FullReporter(std::string_view section, std::uint32_t address, std::string_view message) {
+void FullReporter(std::string_view section, std::uint64_t address, std::string_view message) {
   OutputDebugStringA(exceptlog::FormatInternalError(section, address, message).c_str());
   if (!IsDebuggerPresent()) return;
   char program[MAX_PATH] = {};
@@ -87,7 +87,7 @@ void InstallInternalErrorReporter() {
   exceptlog::SetInternalErrorReporter(&FullReporter);
 }
 
-void ReportPipelineFailure(const std::exception_ptr& failure, std::uint32_t address) {
+void ReportPipelineFailure(const std::exception_ptr& failure, std::uint64_t address) {
   std::string message;
   bool abort = false;
   try {

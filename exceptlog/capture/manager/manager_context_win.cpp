@@ -16,7 +16,7 @@ class ManagerContext final : public PipelineContext {
   void RunInRaisingThread(const std::function<void()>& procedure) override { exceptlog::RunInRaisingThread(procedure); }
 
   void Warn(TDeveruVuzErrorCode code, const std::string& message, bool send_dialog_shows_errors) override {
-    std::uint32_t address = 0;
+    std::uint64_t address = 0;
     if (ManagerState* state = State()) {
       state->last_error = {code, message};
       address = state->record.RaiseAddress;
@@ -44,7 +44,7 @@ class ManagerContext final : public PipelineContext {
     exceptlog::RunPostSendSteps(*state, record, request);
   }
 
-  void ReportSendThreadFailure(const std::exception_ptr& failure, std::uint32_t address) override {
+  void ReportSendThreadFailure(const std::exception_ptr& failure, std::uint64_t address) override {
     if (ManagerState* state = State()) state->progress = ppSend;
     ReportPipelineFailure(failure, address);
   }

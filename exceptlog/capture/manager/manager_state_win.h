@@ -33,7 +33,7 @@ struct ExceptionRun {
   const std::exception* object = nullptr;  // the raised object, when a std::exception
   std::vector<std::string> class_chain;
   std::string message;
-  std::uint32_t address = 0;  // language: the return address of the raising call
+  std::uint64_t address = 0;  // language: the return address of the raising call
   bool language = true;
   TRaiserType raiser = rtOrdinary;
   HMODULE module = nullptr;
@@ -67,12 +67,12 @@ struct ManagerState {
 
   DWORD main_thread_id = 0;
   win::UniqueKernelHandle main_thread;
-  std::uint32_t main_stack_base = 0;
+  std::uintptr_t main_stack_base = 0;
   SYSTEMTIME start_time{};
   std::string start_folder;
 
   std::atomic<int> progress{0};
-  std::uint32_t last_reported_address = 0;
+  std::uint64_t last_reported_address = 0;
   int error_count = 0;
   // The dialog's copy choice: false at the start, kept from one report to the next.
   bool copy_choice = false;
@@ -103,7 +103,7 @@ bool RunPipeline(ManagerState& state, ExceptionRun& run);
 // The internal-error reporter for failures inside the pipeline: the
 // debugger line, the ".log" file beside the program and, with a debugger
 // attached, the question whether to send it.
-void ReportPipelineFailure(const std::exception_ptr& failure, std::uint32_t address);
+void ReportPipelineFailure(const std::exception_ptr& failure, std::uint64_t address);
 
 // The full internal-error reporter over the hooking layer's minimal one.
 void InstallInternalErrorReporter();

@@ -11,8 +11,8 @@ namespace vellum::exceptlog {
 
 struct TExceptNotifyParams {
   const CONTEXT* CpuContext = nullptr;  // registers of the raising thread, when known
-  std::uint32_t StackTop = 0;           // 0: the raising thread's stack base
-  std::uint32_t StackPosition = 0;      // 0: the position the raise hook saved
+  std::uintptr_t StackTop = 0;          // 0: the raising thread's stack base
+  std::uintptr_t StackPosition = 0;     // 0: the position the raise hook saved
   std::uint32_t ThreadId = 0;
   std::string ActiveControlClass;
   std::string ActiveControlText;  // "*" for every character of a password edit

@@ -49,7 +49,7 @@ class PipelineContext {
   // A send thread's own failure (the archive, the XML copy) goes to the
   // internal-error reporter, as it would inside the pipeline: reporting it
   // as an exception would send it again.
-  virtual void ReportSendThreadFailure(const std::exception_ptr& failure, std::uint32_t address) = 0;
+  virtual void ReportSendThreadFailure(const std::exception_ptr& failure, std::uint64_t address) = 0;
 
   // "[<section>] <message>" of a caught failure, warned as above.
   void Warn(TDeveruVuzErrorCode code, std::string_view section, const std::exception_ptr& failure);
@@ -78,7 +78,7 @@ class StandaloneContext : public PipelineContext {
   void Warn(TDeveruVuzErrorCode code, const std::string& message, bool send_dialog_shows_errors = false) override;
   void RunUnderPipelineLock(const std::function<void()>& body) override { body(); }
   void RunPostSendSteps(const TRuzadaExceptionRecord&, const TerminateRequest&) override {}
-  void ReportSendThreadFailure(const std::exception_ptr& failure, std::uint32_t address) override;
+  void ReportSendThreadFailure(const std::exception_ptr& failure, std::uint64_t address) override;
   using PipelineContext::Warn;
 };
 

@@ -62,7 +62,7 @@ void StandaloneContext::Warn(TDeveruVuzErrorCode code, const std::string& messag
   OutputDebugStringA(FormatDeliveryWarningLine(code, 0, message).c_str());
 }
 
-void StandaloneContext::ReportSendThreadFailure(const std::exception_ptr& failure, std::uint32_t) {
+void StandaloneContext::ReportSendThreadFailure(const std::exception_ptr& failure, std::uint64_t) {
   Warn(eeNone, "Send", failure);
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 #include "exceptlog/capture/component/exception_record.h"
 #include "exceptlog/capture/manager/pipeline_context.h"
@@ -30,9 +31,17 @@ struct ReportTexts;
 struct OpenLog;
 class ScreenCapture;
 
-// The raising thread's registers when the exception came with a context.
+// The raising thread's registers when the exception came with a context:
+// the x86 set in a 32-bit process...
 struct PipelineRegisters {
   std::uint32_t eax = 0, ebx = 0, ecx = 0, edx = 0, esi = 0, edi = 0, esp = 0, eip = 0;
+};
+// ...the x64 set in a 64-bit one.
+struct PipelineRegisters64 {
+  std::uint64_t rax = 0, rbx = 0, rcx = 0, rdx = 0, rsi = 0, rdi = 0, rbp = 0, rsp = 0;
+  std::uint64_t r8 = 0, r9 = 0, r10 = 0, r11 = 0, r12 = 0, r13 = 0, r14 = 0, r15 = 0;
+  std::uint64_t rip = 0;
+  std::uint32_t eflags = 0;
 };
 
 // What a step can read of the running report.
@@ -60,15 +69,17 @@ struct PipelineReport {
   std::optional<bool> delivered;  // the result of a delivery in the reporting thread
 
   // What the report text says beyond the record.
-  bool class_known = true;                   // the raised object is an object of a known class
-  std::optional<PipelineRegisters> context;  // none: the exception came without registers
-  std::uint32_t stack_pointer = 0;           // where the stack dump starts
-  std::string focused_control_class;         // captured by the dispatcher
-  std::string focused_control_text;          // password edits masked
-  DateTime subsystem_start;                  // local time the subsystem started
-  DateTime pipeline_start;                   // local time this report started
+  bool class_known = true;  // the raised object is an object of a known class
+  // None: the exception came without registers.
+  std::variant<std::monostate, PipelineRegisters, PipelineRegisters64> context;
+  bool wide = false;                  // a 64-bit process's report
+  std::uint64_t stack_pointer = 0;    // where the stack dump starts
+  std::string focused_control_class;  // captured by the dispatcher
+  std::string focused_control_text;   // password edits masked
+  DateTime subsystem_start;           // local time the subsystem started
+  DateTime pipeline_start;            // local time this report started
   std::uint32_t main_thread_id = 0;
-  std::uint32_t subsystem_module = 0;     // handle of the module carrying the subsystem
+  std::uint64_t subsystem_module = 0;     // handle of the module carrying the subsystem
   TRuzadaThreadsList* threads = nullptr;  // the report's snapshot of the threads list
   std::function<void(int)> set_progress;  // stages inside a step, for failure reports
 

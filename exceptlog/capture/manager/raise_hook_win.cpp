@@ -3,6 +3,8 @@
 // own (bad_alloc, out_of_range...) - comes here first. It only records; the
 // decision to report is made at the catch points, where the exception either
 // was handled by application code (and is forgotten) or escaped.
+#include <windows.h>
+
 #include <cstdint>
 
 #include "exceptlog/capture/manager/raise_state_win.h"
@@ -32,12 +34,20 @@ __attribute__((noinline, optimize("no-omit-frame-pointer"))) [[noreturn]] void _
         state.reported_result = false;
       }
     } else if (!state.inside_dispatcher && !state.inside_pipeline) {
-      const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
       const auto return_address = reinterpret_cast<std::uintptr_t>(__builtin_return_address(0));
+#if defined(__x86_64__)
+      // The walk starts from this procedure's own registers: the copy
+      // begins at its stack pointer, so that its frame (the thrower's saved
+      // registers among it) is still there when the report steps out of it.
+      RtlCaptureContext(&state.walk);
+      RecordRaise(state, object, return_address, state.walk.Rsp, true);
+      state.walk_valid = true;
+#else
       // [frame] saved EBP, [frame + 4] the return address; the caller's
       // stack pointer after the call is frame + 8.
-      RecordRaise(state, object, static_cast<std::uint32_t>(return_address), static_cast<std::uint32_t>(frame + 8),
-                  true);
+      const auto frame = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+      RecordRaise(state, object, return_address, frame + 8, true);
+#endif
       state.context_valid = false;
     }
   }

@@ -36,7 +36,7 @@ bool RaiseHookEnabled() {
   return raise_hook_enabled.load(std::memory_order_acquire);
 }
 
-void RecordRaise(TRaiseState& state, const void* object, std::uint32_t raise_address, std::uint32_t stack_position,
+void RecordRaise(TRaiseState& state, const void* object, std::uintptr_t raise_address, std::uintptr_t stack_position,
                  bool language) {
   // A new throw whose object happens to sit where a reported one was.
   if (object != nullptr && object == state.reported_object) state.reported_object = nullptr;
@@ -47,8 +47,8 @@ void RecordRaise(TRaiseState& state, const void* object, std::uint32_t raise_add
   state.language = language;
   // The copy ends at the stack's base; the stack between the position and
   // the base is this thread's own and committed, so it reads without a probe.
-  const std::uint32_t available = state.stack_top > stack_position ? state.stack_top - stack_position : 0;
-  state.copy_size = std::min(available, kStackCopyBytes);
+  const std::uintptr_t available = state.stack_top > stack_position ? state.stack_top - stack_position : 0;
+  state.copy_size = static_cast<std::uint32_t>(std::min<std::uintptr_t>(available, kStackCopyBytes));
   if (state.copy_size != 0) {
     std::memcpy(state.copy, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(stack_position)),
                 state.copy_size);
@@ -61,6 +61,7 @@ void ClearRaise(TRaiseState& state) {
   state.stack_position = 0;
   state.copy_size = 0;
   state.context_valid = false;
+  state.walk_valid = false;
   state.fault_pending = false;
 }
 

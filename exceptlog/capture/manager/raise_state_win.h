@@ -19,16 +19,21 @@ namespace vellum::exceptlog {
 inline constexpr std::uint32_t kStackCopyBytes = 12 * 1024;
 
 struct TRaiseState {
-  const void* object = nullptr;      // the thrown object; matches the catch point's exception
-  std::uint32_t raise_address = 0;   // language: the throwing call's return address; fault: the instruction
-  std::uint32_t stack_position = 0;  // the stack pointer right after the raise
-  std::uint32_t stack_top = 0;       // the thread's stack base (highest address)
-  bool language = true;              // false: an operating-system exception turned into one of ours
-  bool context_valid = false;
-  CONTEXT context{};            // integer and control registers (all of them for a fault)
+  const void* object = nullptr;       // the thrown object; matches the catch point's exception
+  std::uintptr_t raise_address = 0;   // language: the throwing call's return address; fault: the instruction
+  std::uintptr_t stack_position = 0;  // the lowest stack address kept: the stack pointer right after the raise
+  std::uintptr_t stack_top = 0;       // the thread's stack base (highest address)
+  bool language = true;               // false: an operating-system exception turned into one of ours
+  bool context_valid = false;         // `context` describes the raise (a fault's, or a freeze's)
+  CONTEXT context{};                  // integer and control registers (all of them for a fault)
+  // 64-bit: where the stack walk starts - the fault's context, or the raise
+  // hook's own registers, whose frame the copy holds and the walk steps out
+  // of to the throw site.
+  bool walk_valid = false;
+  CONTEXT walk{};
   EXCEPTION_RECORD fault{};     // the system's record of a converted fault
   std::uint32_t copy_size = 0;  // bytes of stack from stack_position kept in `copy`
-  alignas(4) std::uint8_t copy[kStackCopyBytes];
+  alignas(16) std::uint8_t copy[kStackCopyBytes];
 
   // The object last reported from this thread and what its report answered:
   // an exception that several catch points see on its way out (a thread's
@@ -57,7 +62,7 @@ bool RaiseHookEnabled();
 
 // Takes the stack position, registers and stack copy; used by the raise hook
 // and by the fault conversion.
-void RecordRaise(TRaiseState& state, const void* object, std::uint32_t raise_address, std::uint32_t stack_position,
+void RecordRaise(TRaiseState& state, const void* object, std::uintptr_t raise_address, std::uintptr_t stack_position,
                  bool language);
 void ClearRaise(TRaiseState& state);
 

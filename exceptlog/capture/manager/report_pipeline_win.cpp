@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "exceptlog/capture/callstack/stack_entry.h"
+#include "exceptlog/capture/callstack/win/process_address_win.h"
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/component/deveru_vuz.h"
@@ -76,8 +77,9 @@ std::shared_ptr<TRuzadaModuleInfo> ChooseModule(ManagerState& state, const Excep
 }
 
 std::string DefaultReportText(const PipelineReport& report) {
-  char address[16];
-  std::snprintf(address, sizeof address, "%08X", static_cast<unsigned>(report.record.RaiseAddress));
+  char address[17];
+  std::snprintf(address, sizeof address, "%0*llX", report.wide ? 16 : 8,
+                static_cast<unsigned long long>(report.record.RaiseAddress));
   return report.class_name + " at " + address + ": " + report.message;
 }
 
@@ -91,11 +93,17 @@ double MinutesNow() {
 // The raising thread's stack: the copy the raise hook kept (the frames
 // between the raise and the catch point), then the live stack above it.
 std::unique_ptr<TRuzadaStackList> RaisingThreadStack(ManagerState& state, const ExceptionRun& run,
-                                                     std::uint32_t top_address) {
+                                                     std::uint64_t top_address) {
   auto list = std::make_unique<TRuzadaStackList>();
   const TRaiseState& raise = *run.raise;
-  if (raise.copy_size != 0) {
-    const auto copy = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(raise.copy));
+  if (raise.walk_valid) {
+    // The walk starts at the raise's registers; the copy stands in for the
+    // stack it was taken from.
+    const std::span<const std::uint8_t> copy(raise.copy, raise.copy_size);
+    AddUnwoundStack(*list, *state.modules, {raise.walk, top_address, run.language ? raise.raise_address : 0},
+                    {copy, raise.stack_position}, raise.stack_top, run.raising_thread);
+  } else if (raise.copy_size != 0) {
+    const std::uint64_t copy = ToAddress(raise.copy);
     AddStack(*list, *state.modules, top_address, copy, copy + raise.copy_size, true, run.raising_thread);
     if (raise.stack_top > raise.stack_position + raise.copy_size) {
       AddStack(*list, *state.modules, 0, raise.stack_position + raise.copy_size, raise.stack_top, true,
@@ -135,7 +143,7 @@ struct ReportRun {
   std::unique_ptr<TRuzadaStackList> stack;
   SuspendedThreads suspended;
   SYSTEMTIME started{};  // local time the report started
-  std::uint32_t top_address = 0;
+  std::uint64_t top_address = 0;
   bool send_possible = false;
 
   void Progress(int code) const { state.progress = code; }
@@ -223,13 +231,19 @@ void FillReport(ReportRun& r) {
   report.console = r.state.self.console;
   report.web_program = IsWebProgram();
   report.class_known = !r.run.class_chain.empty();
+  report.wide = sizeof(void*) == 8;
   if (params.CpuContext != nullptr) {
     const CONTEXT& context = *params.CpuContext;
     if (const auto registers = win::X86GeneralRegisters(context)) {
       const auto& r = *registers;
       report.context = PipelineRegisters{r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7]};
+    } else if (const auto wide = win::X64GeneralRegisters(context)) {
+      const auto& r = *wide;
+      report.context =
+          PipelineRegisters64{r[0], r[1],  r[2],  r[3],  r[4],  r[5],  r[6],  r[7],  r[8],
+                              r[9], r[10], r[11], r[12], r[13], r[14], r[15], r[16], static_cast<std::uint32_t>(r[17])};
     }
-    report.stack_pointer = static_cast<std::uint32_t>(win::StackPointer(context));
+    report.stack_pointer = win::StackPointer(context);
   } else {
     report.stack_pointer = params.StackPosition;
   }
@@ -238,7 +252,7 @@ void FillReport(ReportRun& r) {
   report.subsystem_start = LocalDateTime(r.state.start_time);
   report.pipeline_start = LocalDateTime(r.started);
   report.main_thread_id = r.state.main_thread_id;
-  report.subsystem_module = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(r.state.self.module));
+  report.subsystem_module = ToAddress(r.state.self.module);
   report.threads = &r.snapshot;
   report.set_progress = [&state = r.state](int code) { state.progress = code; };
 }

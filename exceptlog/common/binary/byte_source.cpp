@@ -47,11 +47,10 @@ std::size_t BufferByteSource::ReadPrefix(std::uint64_t offset, std::span<std::ui
 }
 
 bool MemoryByteSource::Read(std::uint64_t offset, std::span<std::uint8_t> out) const {
-  const std::uint64_t address = std::uint64_t{base_} + offset;
-  if (address > UINT32_MAX || out.size() > UINT32_MAX) return false;
+  if (offset > UINT64_MAX - base_ || out.size() > UINT32_MAX) return false;
+  const std::uint64_t address = base_ + offset;
   const auto size = static_cast<std::uint32_t>(out.size());
-  return RangeFits(static_cast<std::uint32_t>(address), size) &&
-         memory_.Read(static_cast<std::uint32_t>(address), out.data(), size);
+  return RangeFits(address, size) && memory_.Read(address, out.data(), size);
 }
 
 bool ByteSourceWindow::Read(std::uint64_t offset, std::span<std::uint8_t> out) const {

@@ -50,18 +50,18 @@ class BufferByteSource final : public ByteSource {
 };
 
 // Memory from `base` on: offset N is the address base + N. Ranges that
-// would wrap past 4 GB are missing.
+// would wrap past the top of the address space are missing.
 class MemoryByteSource final : public ByteSource {
  public:
-  MemoryByteSource(const MemoryReader& memory, std::uint32_t base) : memory_(memory), base_(base) {}
+  MemoryByteSource(const MemoryReader& memory, std::uint64_t base) : memory_(memory), base_(base) {}
 
   bool Read(std::uint64_t offset, std::span<std::uint8_t> out) const override;
 
-  std::uint32_t Base() const { return base_; }
+  std::uint64_t Base() const { return base_; }
 
  private:
   const MemoryReader& memory_;
-  std::uint32_t base_ = 0;
+  std::uint64_t base_ = 0;
 };
 
 // The part [start, start + length) of another source, addressed from 0.

@@ -33,6 +33,7 @@ inline constexpr std::uint16_t kMachineAmd64 = 0x8664;
 inline constexpr std::uint16_t kImageFileDll = 0x2000;
 inline constexpr int kExportDirectory = 0;
 inline constexpr int kResourceDirectory = 2;
+inline constexpr int kExceptionDirectory = 3;  // a 64-bit module's unwind data
 inline constexpr std::uint16_t kRawDataResource = 10;
 // Export names longer than this are not names a tool or a report shows.
 inline constexpr std::uint32_t kMaxPeNameLength = 256;

@@ -8,6 +8,7 @@
 
 #include "exceptlog/capture/callstack/win/module_record_win.h"
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
+#include "exceptlog/capture/callstack/win/process_address_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/threads_list_win.h"
 #include "exceptlog/report/builder/report_values.h"
@@ -18,7 +19,7 @@ namespace vellum::exceptlog {
 
 namespace {
 
-std::string ExceptionModule(std::uint32_t address) {
+std::string ExceptionModule(std::uint64_t address) {
   if (address == 0) return {};
   HMODULE module = ModuleOfAddress(address);
   return module != nullptr ? FileNameOf(LoadedModuleFileName(module)) : std::string();
@@ -64,12 +65,14 @@ std::vector<ModuleRow> ModuleRows(const TRuzadaModulesList* modules) {
 CpuInput CpuFacts(const PipelineReport& report) {
   CpuInput input;
   input.address_width = ReportAddressWidth(report);
-  if (report.context) {
-    const PipelineRegisters& r = *report.context;
-    input.registers = CpuRegisters{r.eax, r.ebx, r.ecx, r.edx, r.esi, r.edi, r.esp, r.eip};
+  if (const auto* r = std::get_if<PipelineRegisters>(&report.context)) {
+    input.registers = CpuRegisters{r->eax, r->ebx, r->ecx, r->edx, r->esi, r->edi, r->esp, r->eip};
+  } else if (const auto* w = std::get_if<PipelineRegisters64>(&report.context)) {
+    input.registers = CpuRegisters64{w->rax, w->rbx, w->rcx, w->rdx, w->rsi, w->rdi, w->rbp, w->rsp, w->r8,
+                                     w->r9,  w->r10, w->r11, w->r12, w->r13, w->r14, w->r15, w->rip, w->eflags};
   }
-  const std::uint32_t stack_pointer = report.stack_pointer;
-  const std::uint32_t address = report.record.RaiseAddress;
+  const std::uint64_t stack_pointer = report.stack_pointer;
+  const std::uint64_t address = report.record.RaiseAddress;
   input.stack_pointer = stack_pointer;
   input.address = address;
   const ProcessMemoryReader memory;
@@ -93,7 +96,7 @@ GeneralFacts GatherGeneralFacts(const PipelineReport& report, const TRuzadaModul
   facts.version = main.version;
   facts.parameters = CommandLineParameters(GetCommandLineA());
   if (report.record.Modules != nullptr) {
-    const auto own = report.record.Modules->Find(reinterpret_cast<HMODULE>(report.subsystem_module));
+    const auto own = report.record.Modules->Find(ToPointer<std::remove_pointer_t<HMODULE>>(report.subsystem_module));
     if (own != nullptr) facts.compile_date_utc = own->CompileDate;
   }
   facts.exception_date = report.pipeline_start;
@@ -119,7 +122,7 @@ GeneralFacts GatherGeneralFacts(const PipelineReport& report, const TRuzadaModul
   facts.total_memory = memory.total;
   facts.free_memory = memory.available;
   if (fields.Contains(18) || fields.Contains(19)) {
-    const DiskFacts disk = ModuleDrive(reinterpret_cast<HMODULE>(report.subsystem_module));
+    const DiskFacts disk = ModuleDrive(ToPointer<std::remove_pointer_t<HMODULE>>(report.subsystem_module));
     facts.total_disk = disk.total;
     facts.free_disk = disk.free;
   }
@@ -140,12 +143,14 @@ std::string ThreadObjectClassName(const void* object) {
   // The object's table, the type record before it, the record's name: each
   // read only when the memory is there.
   const ProcessMemoryReader memory;
-  const auto address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(object));
-  const std::optional<std::uint32_t> table = memory.ReadValue<std::uint32_t>(address);
-  if (!table || *table < 4) return {};
-  const std::optional<std::uint32_t> type = memory.ReadValue<std::uint32_t>(*table - 4);
+  // Pointer-sized words: the type record sits one word before the table,
+  // its name one word into the record.
+  constexpr std::uint64_t kWord = sizeof(void*);
+  const std::optional<std::uintptr_t> table = memory.ReadValue<std::uintptr_t>(ToAddress(object));
+  if (!table || *table < kWord) return {};
+  const std::optional<std::uintptr_t> type = memory.ReadValue<std::uintptr_t>(*table - kWord);
   if (!type) return {};
-  const std::optional<std::uint32_t> name_address = memory.ReadValue<std::uint32_t>(*type + 4);
+  const std::optional<std::uintptr_t> name_address = memory.ReadValue<std::uintptr_t>(*type + kWord);
   if (!name_address) return {};
   std::string mangled;
   for (std::uint32_t i = 0; i < 512; ++i) {
@@ -165,10 +170,8 @@ std::string ThreadObjectClassName(const void* object) {
   return scope == std::string::npos ? name : name.substr(scope + 2);
 }
 
-AddressWidth ReportAddressWidth(const PipelineReport&) {
-  // The capture records a 32-bit process's addresses so far; a 64-bit module
-  // starts its subsystem inactive.
-  return AddressWidth::k32Bit;
+AddressWidth ReportAddressWidth(const PipelineReport& report) {
+  return report.wide ? AddressWidth::k64Bit : AddressWidth::k32Bit;
 }
 
 CallStackInput ReportCallStackInput(const PipelineReport& report) {

@@ -6,6 +6,7 @@
 
 #include "exceptlog/capture/callstack/loaded_image.h"
 #include "exceptlog/capture/callstack/win/password_request_win.h"
+#include "exceptlog/capture/callstack/win/process_address_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/hooking/win/memory_write_win.h"
 #include "exceptlog/capture/options/module_block_win.h"
@@ -24,8 +25,8 @@ constexpr WORD kRawData = 10;  // RT_RCDATA
 constexpr DWORD kMaxVersionResource = 1 << 20;
 constexpr char kStoredBlockResource[] = "ELDATA";
 
-std::uint32_t AddressOf(HMODULE module) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module));
+std::uint64_t AddressOf(HMODULE module) {
+  return ToAddress(module);
 }
 
 bool HasRawDataResource(HMODULE module, const char* name) {
@@ -167,7 +168,7 @@ FileVersionData ReadFileVersionData(const std::string& file_name) {
 }
 
 std::uint8_t DetermineModuleKind(HMODULE module, const MemoryReader& memory) {
-  const std::optional<PeLayout> layout = ReadPeLayout(memory, AddressOf(module));
+  const std::optional<PeLayout> layout = ReadPeLayout(memory, AddressOf(module), kThisProcessBits);
   if (!layout) return mkUndetermined;
   if (!layout->is_dll) return mkProgram;
   if (HasRawDataResource(module, "PACKAGEINFO") && HasRawDataResource(module, "PACKAGEOPTIONS")) return mkPackage;
@@ -176,12 +177,13 @@ std::uint8_t DetermineModuleKind(HMODULE module, const MemoryReader& memory) {
 
 TRuzadaFunctionsList ReadModuleExports(HMODULE module, const MemoryReader& memory) {
   ExportReadOptions options;
-  options.lookup = [](std::uint32_t base, const std::string& name, std::uint32_t) -> std::optional<std::uint32_t> {
-    const FARPROC address = GetProcAddress(reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(base)), name.c_str());
+  options.lookup = [](std::uint64_t base, const std::string& name, std::uint64_t) -> std::optional<std::uint64_t> {
+    const FARPROC address = GetProcAddress(ToPointer<std::remove_pointer_t<HMODULE>>(base), name.c_str());
     if (address == nullptr) return std::nullopt;
-    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(reinterpret_cast<void*>(address)));
+    return ToAddress(reinterpret_cast<void*>(address));
   };
   options.system_thunks = !exceptlog::IsNtPlatform();
+  options.bits = kThisProcessBits;
   return ReadExportedFunctions(memory, AddressOf(module), options);
 }
 

@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "exceptlog/capture/callstack/win/module_record_win.h"
+#include "exceptlog/capture/callstack/win/process_address_win.h"
 #include "exceptlog/capture/hooking/win/memory_write_win.h"
 #include "runtime/win/entry_point_win.h"
 #include "runtime/win/unique_handle_win.h"
@@ -65,9 +66,9 @@ bool EnumerateModulesWithToolHelp(std::vector<HMODULE>& modules) {
   return true;
 }
 
-HMODULE ModuleOfAddress(std::uint32_t address) {
+HMODULE ModuleOfAddress(std::uint64_t address) {
   MEMORY_BASIC_INFORMATION info{};
-  if (VirtualQuery(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), &info, sizeof info) == 0) {
+  if (address > UINTPTR_MAX || VirtualQuery(ToPointer(address), &info, sizeof info) == 0) {
     return nullptr;
   }
   if (info.State != MEM_COMMIT || info.Type != MEM_IMAGE || info.AllocationBase == nullptr) return nullptr;
@@ -75,7 +76,7 @@ HMODULE ModuleOfAddress(std::uint32_t address) {
 }
 
 std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::Find(HMODULE module) const {
-  const auto handle = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(module));
+  const std::uint64_t handle = ToAddress(module);
   for (const auto& record : items_) {
     if (record->Handle == handle) return record;
   }
@@ -97,7 +98,7 @@ std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::FindOrCreate(HMODULE modu
   return record;
 }
 
-std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::FindByAddress(std::uint32_t address) {
+std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::FindByAddress(std::uint64_t address) {
   HMODULE module = ModuleOfAddress(address);
   return module == nullptr ? nullptr : FindOrCreate(module);
 }
@@ -116,8 +117,7 @@ void TRuzadaModulesList::CollectAll() {
   // at its address has another file name, and its record would describe the
   // wrong module.
   std::erase_if(items_, [](const std::shared_ptr<TRuzadaModuleInfo>& record) {
-    const std::string current =
-        LoadedModuleFileName(reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(record->Handle)));
+    const std::string current = LoadedModuleFileName(ToPointer<std::remove_pointer_t<HMODULE>>(record->Handle));
     return current.empty() || lstrcmpiA(current.c_str(), record->FileName.c_str()) != 0;
   });
   {

@@ -30,7 +30,7 @@ class TRuzadaModulesList {
   // module's file name cannot be read.
   std::shared_ptr<TRuzadaModuleInfo> FindOrCreate(HMODULE module);
   // The record of the module whose image holds `address`, or nullptr.
-  std::shared_ptr<TRuzadaModuleInfo> FindByAddress(std::uint32_t address);
+  std::shared_ptr<TRuzadaModuleInfo> FindByAddress(std::uint64_t address);
   // Removes the records whose file's last-write time is no longer FileDate.
   void DropChanged();
   // Removes the records of modules that are gone, lists every module of the
@@ -48,6 +48,6 @@ bool EnumerateModulesWithPsapi(std::vector<HMODULE>& modules);
 bool EnumerateModulesWithToolHelp(std::vector<HMODULE>& modules);
 
 // The module whose image holds `address`, or nullptr.
-HMODULE ModuleOfAddress(std::uint32_t address);
+HMODULE ModuleOfAddress(std::uint64_t address);
 
 }  // namespace vellum::exceptlog

@@ -10,7 +10,10 @@ namespace {
 
 // The lowest 64 KB are never mapped: small integers on a stack are
 // answered without asking.
-constexpr std::uint32_t kFirstMappableAddress = 0x10000;
+constexpr std::uint64_t kFirstMappableAddress = 0x10000;
+// Above this the process has no memory: 4 GB in a 32-bit process, the user
+// part of the address space in a 64-bit one.
+constexpr std::uint64_t kAddressSpaceEnd = sizeof(void*) == 8 ? 0x800000000000 : 0x100000000;
 
 bool ReadableProtection(const MEMORY_BASIC_INFORMATION& info) {
   if (info.State != MEM_COMMIT) return false;
@@ -20,7 +23,7 @@ bool ReadableProtection(const MEMORY_BASIC_INFORMATION& info) {
 
 }  // namespace
 
-bool ProcessMemoryReader::RegionOf(std::uint32_t address, Region& region) const {
+bool ProcessMemoryReader::RegionOf(std::uint64_t address, Region& region) const {
   for (const Region& cached : cache_) {
     if (cached.end != 0 && address >= cached.start && address < cached.end) {
       region = cached;
@@ -32,29 +35,30 @@ bool ProcessMemoryReader::RegionOf(std::uint32_t address, Region& region) const 
   if (VirtualQuery(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), &info, sizeof info) == 0) {
     return false;
   }
-  const auto start = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(info.BaseAddress));
-  const std::uint64_t end = std::uint64_t{start} + info.RegionSize;
+  const std::uint64_t start = reinterpret_cast<std::uintptr_t>(info.BaseAddress);
+  const std::uint64_t end = start + info.RegionSize;
   if (end <= address) return false;
-  region = Region{start, end > UINT32_MAX ? UINT32_MAX : static_cast<std::uint32_t>(end), ReadableProtection(info)};
+  region = Region{start, end, ReadableProtection(info)};
   cache_[next_slot_] = region;
   next_slot_ = (next_slot_ + 1) % cache_.size();
   return true;
 }
 
-bool ProcessMemoryReader::IsReadable(std::uint32_t address, std::uint32_t size) const {
+bool ProcessMemoryReader::IsReadable(std::uint64_t address, std::uint32_t size) const {
   if (size == 0) return true;
-  if (address < kFirstMappableAddress || !RangeFits(address, size)) return false;
-  const std::uint64_t end = std::uint64_t{address} + size;
+  if (address < kFirstMappableAddress || address >= kAddressSpaceEnd || kAddressSpaceEnd - address < size) {
+    return false;
+  }
+  const std::uint64_t end = address + size;
   for (std::uint64_t cursor = address; cursor < end;) {
     Region region;
-    if (!RegionOf(static_cast<std::uint32_t>(cursor), region) || !region.readable) return false;
-    if (region.end == UINT32_MAX) return end <= UINT32_MAX;
+    if (!RegionOf(cursor, region) || !region.readable) return false;
     cursor = region.end;
   }
   return true;
 }
 
-bool ProcessMemoryReader::Read(std::uint32_t address, void* buffer, std::uint32_t size) const {
+bool ProcessMemoryReader::Read(std::uint64_t address, void* buffer, std::uint32_t size) const {
   if (!IsReadable(address, size)) return false;
   std::memcpy(buffer, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address)), size);
   return true;

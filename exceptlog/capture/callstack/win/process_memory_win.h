@@ -17,21 +17,21 @@ namespace vellum::exceptlog {
 
 class ProcessMemoryReader final : public MemoryReader {
  public:
-  bool IsReadable(std::uint32_t address, std::uint32_t size) const override;
-  bool Read(std::uint32_t address, void* buffer, std::uint32_t size) const override;
+  bool IsReadable(std::uint64_t address, std::uint32_t size) const override;
+  bool Read(std::uint64_t address, void* buffer, std::uint32_t size) const override;
 
   // How many times the memory manager was asked (for tests and benchmarks).
   int Queries() const { return queries_; }
 
  private:
   struct Region {
-    std::uint32_t start = 0;
-    std::uint32_t end = 0;  // 0 with start 0: an empty slot
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;  // 0 with start 0: an empty slot
     bool readable = false;
   };
   // The region holding `address`, from the cache or the memory manager;
   // false when the memory manager knows nothing of it.
-  bool RegionOf(std::uint32_t address, Region& region) const;
+  bool RegionOf(std::uint64_t address, Region& region) const;
 
   // Fixed size, so that asking never allocates: a scan may run while another
   // thread is stopped inside the heap.

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
+#include "exceptlog/capture/callstack/call_stack.h"
 #include "exceptlog/capture/callstack/stack_entry.h"
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
 #include "exceptlog/capture/callstack/win/threads_list_win.h"
@@ -17,17 +19,47 @@ namespace vellum::exceptlog {
 
 // The stack of one thread from `stack_position` up to `stack_top` (a live
 // stack or a saved copy), each address named through `modules`.
-std::unique_ptr<TRuzadaStackList> BuildStack(TRuzadaModulesList& modules, std::uint32_t exception_address,
-                                             std::uint32_t stack_position, std::uint32_t stack_top, bool live,
+std::unique_ptr<TRuzadaStackList> BuildStack(TRuzadaModulesList& modules, std::uint64_t exception_address,
+                                             std::uint64_t stack_position, std::uint64_t stack_top, bool live,
                                              std::uint32_t thread_id);
-void AddStack(TRuzadaStackList& list, TRuzadaModulesList& modules, std::uint32_t exception_address,
-              std::uint32_t stack_position, std::uint32_t stack_top, bool live, std::uint32_t thread_id);
+void AddStack(TRuzadaStackList& list, TRuzadaModulesList& modules, std::uint64_t exception_address,
+              std::uint64_t stack_position, std::uint64_t stack_top, bool live, std::uint32_t thread_id);
+
+// Names addresses through `modules`, remembering each code section it
+// found for the lookup's life.
+ModuleLookup ModuleLookupIn(TRuzadaModulesList& modules);
+
+// Where an exact walk of a 64-bit thread's stack starts: its registers, the
+// address listed first (the exception's, standing for the first frame; 0:
+// none), and for a throw, whose registers are the raise hook's own, the
+// return address into the thrower: frames up to it are the hook's and are
+// left out.
+struct UnwindStart {
+  const CONTEXT& context;
+  std::uint64_t exception_address = 0;
+  std::uint64_t throw_return_address = 0;
+};
+
+// Stack words taken earlier: `bytes` were at `address` of the stack.
+struct StackCopy {
+  std::span<const std::uint8_t> bytes;
+  std::uint64_t address = 0;
+};
+
+// A 64-bit thread's stack walked frame by frame with its modules' unwind
+// data, up to `stack_top`, reading the stack from `copy` where it covers it
+// and live above. Where the walk cannot go on (code without unwind data, a
+// damaged stack), the remaining stack words are scanned as a 32-bit stack
+// is. Frames are listed by their call instruction (the return address's
+// call), and not thinned out: a recursion shows every level.
+void AddUnwoundStack(TRuzadaStackList& list, TRuzadaModulesList& modules, const UnwindStart& start,
+                     const StackCopy& copy, std::uint64_t stack_top, std::uint32_t thread_id);
 
 // What a report takes of another thread while it is stopped: its registers
 // and a copy of the part of its stack a scan reads.
 struct CapturedThread {
   CONTEXT Context{};
-  std::uint32_t StackBase = 0;
+  std::uintptr_t StackBase = 0;
   std::vector<std::uint8_t> Stack;  // from the stack pointer up
 };
 
@@ -37,7 +69,7 @@ struct CapturedThread {
 // report. `stack_base` 0: taken from the thread's own information block.
 // False when the thread cannot be stopped or read, or its stack pointer
 // lies outside its stack.
-bool CaptureThread(HANDLE thread, std::uint32_t stack_base, CapturedThread& captured);
+bool CaptureThread(HANDLE thread, std::uintptr_t stack_base, CapturedThread& captured);
 
 // Adds the stacks of the listed threads that `include` accepts (never the
 // calling thread's own, which the caller scans from its exception's

@@ -138,9 +138,10 @@ void* HookExecuteOf(const Thread& object) {
 // The calling thread's used stack, from its stack pointer up, as much as a
 // scan would read of it.
 std::pair<std::unique_ptr<std::uint8_t[]>, std::uint32_t> CopyOwnStack() {
-  const std::uint32_t position = CurrentStackPointer();
-  const std::uint32_t base = CurrentStackBase();
-  const std::uint32_t size = base > position ? std::min(base - position, kMaxScannedStackBytes) : 0;
+  const std::uintptr_t position = CurrentStackPointer();
+  const std::uintptr_t base = CurrentStackBase();
+  const auto size = static_cast<std::uint32_t>(
+      base > position ? std::min<std::uintptr_t>(base - position, kMaxScannedStackBytes) : 0);
   auto copy = std::make_unique<std::uint8_t[]>(size);
   std::memcpy(copy.get(), reinterpret_cast<const void*>(static_cast<std::uintptr_t>(position)), size);
   return {std::move(copy), size};
@@ -231,17 +232,25 @@ DWORD ResumeThreadDirectly(HANDLE thread) {
   return resume(thread);
 }
 
-std::uint32_t CurrentStackBase() {
-  // NT_TIB.StackBase, at FS:4 in every 32-bit thread. (The headers' own
-  // FS reader trips the compiler's array-bounds check.)
-  std::uint32_t base;
+std::uintptr_t CurrentStackBase() {
+  // NT_TIB.StackBase: FS:4 in a 32-bit thread, GS:8 in a 64-bit one. (The
+  // headers' own readers trip the compiler's array-bounds check.)
+  std::uintptr_t base;
+#if defined(__x86_64__)
+  asm volatile("movq %%gs:8, %0" : "=r"(base));
+#else
   asm volatile("movl %%fs:4, %0" : "=r"(base));
+#endif
   return base;
 }
 
-std::uint32_t CurrentStackPointer() {
-  std::uint32_t position;
+std::uintptr_t CurrentStackPointer() {
+  std::uintptr_t position;
+#if defined(__x86_64__)
+  asm volatile("movq %%rsp, %0" : "=r"(position));
+#else
   asm volatile("movl %%esp, %0" : "=r"(position));
+#endif
   return position;
 }
 

@@ -64,7 +64,7 @@ DWORD BookkeptResumeThread(ResumeThreadProcedure previous, HANDLE thread);
 DWORD ResumeThreadDirectly(HANDLE thread);
 
 // The calling thread's stack base (its highest address) and stack pointer.
-std::uint32_t CurrentStackBase();
-std::uint32_t CurrentStackPointer();
+std::uintptr_t CurrentStackBase();
+std::uintptr_t CurrentStackPointer();
 
 }  // namespace vellum::exceptlog

@@ -29,7 +29,7 @@ struct TRuzadaThreadRecord {
   DWORD CallerThreadId = 0;  // the thread that last resumed this one
   LONG Priority = kNoPriority;
   Thread* ThreadObject = nullptr;                   // runtime threads only
-  std::uint32_t StackBase = 0;                      // set when the thread starts running
+  std::uintptr_t StackBase = 0;                     // set when the thread starts running
   void* ExecuteRoutine = nullptr;                   // the Execute the class's hook calls on to
   LPTHREAD_START_ROUTINE ThreadFunction = nullptr;  // runtime threads: routine...
   void* ThreadParameter = nullptr;                  // ...and its parameter

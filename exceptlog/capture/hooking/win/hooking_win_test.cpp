@@ -41,7 +41,7 @@ void* const* MethodTable(const void* object) {
 }
 
 std::vector<std::string> reports;
-void RecordReport(std::string_view section, std::uint32_t, std::string_view message) {
+void RecordReport(std::string_view section, std::uint64_t, std::string_view message) {
   reports.push_back(std::string(section) + ": " + std::string(message));
 }
 
