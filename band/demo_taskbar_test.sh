@@ -8,21 +8,18 @@
 # reports it (its exception dialog, captioned with the subsystem's text
 # "Error.") and the taskbar and the band's host link live on.
 #
-#   demo_taskbar_test.sh BIN_DIR WORK_DIR WINE_PREFIX WINE_SESSION_SCRIPT [--standin EXE] [--no-test-error]
+#   demo_taskbar_test.sh BIN_DIR WORK_DIR WINE_PREFIX WINE_SESSION_SCRIPT [--standin EXE]
 #
 # --standin runs another build's stand-in (the 32-bit one beside a 64-bit
-# taskbar and band: handles and messages then cross the bitness boundary);
-# --no-test-error leaves TestError out, for a band whose exception subsystem
-# starts inactive.
+# taskbar and band: handles and messages then cross the bitness boundary).
 set -uo pipefail
 args=("$@")
 bin=$1 work=$2 prefix=$3 session=$4
-standin=vellum_standin.exe test_error=1 mixed=0
+standin=vellum_standin.exe mixed=0
 shift 4
 while [ $# -gt 0 ]; do
   case "$1" in
     --standin) standin="Z:${2//\//\\}"; mixed=1; shift 2 ;;
-    --no-test-error) test_error=0; shift ;;
     *) echo "unknown option $1" >&2; exit 2 ;;
   esac
 done
@@ -42,9 +39,7 @@ rm -f VellumDeskBand.elf
 wine regsvr32 /s VellumDeskBand.dll || { echo "FAIL: regsvr32 VellumDeskBand.dll"; exit 1; }
 trap 'wine regsvr32 /u /s VellumDeskBand.dll' EXIT
 
-extra=()
-[ "$test_error" = 1 ] && extra+=(--test-error)
-wine demo_taskbar.exe --vellum "$standin" --log "$win_work\\standin.log" --seconds 2 "${extra[@]}" \
+wine demo_taskbar.exe --vellum "$standin" --log "$win_work\\standin.log" --seconds 2 --test-error \
   --screenshot "$win_work\\taskbar.png" 2>&1 | tr -d '\r' >"$work/demo.out"
 rc=${PIPESTATUS[0]}
 echo "== demo taskbar (exit $rc)"; cat "$work/demo.out"
@@ -63,8 +58,7 @@ if [ "$mixed" = 1 ]; then
 else
   expect_line '^stand-in Vellum started, (32|64)-bit, taskbar (32|64)-bit '
 fi
-[ "$test_error" = 1 ] &&
-  expect_line '^TestError: menu item chosen: yes; report message boxes: 1 \(.*Test Error\..*\); band window still up: yes$'
+expect_line '^TestError: menu item chosen: yes; report message boxes: 1 \(.*Test Error\..*\); band window still up: yes$'
 expect_line '^screenshot saved: '
 expect_line '^CloseDW: S_OK$'
 expect_line '^SetSite\(nil\): S_OK$'
@@ -96,9 +90,7 @@ fi
 
 # The band keeps its reports in a log beside it, named after the DLL as the
 # user knows it (COM may have loaded it by its short path).
-if [ "$test_error" = 0 ]; then
-  :
-elif [ ! -f VellumDeskBand.elf ]; then
+if [ ! -f VellumDeskBand.elf ]; then
   fail "no VellumDeskBand.elf beside the DLL: $(ls ./*.elf 2>/dev/null | tr '\n' ' ')"
 else
   listing=$(wine exlog.exe list VellumDeskBand.elf | tr -d '\r')

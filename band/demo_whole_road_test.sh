@@ -5,17 +5,20 @@
 # band's log and reaches the demo's local mail server with the log and the
 # screenshot in a tar.gz; the pictures are valid PNGs.
 #
-#   demo_whole_road_test.sh SOURCE_ROOT BUILD_ROOT WINE_SESSION_SCRIPT
+#   demo_whole_road_test.sh SOURCE_ROOT BUILD_ROOT WINE_SESSION_SCRIPT 32|64
 set -uo pipefail
-root=$1 build_root=$2 session=$3
+root=$1 build_root=$2 session=$3 arch=$4
 
 if [ -z "${VELLUM_WINE_SESSION:-}" ]; then
-  exec "$session" "$build_root/win32/wineprefix" bash "$0" "$@"
+  [ "$arch" = 64 ] && export VELLUM_WINEARCH=win64
+  exec "$session" "$build_root/win$arch/wineprefix" bash "$0" "$@"
 fi
 
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
-VELLUM_BUILD_ROOT=$build_root "$root/scripts/demo" --32 --no-build >"$out" 2>&1
+arch_option=()
+[ "$arch" = 32 ] && arch_option=(--32)
+VELLUM_BUILD_ROOT=$build_root "$root/scripts/demo" "${arch_option[@]}" --no-build >"$out" 2>&1
 rc=$?
 tr -d '\r' <"$out" >"$out.txt" && mv "$out.txt" "$out"
 cat "$out"

@@ -99,6 +99,13 @@ void StartExceptionLog(const ExceptionLogModule& module) {
     state->waiter_wake.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     state->slot_emptied.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!state->waiter_wake || !state->slot_emptied) win::RaiseLastOSError("CreateEvent");
+    // A 64-bit exception frame alone takes more than a page: the starting
+    // thread keeps stack in reserve for reporting its own overflow (a
+    // system that ignores the request raises it with what is left).
+    if constexpr (sizeof(void*) == 8) {
+      ULONG guarantee = 32 * 1024;
+      SetThreadStackGuarantee(&guarantee);
+    }
     state->main_thread_id = GetCurrentThreadId();
     state->main_thread.reset(DuplicateThreadHandle(GetCurrentThread()));
     state->main_stack_base = CurrentStackBase();

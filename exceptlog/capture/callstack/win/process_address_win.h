@@ -18,6 +18,7 @@ inline std::uint64_t ToAddress(const void* pointer) {
 // Only for addresses this process gave out: they fit its pointers.
 template <typename T = const void>
 T* ToPointer(std::uint64_t address) {
+  // width: the address came from a pointer of this process, whole.
   return reinterpret_cast<T*>(static_cast<std::uintptr_t>(address));
 }
 

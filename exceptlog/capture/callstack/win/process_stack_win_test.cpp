@@ -138,7 +138,7 @@ DWORD WINAPI DeepStackThread(void* parameter) {
   constexpr std::uint32_t kAbove = kMaxScannedStackBytes / 4 + 10;
   words[kInside] = result.return_address;
   words[kAbove] = result.return_address;
-  const std::uint32_t bottom = AddressOf(const_cast<std::uint32_t*>(words));
+  const std::uint64_t bottom = AddressOf(const_cast<std::uint32_t*>(words));
   result.used = CurrentStackBase() - bottom;
   result.from_bottom = BuildStack(*result.modules, 0, bottom, CurrentStackBase(), true, GetCurrentThreadId());
   result.from_above_bound =

@@ -39,7 +39,7 @@ constexpr ChainProcedure kChain[] = {
 // Line tables for the chain of `module`: each procedure's first line until
 // its call, the next line from the call on.
 std::vector<std::uint8_t> ChainDebugData(HMODULE module, std::uint16_t version, const std::string& password) {
-  const std::uint32_t code_base = AddressOf(module) + kDebugCodeBase;
+  const std::uint64_t code_base = AddressOf(module) + kDebugCodeBase;
   LineTableSource source;
   source.UnitNames = {"probe_chain.cpp"};
   for (const ChainProcedure& procedure : kChain) {
@@ -171,7 +171,7 @@ TEST(StoredBlock, ModuleWithoutPasswordHandlerShowsProtectedNamesAsBase64) {
   win::UniqueModule package(LoadLibraryA(file.c_str()));
   ASSERT_TRUE(package);
   const std::uint32_t procedure = ExportAddress(package.get(), "PackageProcedure");
-  const std::uint32_t code_base = AddressOf(package.get()) + kDebugCodeBase;
+  const std::uint64_t code_base = AddressOf(package.get()) + kDebugCodeBase;
   LineTableSource source;
   source.UnitNames = {"package.cpp"};
   source.Procedures = {{"TPackage", "Run", 10}};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <exception>
 #include <typeinfo>
 #include <utility>
 #include <vector>
@@ -195,7 +196,11 @@ DWORD WINAPI WrappedStart(void* parameter) {
       result = startup.start(startup.parameter);
     } catch (...) {
       Report(std::current_exception());
-      throw;
+      // Nothing above this frame catches: the exception ends the thread as
+      // any uncaught one does, through the terminate handler. (Thrown on, a
+      // 64-bit program's exception would reach the system unhandled and end
+      // the whole process.)
+      std::terminate();
     }
   }
   // The routine returned instead of calling ExitThread.

@@ -65,11 +65,11 @@ inline void AppendToFile(const std::string& file, const std::vector<std::uint8_t
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-inline std::uint32_t AddressOf(const void* pointer) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
+inline std::uint64_t AddressOf(const void* pointer) {
+  return reinterpret_cast<std::uintptr_t>(pointer);
 }
 
-inline std::uint32_t ExportAddress(HMODULE module, const char* name) {
+inline std::uint64_t ExportAddress(HMODULE module, const char* name) {
   return AddressOf(reinterpret_cast<const void*>(GetProcAddress(module, name)));
 }
 
