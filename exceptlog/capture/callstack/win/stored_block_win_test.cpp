@@ -175,7 +175,7 @@ TEST(StoredBlock, ModuleWithoutPasswordHandlerShowsProtectedNamesAsBase64) {
   LineTableSource source;
   source.UnitNames = {"package.cpp"};
   source.Procedures = {{"TPackage", "Run", 10}};
-  source.Ranges = {{procedure - code_base, 8, 11, 0, 0}};
+  source.Ranges = {{static_cast<std::uint32_t>(procedure - code_base), 8, 11, 0, 0}};
   const CodeBytesReader code = [&](std::uint32_t offset, std::span<std::uint8_t> out) {
     std::memcpy(out.data(), reinterpret_cast<const void*>(static_cast<std::uintptr_t>(code_base + offset)), out.size());
     return true;
