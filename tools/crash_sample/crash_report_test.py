@@ -3,9 +3,11 @@
 reports in a folder (CRASH_SAMPLE_REPORT_DIR) and checks each report against
 the layout rules (report_layout.py) and against what the machine says: the
 computer and user name, memory and disk, up time, the processor, the
-program's version, the module that raised, the raise site's line from
-addr2line on the debug file, the registers of a fault and the dumped bytes
-against the module file's own bytes."""
+program's version, the module that raised, the raise site and its callers
+in the order the sample calls them with their lines from addr2line on the
+debug file, every entry's module against the modules' bases, the registers
+of a fault and the dumped bytes against the module file's own bytes. A
+64-bit program's reports (--arch x64) are checked in their own layout."""
 import argparse
 import datetime
 import getpass
@@ -21,15 +23,32 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import report_layout  # noqa: E402
+from sample_runs import ARCHES, add_arch_argument  # noqa: E402
 
 SOURCE = "sample_faults_win.cpp"
-# fault -> (program, procedure at the top of the raising thread's stack)
+WINDOW_MAIN = "crash_sample_main_win.cpp"
+CONSOLE_MAIN = "crash_sample_console_main_win.cpp"
+# Frames of other modules (the system's message dispatch) between a caller
+# and the procedure it reached.
+SYSTEM = None
+# fault -> (program, the raising thread's stack from the raise site on as
+# (unit, procedure) of each caller in turn, as the sample's code calls them)
 FAULTS = {
-    "throw": ("crash_sample.exe", "ThrowSampleError"),
-    "av": ("crash_sample.exe", "ReadNull"),
-    "thread": ("crash_sample.exe", "Execute"),
-    "throw-console": ("crash_sample_console.exe", "ThrowSampleError"),
+    "throw": ("crash_sample.exe", [(SOURCE, "ThrowSampleError"), (SOURCE, "RaiseFault"),
+                                   (WINDOW_MAIN, "MainWindowProc"), SYSTEM, (WINDOW_MAIN, "WinMain")]),
+    "av": ("crash_sample.exe", [(SOURCE, "ReadNull"), (SOURCE, "RaiseFault"), (WINDOW_MAIN, "MainWindowProc"),
+                                SYSTEM, (WINDOW_MAIN, "WinMain")]),
+    # The subsystem's hook of the class's Execute stands between it and the
+    # thread's procedure.
+    "thread": ("crash_sample.exe", [(SOURCE, "Execute"), ("thread_bookkeeping_win.cpp", "HookedExecute"),
+                                    ("thread_win.cpp", "ThreadProc")]),
+    "throw-console": ("crash_sample_console.exe", [(SOURCE, "ThrowSampleError"), (SOURCE, "RaiseFault"),
+                                                   (CONSOLE_MAIN, "main")]),
 }
+# The main thread's own stack while it waits for the failing thread, from
+# the system's wait on.
+WAITING_MAIN_THREAD = [SYSTEM, ("thread_win.cpp", "WaitFor"), ("thread_win.cpp", "WaitFor"), (SOURCE, "RaiseFault"),
+                       (WINDOW_MAIN, "MainWindowProc"), SYSTEM, (WINDOW_MAIN, "WinMain")]
 DATE = re.compile(r"^(Sun|Mon|Tue|Wed|Thu|Fri|Sat), (\d{1,2}) (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
                   r"(\d{4}) (\d\d):(\d\d):(\d\d) ([+-])(\d\d)00$")
 MONTHS = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec".split()
@@ -50,7 +69,8 @@ def parse_date(text):
 
 
 class PeFile:
-    """The sections of a PE file, to read what its image holds at an address."""
+    """The sections of a PE32 or PE32+ file, to read what its image holds at
+    an address."""
 
     def __init__(self, path):
         with open(path, "rb") as f:
@@ -58,7 +78,10 @@ class PeFile:
         pe = struct.unpack_from("<I", self.data, 0x3C)[0]
         sections, optional_size = struct.unpack_from("<2xH12xH", self.data, pe + 4)
         optional = pe + 24
-        self.image_base, = struct.unpack_from("<I", self.data, optional + 28)
+        magic, = struct.unpack_from("<H", self.data, optional)
+        self.wide = magic == 0x20B
+        self.image_base, = struct.unpack_from("<Q", self.data, optional + 24) if self.wide else \
+            struct.unpack_from("<I", self.data, optional + 28)
         self.image_size, = struct.unpack_from("<I", self.data, optional + 56)
         self.sections = []
         for i in range(sections):
@@ -77,8 +100,8 @@ class PeFile:
         return None
 
 
-def addr2line(debug_file, address):
-    out = subprocess.run(["i686-w64-mingw32-addr2line", "-e", debug_file, f"{address:#x}"], capture_output=True,
+def addr2line(arch, debug_file, address):
+    out = subprocess.run([arch.tool_prefix + "addr2line", "-e", debug_file, f"{address:#x}"], capture_output=True,
                          text=True, check=True).stdout.strip()
     name, _, line = out.rpartition(":")
     line = re.match(r"\d+", line)
@@ -105,10 +128,59 @@ def gigabytes(value):
     return float(value.split()[0]) if value else None
 
 
-def check_report(fault, text, bin_dir, started, problems):
-    program, top = FAULTS[fault]
+def chain_entries(rows, chain, program, exact):
+    """The rows of the raising thread's stack that stand for the frames of
+    `chain` in turn, or why they are not there. An exact stack (64-bit:
+    walked with the modules' unwind data) holds the chain's frames one after
+    the other, with only other modules' frames where the chain says SYSTEM;
+    a scanned one (32-bit) may hold stale return addresses between them, so
+    there the frames need only come in their order, the first at the top."""
+    found, at = [], 0
+    for i, frame in enumerate(chain):
+        if frame is SYSTEM:
+            if exact:
+                start = at
+                while at < len(rows) and rows[at][1] != program:
+                    at += 1
+                if at == start:
+                    return None, f"no frames of the system {f'after {chain[i - 1][1]}' if i else 'at the top'}"
+            continue
+        unit, procedure = frame
+        start = at
+        if not exact and i > 0:
+            while at < len(rows) and (rows[at][2], rows[at][4]) != frame:
+                at += 1
+        if at >= len(rows):
+            return None, f"{unit}:{procedure} not among the entries from {start} on"
+        if (rows[at][2], rows[at][4]) != frame:
+            return None, f"{unit}:{procedure} expected at entry {at}, found {rows[at]}"
+        found.append(rows[at])
+        at += 1
+    return found, None
+
+
+def check_chain(what, rows, chain, program, bin_dir, arch, problems):
+    """The chain's frames in `rows`, each on the line addr2line gives for its
+    address in the program's debug file."""
+    frames, missing = chain_entries(rows, chain, program, exact=arch.name == "x64")
+    if missing:
+        problems.append(f"{what}: {missing}")
+    for entry in frames or []:
+        unit, line = addr2line(arch, os.path.join(bin_dir, program + ".debug"), int(entry[0], 16))
+        if entry[2] != unit or entry[5].split("[")[0] != str(line):
+            problems.append(f"{what}: entry {entry} against addr2line {unit}:{line}")
+
+
+def module_at(modules, address):
+    """The name of the module with the highest base at or below `address`."""
+    below = [(int(row[0], 16), row[1]) for row in modules if int(row[0], 16) <= address]
+    return max(below)[1] if below else ""
+
+
+def check_report(fault, text, bin_dir, started, problems, arch):
+    program, chain = FAULTS[fault]
     console = "console" in program
-    report, layout = report_layout.parse(text)
+    report, layout = report_layout.parse(text, arch.digits)
     problems += [f"{fault}: layout: {p}" for p in layout]
     fields = {key: value for key, (_, value) in report.fields.items()}
 
@@ -135,23 +207,35 @@ def check_report(fault, text, bin_dir, started, problems):
 
     # Exception.
     pe = PeFile(os.path.join(bin_dir, program))
+    expect("2.2", re.fullmatch(f"[0-9A-F]{{{arch.digits}}}", fields.get("2.2", "")), f"not {arch.digits} hex digits")
     address = int(fields.get("2.2") or "0", 16)
     expect("2.2", pe.contains(address), "outside the program's image")
+    if pe.wide != (arch.name == "x64") or pe.image_base != arch.program_base:
+        problems.append(f"{fault}: {program} is not the {arch.name} program at {arch.hex(arch.program_base)}")
     expect("2.3", fields.get("2.3") == program, "not the raising module")
     expect("2.4", fields.get("2.4") == ("EAccessViolation" if fault == "av" else "ESampleError"), "wrong class")
     expect("2.5", (fields.get("2.5") or "").endswith("."), "no final full stop")
     expect("3.1", ("3.1" in fields) != console, "active controls shown for a console program or hidden for a window")
 
-    # The raise site: the first entry of the raising thread's own stack.
+    # The raise site, the first entry of the raising thread's own stack, and
+    # its callers in turn, each on the line addr2line gives for its address.
     groups = report.groups
     if not groups or not groups[0].rows:
         problems.append(f"{fault}: no entries of the raising thread")
     else:
         first = groups[0].rows[0]
-        unit, line = addr2line(os.path.join(bin_dir, program + ".debug"), int(first[0], 16))
         expect("2.2", int(first[0], 16) == address, f"not the first call stack entry {first[0]}")
-        if first[2] != SOURCE or first[4] != top or unit != SOURCE or first[5].split("[")[0] != str(line):
-            problems.append(f"{fault}: first entry {first} against addr2line {unit}:{line}")
+        check_chain(f"{fault}: raising thread's stack", groups[0].rows, chain, program, bin_dir, arch, problems)
+
+    # Every entry lies in the module it names, by the modules' bases; the
+    # program is where its bitness puts it.
+    for group in groups:
+        for entry in group.rows:
+            if entry[1] and module_at(report.modules, int(entry[0], 16)) != entry[1]:
+                problems.append(f"{fault}: entry {entry} lies in {module_at(report.modules, int(entry[0], 16))!r}")
+    handles = [int(row[0], 16) for row in report.modules if row[1] == program]
+    if handles != [arch.program_base]:
+        problems.append(f"{fault}: modules list {program} at {[arch.hex(h) for h in handles]}")
 
     # Threads: the raising thread first, then the main thread's own stack.
     if fault == "thread":
@@ -160,6 +244,9 @@ def check_report(fault, text, bin_dir, started, problems):
         running = [g for g in groups if g.kind == "Running" and g.main]
         if not running or running[0].thread_id == groups[0].thread_id:
             problems.append(f"{fault}: no running group of the main thread")
+        else:
+            check_chain(f"{fault}: main thread's stack", running[0].rows, WAITING_MAIN_THREAD, program, bin_dir,
+                        arch, problems)
     elif groups and not groups[0].main:
         problems.append(f"{fault}: the raising thread is not the main thread")
 
@@ -197,11 +284,13 @@ def check_report(fault, text, bin_dir, started, problems):
 
     # Processor section: a fault has its registers, a language exception none.
     registers = report.registers
+    instruction, stack = ("RIP", "RSP") if arch.name == "x64" else ("EIP", "ESP")
     if fault == "av":
-        expect("2.2", registers.get("EIP") == f"{address:08X}", f"not EIP {registers.get('EIP')}")
-        if report.dump and registers.get("ESP") != f"{report.dump[0][0]:08X}":
-            problems.append(f"{fault}: the stack dump does not start at ESP")
-    elif set(registers.values()) != {"????    "}:
+        expect("2.2", registers.get(instruction) == arch.hex(address),
+               f"not {instruction} {registers.get(instruction)}")
+        if report.dump and registers.get(stack) != arch.hex(report.dump[0][0]):
+            problems.append(f"{fault}: the stack dump does not start at {stack}")
+    elif not registers or any(value.rstrip(" ") != "????" for value in registers.values()):
         problems.append(f"{fault}: registers {registers} without a context")
     if not report.dump:
         problems.append(f"{fault}: no memory dump")
@@ -209,7 +298,7 @@ def check_report(fault, text, bin_dir, started, problems):
         for i in (0, 15):
             _, _, at, data = report.dump[i]
             if at != address + 16 * i or data != pe.read(at, 16):
-                problems.append(f"{fault}: dump line {i} at {at:08X} is not the module's bytes")
+                problems.append(f"{fault}: dump line {i} at {arch.hex(at)} is not the module's bytes")
 
 
 def run_fault(fault, run_command, bin_dir, folder):
@@ -225,7 +314,9 @@ def main():
     parser.add_argument("--run", nargs="+", required=True, help="command that runs a Windows program")
     parser.add_argument("--bin", required=True, help="folder of the crash sample programs")
     parser.add_argument("--keep", help="copy the reports here")
+    add_arch_argument(parser)
     args = parser.parse_args()
+    arch = ARCHES[args.arch]
     problems = []
     for fault, (program, _) in FAULTS.items():
         with tempfile.TemporaryDirectory() as folder:
@@ -241,7 +332,7 @@ def main():
                 text = f.read().decode("latin-1")
             if args.keep:
                 shutil.copy(os.path.join(folder, files[0]), os.path.join(args.keep, f"{fault}.txt"))
-            check_report(fault, text, args.bin, started, problems)
+            check_report(fault, text, args.bin, started, problems, arch)
     for problem in problems:
         print(problem)
     print("FAIL" if problems else f"OK: {len(FAULTS)} reports checked")

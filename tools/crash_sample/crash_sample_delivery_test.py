@@ -24,7 +24,7 @@ import unittest
 from aiosmtpd.controller import Controller
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from sample_runs import options_copy, run  # noqa: E402
+from sample_runs import add_arch_argument, options_copy, run  # noqa: E402
 
 ARGS = None
 
@@ -372,6 +372,7 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--eldata", required=True)
     parser.add_argument("--exlog", required=True)
+    add_arch_argument(parser)
     ARGS, rest = parser.parse_known_args()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
 

@@ -8,7 +8,8 @@ same Wine session):
   rows, CPU) and the dialog goes back to compact;
 - the copy box the user ticked reaches the pipeline;
 - the reproduce steps typed into the request land in the report as 8.1,
-  in the report the pipeline finished with and in the log beside the program;
+  in the report the pipeline finished with (laid out as the program's
+  bitness has it) and in the log beside the program;
 - pictures of each state are written and pass pngcheck."""
 import argparse
 import glob
@@ -19,7 +20,8 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from sample_runs import options_copy, run, verdict  # noqa: E402
+import report_layout  # noqa: E402
+from sample_runs import ARCHES, add_arch_argument, options_copy, run, verdict  # noqa: E402
 
 # The dialog with its details and copy buttons in its own style; the
 # reproduce-steps request with the modules and processor sections.
@@ -37,7 +39,9 @@ def main():
     parser.add_argument("--bin", required=True)
     parser.add_argument("--eldata", required=True)
     parser.add_argument("--exlog", required=True)
+    add_arch_argument(parser)
     args = parser.parse_args()
+    arch = ARCHES[args.arch]
     problems = []
     work = tempfile.mkdtemp(prefix="crash-dialog-")
     artefacts = os.environ.get("VELLUM_ARTIFACTS", os.path.join(work, "artifacts"))
@@ -92,6 +96,7 @@ def main():
                 report = f.read().decode("latin-1")
             if "  8.1 : Start the sample\r\n        Choose throw\r\n" not in report:
                 problems.append("the reproduce steps are not section 8 of the report")
+            problems += [f"report layout: {problem}" for problem in report_layout.parse(report, arch.digits)[1]]
         logs = glob.glob(os.path.join(work, "*.elf"))
         if len(logs) != 1:
             problems.append(f"log files beside the program: {logs}")

@@ -3,7 +3,7 @@
 with FreezeCheck on and a 2 s limit (written with `eldata options`) keep
 their main thread busy for a while (`freeze SECONDS`) and must report the
 hang exactly as often as the limit was reached, with the main thread's stack
-showing the busy procedure at the top."""
+showing the busy procedure at the top and its address in the program."""
 import argparse
 import os
 import shutil
@@ -11,22 +11,31 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from sample_runs import options_copy, report_lines as reports, run, verdict  # noqa: E402
+from sample_runs import (  # noqa: E402
+    ARCHES, add_arch_argument, in_module, options_copy, report_line_pattern, report_lines as reports, run, verdict)
 
 OPTIONS = "DialogFlags = 0x1E\nStackFlags = 0x1F\nFreezeCheck = true\nFreezeSeconds = 2\n"
 FROZEN = "report: EFrozenApplication | The application seems to be frozen. | "
 HANG_SITE = "sample_freeze_win.cpp:Freeze:"
 
 
-def frozen_reports(output):
-    return [line for line in reports(output) if line.startswith(FROZEN) and HANG_SITE in line]
+def frozen_reports(output, arch):
+    """The reports of the hang: raised where the main thread was busy, an
+    address in the program with the process's width."""
+    found = []
+    for line in reports(output):
+        match = report_line_pattern(arch).match(line)
+        if match and line.startswith(FROZEN) and match.group(4).startswith(HANG_SITE) \
+                and in_module(int(match.group(3), 16), arch.program_base):
+            found.append(line)
+    return found
 
 
-def check(problems, what, code, output, wanted_reports):
+def check(problems, what, code, output, wanted_reports, arch):
     lines = reports(output)
     low, high = wanted_reports
     if code != 0 or "survived" not in output or not low <= len(lines) <= high \
-            or len(frozen_reports(output)) != len(lines):
+            or len(frozen_reports(output, arch)) != len(lines):
         problems.append(f"{what}: exit {code}, expected {low}..{high} freeze reports at {HANG_SITE}, "
                         f"printed {output!r}")
 
@@ -37,7 +46,9 @@ def main():
     parser.add_argument("--bin", required=True, help="folder of the crash sample programs")
     parser.add_argument("--eldata", required=True)
     parser.add_argument("--exlog", required=True)
+    add_arch_argument(parser)
     args = parser.parse_args()
+    arch = ARCHES[args.arch]
     problems = []
     work = tempfile.mkdtemp(prefix="crash-freeze-")
     try:
@@ -49,13 +60,13 @@ def main():
         # count to reach the limit again after the first report: again.
         for seconds, wanted in ((1, (0, 0)), (3, (1, 1)), (7, (2, 3))):
             code, output = run(args.run + [window, "freeze", str(seconds)])
-            check(problems, f"freeze {seconds}", code, output, wanted)
+            check(problems, f"freeze {seconds}", code, output, wanted, arch)
 
         # Switched off, a hang goes unnoticed; switched on, a new watchdog
         # reports the next one.
         code, output = run(args.run + [window, "freeze-switch", "3"])
         watchdogs = [line.split(": ", 1)[1] for line in output.splitlines() if line.startswith("watchdog: ")]
-        check(problems, "freeze-switch 3", code, output, (1, 1))
+        check(problems, "freeze-switch 3", code, output, (1, 1), arch)
         if len(watchdogs) != 3 or watchdogs[1] != "none" or "none" in (watchdogs[0], watchdogs[2]) \
                 or watchdogs[0] == watchdogs[2]:
             problems.append(f"freeze-switch: watchdogs {watchdogs!r}, expected one, none, another one")
@@ -64,7 +75,7 @@ def main():
 
         # No window to watch: a console program never reports a freeze.
         code, output = run([*args.run, console, "freeze", "3"])
-        check(problems, "console freeze 3", code, output, (0, 0))
+        check(problems, "console freeze 3", code, output, (0, 0), arch)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return verdict("freeze watchdog", problems)

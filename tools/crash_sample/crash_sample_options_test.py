@@ -17,7 +17,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from sample_runs import options_copy, report_lines as reports, run, verdict  # noqa: E402
+from sample_runs import (  # noqa: E402
+    ARCHES, add_arch_argument, in_module, options_copy, report_line_pattern, report_lines as reports, run, verdict)
 
 BURST_CHECK = 0x01
 DEFAULT_BEHAVIOR = 0x30  # the defaults' main-module info and clipboard copy on failure
@@ -35,7 +36,10 @@ def main():
     parser.add_argument("--bin", required=True, help="folder of the crash sample programs")
     parser.add_argument("--eldata", required=True)
     parser.add_argument("--exlog", required=True)
+    add_arch_argument(parser)
     args = parser.parse_args()
+    arch = ARCHES[args.arch]
+    report_line = report_line_pattern(arch)
     problems = []
     work = tempfile.mkdtemp(prefix="crash-options-")
     try:
@@ -62,11 +66,13 @@ def main():
                         problems.append(f"{copy}: exlog shows {key} = {stored.get(key)!r}, expected {value}")
                 if action == "restart" and stored.get("UploadAddress") != long_address:
                     problems.append(f"{copy}: the long upload address was not stored")
-                # The debug data came along: the throw site still has its line.
+                # The debug data came along: the throw site still has its line,
+                # in the program where its bitness puts it.
                 code, output = run(args.run + [copy, "burst", "9"])
-                lines = reports(output)
+                lines = [report_line.match(line) for line in reports(output)]
                 if len(lines) != 9 or "survived" not in output or code != 0 \
-                        or not all("sample_faults_win.cpp:ThrowSampleError:" in line for line in lines):
+                        or not all(m and m.group(4).startswith("sample_faults_win.cpp:ThrowSampleError:")
+                                   and in_module(int(m.group(3), 16), arch.program_base) for m in lines):
                     problems.append(f"{copy} burst 9: exit {code}, printed {output!r}")
 
                 log = os.path.join(work, f"{action}-{program}.starts")

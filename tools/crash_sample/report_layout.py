@@ -2,10 +2,17 @@
 and checks its layout: the numbered general sections with aligned ": ",
 dash lines as wide as their section, tables whose rows are all equally
 wide, thread groups in their order, and the processor section with its
-96-character dump lines. Written apart from the program that writes
+register rows and dump lines. Written apart from the program that writes
 reports, so that both do not share a mistake.
 
-parse(text) answers (report, problems); report holds what was read."""
+A 64-bit process's report has the same layout with 16-digit addresses: the
+call stack's and the modules' first columns, the stack and the dump; its
+registers are RAX..R15, RIP and EFLAGS in nine rows of two columns, and its
+stack part shows 8-byte words.
+
+parse(text, address_digits) answers (report, problems); report holds what
+was read. address_digits is 8 for a 32-bit process's report, 16 for a
+64-bit one's."""
 import re
 from dataclasses import dataclass, field
 
@@ -14,8 +21,13 @@ HEADER = "DeveruVuz 5.0.4"
 FIELD = re.compile(r"^  (\d+)\.(\d+) ")
 THREAD = re.compile(r"^ (Exception|Running|Calling) Thread: ID=(\d+); Priority=(-?\d+|\?\?); Class=([^;]*?)"
                     r"(; \[Main\])?$")
-REGISTERS = re.compile(r"^(E[A-Z]{2}): ([0-9A-F]{8}|\?{4} {4})   (E[A-Z]{2}): ([0-9A-F]{8}|\?{4} {4})$")
-DUMP = re.compile(r"^([0-9A-F]{8}): ([0-9A-F]{8})   ([0-9A-F]{8}): ((?:[0-9A-F]{2} ){16}) (.{16})$")
+# The register rows of each layout, as (left, right) pairs.
+REGISTER_ROWS = {
+    8: [("EAX", "EDI"), ("EBX", "ESI"), ("ECX", "ESP"), ("EDX", "EIP")],
+    16: [("RAX", "R8"), ("RBX", "R9"), ("RCX", "R10"), ("RDX", "R11"), ("RSI", "R12"), ("RDI", "R13"),
+         ("RBP", "R14"), ("RSP", "R15"), ("RIP", "EFLAGS")],
+}
+FLAGS_DIGITS = 8  # EFLAGS keeps its 32 bits in either layout
 CALL_STACK_HEADERS = ["Address", "Module", "Unit", "Class", "Procedure/Method", "Line"]
 MODULE_HEADERS = ["Handle", "Name", "Description", "Version", "Size", "Modified", "Path"]
 
@@ -32,6 +44,7 @@ class ThreadGroup:
 
 @dataclass
 class Report:
+    address_digits: int = 8
     sections: dict = field(default_factory=dict)  # number -> title
     fields: dict = field(default_factory=dict)    # "2.3" -> (label, value with lines joined by CRLF)
     groups: list = field(default_factory=list)
@@ -150,6 +163,9 @@ def call_stack(lines, report, problems):
     if not found:
         return
     rows, widths = found
+    digits = report.address_digits
+    if widths[0] != max(len(CALL_STACK_HEADERS[0]), digits):
+        problems.append(f"call stack: address column {widths[0]} wide for {digits}-digit addresses")
     group_dash = "|" + "-" * (sum(widths) + len(widths) - 1) + "|"
     state = "start"  # start, header, dash, rows, closed, blank
     for row in rows:
@@ -183,7 +199,8 @@ def call_stack(lines, report, problems):
             if state != "rows" or len(cells) != 6 or [len(c) for c in cells] != widths:
                 problems.append(f"call stack: entry row {row!r} out of place or not in the columns")
                 continue
-            if not re.fullmatch(r"[0-9A-F]{8} *", cells[0]) or not re.fullmatch(r"(\d+(\[\d+\])?)? *", cells[5]):
+            if not re.fullmatch(rf"[0-9A-F]{{{digits}}} *", cells[0]) \
+                    or not re.fullmatch(r"(\d+(\[\d+\])?)? *", cells[5]):
                 problems.append(f"call stack: address or line of {row!r}")
             report.groups[-1].rows.append([c.rstrip(" ") for c in cells])
     if rows and state != "rows":
@@ -195,13 +212,25 @@ def modules(lines, report, problems):
     if not found:
         return
     rows, widths = found
+    # Handles are padded with zeros to the column, at least an address wide.
+    handle_digits = max(len(MODULE_HEADERS[0]), report.address_digits)
     for row in rows:
         cells = cells_of(row)
-        if [len(c) for c in cells] != widths or not re.fullmatch(r"[0-9A-F]+", cells[0]) \
+        if [len(c) for c in cells] != widths or not re.fullmatch(rf"[0-9A-F]{{{handle_digits}}}", cells[0]) \
                 or not re.fullmatch(r"\d+ *", cells[4]) \
                 or not re.fullmatch(r"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)? *", cells[5]):
             problems.append(f"modules: row {row!r}")
         report.modules.append([c.rstrip(" ") for c in cells])
+
+
+def register_line(left, right, digits, right_label_width):
+    """The pattern of one register row: a value is its hex digits or "????"
+    padded to them; the right column's labels are padded to the widest."""
+    def value(name):
+        width = FLAGS_DIGITS if name == "EFLAGS" else digits
+        return rf"([0-9A-F]{{{width}}}|\?{{4}} {{{width - 4}}})"
+    right_label = re.escape((right + ": ").ljust(right_label_width))
+    return re.compile(rf"^{left}: {value(left)}   {right_label}{value(right)}$")
 
 
 def cpu(lines, report, problems):
@@ -211,23 +240,31 @@ def cpu(lines, report, problems):
     dash = lines.take()
     if dash == "-" * 10 and lines.take() == "" and lines.take() == "":
         return  # switched off
-    if dash != "-" * 29:
+    digits = report.address_digits
+    rows = REGISTER_ROWS[digits]
+    right_label_width = max(len(right) for _, right in rows) + 2
+    if dash != "-" * (5 + digits + 3 + right_label_width + digits):
         problems.append(f"registers: dash line {dash!r}")
-    for expected in (("EAX", "EDI"), ("EBX", "ESI"), ("ECX", "ESP"), ("EDX", "EIP")):
+    for left, right in rows:
         line = lines.take() or ""
-        match = REGISTERS.match(line)
-        if not match or (match.group(1), match.group(3)) != expected:
-            problems.append(f"registers: line {line!r}")
+        match = register_line(left, right, digits, right_label_width).match(line)
+        if not match:
+            problems.append(f"registers: line {line!r}, expected {left} and {right}")
             continue
-        report.registers[match.group(1)] = match.group(2)
-        report.registers[match.group(3)] = match.group(4)
-    if lines.take() != "" or lines.take() != "Stack:" + " " * 15 + "Memory Dump:" \
-            or lines.take() != "-" * 18 + "   " + "-" * 75:
+        report.registers[left] = match.group(1)
+        report.registers[right] = match.group(2)
+    # "ADDRESS: WORD" under the stack's title, three spaces, the dump's lines.
+    stack_column = 2 * digits + 2
+    dump_column = digits + 2 + 3 * 16 + 1 + 16
+    if lines.take() != "" or lines.take() != "Stack:".ljust(stack_column + 3) + "Memory Dump:" \
+            or lines.take() != "-" * stack_column + "   " + "-" * dump_column:
         problems.append("stack and memory dump titles")
+    hex_digits = rf"[0-9A-F]{{{digits}}}"
+    dump_line = re.compile(rf"^({hex_digits}): ({hex_digits})   ({hex_digits}): ((?:[0-9A-F]{{2}} ){{16}}) (.{{16}})$")
     while lines.peek():
         line = lines.take()
-        match = DUMP.match(line)
-        if len(line) != 96 or not match:
+        match = dump_line.match(line)
+        if len(line) != stack_column + 3 + dump_column or not match:
             problems.append(f"dump line {line!r}")
             continue
         data = bytes.fromhex(match.group(4))
@@ -238,15 +275,16 @@ def cpu(lines, report, problems):
     if report.dump:
         if len(report.dump) != 16:
             problems.append(f"{len(report.dump)} dump lines")
+        word = digits // 2
         for i, (stack, _, address, _) in enumerate(report.dump):
-            if stack != report.dump[0][0] + 4 * i or address != report.dump[0][2] + 16 * i:
+            if stack != report.dump[0][0] + word * i or address != report.dump[0][2] + 16 * i:
                 problems.append(f"dump line {i}: addresses do not follow on")
     if lines.take() != "" or lines.peek() is not None:
         problems.append("text after the processor section, or no final line end")
 
 
-def parse(text):
-    report, problems = Report(), []
+def parse(text, address_digits=8):
+    report, problems = Report(address_digits), []
     lines = Lines(text)
     if lines.take() != HEADER or lines.take() != "":
         problems.append("the report does not start with its format line and a blank line")

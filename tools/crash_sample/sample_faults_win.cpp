@@ -1,5 +1,6 @@
 #include "tools/crash_sample/sample_faults_win.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -13,6 +14,7 @@
 #include "exceptlog/capture/manager/exception_manager_win.h"
 #include "exceptlog/delivery/assembly/module_steps_win.h"
 #include "runtime/exception.h"
+#include "runtime/strings/format.h"
 #include "runtime/threading/thread_win.h"
 #include "runtime/win/unique_handle_win.h"
 #include "shellext/factory/com_boundary_win.h"
@@ -47,10 +49,9 @@ volatile int sink = 0;
 
 VELLUM_EXCEPTION_CLASS(ESampleError, Exception);
 
-std::string Hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
-  return text;
+// As many digits as the process's addresses have: 8, or 16 in a 64-bit process.
+std::string Hex(std::uint64_t value) {
+  return IntToHex(static_cast<std::uintptr_t>(value), static_cast<int>(2 * sizeof(void*)));
 }
 
 // "unit:procedure:line" of the first entry the debug data or exports name.

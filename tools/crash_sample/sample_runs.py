@@ -1,8 +1,49 @@
-"""What the crash sample's test scripts share: running a Windows program
-under Wine, picking its report lines, writing copies with other options, and
-ending with a verdict."""
+"""What the crash sample's test scripts share: the programs' bitness with
+its address width and module bases, running a Windows program under Wine,
+picking its report lines, writing copies with other options, and ending with
+a verdict."""
 import os
+import re
 import subprocess
+from dataclasses import dataclass
+
+
+@dataclass(frozen=True)
+class Arch:
+    """What a script expects of programs of one bitness: a 64-bit program
+    and its library lie above 4 GB (tools/crash_sample/CMakeLists.txt), and
+    its reports write every address with 16 digits."""
+    name: str
+    digits: int
+    program_base: int
+    library_base: int
+    tool_prefix: str
+
+    def hex(self, value):
+        return f"{value:0{self.digits}X}"
+
+
+ARCHES = {
+    "x86": Arch("x86", 8, 0x00400000, 0x6A000000, "i686-w64-mingw32-"),
+    "x64": Arch("x64", 16, 0x140000000, 0x16A000000, "x86_64-w64-mingw32-"),
+}
+
+
+# Further than any module of the sample reaches from its base.
+MODULE_REACH = 0x01000000
+
+
+def in_module(address, base):
+    return base <= address < base + MODULE_REACH
+
+
+def add_arch_argument(parser):
+    parser.add_argument("--arch", choices=sorted(ARCHES), default="x86", help="bitness of the programs in --bin")
+
+
+def report_line_pattern(arch):
+    """A "report:" line: class | message | raise address | unit:procedure:line."""
+    return re.compile(rf"^report: (\S+) \| (.*) \| ([0-9A-F]{{{arch.digits}}}) \| (.*)$")
 
 
 def run(command, env=None, timeout=120):
