@@ -7,6 +7,7 @@
 #include <set>
 
 #include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
+#include "exceptlog/capture/callstack/testing/win/probe_code_win.h"
 #include "exceptlog/capture/callstack/win/module_record_win.h"
 #include "runtime/win/unique_handle_win.h"
 
@@ -82,6 +83,9 @@ TEST(ModulesList, RecordCarriesFileVersionKindAndExports) {
   const auto record = list.FindByAddress(ExportAddress(probe.get(), "ChainInner") + 2);
   ASSERT_NE(record, nullptr);
   EXPECT_EQ(record->Handle, testing::AddressOf(probe.get()));
+  if constexpr (kThisProcessBits == ProcessBits::k64) {
+    EXPECT_GT(record->Handle, 0xFFFFFFFFu) << "the 64-bit probe's preferred base lies above 4 GB";
+  }
   EXPECT_NE(record->FileName.find("callstack_probe.dll"), std::string::npos);
   EXPECT_EQ(record->Description, "Call stack probe");
   EXPECT_EQ(record->Version, "1.2.3.4");
@@ -95,11 +99,15 @@ TEST(ModulesList, RecordCarriesFileVersionKindAndExports) {
   EXPECT_EQ(record->DebugData, nullptr);
   EXPECT_EQ(record->PasswordOk, 1);
   EXPECT_EQ(record->Options->ModuleFileName(), record->FileName);
-  ASSERT_TRUE(HasFunction(*record, "ChainOuter"));
+  // Every export, by its undecorated name in either build.
+  for (const char* name : {"ChainOuter", "ChainMiddle", "ChainInner", "ThunkCaller", "@Probeunit@TProbe@Run$qqrv",
+                           "DeveruVuz_PasswordRequestEvent", "ProbePublishOptions", "ProbeWithdrawOptions"}) {
+    EXPECT_TRUE(HasFunction(*record, name)) << name;
+  }
   for (const TRuzadaFunctionInfo& function : record->Functions) {
     if (function.Name == "ChainOuter") {
       EXPECT_EQ(function.Address, ExportAddress(probe.get(), "ChainOuter"));
-      EXPECT_EQ(function.Size, 15u) << "push ebp ... pop ebp, up to the ret";
+      EXPECT_EQ(function.Size, testing::kProbeCode.chain_lengths[0] - 1) << "from the frame's push up to the ret";
     }
   }
 

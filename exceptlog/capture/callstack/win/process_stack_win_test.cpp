@@ -7,6 +7,7 @@
 
 #include "exceptlog/capture/callstack/stack_scan.h"
 #include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
+#include "exceptlog/capture/callstack/testing/win/probe_code_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "runtime/win/unique_handle_win.h"
 
@@ -15,17 +16,18 @@ namespace {
 
 using testing::AddressOf;
 using testing::ExportAddress;
+using testing::kProbeCode;
+using testing::kRegisterCallLength;
+using testing::kRelativeCallLength;
 
 using Chain = void(__cdecl*)(void (*callback)());
 
-// Where the assembly chain calls on: each call instruction sits 6 bytes
-// into its procedure (after push ebp; mov ebp, esp; and the argument push or
-// load).
-constexpr std::uint32_t kCallOffset = 6;
+// A word of this process's stack.
+using StackWord = std::uintptr_t;
 
 // Named entries of one module, with consecutive repeats of a name left out
 // (a relative call lists its target before its call site).
-std::vector<std::string> NamesIn(const TRuzadaStackList& list, std::uint32_t module_handle) {
+std::vector<std::string> NamesIn(const TRuzadaStackList& list, std::uint64_t module_handle) {
   std::vector<std::string> names;
   for (const TRuzadaDebugInfo& entry : list.Entries()) {
     if (!entry.Named() || !entry.Module || entry.Module->Handle != module_handle) continue;
@@ -34,7 +36,7 @@ std::vector<std::string> NamesIn(const TRuzadaStackList& list, std::uint32_t mod
   return names;
 }
 
-const TRuzadaDebugInfo* EntryAt(const TRuzadaStackList& list, std::uint32_t address) {
+const TRuzadaDebugInfo* EntryAt(const TRuzadaStackList& list, std::uint64_t address) {
   for (const TRuzadaDebugInfo& entry : list.Entries()) {
     if (entry.Address == address) return &entry;
   }
@@ -49,7 +51,7 @@ class ProcessStack : public ::testing::Test {
     handle_ = AddressOf(probe_.get());
   }
   win::UniqueModule probe_;
-  std::uint32_t handle_ = 0;
+  std::uint64_t handle_ = 0;
   TRuzadaModulesList modules_;
 };
 
@@ -70,7 +72,7 @@ TEST_F(ProcessStack, CallChainOnTheLiveStackIsFoundInOrder) {
 
   EXPECT_EQ(NamesIn(stack, handle_), (std::vector<std::string>{"ChainInner", "ChainMiddle", "ChainOuter"}));
   for (const char* name : {"ChainInner", "ChainMiddle", "ChainOuter"}) {
-    const TRuzadaDebugInfo* site = EntryAt(stack, ExportAddress(probe_.get(), name) + kCallOffset);
+    const TRuzadaDebugInfo* site = EntryAt(stack, ExportAddress(probe_.get(), name) + kProbeCode.chain_call);
     ASSERT_NE(site, nullptr) << "the call site in " << name;
     EXPECT_EQ(site->Kind, dkExportedName);
     EXPECT_EQ(site->ProcedureName, name);
@@ -88,18 +90,19 @@ TEST_F(ProcessStack, CallChainOnTheLiveStackIsFoundInOrder) {
 }
 
 TEST_F(ProcessStack, RelativeCallIntoAnImportThunkGivesTheThunksTargetAndTheCallSite) {
-  // ThunkCaller: push 0 (2 bytes); call _Sleep@4 - the linker's thunk
-  // "jmp [__imp_Sleep]" padded with two NOPs. Its return address alone on a
-  // stack.
-  const std::uint32_t caller = ExportAddress(probe_.get(), "ThunkCaller");
-  std::uint32_t stack[] = {0, caller + 7, 0};
+  // ThunkCaller calls Sleep through the linker's thunk "jmp [__imp_Sleep]"
+  // (in 64-bit code relative to the next instruction) padded with two NOPs.
+  // Its return address alone on a stack.
+  const std::uint64_t caller = ExportAddress(probe_.get(), "ThunkCaller");
+  const std::uint64_t site = caller + kProbeCode.thunk_call;
+  StackWord stack[] = {0, static_cast<StackWord>(site + kRelativeCallLength), 0};
   const auto list = BuildStack(modules_, 0, AddressOf(stack), AddressOf(stack) + sizeof stack, false, 42);
   ASSERT_EQ(list->Count(), 2);
-  const std::uint32_t sleep = ExportAddress(GetModuleHandleA("kernel32.dll"), "Sleep");
+  const std::uint64_t sleep = ExportAddress(GetModuleHandleA("kernel32.dll"), "Sleep");
   EXPECT_EQ(list->Items(0).Address, sleep);
   EXPECT_EQ(list->Items(0).ProcedureName, "Sleep");
   EXPECT_EQ(list->Items(0).Module->Handle, AddressOf(ModuleOfAddress(sleep)));
-  EXPECT_EQ(list->Items(1).Address, caller + 2);
+  EXPECT_EQ(list->Items(1).Address, site);
   EXPECT_EQ(list->Items(1).ProcedureName, "ThunkCaller");
   EXPECT_EQ(list->Items(1).ThreadId, 42u);
   EXPECT_EQ(list->Items(1).FromLiveStack, 0);
@@ -107,8 +110,8 @@ TEST_F(ProcessStack, RelativeCallIntoAnImportThunkGivesTheThunksTargetAndTheCall
 
 TEST_F(ProcessStack, MangledExportNamesUnitClassAndMethod) {
   // The exception address comes first, even with nothing on the stack.
-  const std::uint32_t address = ExportAddress(probe_.get(), "@Probeunit@TProbe@Run$qqrv") + 3;
-  std::uint32_t empty = 0;
+  const std::uint64_t address = ExportAddress(probe_.get(), "@Probeunit@TProbe@Run$qqrv") + 3;
+  StackWord empty = 0;
   const auto list = BuildStack(modules_, address, AddressOf(&empty), AddressOf(&empty), true, 1);
   ASSERT_EQ(list->Count(), 1);
   const TRuzadaDebugInfo& entry = list->Items(0);
@@ -122,7 +125,7 @@ TEST_F(ProcessStack, MangledExportNamesUnitClassAndMethod) {
 // inside, one in the lowest 100 KB and one above.
 struct DeepStackResult {
   TRuzadaModulesList* modules = nullptr;
-  std::uint32_t return_address = 0;  // preceded by a call in the probe
+  StackWord return_address = 0;  // preceded by a call in the probe
   std::unique_ptr<TRuzadaStackList> from_bottom;
   std::unique_ptr<TRuzadaStackList> from_above_bound;
   std::unique_ptr<TRuzadaStackList> from_top;
@@ -131,32 +134,33 @@ struct DeepStackResult {
 
 DWORD WINAPI DeepStackThread(void* parameter) {
   auto& result = *static_cast<DeepStackResult*>(parameter);
-  constexpr std::uint32_t kWords = (1 << 20) / 4;
-  volatile std::uint32_t* words = static_cast<std::uint32_t*>(__builtin_alloca(kWords * 4));
+  constexpr std::uint32_t kWords = (1 << 20) / sizeof(StackWord);
+  volatile StackWord* words = static_cast<StackWord*>(__builtin_alloca(kWords * sizeof(StackWord)));
   for (std::uint32_t i = 0; i < kWords; ++i) words[i] = 0;
   constexpr std::uint32_t kInside = 10;
-  constexpr std::uint32_t kAbove = kMaxScannedStackBytes / 4 + 10;
+  constexpr std::uint32_t kAbove = kMaxScannedStackBytes / sizeof(StackWord) + 10;
   words[kInside] = result.return_address;
   words[kAbove] = result.return_address;
-  const std::uint64_t bottom = AddressOf(const_cast<std::uint32_t*>(words));
+  const std::uint64_t bottom = AddressOf(const_cast<StackWord*>(words));
   result.used = CurrentStackBase() - bottom;
   result.from_bottom = BuildStack(*result.modules, 0, bottom, CurrentStackBase(), true, GetCurrentThreadId());
   result.from_above_bound =
       BuildStack(*result.modules, 0, bottom + kMaxScannedStackBytes, CurrentStackBase(), true, GetCurrentThreadId());
-  result.from_top = BuildStack(*result.modules, 0, bottom + kWords * 4, CurrentStackBase(), true, GetCurrentThreadId());
+  result.from_top = BuildStack(*result.modules, 0, bottom + kWords * sizeof(StackWord), CurrentStackBase(), true,
+                               GetCurrentThreadId());
   return 0;
 }
 
 TEST_F(ProcessStack, DeepStackIsScannedOnlyInItsLowest100KB) {
   DeepStackResult result;
   result.modules = &modules_;
-  result.return_address = ExportAddress(probe_.get(), "ChainInner") + kCallOffset + 2;  // after "call eax"
+  const std::uint64_t site = ExportAddress(probe_.get(), "ChainInner") + kProbeCode.chain_call;
+  result.return_address = static_cast<StackWord>(site + kRegisterCallLength);
   win::UniqueKernelHandle thread(
       CreateThread(nullptr, 4 << 20, &DeepStackThread, &result, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
   ASSERT_TRUE(thread);
   ASSERT_EQ(WaitForSingleObject(thread.get(), 60000), WAIT_OBJECT_0);
   ASSERT_GT(result.used, 1u << 20);
-  const std::uint32_t site = ExportAddress(probe_.get(), "ChainInner") + kCallOffset;
   auto count_sites = [&](const TRuzadaStackList& list) {
     int count = 0;
     for (const TRuzadaDebugInfo& entry : list.Entries()) count += entry.Address == site;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
+#include "exceptlog/capture/callstack/testing/win/probe_code_win.h"
 #include "exceptlog/capture/callstack/win/module_record_win.h"
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
@@ -18,10 +19,10 @@ namespace {
 
 using testing::AddressOf;
 using testing::ExportAddress;
+using testing::kProbeCode;
 
 constexpr double kCompileDate = 46000.5;
 constexpr char kPassword[] = "probe-secret";  // what the probe's handler answers
-constexpr std::uint32_t kCallOffset = 6;      // see process_stack_win_test.cpp
 
 struct ChainProcedure {
   const char* export_name;
@@ -31,9 +32,9 @@ struct ChainProcedure {
   std::uint32_t size;
 };
 constexpr ChainProcedure kChain[] = {
-    {"ChainOuter", "TChain", "Outer", 100, 16},
-    {"ChainMiddle", "TChain", "Middle", 200, 16},
-    {"ChainInner", "", "Inner", 300, 10},
+    {"ChainOuter", "TChain", "Outer", 100, kProbeCode.chain_lengths[0]},
+    {"ChainMiddle", "TChain", "Middle", 200, kProbeCode.chain_lengths[1]},
+    {"ChainInner", "", "Inner", 300, kProbeCode.chain_lengths[2]},
 };
 
 // Line tables for the chain of `module`: each procedure's first line until
@@ -46,8 +47,9 @@ std::vector<std::uint8_t> ChainDebugData(HMODULE module, std::uint16_t version, 
     const std::uint32_t start = ExportAddress(module, procedure.export_name) - code_base;
     const auto index = static_cast<std::uint32_t>(source.Procedures.size());
     source.Procedures.push_back({procedure.class_name, procedure.name, procedure.first_line});
-    source.Ranges.push_back({start, kCallOffset, procedure.first_line, 0, index});
-    source.Ranges.push_back({start + kCallOffset, procedure.size - kCallOffset, procedure.first_line + 1, 0, index});
+    source.Ranges.push_back({start, kProbeCode.chain_call, procedure.first_line, 0, index});
+    source.Ranges.push_back(
+        {start + kProbeCode.chain_call, procedure.size - kProbeCode.chain_call, procedure.first_line + 1, 0, index});
   }
   const CodeBytesReader code = [&](std::uint32_t offset, std::span<std::uint8_t> out) {
     std::memcpy(out.data(), reinterpret_cast<const void*>(static_cast<std::uintptr_t>(code_base + offset)), out.size());
@@ -98,7 +100,7 @@ std::vector<TRuzadaDebugInfo> ChainSites(TRuzadaModulesList& modules, HMODULE mo
   std::vector<TRuzadaDebugInfo> sites;
   for (const char* name : {"ChainInner", "ChainMiddle", "ChainOuter"}) {
     for (const TRuzadaDebugInfo& entry : captured->Entries()) {
-      if (entry.Address == ExportAddress(module, name) + kCallOffset) sites.push_back(entry);
+      if (entry.Address == ExportAddress(module, name) + kProbeCode.chain_call) sites.push_back(entry);
     }
   }
   captured.reset();
@@ -130,7 +132,7 @@ TEST(StoredBlock, AppendedBlockGivesOptionsAndLinesOfTheCallChain) {
     EXPECT_EQ(sites[i].ClassName, procedure.class_name);
     EXPECT_EQ(sites[i].ProcedureName, procedure.name);
     EXPECT_EQ(sites[i].Line, procedure.first_line + 1);
-    EXPECT_EQ(sites[i].ProcedureLine, 1u);
+    EXPECT_EQ(sites[i].ProcedureLine, kProbeCode.classic_frame ? 1u : 2u);
   }
 }
 
@@ -170,7 +172,7 @@ TEST(StoredBlock, ModuleWithoutPasswordHandlerShowsProtectedNamesAsBase64) {
   const std::string file = testing::CopyModule("callstack_package.dll", folder, "nopassword.dll");
   win::UniqueModule package(LoadLibraryA(file.c_str()));
   ASSERT_TRUE(package);
-  const std::uint32_t procedure = ExportAddress(package.get(), "PackageProcedure");
+  const std::uint64_t procedure = ExportAddress(package.get(), "PackageProcedure");
   const std::uint64_t code_base = AddressOf(package.get()) + kDebugCodeBase;
   LineTableSource source;
   source.UnitNames = {"package.cpp"};
@@ -194,7 +196,7 @@ TEST(StoredBlock, ModuleWithoutPasswordHandlerShowsProtectedNamesAsBase64) {
   EXPECT_EQ(record->Kind, mkPackage);
   EXPECT_EQ(record->Password, "");
   EXPECT_EQ(record->PasswordOk, 0);
-  std::uint32_t empty = 0;
+  std::uintptr_t empty = 0;
   const auto list = BuildStack(modules, procedure + 2, AddressOf(&empty), AddressOf(&empty), true, 1);
   ASSERT_EQ(list->Count(), 1);
   const TRuzadaDebugInfo& entry = list->Items(0);

@@ -120,7 +120,7 @@ class ProbeThread : public Thread {
   explicit ProbeThread(TRuzadaThreadsList* threads) : threads_(threads) {}
   ~ProbeThread() override { TerminateAndWait(); }
   std::optional<TRuzadaThreadRecord> seen;
-  std::uint32_t stack_base = 0;
+  std::uintptr_t stack_base = 0;
   void* slot_while_running = nullptr;
 
  protected:
@@ -210,7 +210,7 @@ TEST_F(ThreadBookkeepingTest, SubsystemThreadClassesAreNeitherListedNorHooked) {
 struct PlainResult {
   explicit PlainResult(TRuzadaThreadsList& list) : threads(&list) {}
   TRuzadaThreadsList* threads;
-  std::uint32_t stack_base = 0;
+  std::uintptr_t stack_base = 0;
   std::optional<TRuzadaThreadRecord> seen;
 };
 
