@@ -1,6 +1,9 @@
-// Costs of a report's call stacks, under Wine:
+// Costs of a report's call stacks, under Wine, in a 32-bit or a 64-bit
+// process (addresses and stack words are the process's own):
 // - scanning and naming a 100 KB stack (the bound for one thread), with the
-//   module list already filled (a second report) and empty (the first);
+//   module list already filled (a second report) and empty (the first); a
+//   64-bit report scans where its modules' unwind data runs out, and the
+//   walk itself is measured with real threads by report_benchmark;
 // - how many code addresses of a DLL its stored line tables name, against
 //   DbgHelp reading the same code's DWARF (SymFromAddr and
 //   SymGetLineFromAddr64), and what a lookup costs in each. The stored
@@ -28,6 +31,7 @@
 #include "exceptlog/capture/callstack/loaded_image.h"
 #include "exceptlog/capture/callstack/stack_scan.h"
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
+#include "exceptlog/capture/callstack/win/process_address_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
@@ -44,10 +48,6 @@ using namespace vellum::exceptlog;
 
 namespace {
 
-std::uint32_t AddressOf(const void* pointer) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
-}
-
 std::string ProgramFolder() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -62,12 +62,12 @@ std::string PathFromEnvironment(const char* name, const std::string& fallback) {
 
 // 100 KB of stack: the words of this thread's real stack (return addresses
 // into this program, the C runtime and the system DLLs among data), repeated.
-std::vector<std::uint32_t> RealisticStack() {
-  const std::uint32_t position = CurrentStackPointer();
-  const std::uint32_t used = std::min<std::uint32_t>(CurrentStackBase() - position, 16384);
-  std::vector<std::uint32_t> live(used / 4);
-  std::memcpy(live.data(), reinterpret_cast<const void*>(static_cast<std::uintptr_t>(position)), used);
-  std::vector<std::uint32_t> stack(kMaxScannedStackBytes / 4);
+std::vector<std::uintptr_t> RealisticStack() {
+  const std::uintptr_t position = CurrentStackPointer();
+  const std::size_t used = std::min<std::size_t>(CurrentStackBase() - position, 16384);
+  std::vector<std::uintptr_t> live(used / sizeof(std::uintptr_t));
+  std::memcpy(live.data(), ToPointer(position), live.size() * sizeof(std::uintptr_t));
+  std::vector<std::uintptr_t> stack(kMaxScannedStackBytes / sizeof(std::uintptr_t));
   for (std::size_t i = 0; i < stack.size(); ++i) stack[i] = live[i % live.size()];
   return stack;
 }
@@ -114,22 +114,22 @@ std::string StampedCopy(const std::string& dll) {
 }  // namespace
 
 TEST_CASE("scan and name a 100 KB stack") {
-  const std::vector<std::uint32_t> stack = RealisticStack();
-  const std::uint32_t begin = AddressOf(stack.data());
-  const std::uint32_t end = begin + static_cast<std::uint32_t>(stack.size() * 4);
+  const std::vector<std::uintptr_t> stack = RealisticStack();
+  const std::uint64_t begin = ToAddress(stack.data());
+  const std::uint64_t end = begin + stack.size() * sizeof(std::uintptr_t);
   TRuzadaModulesList modules;
   const auto first = BuildStack(modules, 0, begin, end, true, GetCurrentThreadId());
   int named = 0;
   for (const TRuzadaDebugInfo& entry : first->Entries()) named += entry.Kind != dkHidden;
   ProcessMemoryReader counting;
-  ScanStack(counting, {0, begin, end}, [](std::uint32_t) {});
-  std::printf("100 KB stack: %d entries (%d shown), %d modules, %d memory queries for the scan\n", first->Count(),
-              named, modules.Count(), counting.Queries());
+  ScanStack(counting, {0, begin, end, kThisProcessBits}, [](std::uint64_t) {});
+  std::printf("100 KB stack of %zu-byte words: %d entries (%d shown), %d modules, %d memory queries for the scan\n",
+              sizeof(std::uintptr_t), first->Count(), named, modules.Count(), counting.Queries());
 
   BENCHMARK("scan only") {
     ProcessMemoryReader memory;
     int found = 0;
-    ScanStack(memory, {0, begin, end}, [&](std::uint32_t) { ++found; });
+    ScanStack(memory, {0, begin, end, kThisProcessBits}, [&](std::uint64_t) { ++found; });
     return found;
   };
   BENCHMARK("scan and name, module list filled") {
@@ -156,13 +156,13 @@ TEST_CASE("naming rate against DbgHelp") {
   REQUIRE(record != nullptr);
   REQUIRE(record->DebugData != nullptr);
   ProcessMemoryReader memory;
-  const auto layout = ReadPeLayout(memory, AddressOf(module));
+  const auto layout = ReadPeLayout(memory, ToAddress(module), kThisProcessBits);
   REQUIRE(layout);
 
   HANDLE process = GetCurrentProcess();
   SymSetOptions(SYMOPT_LOAD_LINES | SYMOPT_UNDNAME);
   REQUIRE(SymInitialize(process, nullptr, FALSE));
-  const DWORD64 loaded = SymLoadModuleEx(process, nullptr, original.c_str(), nullptr, AddressOf(module),
+  const DWORD64 loaded = SymLoadModuleEx(process, nullptr, original.c_str(), nullptr, ToAddress(module),
                                          layout->size_of_image, nullptr, 0);
   if (loaded == 0) {
     WARN("DbgHelp cannot load " << original);
@@ -171,11 +171,11 @@ TEST_CASE("naming rate against DbgHelp") {
   }
 
   // Evenly spread addresses over the code section, at most 20000 of them.
-  std::vector<std::uint32_t> addresses;
-  const std::uint32_t step = std::max<std::uint32_t>(16, (layout->code_end - layout->code_start) / 20000);
-  for (std::uint32_t at = layout->code_start; at < layout->code_end; at += step) addresses.push_back(at);
+  std::vector<std::uint64_t> addresses;
+  const std::uint64_t step = std::max<std::uint64_t>(16, (layout->code_end - layout->code_start) / 20000);
+  for (std::uint64_t at = layout->code_start; at < layout->code_end; at += step) addresses.push_back(at);
 
-  auto ours = [&](std::uint32_t address, TRuzadaDebugInfo& entry) {
+  auto ours = [&](std::uint64_t address, TRuzadaDebugInfo& entry) {
     entry = {};
     entry.Address = address;
     const auto list = BuildStack(modules, address, 0, 0, true, 0);
@@ -185,7 +185,7 @@ TEST_CASE("naming rate against DbgHelp") {
   struct alignas(SYMBOL_INFO) SymbolBuffer {
     char bytes[sizeof(SYMBOL_INFO) + MAX_SYM_NAME];
   };
-  auto theirs = [&](std::uint32_t address, DWORD& line) {
+  auto theirs = [&](std::uint64_t address, DWORD& line) {
     SymbolBuffer buffer{};
     auto* symbol = reinterpret_cast<SYMBOL_INFO*>(buffer.bytes);
     symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
@@ -201,7 +201,7 @@ TEST_CASE("naming rate against DbgHelp") {
   };
 
   int by_ours = 0, by_dbghelp = 0, by_both = 0, same_line = 0;
-  for (std::uint32_t address : addresses) {
+  for (std::uint64_t address : addresses) {
     TRuzadaDebugInfo entry;
     DWORD line = 0;
     const bool a = ours(address, entry);
@@ -212,34 +212,34 @@ TEST_CASE("naming rate against DbgHelp") {
     same_line += a && b && entry.Line == line;
   }
   std::printf(
-      "code of %s: %zu addresses; named with line by the stored block %d, by DbgHelp %d, by both %d "
+      "code of %s at %llX: %zu addresses; named with line by the stored block %d, by DbgHelp %d, by both %d "
       "(same line %d); rate %.3f\n",
-      original.c_str(), addresses.size(), by_ours, by_dbghelp, by_both, same_line,
-      by_dbghelp == 0 ? 0.0 : static_cast<double>(by_ours) / by_dbghelp);
+      original.c_str(), static_cast<unsigned long long>(ToAddress(module)), addresses.size(), by_ours, by_dbghelp,
+      by_both, same_line, by_dbghelp == 0 ? 0.0 : static_cast<double>(by_ours) / by_dbghelp);
 
-  const std::vector<std::uint32_t> sample(addresses.begin(),
+  const std::vector<std::uint64_t> sample(addresses.begin(),
                                           addresses.begin() + std::min<std::size_t>(1000, addresses.size()));
   // The speed ratio itself, from one timed pass of each: over the sample
   // the timings below use, and over the addresses both name (DbgHelp gives
   // up quickly on code it cannot name, which flatters its average).
-  std::vector<std::uint32_t> both;
-  for (std::uint32_t address : addresses) {
+  std::vector<std::uint64_t> both;
+  for (std::uint64_t address : addresses) {
     TRuzadaDebugInfo entry;
     DWORD line = 0;
     if (ours(address, entry) && theirs(address, line)) both.push_back(address);
   }
   for (const auto& [name, set] :
        {std::pair{"the sample", &sample},
-        std::pair{"addresses both name", static_cast<const std::vector<std::uint32_t>*>(&both)}}) {
+        std::pair{"addresses both name", static_cast<const std::vector<std::uint64_t>*>(&both)}}) {
     LARGE_INTEGER frequency, start, middle, end;
     QueryPerformanceFrequency(&frequency);
     int named = 0;
     QueryPerformanceCounter(&start);
     TRuzadaDebugInfo entry;
-    for (std::uint32_t address : *set) named += ours(address, entry);
+    for (std::uint64_t address : *set) named += ours(address, entry);
     QueryPerformanceCounter(&middle);
     DWORD line = 0;
-    for (std::uint32_t address : *set) named += theirs(address, line);
+    for (std::uint64_t address : *set) named += theirs(address, line);
     QueryPerformanceCounter(&end);
     const auto micro = [&](LONGLONG ticks) {
       return static_cast<double>(ticks) * 1e6 / static_cast<double>(frequency.QuadPart) /
@@ -254,29 +254,30 @@ TEST_CASE("naming rate against DbgHelp") {
   BENCHMARK("1000 addresses named by the stored block") {
     int named = 0;
     TRuzadaDebugInfo entry;
-    for (std::uint32_t address : sample) named += ours(address, entry);
+    for (std::uint64_t address : sample) named += ours(address, entry);
     return named;
   };
   // Where a lookup's time goes: finding the module, asking about the
   // memory, and the line table.
   BENCHMARK("1000 addresses: module of the address only") {
     int found = 0;
-    for (std::uint32_t address : sample) found += modules.FindByAddress(address) != nullptr;
+    for (std::uint64_t address : sample) found += modules.FindByAddress(address) != nullptr;
     return found;
   };
   BENCHMARK("1000 addresses: line table only, one memory reader") {
     int named = 0;
-    const std::uint32_t code_base = record->Handle + kDebugCodeBase;
+    const std::uint64_t code_base = record->Handle + kDebugCodeBase;
     ProcessMemoryReader shared;
     const CodeBytesReader code = [&](std::uint32_t offset, std::span<std::uint8_t> out) {
       return shared.Read(code_base + offset, out.data(), static_cast<std::uint32_t>(out.size()));
     };
-    for (std::uint32_t address : sample) named += record->DebugIndex->LookUp(address - code_base, code).has_value();
+    for (std::uint64_t address : sample)
+      named += record->DebugIndex->LookUp(static_cast<std::uint32_t>(address - code_base), code).has_value();
     return named;
   };
   BENCHMARK("1000 addresses: a new memory reader asked once each") {
     int readable = 0;
-    for (std::uint32_t address : sample) {
+    for (std::uint64_t address : sample) {
       ProcessMemoryReader fresh;
       readable += fresh.IsReadable(address, 1);
     }
@@ -285,7 +286,7 @@ TEST_CASE("naming rate against DbgHelp") {
   BENCHMARK("1000 addresses named by DbgHelp") {
     int named = 0;
     DWORD line = 0;
-    for (std::uint32_t address : sample) named += theirs(address, line);
+    for (std::uint64_t address : sample) named += theirs(address, line);
     return named;
   };
   SymCleanup(process);

@@ -1,22 +1,30 @@
 // What the full report of one exception costs under Wine, with the raising
 // thread and 8 others waiting a few calls deep, every section on: taking the
-// other threads' stacks, scanning them, naming what the scans find, asking
-// the system its facts, and laying the text out.
+// other threads' stacks, finding their frames, naming them, asking the
+// system its facts, and laying the text out. The stacks are taken as a
+// report of this process takes them: scanned word by word in a 32-bit
+// process, walked with the modules' unwind data in a 64-bit one (scanned
+// only where that data runs out).
 #define CATCH_CONFIG_MAIN
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <catch2/catch.hpp>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
+#include "exceptlog/capture/callstack/loaded_image.h"
 #include "exceptlog/capture/callstack/stack_scan.h"
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
+#include "exceptlog/capture/callstack/win/process_address_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/callstack/win/threads_list_win.h"
+#include "exceptlog/capture/callstack/x64_unwind.h"
 #include "exceptlog/report/system/report_entry_win.h"
 #include "exceptlog/report/system/system_facts_win.h"
 #include "runtime/win/cpu_context_win.h"
@@ -28,14 +36,10 @@ namespace {
 
 constexpr int kOtherThreads = 8;
 
-std::uint32_t AddressOf(const void* pointer) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
-}
-
 struct Waiter {
   HANDLE release = nullptr;
   HANDLE ready = nullptr;
-  std::uint32_t stack_base = 0;
+  std::uintptr_t stack_base = 0;
 };
 
 __attribute__((noinline)) void WaitDeep(Waiter& waiter, int depth) {
@@ -86,7 +90,7 @@ class WaitingThreads {
   WaitingThreads& operator=(const WaitingThreads&) = delete;
 
   HANDLE Handle(int i) const { return handles_[i].get(); }
-  std::uint32_t StackBase(int i) const { return waiters_[i].stack_base; }
+  std::uintptr_t StackBase(int i) const { return waiters_[i].stack_base; }
   std::uint32_t Id(int i) const { return ids_[i]; }
   TRuzadaThreadsList& List() { return list_; }
 
@@ -105,16 +109,88 @@ std::vector<CapturedThread> CaptureAll(const WaitingThreads& threads) {
   return captured;
 }
 
-// The raising thread's stack from here up, then each captured copy.
+// The raising thread's stack from here up: walked from its registers in a
+// 64-bit process, scanned from its stack pointer in a 32-bit one.
+void AddOwnStack(TRuzadaStackList& list, TRuzadaModulesList& modules) {
+  CONTEXT context{};
+  RtlCaptureContext(&context);
+  AddUnwoundStack(list, modules, {context}, {{}, vellum::win::StackPointer(context)}, CurrentStackBase(),
+                  GetCurrentThreadId());
+}
+
+// A stopped thread's stack as AddThreadStacks takes it into a report.
+void AddCapturedStack(TRuzadaStackList& list, TRuzadaModulesList& modules, const CapturedThread& captured,
+                      std::uint32_t thread_id) {
+  if constexpr (kThisProcessBits == ProcessBits::k64) {
+    AddUnwoundStack(list, modules, {captured.Context}, {captured.Stack, vellum::win::StackPointer(captured.Context)},
+                    captured.StackBase, thread_id);
+  } else {
+    const std::uint64_t copy = ToAddress(captured.Stack.data());
+    AddStack(list, modules, 0, copy, copy + captured.Stack.size(), true, thread_id);
+  }
+}
+
+// The raising thread's stack, then each captured thread's.
 std::unique_ptr<TRuzadaStackList> NameAll(TRuzadaModulesList& modules, const WaitingThreads& threads,
                                           const std::vector<CapturedThread>& captured) {
-  auto list = BuildStack(modules, 0, CurrentStackPointer(), CurrentStackBase(), true, GetCurrentThreadId());
-  for (int i = 0; i < kOtherThreads; ++i) {
-    const std::uint32_t copy = AddressOf(captured[i].Stack.data());
-    AddStack(*list, modules, static_cast<std::uint32_t>(vellum::win::InstructionPointer(captured[i].Context)), copy,
-             copy + static_cast<std::uint32_t>(captured[i].Stack.size()), true, threads.Id(i));
-  }
+  auto list = std::make_unique<TRuzadaStackList>();
+  AddOwnStack(*list, modules);
+  for (int i = 0; i < kOtherThreads; ++i) AddCapturedStack(*list, modules, captured[i], threads.Id(i));
   return list;
+}
+
+#if defined(__x86_64__)
+// The frames a 64-bit report walks, without naming them: each module's
+// unwind data looked up once per walk, the words past the last frame the
+// data knew scanned.
+int CountFrames(const ProcessMemoryReader& memory, const CONTEXT& context, std::uint64_t stack_top) {
+  std::vector<X64ModuleUnwindData> known;
+  const X64ModuleLookup unwind_data = [&](std::uint64_t pc) -> std::optional<X64ModuleUnwindData> {
+    for (const X64ModuleUnwindData& data : known) {
+      if (pc >= data.image_base && pc - data.image_base < data.image_size) return data;
+    }
+    HMODULE module = ModuleOfAddress(pc);
+    const auto layout = module != nullptr ? ReadPeLayout(memory, ToAddress(module), ProcessBits::k64) : std::nullopt;
+    if (!layout || layout->exception_size == 0) return std::nullopt;
+    known.push_back({ToAddress(module), layout->size_of_image, layout->exception_rva, layout->exception_size});
+    return known.back();
+  };
+  X64Registers registers;
+  registers.rip = context.Rip;
+  registers.general = {context.Rax, context.Rcx, context.Rdx, context.Rbx, context.Rsp, context.Rbp,
+                       context.Rsi, context.Rdi, context.R8,  context.R9,  context.R10, context.R11,
+                       context.R12, context.R13, context.R14, context.R15};
+  const X64StackWalk walk = WalkX64Stack({memory, memory}, unwind_data, registers, {registers.Rsp(), stack_top});
+  int found = static_cast<int>(walk.frames.size());
+  if (walk.end != X64WalkEnd::kZeroReturnAddress && walk.end != X64WalkEnd::kFrameLimit && walk.end_rsp != 0 &&
+      walk.end_rsp < stack_top) {
+    ScanStack(memory, {0, walk.end_rsp + sizeof(std::uint64_t), stack_top, ProcessBits::k64},
+              [&](std::uint64_t) { ++found; });
+  }
+  return found;
+}
+#endif
+
+// The frames of the raising thread and of the stopped ones, not named. The
+// other threads still wait where they were stopped, so a 64-bit walk reads
+// their live stacks, which hold what the copies hold.
+int FindAllFrames(const std::vector<CapturedThread>& captured) {
+  const ProcessMemoryReader memory;
+  int found = 0;
+#if defined(__x86_64__)
+  CONTEXT context{};
+  RtlCaptureContext(&context);
+  found += CountFrames(memory, context, CurrentStackBase());
+  for (const CapturedThread& thread : captured) found += CountFrames(memory, thread.Context, thread.StackBase);
+#else
+  const auto count = [&](std::uint64_t) { ++found; };
+  ScanStack(memory, {0, CurrentStackPointer(), CurrentStackBase(), kThisProcessBits}, count);
+  for (const CapturedThread& thread : captured) {
+    const std::uint64_t copy = ToAddress(thread.Stack.data());
+    ScanStack(memory, {0, copy, copy + thread.Stack.size(), kThisProcessBits}, count);
+  }
+#endif
+  return found;
 }
 
 }  // namespace
@@ -130,38 +206,36 @@ TEST_CASE("full report of a raising thread and 8 others") {
   options.SetLogFlags(TLogFlags{lfModulesSection, lfCpuSection});
   options.SetStackFlags(TStackFlags{skLibraryFrames, skPackageFrames, skRuntimeThreads, skOtherThreads});
   PipelineReport report;
-  report.record.RaiseAddress = AddressOf(reinterpret_cast<const void*>(&WaitDeep));
+  report.record.RaiseAddress = ToAddress(reinterpret_cast<const void*>(&WaitDeep));
   report.record.RaiseThreadId = GetCurrentThreadId();
   report.record.Modules = &modules;
   report.record.StackEntries = stack.get();
   report.record.Options = &options;
   report.class_name = "EBenchmark";
   report.message = "Benchmark";
+  report.wide = kThisProcessBits == ProcessBits::k64;
   report.stack_pointer = CurrentStackPointer();
   report.main_thread_id = GetCurrentThreadId();
-  report.subsystem_module = AddressOf(GetModuleHandleA(nullptr));
+  report.subsystem_module = ToAddress(GetModuleHandleA(nullptr));
   report.threads = &threads.List();
   const ReportTexts texts = BuildReportTexts(report);
   int shown = 0;
   for (const TRuzadaDebugInfo& entry : stack->Entries()) shown += entry.Kind == dkDebugData;
-  std::printf("report of %d threads: %d call stack entries (%d with lines), %d modules, %zu characters\n",
-              kOtherThreads + 1, stack->Count(), shown, modules.Count(), texts.full.size());
+  // Every stopped thread's frames are in it, or the figures below leave some out.
+  for (int i = 0; i < kOtherThreads; ++i) {
+    CHECK(std::any_of(stack->Entries().begin(), stack->Entries().end(),
+                      [&](const TRuzadaDebugInfo& entry) { return entry.ThreadId == threads.Id(i); }));
+  }
+  std::printf("report of %d threads (%zu-bit): %d call stack entries (%d with lines), %d modules, %zu characters\n",
+              kOtherThreads + 1, sizeof(void*) * 8, stack->Count(), shown, modules.Count(), texts.full.size());
 
   BENCHMARK("1: stop the 8 other threads and copy their stacks") {
     return CaptureAll(threads).size();
   };
-  BENCHMARK("2: scan the 9 stacks") {
-    ProcessMemoryReader memory;
-    int found = 0;
-    ScanStack(memory, {0, CurrentStackPointer(), CurrentStackBase()}, [&](std::uint32_t) { ++found; });
-    for (const CapturedThread& thread : captured) {
-      const std::uint32_t copy = AddressOf(thread.Stack.data());
-      ScanStack(memory, {0, copy, copy + static_cast<std::uint32_t>(thread.Stack.size())},
-                [&](std::uint32_t) { ++found; });
-    }
-    return found;
+  BENCHMARK("2: find the frames of the 9 stacks") {
+    return FindAllFrames(captured);
   };
-  BENCHMARK("3: scan and name the 9 stacks") {
+  BENCHMARK("3: find and name the frames of the 9 stacks") {
     return NameAll(modules, threads, captured)->Count();
   };
   BENCHMARK("4: report text with the system's facts") {
