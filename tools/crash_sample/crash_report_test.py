@@ -290,6 +290,14 @@ def check_report(fault, text, bin_dir, started, problems, arch):
                f"not {instruction} {registers.get(instruction)}")
         if report.dump and registers.get(stack) != arch.hex(report.dump[0][0]):
             problems.append(f"{fault}: the stack dump does not start at {stack}")
+        # ReadNull is a leaf: the word at the stack pointer is its return
+        # address, just past RaiseFault's call (a 5-byte relative call). The
+        # dump shows the stack as the fault left it, not as the catch point's
+        # calls overwrote it since.
+        frames, _ = chain_entries(groups[0].rows if groups else [], chain, program, exact=arch.name == "x64")
+        if report.dump and frames and len(frames) > 1 and report.dump[0][1] != int(frames[1][0], 16) + 5:
+            problems.append(f"{fault}: the first stack word {arch.hex(report.dump[0][1])} is not the return address "
+                            f"after RaiseFault's call at {frames[1][0]}")
     elif not registers or any(value.rstrip(" ") != "????" for value in registers.values()):
         problems.append(f"{fault}: registers {registers} without a context")
     if not report.dump:

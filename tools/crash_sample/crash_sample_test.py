@@ -51,6 +51,15 @@ EXPECTED = {
     "dll-fault": Outcome(1, "EAccessViolation", f"{LIBRARY}:ReadNullInLibrary", in_library=True),
 }
 
+# What Wine does differently. Wine 8 raises a 64-bit program's stack overflow
+# with less than 2 KB of stack left, too little for its own exception
+# dispatch: the program ends without any handler running, whatever stack it
+# asked to keep in reserve (on Windows the reserve is there). The program
+# must still end, silently, and not go on as if nothing happened.
+UNDER_WINE = {
+    "x64": {"stack-overflow": Outcome(0, survives=False, exit_code=0)},
+}
+
 
 def parsed_reports(output, arch):
     """The report lines in order, each a match of its four fields or None."""
@@ -106,6 +115,7 @@ def main():
     for fault, expected in EXPECTED.items():
         if args.only and fault != args.only:
             continue
+        expected = UNDER_WINE.get(arch.name, {}).get(fault, expected)
         for program in ("crash_sample_console.exe", "crash_sample.exe"):
             returncode, output = run(args.run + [f"{args.bin}/{program}"] + fault.split())
             found = check(f"{program} {fault}", returncode, output, expected, arch)

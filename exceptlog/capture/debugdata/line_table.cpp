@@ -85,11 +85,18 @@ std::uint32_t ProcedureLineOf(const LineRange& range, const CodeBytesReader& cod
   bool counts_one_less = name == "Finalization";
   if (!counts_one_less && name != "Initialization" && code) {
     // Procedures without a stack frame start one line later than their
-    // first entry says. Unreadable code is left as it is.
-    std::uint8_t start[3] = {};
-    if (code(range.ProcedureStart, start)) {
+    // first entry says. The classic frame is "PUSH EBP; MOV EBP, ESP" (55 8B
+    // EC), in 64-bit code with REX.W (55 48 8B EC). Unreadable code is left
+    // as it is.
+    std::uint8_t start[4] = {};
+    const auto readable = [&](std::size_t count) {
+      return code(range.ProcedureStart, std::span<std::uint8_t>(start, count));
+    };
+    if (readable(4) && start[0] == 0x55 && start[1] == 0x48 && start[2] == 0x8B && start[3] == 0xEC) {
+      counts_one_less = false;
+    } else if (readable(3)) {
       counts_one_less = !(start[0] == 0x55 && start[1] == 0x8B && start[2] == 0xEC) && start[0] != 0x53;
-    } else if (code(range.ProcedureStart, std::span<std::uint8_t>(start, 1))) {
+    } else if (readable(1)) {
       counts_one_less = start[0] != 0x53;
     }
   }

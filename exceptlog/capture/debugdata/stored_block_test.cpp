@@ -73,6 +73,12 @@ TEST(StoredBlock, OlderThan450IsPlainAndItsNamesScrambled) {
   EXPECT_EQ(third->ProcedureName, "Stop");
   EXPECT_EQ(third->Line, 103u);
   EXPECT_EQ(third->ProcedureLine, 1u);
+  // A 64-bit procedure's frame has REX.W in its move: "Run" counts as
+  // framed, and a 32-bit procedure whose code merely begins the same way
+  // (55 48: PUSH EBP; DEC EAX) is no 64-bit frame without the move.
+  const auto wide_code = CodeAt({{0x10, {0x55, 0x48, 0x8B, 0xEC}}, {0x30, {0x55, 0x48, 0x89, 0xC8}}});
+  EXPECT_EQ(LookUpDebugData(ViewOf(block), 0x2F, wide_code)->ProcedureLine, 2u);
+  EXPECT_EQ(LookUpDebugData(ViewOf(block), 0x30, wide_code)->ProcedureLine, 1u);
   EXPECT_FALSE(LookUpDebugData(ViewOf(block), 0x0F, code));
   EXPECT_FALSE(LookUpDebugData(ViewOf(block), 0x40, code));
   // Absolute addresses count from the module handle plus 0x1000.

@@ -15,6 +15,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <variant>
 
@@ -72,8 +73,13 @@ struct PipelineReport {
   bool class_known = true;  // the raised object is an object of a known class
   // None: the exception came without registers.
   std::variant<std::monostate, PipelineRegisters, PipelineRegisters64> context;
-  bool wide = false;                  // a 64-bit process's report
-  std::uint64_t stack_pointer = 0;    // where the stack dump starts
+  bool wide = false;                // a 64-bit process's report
+  std::uint64_t stack_pointer = 0;  // where the stack dump starts
+  // The raising thread's stack as the raise left it, from `stack_copy_address`
+  // on: by the time the report is made the catch point's calls have
+  // overwritten the live stack there.
+  std::span<const std::uint8_t> stack_copy;
+  std::uint64_t stack_copy_address = 0;
   std::string focused_control_class;  // captured by the dispatcher
   std::string focused_control_text;   // password edits masked
   DateTime subsystem_start;           // local time the subsystem started

@@ -244,6 +244,9 @@ void FillReport(ReportRun& r) {
                               r[9], r[10], r[11], r[12], r[13], r[14], r[15], r[16], static_cast<std::uint32_t>(r[17])};
     }
     report.stack_pointer = win::StackPointer(context);
+    const TRaiseState& raise = *r.run.raise;
+    report.stack_copy = std::span<const std::uint8_t>(raise.copy, raise.copy_size);
+    report.stack_copy_address = raise.stack_position;
   } else {
     report.stack_pointer = params.StackPosition;
   }

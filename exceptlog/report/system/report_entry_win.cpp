@@ -4,6 +4,7 @@
 #include <cxxabi.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include "exceptlog/capture/callstack/win/module_record_win.h"
@@ -62,6 +63,21 @@ std::vector<ModuleRow> ModuleRows(const TRuzadaModulesList* modules) {
   return rows;
 }
 
+// The words at the report's stack pointer as the raise left them: from the
+// raise's copy where it holds them (the live stack there belongs to the
+// catch point's calls by now), else from the live stack.
+bool ReadStackAsRaised(const PipelineReport& report, const ProcessMemoryReader& memory, std::uint8_t* out,
+                       std::uint32_t size) {
+  const std::uint64_t at = report.stack_pointer;
+  const std::uint64_t start = report.stack_copy_address;
+  const std::span<const std::uint8_t> copy = report.stack_copy;
+  if (at >= start && at - start <= copy.size() && size <= copy.size() - (at - start)) {
+    std::memcpy(out, copy.data() + (at - start), size);
+    return true;
+  }
+  return memory.Read(at, out, size);
+}
+
 CpuInput CpuFacts(const PipelineReport& report) {
   CpuInput input;
   input.address_width = ReportAddressWidth(report);
@@ -80,7 +96,7 @@ CpuInput CpuFacts(const PipelineReport& report) {
   std::array<std::uint8_t, 256> code{};
   // Only the words the dump shows: more could fail at the stack's top.
   const auto stack_bytes = static_cast<std::uint32_t>(StackDumpBytes(input.address_width));
-  if (memory.Read(stack_pointer, stack.data(), stack_bytes) && memory.Read(address, code.data(), code.size())) {
+  if (ReadStackAsRaised(report, memory, stack.data(), stack_bytes) && memory.Read(address, code.data(), code.size())) {
     input.stack = stack;
     input.code = code;
   }

@@ -137,10 +137,10 @@ void AddUnwoundStack(TRuzadaStackList& list, TRuzadaModulesList& modules, const 
                        walk.end_rsp != 0 && walk.end_rsp < stack_top;
   if (scan_on) {
     // Past the last frame the unwind data knew, word by word as in a 32-bit
-    // process: the first word above the frame's stack pointer that returns
-    // after a call is its caller.
-    AddStack(list, stack, lookup,
-             StackSource{{0, walk.end_rsp + sizeof(std::uint64_t), stack_top, ProcessBits::k64}, true, thread_id});
+    // process, from that frame's stack pointer (the word below it was its
+    // own return address): its caller's return address may be the very
+    // first word when the code keeps nothing on the stack.
+    AddStack(list, stack, lookup, StackSource{{0, walk.end_rsp, stack_top, ProcessBits::k64}, true, thread_id});
   }
 }
 
