@@ -140,9 +140,9 @@ std::unique_ptr<TRuzadaStackList> NameAll(TRuzadaModulesList& modules, const Wai
 }
 
 #if defined(__x86_64__)
-// The frames a 64-bit report walks, without naming them: each module's
-// unwind data looked up once per walk, the words past the last frame the
-// data knew scanned.
+// The frames a 64-bit report walks (AddUnwoundStack), without naming them:
+// each module's unwind data looked up once per walk, the words from the last
+// frame the data knew scanned.
 int CountFrames(const ProcessMemoryReader& memory, const CONTEXT& context, std::uint64_t stack_top) {
   std::vector<X64ModuleUnwindData> known;
   const X64ModuleLookup unwind_data = [&](std::uint64_t pc) -> std::optional<X64ModuleUnwindData> {
@@ -164,8 +164,7 @@ int CountFrames(const ProcessMemoryReader& memory, const CONTEXT& context, std::
   int found = static_cast<int>(walk.frames.size());
   if (walk.end != X64WalkEnd::kZeroReturnAddress && walk.end != X64WalkEnd::kFrameLimit && walk.end_rsp != 0 &&
       walk.end_rsp < stack_top) {
-    ScanStack(memory, {0, walk.end_rsp + sizeof(std::uint64_t), stack_top, ProcessBits::k64},
-              [&](std::uint64_t) { ++found; });
+    ScanStack(memory, {0, walk.end_rsp, stack_top, ProcessBits::k64}, [&](std::uint64_t) { ++found; });
   }
   return found;
 }
