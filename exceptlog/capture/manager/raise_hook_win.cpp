@@ -39,7 +39,7 @@ __attribute__((noinline, optimize("no-omit-frame-pointer"))) [[noreturn]] void _
       // The walk starts from this procedure's own registers: the copy
       // begins at its stack pointer, so that its frame (the thrower's saved
       // registers among it) is still there when the report steps out of it.
-      RtlCaptureContext(&state.walk);
+      CaptureWalkRegisters(state.walk);
       RecordRaise(state, object, return_address, state.walk.Rsp, true);
       state.walk_valid = true;
 #else

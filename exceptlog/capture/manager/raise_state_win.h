@@ -66,4 +66,9 @@ void RecordRaise(TRaiseState& state, const void* object, std::uintptr_t raise_ad
                  bool language);
 void ClearRaise(TRaiseState& state);
 
+// 64-bit: the registers a walk of the stack needs (the stack and instruction
+// pointers and the registers a callee preserves) of the calling procedure's
+// callee, which the walk steps out of; the others stay as they were.
+void CaptureWalkRegisters(CONTEXT& context);
+
 }  // namespace vellum::exceptlog
