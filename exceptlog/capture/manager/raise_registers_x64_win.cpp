@@ -14,9 +14,8 @@
 #include "exceptlog/capture/manager/raise_state_win.h"
 
 static_assert(offsetof(CONTEXT, Rbx) == 0x90 && offsetof(CONTEXT, Rsp) == 0x98 && offsetof(CONTEXT, Rbp) == 0xA0 &&
-                  offsetof(CONTEXT, Rsi) == 0xA8 && offsetof(CONTEXT, Rdi) == 0xB0 &&
-                  offsetof(CONTEXT, R12) == 0xD8 && offsetof(CONTEXT, R13) == 0xE0 &&
-                  offsetof(CONTEXT, R14) == 0xE8 && offsetof(CONTEXT, R15) == 0xF0 &&
+                  offsetof(CONTEXT, Rsi) == 0xA8 && offsetof(CONTEXT, Rdi) == 0xB0 && offsetof(CONTEXT, R12) == 0xD8 &&
+                  offsetof(CONTEXT, R13) == 0xE0 && offsetof(CONTEXT, R14) == 0xE8 && offsetof(CONTEXT, R15) == 0xF0 &&
                   offsetof(CONTEXT, Rip) == 0xF8,
               "the offsets the capture below writes");
 
