@@ -12,6 +12,7 @@
 #include "exceptlog/capture/callstack/win/process_address_win.h"
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
+#include "exceptlog/capture/callstack/win/x64_registers_win.h"
 #include "exceptlog/capture/callstack/x64_unwind.h"
 
 namespace vellum::exceptlog {
@@ -75,14 +76,6 @@ class UnwindDataCache {
   std::vector<X64ModuleUnwindData> known_;
 };
 
-X64Registers RegistersOf(const CONTEXT& c) {
-  X64Registers registers;
-  registers.rip = c.Rip;
-  registers.general = {c.Rax, c.Rcx, c.Rdx, c.Rbx, c.Rsp, c.Rbp, c.Rsi, c.Rdi,
-                       c.R8,  c.R9,  c.R10, c.R11, c.R12, c.R13, c.R14, c.R15};
-  return registers;
-}
-
 // The call instruction that a return address returns from; one byte back
 // when the code before it is no call the matcher knows (the line is the
 // same).
@@ -103,7 +96,7 @@ void AddUnwoundStack(TRuzadaStackList& list, TRuzadaModulesList& modules, const 
   const StackCopyReader stack(live, copy);
   UnwindDataCache unwind_data(live);
   const ModuleLookup lookup = ModuleLookupIn(modules);
-  const X64Registers registers = RegistersOf(start.context);
+  const X64Registers registers = X64RegistersOf(start.context);
   const X64StackWalk walk = WalkX64Stack({live, stack}, [&](std::uint64_t pc) { return unwind_data.Find(pc); },
                                          registers, {registers.Rsp(), stack_top});
 

@@ -16,7 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "exceptlog/capture/callstack/win/process_address_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
+#include "exceptlog/capture/callstack/win/x64_registers_win.h"
 #include "exceptlog/capture/callstack/x64_unwind.h"
 #include "runtime/win/unique_handle_win.h"
 
@@ -31,14 +33,6 @@ std::ostream& operator<<(std::ostream& out, const X64Frame& frame) {
 
 namespace {
 
-std::uint64_t AddressOf(const void* pointer) {
-  return reinterpret_cast<std::uintptr_t>(pointer);
-}
-template <typename T>
-const T* PointerTo(std::uint64_t address) {
-  return reinterpret_cast<const T*>(static_cast<std::uintptr_t>(address));
-}
-
 // This process's memory, readable where the memory manager says so.
 class ThisProcessMemory final : public MemoryReader {
  public:
@@ -48,18 +42,18 @@ class ThisProcessMemory final : public MemoryReader {
     const std::uint64_t last = address + (size - 1);
     for (std::uint64_t at = address;;) {
       MEMORY_BASIC_INFORMATION region{};
-      if (VirtualQuery(PointerTo<void>(at), &region, sizeof region) == 0) return false;
+      if (VirtualQuery(ToPointer<const void>(at), &region, sizeof region) == 0) return false;
       const DWORD readable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
       if (region.State != MEM_COMMIT || (region.Protect & PAGE_GUARD) || !(region.Protect & readable)) return false;
-      const std::uint64_t region_last = AddressOf(region.BaseAddress) + (region.RegionSize - 1);
+      const std::uint64_t region_last = ToAddress(region.BaseAddress) + (region.RegionSize - 1);
       if (region_last >= last) return true;
       at = region_last + 1;
     }
   }
   bool Read(std::uint64_t address, void* buffer, std::uint32_t size) const override {
     if (!IsReadable(address, size)) return false;
-    std::memcpy(buffer, PointerTo<void>(address), size);
+    std::memcpy(buffer, ToPointer<const void>(address), size);
     return true;
   }
 };
@@ -85,21 +79,13 @@ class StackCopy final : public MemoryReader {
 std::optional<X64ModuleUnwindData> UnwindDataOf(std::uint64_t pc) {
   HMODULE module = nullptr;
   if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          PointerTo<wchar_t>(pc), &module)) {
+                          ToPointer<const wchar_t>(pc), &module)) {
     return std::nullopt;
   }
-  const std::uint64_t base = AddressOf(module);
-  const auto* nt = PointerTo<IMAGE_NT_HEADERS64>(base + PointerTo<IMAGE_DOS_HEADER>(base)->e_lfanew);
+  const std::uint64_t base = ToAddress(module);
+  const auto* nt = ToPointer<const IMAGE_NT_HEADERS64>(base + ToPointer<const IMAGE_DOS_HEADER>(base)->e_lfanew);
   const IMAGE_DATA_DIRECTORY& exceptions = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXCEPTION];
   return X64ModuleUnwindData{base, nt->OptionalHeader.SizeOfImage, exceptions.VirtualAddress, exceptions.Size};
-}
-
-X64Registers RegistersOf(const CONTEXT& c) {
-  X64Registers registers;
-  registers.rip = c.Rip;
-  registers.general = {c.Rax, c.Rcx, c.Rdx, c.Rbx, c.Rsp, c.Rbp, c.Rsi, c.Rdi,
-                       c.R8,  c.R9,  c.R10, c.R11, c.R12, c.R13, c.R14, c.R15};
-  return registers;
 }
 
 // The system's walk under the same rules as the portable one: a leaf only
@@ -116,7 +102,7 @@ std::vector<X64Frame> SystemWalk(CONTEXT context, X64StackBounds bounds) {
       RtlVirtualUnwind(UNW_FLAG_NHANDLER, image_base, context.Rip, function, &context, &handler_data, &establisher,
                        nullptr);
     } else if (frames.size() == 1) {
-      context.Rip = *PointerTo<DWORD64>(context.Rsp);
+      context.Rip = *ToPointer<const DWORD64>(context.Rsp);
       context.Rsp += 8;
     } else {
       break;
@@ -177,8 +163,8 @@ __attribute__((noinline, noclone)) void ProbeHere(ChainRun& run, const char* whe
   RtlCaptureContext(&context);
   const ThisProcessMemory memory;
   const X64StackBounds bounds{context.Rsp, CurrentStackBase()};
-  run.pairs.push_back(
-      {where, SystemWalk(context, bounds), WalkX64Stack({memory, memory}, UnwindDataOf, RegistersOf(context), bounds)});
+  run.pairs.push_back({where, SystemWalk(context, bounds),
+                       WalkX64Stack({memory, memory}, UnwindDataOf, X64RegistersOf(context), bounds)});
   asm volatile("" ::: "memory");
 }
 
@@ -261,7 +247,7 @@ std::size_t ChainLevelsIn(const std::vector<X64Frame>& frames) {
   std::reverse(functions.begin(), functions.end());
   std::size_t level = 0;
   for (std::uint64_t function : functions) {
-    if (level < std::size(kChain) && function == AddressOf(kChain[level])) ++level;
+    if (level < std::size(kChain) && function == ToAddress(kChain[level])) ++level;
   }
   return level;
 }
@@ -309,7 +295,7 @@ LONG CALLBACK CompareAtEachStep(EXCEPTION_POINTERS* exception) {
   const ThisProcessMemory memory;
   const X64StackBounds bounds{context.Rsp, CurrentStackBase()};
   WalkPair pair{"step", SystemWalk(context, bounds),
-                WalkX64Stack({memory, memory}, UnwindDataOf, RegistersOf(context), bounds)};
+                WalkX64Stack({memory, memory}, UnwindDataOf, X64RegistersOf(context), bounds)};
   ++stepping->steps;
   if (pair.own.frames != pair.system && stepping->mismatches.size() < 3) stepping->mismatches.push_back(pair);
   if (stepping->active && stepping->steps < 5000) exception->ContextRecord->EFlags |= 0x100;  // trap flag
@@ -382,7 +368,7 @@ TEST(X64UnwindOracle, AnotherThreadStoppedInAWaitWalksLiveAndFromACopy) {
   std::vector<std::uint8_t> bytes(stack.high - stack.low);
   const bool copied = memory.Read(stack.low, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   const std::vector<X64Frame> system = SystemWalk(context, stack);
-  const X64StackWalk live = WalkX64Stack({memory, memory}, UnwindDataOf, RegistersOf(context), stack);
+  const X64StackWalk live = WalkX64Stack({memory, memory}, UnwindDataOf, X64RegistersOf(context), stack);
   ResumeThread(thread.get());
   SetEvent(go.get());
   ASSERT_EQ(WaitForSingleObject(thread.get(), 30000), WAIT_OBJECT_0);
@@ -394,7 +380,7 @@ TEST(X64UnwindOracle, AnotherThreadStoppedInAWaitWalksLiveAndFromACopy) {
   EXPECT_EQ(ChainLevelsIn(system), std::size(kChain));
   // The thread has run on and ended; its stack lives on only in the copy.
   const StackCopy copy(stack.low, std::move(bytes));
-  const X64StackWalk from_copy = WalkX64Stack({memory, copy}, UnwindDataOf, RegistersOf(context), stack);
+  const X64StackWalk from_copy = WalkX64Stack({memory, copy}, UnwindDataOf, X64RegistersOf(context), stack);
   EXPECT_EQ(from_copy.frames, system);
   EXPECT_EQ(from_copy.end, X64WalkEnd::kZeroReturnAddress);
 }
