@@ -52,14 +52,8 @@ class ServerState {
     // 1. The templates and the factory manager.
     factory_manager_ = nullptr;
     data_module_.reset();
-    // 2. The band forms, windows and all; each leaves the hook updater as it goes.
-    shellext::DUduzGarbageCollector::DestroyInstance();
-    // 3. The thread hooks and the control subclass left behind.
-    shellext::DUduzHookUpdater::DestroyInstance();
-    // 4. The cross-thread call window.
-    shellext::TSyncHelper::DestroyInstance();
-    // 5. The window classes, now that no window of theirs is left.
-    gui::UnregisterWindowClasses();
+    // 2.-5. The band forms and what they run on.
+    TearDownBandForms();
     // 6. The thread's OLE. Detach is the only moment left for it: once built,
     // the templates keep DllCanUnloadNow at S_FALSE, so the host unloads us
     // without another call. It is given back only on the thread that took it
@@ -103,6 +97,17 @@ ServerState& Server() {
 }
 
 }  // namespace
+
+void TearDownBandForms() {
+  // 2. The band forms, windows and all; each leaves the hook updater as it goes.
+  shellext::DUduzGarbageCollector::DestroyInstance();
+  // 3. The thread hooks and the control subclass left behind.
+  shellext::DUduzHookUpdater::DestroyInstance();
+  // 4. The cross-thread call window.
+  shellext::TSyncHelper::DestroyInstance();
+  // 5. The window classes, now that no window of theirs is left.
+  gui::UnregisterWindowClasses();
+}
 
 bool ServerInitialised() {
   return g_server != nullptr;

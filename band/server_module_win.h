@@ -25,6 +25,11 @@ void ProcessDetach(bool process_ending = false);
 // what is safe under the loader lock. The next entry point call builds anew.
 void ServerShutdown(bool process_ending = false);
 
+// The band forms still held, then the hooks, the cross-thread call window and
+// the window classes they ran on. Part of the tear-down; the taskbar panel,
+// which runs band forms without the server, ends with it too.
+void TearDownBandForms();
+
 // Whether the server state is built (tests).
 bool ServerInitialised();
 

@@ -7,6 +7,12 @@
 //   demo_taskbar.exe [--vellum STANDIN.exe] [--log FILE] [--seconds N]
 //                    [--screenshot FILE.png] [--vertical] [--test-error]
 //                    [--dialog-picture FILE.png]
+//   demo_taskbar.exe --panel [--dll VellumDeskBand.dll] [--vellum STANDIN.exe]
+//                    [--log FILE] [--seconds N] [--screenshot FILE.png]
+//
+// --panel plays a taskbar that hosts no desk bands ("Shell_TrayWnd" with its
+// notification area, no band site): rundll32 runs the DLL's TaskbarPanel,
+// which puts the band's form on it, and the stand-in docks into that.
 //
 // --test-error plays a user who holds Ctrl, opens the band's popup menu and
 // chooses its hidden "TestError": the band raises inside that window
@@ -34,6 +40,7 @@
 #include "runtime/win/text_conversion_win.h"
 #include "runtime/win/unique_handle_win.h"
 #include "tools/demo_taskbar/band_site_win.h"
+#include "tools/demo_taskbar/panel_demo_win.h"
 
 namespace {
 
@@ -47,6 +54,8 @@ struct Options {
   bool vertical = false;
   bool test_error = false;
   std::string dialog_picture;  // with test_error: save the dialog, let it close itself
+  bool panel = false;          // a taskbar without band support, and the taskbar panel
+  std::string dll = "VellumDeskBand.dll";
 };
 
 Options ParseOptions(int argc, char** argv) {
@@ -68,6 +77,10 @@ Options ParseOptions(int argc, char** argv) {
       options.test_error = true;
     else if (arg == "--dialog-picture")
       options.dialog_picture = value();
+    else if (arg == "--panel")
+      options.panel = true;
+    else if (arg == "--dll")
+      options.dll = value();
     else
       std::fprintf(stderr, "demo_taskbar: unknown option %s\n", arg.c_str());
   }
@@ -294,6 +307,9 @@ void PumpFor(DWORD milliseconds, IInputObject* input) {
 
 int main(int argc, char** argv) {
   const Options options = ParseOptions(argc, argv);
+  if (options.panel) {
+    return vellum::demo::RunPanelDemo({options.dll, options.vellum, options.log, options.screenshot, options.seconds});
+  }
   if (FAILED(OleInitialize(nullptr))) return 1;
 
   const int screen_width = GetSystemMetrics(SM_CXSCREEN);
