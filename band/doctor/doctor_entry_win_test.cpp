@@ -7,6 +7,9 @@
 #include <string>
 
 #include "band/doctor/doctor_test_support_win.h"
+#include "band/published_bar_win.h"
+#include "band/testing/host_link_guard_win.h"
+#include "runtime/gui/testing/message_wait_win.h"
 
 namespace vellum::band {
 namespace {
@@ -69,6 +72,50 @@ TEST_F(DoctorEntry, AMistakeInTheCommandLineGoesToTheFileInsteadOfAFix) {
   EXPECT_EQ(RunDoctor("/fix everything /out \"" + out_ + "\""),
             "The doctor did not run: Unknown fix \"everything\": use register, cache or panel.\r\n");
   EXPECT_FALSE(ClassRegistered());
+}
+
+// Ends the panel the doctor started (it is no child of ours): asked to
+// close, and ended when it does not.
+class PanelCloser {
+ public:
+  PanelCloser() = default;
+  ~PanelCloser() {
+    const HWND panel = FindWindowA(kTaskbarPanelClass, nullptr);
+    if (panel == nullptr) return;
+    DWORD process_id = 0;
+    GetWindowThreadProcessId(panel, &process_id);
+    const win::UniqueKernelHandle process(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, process_id));
+    PostMessageA(panel, WM_CLOSE, 0, 0);
+    const bool ended =
+        gui::testing::PumpUntil([&] { return !process || WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0; },
+                                gui::testing::kGenerousWaitMs);
+    if (!ended) TerminateProcess(process.get(), 1);
+  }
+  PanelCloser(const PanelCloser&) = delete;
+  PanelCloser& operator=(const PanelCloser&) = delete;
+};
+
+TEST_F(DoctorEntry, OnATaskbarWithoutBandsThePanelFixStartsThePanel) {
+  const HostLinkRegistryGuard host_link;  // the panel publishes its band form
+  // A taskbar along the screen's foot with its notification area, no rebar.
+  const win::UniqueWindow taskbar(MakeWindow("Shell_TrayWnd", "", WS_POPUP | WS_VISIBLE));
+  MoveWindow(taskbar.get(), 0, 760, 1280, 40, TRUE);
+  const HWND notify = MakeWindow("TrayNotifyWnd", "", WS_CHILD | WS_VISIBLE, taskbar.get());
+  MoveWindow(notify, 1130, 0, 150, 40, TRUE);
+  const std::string before = RunDoctor("/out \"" + out_ + "\"");
+  EXPECT_EQ(before,
+            "This taskbar shows no desk bands. Fix: Start the taskbar panel: rundll32 "
+            "VellumDeskBand.dll,TaskbarPanel.\r\n");
+
+  const PanelCloser closer;
+  const std::string fixed = RunDoctor("/fix panel /out \"" + out_ + "\"");
+  EXPECT_EQ(fixed.substr(0, fixed.find("\r\n")), "Started the taskbar panel.");
+  ASSERT_TRUE(gui::testing::PumpUntil([] { return FindPublishedBar().host == BarHost::kTaskbarPanel; },
+                                      gui::testing::kGenerousWaitMs))
+      << "the panel's band form never published itself";
+  EXPECT_EQ(RunDoctor("/out \"" + out_ + "\""),
+            "Vellum is not running: the band has nothing to dock. Fix: Start Vellum.\r\n")
+      << "the panel shows the band now";
 }
 
 }  // namespace
