@@ -40,10 +40,12 @@
 #include "runtime/win/text_conversion_win.h"
 #include "runtime/win/unique_handle_win.h"
 #include "tools/demo_taskbar/band_site_win.h"
+#include "tools/demo_taskbar/demo_say.h"
 #include "tools/demo_taskbar/panel_demo_win.h"
 
 namespace {
 
+using vellum::demo::Say;
 using vellum::win::ComPtr;
 
 struct Options {
@@ -97,15 +99,6 @@ const char* HResultText(HRESULT hr) {
     case REGDB_E_CLASSNOTREG: return "REGDB_E_CLASSNOTREG (run regsvr32 first)";
     default: return "error";
   }
-}
-
-void Say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  std::printf("\n");
-  std::fflush(stdout);
 }
 
 constexpr int kStartWidth = 56;

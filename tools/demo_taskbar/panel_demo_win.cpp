@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <exception>
 
 #include "exceptlog/delivery/screenshot/win/window_capture_win.h"
 #include "runtime/win/unique_handle_win.h"
+#include "tools/demo_taskbar/demo_say.h"
 #include "tools/demo_taskbar/shell_tray_win.h"
 
 namespace vellum::demo {
@@ -15,15 +15,6 @@ namespace vellum::demo {
 namespace {
 
 constexpr char kPanelClass[] = "VellumTaskbarPanel";
-
-void Say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  std::printf("\n");
-  std::fflush(stdout);
-}
 
 bool Pump(DWORD milliseconds, HWND stop_when_gone = nullptr) {
   const DWORD start = GetTickCount();
