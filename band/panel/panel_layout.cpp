@@ -50,11 +50,13 @@ ScreenRect PlacePanel(const TaskbarShape& shape, const PanelRequest& request) {
   ScreenRect panel = bar;
   if (IsHorizontal(bar)) {
     std::optional<std::pair<int, int>> notify;
-    if (shape.notify_area && !shape.notify_area->Empty()) notify = {{shape.notify_area->left, shape.notify_area->right}};
+    if (shape.notify_area && !shape.notify_area->Empty())
+      notify = {{shape.notify_area->left, shape.notify_area->right}};
     PlaceAlong(bar.left, bar.right, notify, ScaleForDpi(request.width, shape.dpi), panel.left, panel.right);
   } else {
     std::optional<std::pair<int, int>> notify;
-    if (shape.notify_area && !shape.notify_area->Empty()) notify = {{shape.notify_area->top, shape.notify_area->bottom}};
+    if (shape.notify_area && !shape.notify_area->Empty())
+      notify = {{shape.notify_area->top, shape.notify_area->bottom}};
     PlaceAlong(bar.top, bar.bottom, notify, ScaleForDpi(request.height, shape.dpi), panel.top, panel.bottom);
   }
   if (panel.Empty()) return {};

@@ -246,9 +246,9 @@ PanelCommand ParsePanelCommand(std::string_view command_line) {
   const auto last = command_line.find_last_not_of(" \t\r\n");
   const std::string_view word = command_line.substr(first, last - first + 1);
   auto is = [&](std::string_view option) {
-    return word.size() == option.size() && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, word.data(),
-                                                          static_cast<int>(word.size()), option.data(),
-                                                          static_cast<int>(option.size())) == CSTR_EQUAL;
+    return word.size() == option.size() &&
+           CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, word.data(), static_cast<int>(word.size()), option.data(),
+                          static_cast<int>(option.size())) == CSTR_EQUAL;
   };
   if (is("/install") || is("-install")) return PanelCommand::kInstall;
   if (is("/uninstall") || is("-uninstall")) return PanelCommand::kUninstall;

@@ -15,9 +15,9 @@
 #include "band/band_test_support_win.h"
 #include "band/panel/panel_start_win.h"
 #include "band/published_bar_win.h"
+#include "band/testing/shell_tray_win.h"
 #include "runtime/registry/registry_key_win.h"
 #include "runtime/win/unique_handle_win.h"
-#include "tools/demo_taskbar/shell_tray_win.h"
 
 namespace vellum::band {
 namespace {
@@ -41,7 +41,7 @@ class TaskbarThread {
  public:
   explicit TaskbarThread(const RECT& bounds) {
     thread_ = std::thread([this, bounds] {
-      demo::ShellTray tray(bounds);
+      testing::ShellTray tray(bounds);
       window_ = tray.window();
       notify_ = tray.notify_area();
       ready_ = true;
@@ -66,7 +66,7 @@ class TaskbarThread {
     const int width = bounds.right - bounds.left;
     const int height = bounds.bottom - bounds.top;
     SetWindowPos(window_, nullptr, bounds.left, bounds.top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-    const int notify = demo::ShellTray::kNotifyLength;
+    const int notify = testing::ShellTray::kNotifyLength;
     if (width >= height) {
       SetWindowPos(notify_, nullptr, width - notify, 0, notify, height, SWP_NOZORDER | SWP_NOACTIVATE);
     } else {
@@ -135,8 +135,8 @@ RECT WindowRect(HWND window) {
 }
 
 std::string Text(const RECT& rect) {
-  return "(" + std::to_string(rect.left) + ", " + std::to_string(rect.top) + ")-(" + std::to_string(rect.right) +
-         ", " + std::to_string(rect.bottom) + ")";
+  return "(" + std::to_string(rect.left) + ", " + std::to_string(rect.top) + ")-(" + std::to_string(rect.right) + ", " +
+         std::to_string(rect.bottom) + ")";
 }
 
 // Waits until the panel is shown at `expected`; answers how long it took.
@@ -155,7 +155,7 @@ DWORD WaitForPanelAt(const PanelProcess& panel, const RECT& expected, DWORD limi
 // Where the panel belongs on a horizontal tray: left of its notification
 // area, as tall as the tray, as wide as the band's form asks (270 at 96 DPI).
 RECT BesideNotifyArea(const RECT& tray) {
-  const LONG right = tray.right - demo::ShellTray::kNotifyLength;
+  const LONG right = tray.right - testing::ShellTray::kNotifyLength;
   return {right - 270, tray.top, right, tray.bottom};
 }
 
@@ -201,7 +201,7 @@ TEST_F(TaskbarPanelTest, SitsBesideTheNotificationAreaFollowsTheTaskbarAndComesB
   const int screen_width = GetSystemMetrics(SM_CXSCREEN);
   const RECT right_edge{screen_width - 80, 0, screen_width, bottom_.bottom};
   tray->MoveTo(right_edge);
-  const LONG notify_top = right_edge.bottom - demo::ShellTray::kNotifyLength;
+  const LONG notify_top = right_edge.bottom - testing::ShellTray::kNotifyLength;
   EXPECT_LE(WaitForPanelAt(panel, {right_edge.left, notify_top - 185, right_edge.right, notify_top}), kWaitMs)
       << "panel at " << Text(WindowRect(window));
 
@@ -212,7 +212,7 @@ TEST_F(TaskbarPanelTest, SitsBesideTheNotificationAreaFollowsTheTaskbarAndComesB
   // Explorer starts again and says so: the panel comes back on the new taskbar.
   const RECT again{0, bottom_.top - 8, 1000, bottom_.bottom};
   tray = std::make_unique<TaskbarThread>(again);
-  demo::ShellTray::BroadcastTaskbarCreated();
+  testing::ShellTray::BroadcastTaskbarCreated();
   EXPECT_LE(WaitForPanelAt(panel, BesideNotifyArea(again)), kWaitMs) << "panel at " << Text(WindowRect(window));
 }
 

@@ -5,14 +5,16 @@
 #include <cstdio>
 #include <exception>
 
+#include "band/testing/shell_tray_win.h"
 #include "exceptlog/delivery/screenshot/win/window_capture_win.h"
 #include "runtime/win/unique_handle_win.h"
 #include "tools/demo_taskbar/demo_say.h"
-#include "tools/demo_taskbar/shell_tray_win.h"
 
 namespace vellum::demo {
 
 namespace {
+
+using band::testing::ShellTray;
 
 constexpr char kPanelClass[] = "VellumTaskbarPanel";
 

@@ -1,9 +1,9 @@
-#include "tools/demo_taskbar/shell_tray_win.h"
+#include "band/testing/shell_tray_win.h"
 
 #include "runtime/win/gdi_win.h"
 #include "runtime/win/unique_handle_win.h"
 
-namespace vellum::demo {
+namespace vellum::band::testing {
 
 namespace {
 
@@ -52,9 +52,9 @@ ShellTray::ShellTray(const RECT& bounds) {
   Register(kTrayClass, TrayProc);
   Register(kNotifyClass, NotifyProc);
   // As the real one: a tool window, no activation, above normal windows.
-  window_ = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_NOACTIVATE, kTrayClass, "", WS_POPUP | WS_CLIPCHILDREN,
-                            bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, nullptr,
-                            nullptr, GetModuleHandleA(nullptr), nullptr);
+  window_ = CreateWindowExA(WS_EX_TOOLWINDOW | WS_EX_TOPMOST | WS_EX_NOACTIVATE, kTrayClass, "",
+                            WS_POPUP | WS_CLIPCHILDREN, bounds.left, bounds.top, bounds.right - bounds.left,
+                            bounds.bottom - bounds.top, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
   notify_ = CreateWindowExA(0, kNotifyClass, "", WS_CHILD | WS_VISIBLE, 0, 0, 10, 10, window_, nullptr,
                             GetModuleHandleA(nullptr), nullptr);
   MoveTo(bounds);
@@ -81,4 +81,4 @@ void ShellTray::BroadcastTaskbarCreated() {
   SendNotifyMessageA(HWND_BROADCAST, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
 }
 
-}  // namespace vellum::demo
+}  // namespace vellum::band::testing

@@ -1,12 +1,12 @@
 // A taskbar that hosts no desk bands, as far as a program looking at its
 // windows can tell: a top-level "Shell_TrayWnd" with the notification area
-// "TrayNotifyWnd" at its far end and no rebar for bands. The demo's panel
-// mode and the taskbar panel's tests put the panel on it.
+// "TrayNotifyWnd" at its far end and no rebar for bands. The taskbar
+// panel's tests and the demo's panel mode put the panel on it.
 #pragma once
 
 #include <windows.h>
 
-namespace vellum::demo {
+namespace vellum::band::testing {
 
 class ShellTray {
  public:
@@ -34,4 +34,4 @@ class ShellTray {
   HWND notify_ = nullptr;
 };
 
-}  // namespace vellum::demo
+}  // namespace vellum::band::testing
