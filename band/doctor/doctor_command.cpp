@@ -91,14 +91,15 @@ const char* FixOptionName(DoctorAction action) {
   return "";
 }
 
-std::string DoctorMessage(const std::vector<Finding>& findings, const std::string& dll_path) {
+std::string DoctorMessage(const std::vector<Finding>& findings, const std::string& rundll,
+                          const std::string& dll_path) {
   if (findings.empty()) return FormatFindings(findings);
   std::string text;
   for (const Finding& finding : findings) {
     if (!text.empty()) text += "\r\n";
     text += finding.problem + "\r\n" + finding.fix + "\r\n";
     if (finding.action != DoctorAction::kNone) {
-      text += "The doctor does this when you run: rundll32 \"" + dll_path + "\",Doctor /fix " +
+      text += "The doctor does this when you run: \"" + rundll + "\" \"" + dll_path + "\",Doctor /fix " +
               FixOptionName(finding.action) + "\r\n";
     }
   }

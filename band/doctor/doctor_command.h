@@ -27,7 +27,8 @@ DoctorCommand ParseDoctorCommand(std::string_view command_line);
 const char* FixOptionName(DoctorAction action);
 
 // The findings for a person: each one, and for those the doctor can fix, the
-// command that fixes it with this DLL.
-std::string DoctorMessage(const std::vector<Finding>& findings, const std::string& dll_path);
+// command that fixes it with this DLL and the rundll32 that can load it (on
+// 64-bit Windows a 32-bit DLL needs SysWOW64's).
+std::string DoctorMessage(const std::vector<Finding>& findings, const std::string& rundll, const std::string& dll_path);
 
 }  // namespace vellum::band

@@ -39,13 +39,15 @@ TEST(DoctorCommand, AMistakeIsNamedAndTheOutputFileStillFound) {
 }
 
 TEST(DoctorCommand, TheMessageNamesTheFixCommandOnlyWhereTheDoctorHasOne) {
-  EXPECT_EQ(DoctorMessage({}, "C:\\V\\VellumDeskBand.dll"), FormatFindings({}));
+  const std::string rundll = "C:\\Windows\\SysWOW64\\rundll32.exe";
+  EXPECT_EQ(DoctorMessage({}, rundll, "C:\\V\\VellumDeskBand.dll"), FormatFindings({}));
   const std::string text = DoctorMessage(
-      {{"Not registered.", "Register it.", DoctorAction::kRegister}, {"Policy.", "Ask.", DoctorAction::kNone}},
+      {{"Not registered.", "Register it.", DoctorAction::kRegister}, {"Policy.", "Ask.", DoctorAction::kNone}}, rundll,
       "C:\\V\\VellumDeskBand.dll");
   EXPECT_EQ(text,
             "Not registered.\r\nRegister it.\r\n"
-            "The doctor does this when you run: rundll32 \"C:\\V\\VellumDeskBand.dll\",Doctor /fix register\r\n"
+            "The doctor does this when you run: \"C:\\Windows\\SysWOW64\\rundll32.exe\" "
+            "\"C:\\V\\VellumDeskBand.dll\",Doctor /fix register\r\n"
             "\r\nPolicy.\r\nAsk.\r\n");
 }
 

@@ -14,7 +14,9 @@
 #include "band/doctor/doctor_fixes_win.h"
 #include "band/doctor/doctor_test_support_win.h"
 #include "band/doctor/module_bits.h"
+#include "band/doctor/run_doctor_win.h"
 #include "band/testing/host_link_guard_win.h"
+#include "runtime/gui/testing/message_box_watcher_win.h"
 
 namespace vellum::band {
 namespace {
@@ -197,6 +199,31 @@ TEST_F(DoctorOnThisMachine, AShownTaskbarWithoutARebarCallsForThePanel) {
   DestroyWindow(rebar);
   ShowWindow(taskbar.get(), SW_HIDE);
   EXPECT_TRUE(TaskbarHostsBands()) << "a hidden tray window shows no taskbar";
+}
+
+// The doctor's own logic in this process, with a registration that fails as
+// it does for a user without the rights to write the machine's keys.
+DoctorModule FailingModule() {
+  return {ProductDllPath(), kOwnBits, [] { return E_ACCESSDENIED; }};
+}
+
+TEST_F(DoctorOnThisMachine, WithoutAFileTheFindingsShowInABoxThatNamesTheFixCommand) {
+  gui::testing::MessageBoxWatcher watcher(kDoctorTitle);
+  EXPECT_EQ(RunDoctor("", FailingModule()), 1);
+  ASSERT_EQ(watcher.Count(), 1);
+  std::string text;
+  for (const std::string& part : watcher.Texts()) text += part + "\n";
+  EXPECT_NE(text.find("The band is not registered."), std::string::npos) << text;
+  EXPECT_NE(text.find("\" \"" + ProductDllPath() + "\",Doctor /fix register"), std::string::npos) << text;
+}
+
+TEST_F(DoctorOnThisMachine, AFixThatFailsIsReportedAndNothingElse) {
+  const std::string out = TempFolder() + "vellum-doctor-fails-" + std::to_string(GetCurrentProcessId()) + ".txt";
+  EXPECT_EQ(RunDoctor("/fix register /out \"" + out + "\"", FailingModule()), 2);
+  const std::string text = ReadWholeFile(out);
+  DeleteFileA(out.c_str());
+  EXPECT_EQ(text.rfind("The doctor failed: Registering " + ProductDllPath() + " failed (0x80070005)", 0), 0u) << text;
+  EXPECT_EQ(text.find("\r\n"), text.size() - 2) << "one line, no findings after a failed fix";
 }
 
 std::optional<Bits> FileBits(const std::string& path) {

@@ -39,14 +39,16 @@ std::string Line(const std::string& text) {
 }
 
 int Examine(const DoctorCommand& command, const DoctorModule& module) {
-  const std::string done = Line(PerformFix(command.fix, module, WindowsBits()));
+  const Bits windows = WindowsBits();
+  const std::string done = Line(PerformFix(command.fix, module, windows));
   // Gathered after the fix, so the findings show what is left to do.
   const std::vector<Finding> findings = Diagnose(GatherDoctorFacts());
   if (!command.out_path.empty()) {
     WriteTextFile(command.out_path, done + FormatFindings(findings));
   } else {
-    Show(done + (done.empty() ? "" : "\r\n") + DoctorMessage(findings, module.dll_path),
-         findings.empty() ? MB_ICONINFORMATION : MB_ICONWARNING);
+    Show(
+        done + (done.empty() ? "" : "\r\n") + DoctorMessage(findings, RundllFor(module.bits, windows), module.dll_path),
+        findings.empty() ? MB_ICONINFORMATION : MB_ICONWARNING);
   }
   return findings.empty() ? kHealthy : kFound;
 }
