@@ -11,7 +11,7 @@ namespace vellum::exceptlog {
 namespace {
 
 constexpr char kUserAgent[] = "DeveruVuz";
-constexpr std::size_t kBlockSize = 1024;
+constexpr std::size_t kBlockSize = 64 * 1024;
 
 std::optional<std::uint64_t> ExistingFileSize(const std::string& file_name) {
   WIN32_FILE_ATTRIBUTE_DATA data{};

@@ -13,7 +13,7 @@ namespace vellum::exceptlog {
 namespace {
 
 constexpr char kUserAgent[] = "DeveruVuz";
-constexpr DWORD kBlockSize = 1024;
+constexpr DWORD kBlockSize = 64 * 1024;
 constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_KEEP_CONNECTION |
                                 INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES |
                                 INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |

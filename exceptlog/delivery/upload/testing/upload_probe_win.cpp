@@ -4,6 +4,9 @@
 //   upload_probe http|https|ftp (--host H [--path P] | --address A) [--port N] [--user U] [--password P]
 //                [--file FILE --name DISPLAY]... [--field NAME VALUE]... [--repeat N]
 //   (with --repeat, each upload's time is printed as "elapsed_ms=", without progress lines)
+//   upload_probe ftp-bare ... (the same options): the files stored with WinInet's
+//                own calls and nothing else, in the upload's block size, as a
+//                floor for what an FTP upload through WinInet can take here
 //   upload_probe trust|untrust CERTIFICATE.der   (the machine's root store)
 #include <windows.h>
 #include <wincrypt.h>
@@ -15,11 +18,47 @@
 
 #include "exceptlog/delivery/upload/upload_address.h"
 #include "exceptlog/delivery/upload/web_upload_win.h"
+#include "exceptlog/delivery/upload/wininet_library_win.h"
 #include "runtime/stream.h"
 
 using namespace vellum::exceptlog;
 
 namespace {
+
+constexpr std::size_t kBareBlock = 64 * 1024;
+
+// WinInet alone: what FTPUpload does less everything of its own (progress,
+// error texts, reading the file's size): the library loaded, the files
+// stored in the upload's block size. 0, or the first failing call's error.
+std::int32_t BareFtpStore(const std::string& host, const std::string& path, const std::string& user,
+                          const std::string& password, std::uint16_t port, const std::vector<std::string>& files,
+                          const std::vector<std::string>& names) {
+  const WinInetLibrary wininet;
+  if (!wininet.Complete()) return -1;
+  const InternetHandle internet(wininet,
+                                wininet.InternetOpen("DeveruVuz", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  const InternetHandle connection(
+      wininet, internet ? wininet.InternetConnect(internet.get(), host.c_str(), port, user.c_str(), password.c_str(),
+                                                  INTERNET_SERVICE_FTP, 0, 0)
+                        : nullptr);
+  if (!connection) return static_cast<std::int32_t>(GetLastError());
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    vellum::MemoryStream stream;
+    stream.LoadFromFile(files[i]);
+    const std::string bytes = stream.ToString();
+    const std::string remote = (path.empty() ? std::string() : path + "/") + (i < names.size() ? names[i] : files[i]);
+    InternetHandle file(
+        wininet, wininet.FtpOpenFile(connection.get(), remote.c_str(), GENERIC_WRITE, FTP_TRANSFER_TYPE_BINARY, 0));
+    bool written = static_cast<bool>(file);
+    for (std::size_t offset = 0; written && offset < bytes.size(); offset += kBareBlock) {
+      const auto length = static_cast<DWORD>(std::min(kBareBlock, bytes.size() - offset));
+      DWORD done = 0;
+      written = wininet.InternetWrite(file.get(), bytes.data() + offset, length, &done) && done == length;
+    }
+    if (!written || !file.Close()) return static_cast<std::int32_t>(GetLastError());
+  }
+  return 0;
+}
 
 int Upload(const std::string& method, const std::vector<std::string>& args) {
   std::string host, path, user, password;
@@ -71,9 +110,14 @@ int Upload(const std::string& method, const std::vector<std::string>& args) {
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    result = method == "ftp" ? FTPUpload(host, path, user, password, port, files, names, progress, response)
-                             : HTTPUpload(host, path, user, password, port, method == "https", files, names,
-                                          field_names, field_values, progress, response);
+    if (method == "ftp-bare") {
+      result = BareFtpStore(host, path, user, password, port, files, names);
+    } else if (method == "ftp") {
+      result = FTPUpload(host, path, user, password, port, files, names, progress, response);
+    } else {
+      result = HTTPUpload(host, path, user, password, port, method == "https", files, names, field_names, field_values,
+                          progress, response);
+    }
     QueryPerformanceCounter(&end);
     if (repeat > 0) {
       std::printf("elapsed_ms=%.3f\n", static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 /
@@ -120,7 +164,9 @@ int main(int argc, char** argv) {
   if (args.empty()) return 2;
   const std::string command = args.front();
   args.erase(args.begin());
-  if (command == "http" || command == "https" || command == "ftp") return Upload(command, args);
+  if (command == "http" || command == "https" || command == "ftp" || command == "ftp-bare") {
+    return Upload(command, args);
+  }
   if ((command == "trust" || command == "untrust") && args.size() == 1) return Trust(command == "trust", args[0]);
   std::fprintf(stderr, "unknown command %s\n", command.c_str());
   return 2;
