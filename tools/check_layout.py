@@ -42,6 +42,7 @@ WINDOWS_HEADERS = {
     "shellapi.h", "shlwapi.h", "commctrl.h", "uxtheme.h", "psapi.h", "tlhelp32.h", "dbghelp.h",
     "wininet.h", "mapi.h", "winnt.h", "winuser.h", "wingdi.h", "winbase.h", "winreg.h",
     "process.h", "intrin.h", "imagehlp.h", "iphlpapi.h", "windns.h", "excpt.h", "shobjidl.h",
+    "winsock.h", "sspi.h", "security.h", "schannel.h", "wincrypt.h",
 }
 
 # What report and delivery product files may include of capture/manager/.

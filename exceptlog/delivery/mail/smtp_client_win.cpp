@@ -3,10 +3,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 
+#include "exceptlog/delivery/mail/smtp_reply.h"
+#include "exceptlog/delivery/mail/tls_channel_win.h"
 #include "runtime/win/win_error_win.h"
 
 namespace vellum::exceptlog {
@@ -16,6 +19,7 @@ constexpr int kWouldBlock = 10035;  // WSAEWOULDBLOCK: not an error on a blockin
 constexpr std::size_t kSendChunk = 16384;
 constexpr DWORD kQuietPeriod = 1000;
 constexpr DWORD kQuitWait = 2000;
+constexpr char kHidden[] = "<hidden>";
 
 std::mutex winsock_lock;
 int winsock_users = 0;
@@ -63,6 +67,11 @@ TRuzadaClientSocket::~TRuzadaClientSocket() {
 
 void TRuzadaClientSocket::RaiseError(std::string message) {
   if (message.find(Log) == std::string::npos) message += "\r\nSocket log:\r\n" + Log;
+  for (const std::string& secret : secrets_) {
+    for (std::size_t at = message.find(secret); at != std::string::npos; at = message.find(secret, at)) {
+      message.replace(at, secret.size(), kHidden);
+    }
+  }
   if (OnError) OnError(*this, -1, message);
   if (QuietErrors) throw EAbort(message);
   throw ERuzadaSocketError(message);
@@ -101,7 +110,34 @@ void TRuzadaClientSocket::Connect() {
   Log = line;
 }
 
+void TRuzadaClientSocket::HideInTranscript(std::string secret) {
+  if (!secret.empty()) secrets_.push_back(std::move(secret));
+}
+
+void TRuzadaClientSocket::StartTls() {
+  try {
+    tls_ = std::make_unique<TlsChannel>(Handle, Host, Timeout);
+  } catch (const Exception& failure) {
+    Abandon();
+    RaiseError("TLS with " + Host + " failed: " + failure.Message());
+  }
+  Log += "<" + tls_->Protocol() + " with " + Host + ", certificate checked>\r\n";
+}
+
+void TRuzadaClientSocket::Abandon() {
+  tls_.reset();
+  const std::string log = Log;
+  if (Handle != INVALID_SOCKET) closesocket(Handle);
+  Handle = INVALID_SOCKET;
+  Disconnect();
+  Log = log;
+}
+
 void TRuzadaClientSocket::Disconnect() {
+  if (tls_) {
+    tls_->Close();
+    tls_.reset();
+  }
   if (Handle != INVALID_SOCKET && closesocket(Handle) != 0) RaiseSocketError("Cannot close the socket: \"%s\"");
   Handle = INVALID_SOCKET;
   Address.sin_addr.s_addr = 0;
@@ -112,6 +148,15 @@ void TRuzadaClientSocket::Disconnect() {
 
 int TRuzadaClientSocket::SendBuffer(const void* data, int length) {
   if (!Connected) return 0;
+  if (tls_) {
+    try {
+      tls_->Send(static_cast<const char*>(data), static_cast<std::size_t>(length));
+    } catch (const Exception& failure) {
+      Abandon();
+      RaiseError("TLS with " + Host + " failed: " + failure.Message());
+    }
+    return length;
+  }
   const int sent = send(Handle, static_cast<const char*>(data), length, 0);
   if (sent == SOCKET_ERROR) {
     const int code = WSAGetLastError();
@@ -139,6 +184,15 @@ std::size_t TRuzadaClientSocket::SendText(const std::string& text) {
 
 int TRuzadaClientSocket::Receive(void* buffer, int size) {
   if (!Connected) return 0;
+  if (tls_) {
+    try {
+      if (size == -1) return static_cast<int>(std::min<std::size_t>(tls_->Available(), INT_MAX));
+      return static_cast<int>(tls_->Read(static_cast<char*>(buffer), static_cast<std::size_t>(size)));
+    } catch (const Exception& failure) {
+      Abandon();
+      RaiseError("TLS with " + Host + " failed: " + failure.Message());
+    }
+  }
   if (size == -1) {
     u_long waiting = 0;
     if (ioctlsocket(Handle, FIONREAD, &waiting) != 0) return 0;
@@ -213,19 +267,27 @@ bool TRuzadaClientSocket::ReplyIsComplete(const std::string& text) const {
 
 void TRuzadaClientSMTP::Connect() {
   TRuzadaClientSocket::Connect();
+  if (ImplicitTls) StartTls();
   if (!CheckReply({220})) RaiseError(Log);
 }
 
+void TRuzadaClientSMTP::UpgradeToTls() {
+  const std::string command = "STARTTLS\r\n";
+  if (SendText(command) == command.size()) {
+    Log += command;
+    if (CheckReply({220})) {
+      StartTls();
+      return;
+    }
+  }
+  // Clear text is no way round a server that offered TLS.
+  RaiseError("The server offered STARTTLS but did not start TLS.");
+}
+
 bool TRuzadaClientSMTP::CheckReply(std::initializer_list<std::uint16_t> codes) {
-  std::string reply;
-  ReadReply(reply);
-  std::size_t digits = 0;
-  while (digits < reply.size() && reply[digits] >= '0' && reply[digits] <= '9') ++digits;
-  if (digits == 0) return false;
-  // More digits than a code has can only be a broken reply.
-  if (digits > 9) return false;
-  const unsigned long value = std::stoul(reply.substr(0, digits));
-  return std::find(codes.begin(), codes.end(), value) != codes.end();
+  ReadReply(LastReply);
+  const std::optional<unsigned long> code = SmtpReplyCode(LastReply);
+  return code && std::find(codes.begin(), codes.end(), *code) != codes.end();
 }
 
 bool TRuzadaClientSMTP::SendCommand(std::string command, std::initializer_list<std::uint16_t> codes,
@@ -256,14 +318,7 @@ void TRuzadaClientSMTP::Quit() {
 }
 
 bool TRuzadaClientSMTP::ReplyIsComplete(const std::string& text) const {
-  if (text.size() < 5 || text.compare(text.size() - 2, 2, "\r\n") != 0) return false;
-  const std::size_t previous_end = text.rfind("\r\n", text.size() - 3);
-  const std::size_t line = previous_end == std::string::npos ? 0 : previous_end + 2;
-  const std::string_view last(text.data() + line, text.size() - line - 2);
-  if (last.size() < 3 || !std::all_of(last.begin(), last.begin() + 3, [](char c) { return c >= '0' && c <= '9'; })) {
-    return false;
-  }
-  return last.size() == 3 || last[3] == ' ';
+  return SmtpReplyIsComplete(text);
 }
 
 }  // namespace vellum::exceptlog

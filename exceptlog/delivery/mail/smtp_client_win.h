@@ -1,7 +1,7 @@
-// A minimal blocking TCP/UDP client over Winsock 1.1 and the SMTP dialogue
-// on top of it. Each object serves one dialogue; its transcript (`Log`) goes
-// into every error message so that a failed delivery says what the server
-// answered.
+// A minimal blocking TCP/UDP client over Winsock 1.1, which a stream can
+// upgrade to TLS, and the SMTP dialogue on top of it. Each object serves one
+// dialogue; its transcript (`Log`) goes into every error message so that a
+// failed delivery says what the server answered.
 #pragma once
 
 #include <winsock.h>
@@ -9,14 +9,18 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/exception.h"
 
 namespace vellum::exceptlog {
 
 VELLUM_EXCEPTION_CLASS(ERuzadaSocketError, Exception);
+
+class TlsChannel;
 
 // Holds Winsock started while any user lives.
 class WinsockUse {
@@ -39,6 +43,15 @@ class TRuzadaClientSocket {
 
   virtual void Connect();
   virtual void Disconnect();
+
+  // TLS from here on, with the server's certificate checked against Host.
+  // A failure closes the connection without another byte, in clear or
+  // not, and raises with the transcript.
+  void StartTls();
+  bool Secure() const { return tls_ != nullptr; }
+  // Replaced in every error message by "<hidden>", wherever it shows (a
+  // server may quote a line it did not understand).
+  void HideInTranscript(std::string secret);
 
   int SendBuffer(const void* data, int length);
   std::size_t SendText(const std::string& text);
@@ -70,8 +83,12 @@ class TRuzadaClientSocket {
 
  private:
   void WaitReadable(DWORD milliseconds);
+  // Closes the connection at once, keeping the transcript for the message.
+  void Abandon();
 
   WinsockUse winsock_;
+  std::unique_ptr<TlsChannel> tls_;
+  std::vector<std::string> secrets_;
 };
 
 class TRuzadaClientSMTP : public TRuzadaClientSocket {
@@ -79,8 +96,11 @@ class TRuzadaClientSMTP : public TRuzadaClientSocket {
   TRuzadaClientSMTP(std::string host, std::uint16_t port, std::uint32_t timeout)
       : TRuzadaClientSocket(std::move(host), port, true, timeout) {}
 
-  // Connects and expects the 220 greeting.
+  // Connects and expects the 220 greeting; with ImplicitTls the greeting
+  // already comes inside TLS.
   void Connect() override;
+  // STARTTLS, then TLS; a refusal raises and sends nothing more.
+  void UpgradeToTls();
   bool CheckReply(std::initializer_list<std::uint16_t> codes);
   // Sends one command line and checks its reply; false (nothing sent) for an
   // empty command. `transcript_text` replaces the line in `Log` when the
@@ -89,6 +109,10 @@ class TRuzadaClientSMTP : public TRuzadaClientSocket {
                    std::string_view transcript_text = {});
   // "QUIT" and a short wait for its reply, whatever the state; nothing raised.
   void Quit();
+
+  bool ImplicitTls = false;
+  // The reply CheckReply read last.
+  std::string LastReply;
 
  protected:
   // An SMTP reply ends with its final line: the code, then a blank or the

@@ -8,6 +8,7 @@
 #include "exceptlog/common/codec/base64.h"
 #include "exceptlog/delivery/mail/mx_lookup_win.h"
 #include "exceptlog/delivery/mail/smtp_client_win.h"
+#include "exceptlog/delivery/mail/smtp_reply.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -63,27 +64,47 @@ void Command(TRuzadaClientSMTP& client, std::string command, std::initializer_li
   }
 }
 
+// EHLO, or HELO for a server without extensions when there is nothing to
+// log in with; whether the server offers STARTTLS.
+bool Greet(TRuzadaClientSMTP& client, const std::string& host_name, bool logs_in) {
+  const std::string ehlo = "EHLO " + host_name;
+  if (logs_in) {
+    Command(client, ehlo, {250}, "Empty EHLO command.");
+  } else if (!client.SendCommand(ehlo, {250, 500, 502}, {})) {
+    throw ERuzadaSocketError("Empty EHLO command.");
+  } else if (SmtpReplyCode(client.LastReply) != 250u) {
+    Command(client, "HELO " + host_name, {250}, "Empty HELO command.");
+    return false;
+  }
+  return SmtpReplyOffers(client.LastReply, "STARTTLS");
+}
+
 void RunDialogue(const TSmtpMessage& message, const std::string& to_address, const TSmtpSession& session) {
   Status(session, kTextSendConnecting);
   TRuzadaClientSMTP client(message.Host, message.Port, session.ReplyTimeout);
+  client.ImplicitTls = message.Port == session.ImplicitTlsPort;
+  const std::string user = Base64FromText(message.UserID);
+  const std::string password = Base64FromText(message.Password);
+  client.HideInTranscript(user);
+  client.HideInTranscript(password);
   client.Connect();
   const QuitOnExit quit(client);
   const std::string body = BuildMailBody(message.Body, message.Attachments);
   Status(session, kTextSendConnected);
   const std::string host_name = LocalHostName();
-  if (message.UserID.empty() && message.Password.empty()) {
-    Command(client, "HELO " + host_name, {250}, "Empty HELO command.");
-    Command(client, "RSET", {250}, "Empty RSET command.");
-  } else {
-    Command(client, "EHLO " + host_name, {250}, "Empty EHLO command.");
-    Command(client, "RSET", {250}, "Empty RSET command.");
+  const bool logs_in = !message.UserID.empty() || !message.Password.empty();
+  if (Greet(client, host_name, logs_in) && !client.Secure()) {
+    client.UpgradeToTls();
+    // What the server said before TLS counts for nothing now (RFC 3207).
+    Greet(client, host_name, logs_in);
+  }
+  Command(client, "RSET", {250}, "Empty RSET command.");
+  if (logs_in) {
     Command(client, "AUTH LOGIN", {334}, "Empty AUTH command.");
     // Base64 hides nothing: the transcript, which error messages show, gets
     // neither credential.
-    Command(client, Base64FromText(message.UserID), {334}, "Cannot log in to the SMTP server: the user name is empty.",
-            "<user name>");
-    Command(client, Base64FromText(message.Password), {235}, "Cannot log in to the SMTP server: the password is empty.",
-            "<password>");
+    Command(client, user, {334}, "Cannot log in to the SMTP server: the user name is empty.", "<user name>");
+    Command(client, password, {235}, "Cannot log in to the SMTP server: the password is empty.", "<password>");
   }
   Command(client, "MAIL FROM:<" + message.From + ">", {250}, "Empty MAIL command.");
   Status(session, kTextSendSending);

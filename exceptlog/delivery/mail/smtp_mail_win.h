@@ -1,6 +1,8 @@
 // Sending a report through an SMTP server, one dialogue per recipient,
 // either to a configured server or straight to each recipient's mail
-// exchanger (found by mx_lookup_win.h).
+// exchanger (found by mx_lookup_win.h). A server that offers STARTTLS gets
+// the rest of the dialogue inside TLS, and the implicit-TLS port gets TLS
+// from the first byte; a server that offered TLS never gets clear text.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,9 @@ struct TMailProgressHooks {
   std::function<void()> Close;
 };
 
+// The port on which a server speaks TLS from the first byte.
+inline constexpr std::uint16_t kImplicitTlsPort = 465;
+
 struct TSmtpMessage {
   std::string From;
   std::string Host;
@@ -42,6 +47,8 @@ struct TSmtpSession {
   // Empty: the system's DNS servers and the fixed fall-back.
   std::vector<std::string> DnsServers;
   DeliveryWarningSink Warn;  // told of each failed dialogue (eeEmailSMTPError)
+  // Not an option: tests point it at the port of their own TLS listener.
+  std::uint16_t ImplicitTlsPort = kImplicitTlsPort;
 };
 
 // One dialogue for one recipient; false, with the failure told to

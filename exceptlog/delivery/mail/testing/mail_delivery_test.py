@@ -296,6 +296,17 @@ class AuthTest(unittest.TestCase):
             self.assertNotIn(secret, error)
         self.assertEqual(server.commands[-1], "QUIT")
 
+    def test_credentials_a_server_quotes_back_are_hidden(self):
+        replies = {"AUTH": "334 VXNlcm5hbWU6\r\n", "cmVwb3J0ZXI=": "334 UGFzc3dvcmQ6\r\n",
+                   "czNjcmV0": "500 unrecognized command czNjcmV0 (from cmVwb3J0ZXI=)\r\n"}
+        with ScriptedServer(replies=replies) as server:
+            fields, _ = probe(*smtp_args(server.port, "dev@receiver.test",
+                                         extra=["--user", "reporter", "--password", "s3cret"]))
+        self.assertEqual(fields["result"], ["0"])
+        self.assertIn("500 unrecognized command <hidden> (from <hidden>)", fields["error_text"])
+        for secret in ("cmVwb3J0ZXI=", "czNjcmV0"):
+            self.assertNotIn(secret, fields["error_text"])
+
     def test_empty_user_name_is_an_error(self):
         with ScriptedServer(replies={"AUTH": "334 VXNlcm5hbWU6\r\n"}) as server:
             fields, _ = probe(*smtp_args(server.port, "dev@receiver.test", extra=["--password", "s3cret"]))

@@ -3,9 +3,10 @@
 // status texts it was given and the last delivery error, one per line.
 //   mail_probe smtp [--direct] [--dns ADDRESS] [--resolve-timeout MS] --host H --port N
 //              --from A --to LIST --subject S --body-file F [--user U] [--password P]
-//              [--attach FILE]... [--time-stamp] [--repeat N]
+//              [--attach FILE]... [--time-stamp] [--repeat N] [--implicit-tls-port N]
 //   (with --repeat, each delivery's time is printed as "elapsed_ms=")
 //   mail_probe dns-servers
+//   mail_probe trust|untrust CERTIFICATE.der   (the machine's root store)
 #include <windows.h>
 
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "exceptlog/delivery/delivery_error.h"
 #include "exceptlog/delivery/mail/mx_lookup_win.h"
 #include "exceptlog/delivery/mail/smtp_mail_win.h"
+#include "exceptlog/delivery/testing/root_store_win.h"
 #include "runtime/stream.h"
 
 using namespace vellum::exceptlog;
@@ -63,6 +65,8 @@ int Smtp(const std::vector<std::string>& args) {
       message.UserID = next();
     } else if (name == "--password") {
       message.Password = next();
+    } else if (name == "--implicit-tls-port") {
+      session.ImplicitTlsPort = static_cast<std::uint16_t>(std::stoul(next()));
     } else if (name == "--attach") {
       message.Attachments.Files.push_back(next());
     }
@@ -101,6 +105,11 @@ int main(int argc, char** argv) {
   if (args[0] == "dns-servers") {
     for (const auto& server : GetDNSServers()) std::printf("server=%s\n", server.c_str());
     return 0;
+  }
+  if ((args[0] == "trust" || args[0] == "untrust") && rest.size() == 1) {
+    const DWORD error = testing::SetRootTrust(ReadFile(rest[0]), args[0] == "trust");
+    std::printf("result=%lu\n", error);
+    return error == 0 ? 0 : 1;
   }
   return 2;
 }

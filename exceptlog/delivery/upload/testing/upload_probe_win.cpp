@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "exceptlog/delivery/testing/root_store_win.h"
 #include "exceptlog/delivery/upload/upload_address.h"
 #include "exceptlog/delivery/upload/web_upload_win.h"
 #include "exceptlog/delivery/upload/wininet_library_win.h"
@@ -133,28 +134,9 @@ int Upload(const std::string& method, const std::vector<std::string>& args) {
 int Trust(bool add, const std::string& certificate_file) {
   vellum::MemoryStream stream;
   stream.LoadFromFile(certificate_file);
-  const std::string der = stream.ToString();
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
-  if (store == nullptr) {
-    std::printf("result=%lu\n", GetLastError());
-    return 1;
-  }
-  BOOL done = FALSE;
-  PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
-                                                        static_cast<DWORD>(der.size()));
-  if (context != nullptr) {
-    if (add) {
-      done = CertAddCertificateContextToStore(store, context, CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
-    } else if (PCCERT_CONTEXT found =
-                   CertFindCertificateInStore(store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, context, nullptr)) {
-      done = CertDeleteCertificateFromStore(found);  // frees `found`
-    }
-    CertFreeCertificateContext(context);
-  }
-  const DWORD error = done ? 0 : GetLastError();
-  CertCloseStore(store, 0);
+  const DWORD error = vellum::exceptlog::testing::SetRootTrust(stream.ToString(), add);
   std::printf("result=%lu\n", error);
-  return done ? 0 : 1;
+  return error == 0 ? 0 : 1;
 }
 
 }  // namespace

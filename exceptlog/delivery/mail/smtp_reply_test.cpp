@@ -1,0 +1,45 @@
+#include "exceptlog/delivery/mail/smtp_reply.h"
+
+#include <gtest/gtest.h>
+
+namespace vellum::exceptlog {
+namespace {
+
+TEST(SmtpReplyTest, ReplyEndsOnlyWithItsFinalLine) {
+  EXPECT_TRUE(SmtpReplyIsComplete("250 ok\r\n"));
+  EXPECT_TRUE(SmtpReplyIsComplete("250\r\n"));
+  EXPECT_TRUE(SmtpReplyIsComplete("250-first\r\n250-second\r\n250 last\r\n"));
+  EXPECT_FALSE(SmtpReplyIsComplete("250-first\r\n250-second\r\n"));
+  EXPECT_FALSE(SmtpReplyIsComplete("250 ok"));      // the line end is still to come
+  EXPECT_FALSE(SmtpReplyIsComplete("25"));          // split inside the code
+  EXPECT_FALSE(SmtpReplyIsComplete("25x ok\r\n"));  // no code
+  EXPECT_FALSE(SmtpReplyIsComplete("250x\r\n"));    // neither blank nor hyphen
+  EXPECT_FALSE(SmtpReplyIsComplete("\r\n\r\n"));
+}
+
+TEST(SmtpReplyTest, CodeIsTheLeadingNumber) {
+  EXPECT_EQ(SmtpReplyCode("220 ready\r\n"), 220u);
+  EXPECT_EQ(SmtpReplyCode("250-a\r\n354 b\r\n"), 250u);  // the first line's
+  EXPECT_EQ(SmtpReplyCode("ready"), std::nullopt);
+  EXPECT_EQ(SmtpReplyCode(""), std::nullopt);
+  // More digits than any code, and more than a number holds: no code.
+  EXPECT_EQ(SmtpReplyCode("99999999999999999999999 x"), std::nullopt);
+}
+
+TEST(SmtpReplyTest, ExtensionsAreTheFirstWordsAfterTheGreetingLine) {
+  const std::string reply =
+      "250-mail.example greets you\r\n250-SIZE 1000000\r\n250-starttls\r\n250 AUTH LOGIN PLAIN\r\n";
+  EXPECT_TRUE(SmtpReplyOffers(reply, "STARTTLS"));
+  EXPECT_TRUE(SmtpReplyOffers(reply, "auth"));
+  EXPECT_TRUE(SmtpReplyOffers(reply, "SIZE"));
+  EXPECT_FALSE(SmtpReplyOffers(reply, "LOGIN"));  // a parameter, not an extension
+  EXPECT_FALSE(SmtpReplyOffers(reply, "START"));
+  // The greeting line names the server, whatever it is called.
+  EXPECT_FALSE(SmtpReplyOffers("250 STARTTLS\r\n", "STARTTLS"));
+  EXPECT_FALSE(SmtpReplyOffers("250-host\r\n250-\r\n25\r\n250 x STARTTLS\r\n", "STARTTLS"));
+  // Bare line feeds and a last line without its end still count.
+  EXPECT_TRUE(SmtpReplyOffers("250-host\n250 STARTTLS", "STARTTLS"));
+}
+
+}  // namespace
+}  // namespace vellum::exceptlog
