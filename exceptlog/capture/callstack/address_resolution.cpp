@@ -19,13 +19,15 @@ void ResolveInModule(TRuzadaDebugInfo& entry, std::shared_ptr<const TRuzadaModul
   // Code offsets in the stored block are 32-bit: an address further than
   // that from the code's start is in no unit of it.
   const std::uint64_t code_base = info.Handle + kDebugCodeBase;
-  if (info.DebugIndex && entry.Address >= code_base && entry.Address - code_base <= UINT32_MAX) {
+  const DebugDataIndex* index =
+      entry.Address >= code_base && entry.Address - code_base <= UINT32_MAX ? info.DebugIndex() : nullptr;
+  if (index != nullptr) {
     const CodeBytesReader code = [&](std::uint32_t code_offset, std::span<std::uint8_t> out) {
       const std::uint64_t at = code_base + code_offset;
       return memory.Read(at, out.data(), static_cast<std::uint32_t>(out.size()));
     };
     if (std::optional<DebugLocation> location =
-            info.DebugIndex->LookUp(static_cast<std::uint32_t>(entry.Address - code_base), code)) {
+            index->LookUp(static_cast<std::uint32_t>(entry.Address - code_base), code)) {
       entry.Kind = dkDebugData;
       entry.UnitName = std::move(location->UnitName);
       entry.ClassName = std::move(location->ClassName);

@@ -79,8 +79,7 @@ TEST(AddressResolution, DebugDataComesBeforeExports) {
   auto module = std::make_shared<TRuzadaModuleInfo>();
   module->Handle = kHandle;
   module->Key = cipher.Key();
-  module->DebugData = std::make_unique<MemoryStream>(WriteDebugData(source, kOwnBlockVersion, cipher, code));
-  module->IndexDebugData();
+  module->SetDebugData(WriteDebugData(source, kOwnBlockVersion, cipher, code));
   module->Functions.Add({"Exported", kHandle + 0x1000, 0x200});
 
   TRuzadaDebugInfo entry;

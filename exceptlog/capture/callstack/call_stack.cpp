@@ -7,13 +7,21 @@ namespace vellum::exceptlog {
 void AddStack(TRuzadaStackList& list, const MemoryReader& memory, const ModuleLookup& modules,
               const StackSource& source) {
   const int first = list.Count();
-  ScanStack(memory, source.range, [&](std::uint64_t address) {
+  // One pointer captured: the callback fits the function object without an
+  // allocation, which naming a single address would notice.
+  const struct {
+    TRuzadaStackList& list;
+    const MemoryReader& memory;
+    const ModuleLookup& modules;
+    const StackSource& source;
+  } adding{list, memory, modules, source};
+  ScanStack(memory, source.range, [context = &adding](std::uint64_t address) {
     TRuzadaDebugInfo entry;
-    entry.ThreadId = source.thread_id;
-    entry.FromLiveStack = source.live ? 1 : 0;
+    entry.ThreadId = context->source.thread_id;
+    entry.FromLiveStack = context->source.live ? 1 : 0;
     entry.Address = address;
-    ResolveInModule(entry, modules ? modules(address) : nullptr, memory);
-    list.Add(std::move(entry));
+    ResolveInModule(entry, context->modules ? context->modules(address) : nullptr, context->memory);
+    context->list.Add(std::move(entry));
   });
   HideRepeatedEntries(list, first);
 }

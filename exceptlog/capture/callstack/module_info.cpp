@@ -4,16 +4,46 @@ namespace vellum::exceptlog {
 
 DebugDataView TRuzadaModuleInfo::DebugView() const {
   DebugDataView view;
-  if (DebugData) view.Data = std::span<const std::uint8_t>(DebugData->Memory(), DebugData->Bytes().size());
+  view.Data = debug_data_;
   view.BlockVersion = BlockVersion;
   view.PasswordOk = PasswordOk != 0;
   view.Key = Key;
   return view;
 }
 
-void TRuzadaModuleInfo::IndexDebugData() {
-  DebugIndex.reset();
-  if (DebugData && !DebugData->Bytes().empty()) DebugIndex = std::make_unique<const DebugDataIndex>(DebugView());
+void TRuzadaModuleInfo::SetDebugDataSource(DebugDataSource source) {
+  const std::lock_guard<std::mutex> guard(debug_lock_);
+  debug_source_ = std::move(source);
+  debug_data_.clear();
+  debug_index_.reset();
+  debug_loaded_.store(false, std::memory_order_release);
+}
+
+void TRuzadaModuleInfo::SetDebugData(std::vector<std::uint8_t> data) {
+  SetDebugDataSource([data = std::move(data)]() -> std::optional<std::vector<std::uint8_t>> { return data; });
+}
+
+const DebugDataIndex* TRuzadaModuleInfo::DebugIndex() const {
+  // Every address a report names asks this: once loaded, no lock.
+  if (!debug_loaded_.load(std::memory_order_acquire)) LoadDebugData();
+  return debug_index_.get();
+}
+
+void TRuzadaModuleInfo::LoadDebugData() const {
+  const std::lock_guard<std::mutex> guard(debug_lock_);
+  if (debug_loaded_.load(std::memory_order_relaxed)) return;
+  std::optional<std::vector<std::uint8_t>> data = debug_source_ ? debug_source_() : std::nullopt;
+  if (data && !data->empty()) {
+    debug_data_ = std::move(*data);
+    debug_index_ = std::make_unique<const DebugDataIndex>(DebugView());
+  }
+  // What the source held (a compressed block) is not needed again.
+  debug_source_ = nullptr;
+  debug_loaded_.store(true, std::memory_order_release);
+}
+
+bool TRuzadaModuleInfo::DebugDataLoaded() const {
+  return debug_loaded_.load(std::memory_order_acquire);
 }
 
 std::string ModuleFileNameWithoutPrefix(const std::string& path) {

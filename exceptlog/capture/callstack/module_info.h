@@ -3,9 +3,14 @@
 // carries (options, debug data, the password for protected names).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "exceptlog/capture/callstack/exported_functions.h"
 #include "exceptlog/capture/debugdata/debug_data.h"
@@ -24,7 +29,16 @@ enum : std::uint8_t {
 
 struct TRuzadaModuleInfo {
   std::uint64_t Handle = 0;  // the module's base
+  // The image's extent from Handle on: an address inside it is the module's
+  // without asking the memory manager. 0: unknown.
+  std::uint32_t ImageSize = 0;
+  // The code section's absolute bounds, readable while the module is loaded.
+  std::uint64_t CodeStart = 0;
+  std::uint64_t CodeEnd = 0;
   std::string FileName;
+  // The file name as the loader answers it, before it is made the report's:
+  // comparing it again tells cheaply whether the module is still loaded.
+  std::string LoadedName;
   std::string Description;
   std::string Version;
   std::uint32_t Size = 0;
@@ -33,19 +47,37 @@ struct TRuzadaModuleInfo {
   std::uint16_t BlockVersion = kOptionsBlockVersion;
   double CompileDate = 0;
   std::unique_ptr<TRuzadaModuleOptionsEx> Options;
-  std::unique_ptr<MemoryStream> DebugData;
   double FileDate = 0;
   std::string Password;
   std::uint8_t PasswordOk = 1;
   // Deciphers the protected names; derived from Password.
   CipherKey Key{};
-  // The units of DebugData sorted for lookups; null without debug data.
-  std::unique_ptr<const DebugDataIndex> DebugIndex;
 
+  // Where the debug data comes from when first needed: a module's start
+  // makes its own record, and inflating and indexing a block of megabytes
+  // there would hold up the module's load for a report that may never come.
+  // The source runs once; it answers nothing for a module without debug data.
+  // BlockVersion, PasswordOk and Key must be final before the first use.
+  using DebugDataSource = std::function<std::optional<std::vector<std::uint8_t>>()>;
+  void SetDebugDataSource(DebugDataSource source);
+  void SetDebugData(std::vector<std::uint8_t> data);
+  // The debug data's units sorted for lookups, made on the first call from
+  // any thread; nullptr without debug data.
+  const DebugDataIndex* DebugIndex() const;
+  bool HasDebugData() const { return DebugIndex() != nullptr; }
+  // Whether the source has run (tests: nothing is decoded before it is needed).
+  bool DebugDataLoaded() const;
+
+ private:
   // What the line-table lookup needs of this module.
   DebugDataView DebugView() const;
-  // Indexes DebugData; call once it and Key are final.
-  void IndexDebugData();
+  void LoadDebugData() const;
+
+  mutable DebugDataSource debug_source_;
+  mutable std::mutex debug_lock_;
+  mutable std::atomic<bool> debug_loaded_{false};
+  mutable std::vector<std::uint8_t> debug_data_;
+  mutable std::unique_ptr<const DebugDataIndex> debug_index_;
 };
 
 // The file name as a report shows it: a path that carries an object-manager

@@ -46,6 +46,10 @@ struct StoredBlock {
   // The inflated line tables; only meaningful when HasDebugData.
   std::vector<std::uint8_t> DebugData;
   bool HasDebugData = false;
+  // A deferred read keeps the compressed part that holds the debug data
+  // here, for InflateDeferredDebugData.
+  std::vector<std::uint8_t> CompressedDebugData;
+  bool DebugDataDeferred = false;
   // Why options or debug data are missing or shortened; empty when the block
   // was read whole (or when a quick read skipped the debug data on purpose).
   std::string Problem;
@@ -57,6 +61,15 @@ struct StoredBlock {
 // Returns nothing when the bytes do not start with the magic.
 std::optional<StoredBlock> ReadStoredBlock(std::span<const std::uint8_t> resource, bool quick,
                                            const PasswordRequest& request_password);
+
+// As ReadStoredBlock without `quick`, except that the compressed debug data
+// of a block that keeps it apart (the current layout) is only copied: the
+// block says DebugDataDeferred, and InflateDeferredDebugData later gives the
+// DebugData, HasDebugData and Problem the whole read would have given. A
+// module's start reads its own block this way.
+std::optional<StoredBlock> ReadStoredBlockDeferred(std::span<const std::uint8_t> resource,
+                                                   const PasswordRequest& request_password);
+void InflateDeferredDebugData(StoredBlock& block);
 
 // The appended form. `file_tail`: the last bytes of the module file (at least
 // AppendedBlockSize + 8 of them; the whole file will do). Returns nothing when

@@ -1,6 +1,8 @@
 #include "exceptlog/capture/debugdata/debug_data_index.h"
 
 #include <algorithm>
+#include <array>
+#include <span>
 #include <utility>
 
 namespace vellum::exceptlog {
@@ -21,9 +23,12 @@ DebugDataIndex::DebugDataIndex(const DebugDataView& view) : view_(view), cipher_
     entry.EndSoFar = end;
   }
   decoded_.resize(units_.size());
+  published_ = std::make_unique<std::atomic<const DecodedUnit*>[]>(units_.size());
 }
 
 const DebugDataIndex::DecodedUnit& DebugDataIndex::Decoded(const Entry& entry) const {
+  // Decoded once, then read without the lock by every lookup.
+  if (const DecodedUnit* ready = published_[entry.StoredIndex].load(std::memory_order_acquire)) return *ready;
   const std::lock_guard<std::mutex> guard(decoded_lock_);
   std::unique_ptr<const DecodedUnit>& slot = decoded_[entry.StoredIndex];
   if (slot) return *slot;
@@ -47,6 +52,7 @@ const DebugDataIndex::DecodedUnit& DebugDataIndex::Decoded(const Entry& entry) c
     unit->UnitName.reset();
   }
   slot = std::move(unit);
+  published_[entry.StoredIndex].store(slot.get(), std::memory_order_release);
   return *slot;
 }
 
@@ -92,12 +98,24 @@ std::optional<DebugLocation> DebugDataIndex::LookUp(std::uint32_t code_offset, c
   // as the linear lookup would.
   auto it = std::upper_bound(units_.begin(), units_.end(), code_offset,
                              [](std::uint32_t offset, const Entry& e) { return offset < e.Unit.CodeOffset; });
-  std::vector<const Entry*> candidates;
+  // Rarely more than one unit covers an offset: no allocation for a few.
+  constexpr std::size_t kInline = 8;
+  std::array<const Entry*, kInline> inline_candidates{};
+  std::vector<const Entry*> more;
+  std::size_t count = 0;
   while (it != units_.begin()) {
     --it;
     if (it->EndSoFar <= code_offset) break;
-    if (it->Unit.Covers(code_offset)) candidates.push_back(&*it);
+    if (!it->Unit.Covers(code_offset)) continue;
+    if (count < kInline) {
+      inline_candidates[count++] = &*it;
+    } else {
+      if (more.empty()) more.assign(inline_candidates.begin(), inline_candidates.end());
+      more.push_back(&*it);
+    }
   }
+  const std::span<const Entry*> candidates =
+      more.empty() ? std::span<const Entry*>(inline_candidates.data(), count) : std::span<const Entry*>(more);
   std::sort(candidates.begin(), candidates.end(),
             [](const Entry* a, const Entry* b) { return a->StoredIndex < b->StoredIndex; });
   for (const Entry* entry : candidates) {

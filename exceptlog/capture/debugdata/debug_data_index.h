@@ -9,6 +9,7 @@
 // table up to an address for each of them was most of a lookup's cost.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -71,6 +72,8 @@ class DebugDataIndex {
   // By StoredIndex; filled on first use. Lookups may come from any thread.
   mutable std::mutex decoded_lock_;
   mutable std::vector<std::unique_ptr<const DecodedUnit>> decoded_;
+  // The same units, published for lookups that take no lock.
+  std::unique_ptr<std::atomic<const DecodedUnit*>[]> published_;
 };
 
 }  // namespace vellum::exceptlog

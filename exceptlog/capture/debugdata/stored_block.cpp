@@ -101,7 +101,16 @@ void CheckPassword(std::span<const std::uint8_t> check, const PasswordRequest& r
   block.PasswordOk = LoadU32(plain) == kStoredBlockMagic;
 }
 
-void ReadCurrentLayout(DebugDataCursor& in, bool quick, const PasswordRequest& request_password, StoredBlock& block) {
+// What the compressed rest holds: the debug data, or what damage left of it.
+void InflateDebugData(std::span<const std::uint8_t> compressed, StoredBlock& block) {
+  if (const auto rest = InflateRest(compressed, block)) {
+    DebugDataCursor debug(*rest);
+    TakeDebugData(debug, block);
+  }
+}
+
+void ReadCurrentLayout(DebugDataCursor& in, bool quick, bool defer, const PasswordRequest& request_password,
+                       StoredBlock& block) {
   const auto symbols = in.Take(in.U32());
   block.SymbolTable.assign(symbols.begin(), symbols.end());
   const auto compressed_options = in.Take(in.U32());
@@ -114,9 +123,12 @@ void ReadCurrentLayout(DebugDataCursor& in, bool quick, const PasswordRequest& r
   const auto check = in.Take(4);
   if (quick) return;
   CheckPassword(check, request_password, block);
-  if (const auto rest = InflateRest(in.Rest(), block)) {
-    DebugDataCursor debug(*rest);
-    TakeDebugData(debug, block);
+  const auto rest = in.Rest();
+  if (defer) {
+    block.CompressedDebugData.assign(rest.begin(), rest.end());
+    block.DebugDataDeferred = true;
+  } else {
+    InflateDebugData(rest, block);
   }
 }
 
@@ -135,10 +147,8 @@ void ReadOldLayout(DebugDataCursor& in, bool quick, StoredBlock& block) {
   TakeDebugData(debug, block);
 }
 
-}  // namespace
-
-std::optional<StoredBlock> ReadStoredBlock(std::span<const std::uint8_t> resource, bool quick,
-                                           const PasswordRequest& request_password) {
+std::optional<StoredBlock> ReadResourceBlock(std::span<const std::uint8_t> resource, bool quick, bool defer,
+                                             const PasswordRequest& request_password) {
   if (resource.size() < 4 || LoadU32(resource.data()) != kStoredBlockMagic) return std::nullopt;
   StoredBlock block;
   block.Key = BlockCipher(std::string()).Key();
@@ -146,7 +156,7 @@ std::optional<StoredBlock> ReadStoredBlock(std::span<const std::uint8_t> resourc
   try {
     ReadHeader(in, block);
     if (block.BlockVersion >= kFirstVersionWithSymbols) {
-      ReadCurrentLayout(in, quick, request_password, block);
+      ReadCurrentLayout(in, quick, defer, request_password, block);
     } else {
       ReadOldLayout(in, quick, block);
     }
@@ -154,6 +164,26 @@ std::optional<StoredBlock> ReadStoredBlock(std::span<const std::uint8_t> resourc
     AddProblem(block, "the stored block is cut short");
   }
   return block;
+}
+
+}  // namespace
+
+std::optional<StoredBlock> ReadStoredBlock(std::span<const std::uint8_t> resource, bool quick,
+                                           const PasswordRequest& request_password) {
+  return ReadResourceBlock(resource, quick, false, request_password);
+}
+
+std::optional<StoredBlock> ReadStoredBlockDeferred(std::span<const std::uint8_t> resource,
+                                                   const PasswordRequest& request_password) {
+  return ReadResourceBlock(resource, false, true, request_password);
+}
+
+void InflateDeferredDebugData(StoredBlock& block) {
+  if (!block.DebugDataDeferred) return;
+  block.DebugDataDeferred = false;
+  const std::vector<std::uint8_t> compressed = std::move(block.CompressedDebugData);
+  block.CompressedDebugData.clear();
+  InflateDebugData(compressed, block);
 }
 
 std::optional<std::uint32_t> AppendedBlockSize(std::span<const std::uint8_t> last_eight_bytes) {

@@ -266,6 +266,50 @@ TEST(StoredBlock, WriterAndReaderAgreeInBothForms) {
   EXPECT_FALSE(ReadAppendedStoredBlock(std::span(file).first(100), false));
 }
 
+// A deferred read inflates nothing until asked, and then gives what the
+// whole read gives, damage and its problem text included.
+TEST(StoredBlock, DeferredDebugDataInflatesToWhatTheWholeReadGives) {
+  const std::vector<std::uint8_t> good = CipheredBlock(504, "");
+  const auto same_as_whole = [](const std::vector<std::uint8_t>& bytes, const std::string& what) {
+    const auto whole = ReadStoredBlock(bytes, false, {});
+    auto deferred = ReadStoredBlockDeferred(bytes, {});
+    ASSERT_EQ(whole.has_value(), deferred.has_value()) << what;
+    if (!whole) return;
+    EXPECT_TRUE(deferred->DebugData.empty()) << what;
+    InflateDeferredDebugData(*deferred);
+    EXPECT_FALSE(deferred->DebugDataDeferred) << what;
+    EXPECT_EQ(deferred->HasDebugData, whole->HasDebugData) << what;
+    EXPECT_EQ(deferred->DebugData, whole->DebugData) << what;
+    EXPECT_EQ(deferred->Problem, whole->Problem) << what;
+    EXPECT_EQ(deferred->OptionsStream, whole->OptionsStream) << what;
+    EXPECT_EQ(deferred->PasswordOk, whole->PasswordOk) << what;
+  };
+  const auto deferred = ReadStoredBlockDeferred(good, {});
+  ASSERT_TRUE(deferred);
+  EXPECT_TRUE(deferred->DebugDataDeferred);
+  EXPECT_FALSE(deferred->HasDebugData);
+  EXPECT_FALSE(deferred->CompressedDebugData.empty());
+  same_as_whole(good, "whole");
+  for (std::size_t size = 4; size < good.size(); ++size) {
+    same_as_whole(std::vector<std::uint8_t>(good.begin(), good.begin() + size), "cut at " + std::to_string(size));
+  }
+  for (std::size_t at = good.size() - 12; at < good.size(); ++at) {
+    std::vector<std::uint8_t> changed = good;
+    changed[at] ^= 0x5A;
+    same_as_whole(changed, "changed at " + std::to_string(at));
+  }
+  // An older layout keeps its debug data behind the options: nothing to
+  // defer.
+  const std::vector<std::uint8_t> debug = OldDebugData();
+  Image old;
+  old.Int(kStoredBlockMagic).Word(449).Raw({0, 0, 0, 0, 0, 0xC0, 0xE5, 0x40});
+  old.Append(testing::OptionsStream449("old")).Int(static_cast<std::uint32_t>(debug.size())).Append(debug);
+  const auto older = ReadStoredBlockDeferred(old.bytes, {});
+  ASSERT_TRUE(older);
+  EXPECT_FALSE(older->DebugDataDeferred);
+  EXPECT_TRUE(older->HasDebugData);
+}
+
 TEST(StoredBlock, ForeignBytesAreNoBlock) {
   EXPECT_FALSE(ReadStoredBlock({}, false, {}));
   const std::vector<std::uint8_t> other = {0x10, 0xAB, 0x0F, 0x01, 0xF4, 0x01};

@@ -55,7 +55,7 @@ class InsidePipeline {
 };
 
 bool HasDebugData(const std::shared_ptr<TRuzadaModuleInfo>& record) {
-  return record != nullptr && record->DebugData != nullptr;
+  return record != nullptr && record->HasDebugData();
 }
 
 // The record whose options and debug data the report uses.
@@ -152,6 +152,8 @@ struct ReportRun {
 // The options of the module the exception belongs to become the current ones.
 void ApplyModuleOptions(ReportRun& r) {
   r.Progress(ppDropChangedModules);
+  // The list names addresses from its modules' images: none may be gone.
+  r.state.modules->DropUnloaded();
   r.state.modules->DropChanged();
   const std::shared_ptr<TRuzadaModuleInfo> record = ChooseModule(r.state, r.run);
   r.Progress(ppOptions);

@@ -112,16 +112,23 @@ QuickEnumerationScope::~QuickEnumerationScope() {
   --quick_enumerations;
 }
 
-std::string LoadedModuleFileName(HMODULE module) {
-  std::vector<char> buffer(MAX_PATH);
+std::string LoaderModuleFileName(HMODULE module) {
+  char first[MAX_PATH];
+  DWORD length = GetModuleFileNameA(module, first, MAX_PATH);
+  if (length < MAX_PATH) return std::string(first, length);
   // Long paths: the answer fills the buffer exactly when it was cut.
+  std::vector<char> buffer(2 * MAX_PATH);
   while (buffer.size() <= 32768) {
-    const DWORD length = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return {};
-    if (length < buffer.size()) return LongPathName(ModuleFileNameWithoutPrefix(std::string(buffer.data(), length)));
+    length = GetModuleFileNameA(module, buffer.data(), static_cast<DWORD>(buffer.size()));
+    if (length < buffer.size()) return std::string(buffer.data(), length);
     buffer.resize(buffer.size() * 2);
   }
   return {};
+}
+
+std::string LoadedModuleFileName(HMODULE module) {
+  const std::string name = LoaderModuleFileName(module);
+  return name.empty() ? name : LongPathName(ModuleFileNameWithoutPrefix(name));
 }
 
 double ModuleFileDate(const std::string& file_name) {
@@ -196,7 +203,9 @@ std::optional<StoredBlock> ReadModuleStoredBlock(HMODULE module, const std::stri
     // there to read.
     if (bytes != nullptr && size != 0 && MemoryIsReadable(bytes, size)) {
       const PasswordRequest request = quick ? PasswordRequest{} : ExportedPasswordRequest(module);
-      auto block = ReadStoredBlock(std::span(static_cast<const std::uint8_t*>(bytes), size), quick, request);
+      const std::span<const std::uint8_t> resource(static_cast<const std::uint8_t*>(bytes), size);
+      // The debug data is inflated when a report first names an address.
+      auto block = quick ? ReadStoredBlock(resource, true, request) : ReadStoredBlockDeferred(resource, request);
       if (block) return block;
     }
   }
@@ -204,11 +213,12 @@ std::optional<StoredBlock> ReadModuleStoredBlock(HMODULE module, const std::stri
 }
 
 std::shared_ptr<TRuzadaModuleInfo> CreateModuleRecord(HMODULE module, bool quick) {
-  std::string file_name = LoadedModuleFileName(module);
-  if (file_name.empty()) return nullptr;
+  std::string loaded_name = LoaderModuleFileName(module);
+  if (loaded_name.empty()) return nullptr;
   auto record = std::make_shared<TRuzadaModuleInfo>();
   record->Handle = AddressOf(module);
-  record->FileName = std::move(file_name);
+  record->FileName = LongPathName(ModuleFileNameWithoutPrefix(loaded_name));
+  record->LoadedName = std::move(loaded_name);
   record->Password.clear();
   record->PasswordOk = 1;
   record->FileDate = ModuleFileDate(record->FileName);
@@ -219,29 +229,42 @@ std::shared_ptr<TRuzadaModuleInfo> CreateModuleRecord(HMODULE module, bool quick
   if (GetFileAttributesExA(record->FileName.c_str(), GetFileExInfoStandard, &attributes)) {
     record->Size = attributes.nFileSizeLow;
   }
+  const ProcessMemoryReader memory;
+  if (const std::optional<PeLayout> layout = ReadPeLayout(memory, AddressOf(module), kThisProcessBits)) {
+    record->ImageSize = layout->size_of_image;
+    record->CodeStart = layout->code_start;
+    record->CodeEnd = layout->code_end;
+  }
   if (!quick) {
-    const ProcessMemoryReader memory;
     if (module != GetModuleHandleA(nullptr)) record->Functions = ReadModuleExports(module, memory);
     record->Kind = DetermineModuleKind(module, memory);
   }
 
   record->Options = std::make_unique<TRuzadaModuleOptionsEx>(record->FileName, true, ModuleBlockPublisher());
-  const std::optional<StoredBlock> block = ReadModuleStoredBlock(module, record->FileName, quick);
+  std::optional<StoredBlock> block = ReadModuleStoredBlock(module, record->FileName, quick);
   if (block) {
     record->BlockVersion = block->BlockVersion;
     record->CompileDate = block->CompileDate;
     record->Password = block->Password;
     record->PasswordOk = block->PasswordOk ? 1 : 0;
     record->Key = block->Key;
-    if (!quick && block->HasDebugData) {
-      record->DebugData = std::make_unique<MemoryStream>(block->DebugData);
-      record->IndexDebugData();
-    }
   } else {
     record->BlockVersion = kOwnBlockVersion;
     record->CompileDate = 0;
   }
   LoadOptions(*record, module, block);
+  if (block && block->DebugDataDeferred) {
+    auto deferred = std::make_shared<StoredBlock>();
+    deferred->DebugDataDeferred = true;
+    deferred->CompressedDebugData = std::move(block->CompressedDebugData);
+    record->SetDebugDataSource([deferred]() -> std::optional<std::vector<std::uint8_t>> {
+      InflateDeferredDebugData(*deferred);
+      if (!deferred->HasDebugData) return std::nullopt;
+      return std::move(deferred->DebugData);
+    });
+  } else if (block && !quick && block->HasDebugData) {
+    record->SetDebugData(std::move(block->DebugData));
+  }
   return record;
 }
 

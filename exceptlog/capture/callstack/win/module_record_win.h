@@ -25,6 +25,11 @@ class QuickEnumerationScope {
   QuickEnumerationScope& operator=(const QuickEnumerationScope&) = delete;
 };
 
+// The module's file name as the loader answers it (a path may be short or
+// carry an object-manager prefix); empty for no module. Cheap: no file is
+// asked.
+std::string LoaderModuleFileName(HMODULE module);
+
 // The module's file as a report shows it; empty when the system knows no
 // file for the handle (the module was unloaded, or it is no module).
 std::string LoadedModuleFileName(HMODULE module);

@@ -28,25 +28,38 @@ struct ToolHelpSnapshotTraits {
 
 }  // namespace
 
-bool EnumerateModulesWithPsapi(std::vector<HMODULE>& modules) {
-  win::UniqueModule psapi(LoadLibraryA("PSAPI.DLL"));
-  auto* enumerate = win::LookUpEntryPoint<decltype(EnumProcessModules)>(psapi.get(), "EnumProcessModules");
-  if (enumerate == nullptr) return false;
-  win::UniqueKernelHandle process(
-      OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
-  if (!process) return false;
+namespace {
+
+using EnumerateModules = decltype(EnumProcessModules);
+
+bool EnumerateWith(EnumerateModules* enumerate, std::vector<HMODULE>& modules) {
+  // The pseudo handle of this process carries every access right.
+  HANDLE process = GetCurrentProcess();
   DWORD needed = 0;
-  if (!enumerate(process.get(), nullptr, 0, &needed)) return false;
+  if (!enumerate(process, nullptr, 0, &needed)) return false;
   for (int attempt = 0; attempt < kEnumerationAttempts; ++attempt) {
     modules.assign(needed / sizeof(HMODULE), nullptr);
     const DWORD size = static_cast<DWORD>(modules.size() * sizeof(HMODULE));
-    if (!enumerate(process.get(), modules.data(), size, &needed)) return false;
+    if (!enumerate(process, modules.data(), size, &needed)) return false;
     if (needed <= size) {
       modules.resize(needed / sizeof(HMODULE));
       return true;
     }
   }
   return false;
+}
+
+}  // namespace
+
+bool EnumerateModulesWithPsapi(std::vector<HMODULE>& modules) {
+  // Since Windows 7 kernel32 answers itself; loading and freeing PSAPI.DLL
+  // for every report cost more than all the rest of listing the modules.
+  if (auto* own = win::LookUpEntryPoint<EnumerateModules>(GetModuleHandleA("kernel32.dll"), "K32EnumProcessModules")) {
+    return EnumerateWith(own, modules);
+  }
+  win::UniqueModule psapi(LoadLibraryA("PSAPI.DLL"));
+  auto* enumerate = win::LookUpEntryPoint<EnumerateModules>(psapi.get(), "EnumProcessModules");
+  return enumerate != nullptr && EnumerateWith(enumerate, modules);
 }
 
 bool EnumerateModulesWithToolHelp(std::vector<HMODULE>& modules) {
@@ -98,9 +111,29 @@ std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::FindOrCreate(HMODULE modu
   return record;
 }
 
+std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::FindInImages(std::uint64_t address) const {
+  for (const auto& record : items_) {
+    if (address >= record->Handle && address - record->Handle < record->ImageSize) return record;
+  }
+  return nullptr;
+}
+
 std::shared_ptr<TRuzadaModuleInfo> TRuzadaModulesList::FindByAddress(std::uint64_t address) {
+  if (const auto known = FindInImages(address)) {
+    if (known->Kind != mkUndetermined || QuickEnumerationRunning()) return known;
+  }
   HMODULE module = ModuleOfAddress(address);
   return module == nullptr ? nullptr : FindOrCreate(module);
+}
+
+void TRuzadaModulesList::DropUnloaded() {
+  // A module that is gone has no file name; one unloaded with another loaded
+  // at its address has another file name, and its record would describe the
+  // wrong module.
+  std::erase_if(items_, [](const std::shared_ptr<TRuzadaModuleInfo>& record) {
+    const std::string current = LoaderModuleFileName(ToPointer<std::remove_pointer_t<HMODULE>>(record->Handle));
+    return current.empty() || lstrcmpiA(current.c_str(), record->LoadedName.c_str()) != 0;
+  });
 }
 
 void TRuzadaModulesList::DropChanged() {
@@ -113,13 +146,7 @@ void TRuzadaModulesList::DropChanged() {
 }
 
 void TRuzadaModulesList::CollectAll() {
-  // A module that is gone has no file name; one unloaded with another loaded
-  // at its address has another file name, and its record would describe the
-  // wrong module.
-  std::erase_if(items_, [](const std::shared_ptr<TRuzadaModuleInfo>& record) {
-    const std::string current = LoadedModuleFileName(ToPointer<std::remove_pointer_t<HMODULE>>(record->Handle));
-    return current.empty() || lstrcmpiA(current.c_str(), record->FileName.c_str()) != 0;
-  });
+  DropUnloaded();
   {
     const QuickEnumerationScope quick;
     std::vector<HMODULE> modules;

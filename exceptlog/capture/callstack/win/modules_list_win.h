@@ -29,8 +29,15 @@ class TRuzadaModulesList {
   // replaced by a full one unless a quick enumeration runs. nullptr when the
   // module's file name cannot be read.
   std::shared_ptr<TRuzadaModuleInfo> FindOrCreate(HMODULE module);
-  // The record of the module whose image holds `address`, or nullptr.
+  // The record of the module whose image holds `address`, or nullptr. A
+  // listed module's image answers without asking the memory manager: the
+  // list must not hold modules that are gone (DropUnloaded).
   std::shared_ptr<TRuzadaModuleInfo> FindByAddress(std::uint64_t address);
+  // The listed record whose image holds `address`, or nullptr; asks nothing.
+  std::shared_ptr<TRuzadaModuleInfo> FindInImages(std::uint64_t address) const;
+  // Removes the records of modules that are no longer loaded, or whose
+  // address another module now holds. Cheap: the loader's own list is asked.
+  void DropUnloaded();
   // Removes the records whose file's last-write time is no longer FileDate.
   void DropChanged();
   // Removes the records of modules that are gone, lists every module of the

@@ -96,7 +96,7 @@ TEST(ModulesList, RecordCarriesFileVersionKindAndExports) {
   EXPECT_NE(record->FileDate, 0.0);
   EXPECT_EQ(record->FileDate, ModuleFileDate(record->FileName));
   EXPECT_EQ(record->BlockVersion, kOwnBlockVersion) << "no stored block";
-  EXPECT_EQ(record->DebugData, nullptr);
+  EXPECT_FALSE(record->HasDebugData());
   EXPECT_EQ(record->PasswordOk, 1);
   EXPECT_EQ(record->Options->ModuleFileName(), record->FileName);
   // Every export, by its undecorated name in either build.
@@ -169,6 +169,38 @@ TEST(ModulesList, CollectAllForgetsUnloadedModules) {
   list.CollectAll();
   EXPECT_EQ(list.Find(handle), nullptr);
   EXPECT_EQ(list.Count(), count - 1);
+}
+
+// A listed module's image names its addresses without asking the memory
+// manager; once the module is unloaded, the report's DropUnloaded forgets
+// it, and its old addresses name nothing.
+TEST(ModulesList, ListedImagesNameAddressesUntilTheirModuleIsUnloaded) {
+  testing::TempFolder folder;
+  const std::string file = testing::CopyModule("callstack_package.dll", folder, "ranges.dll");
+  win::UniqueModule module(LoadLibraryA(file.c_str()));
+  ASSERT_TRUE(module);
+  HMODULE handle = module.get();
+  TRuzadaModulesList list;
+  const auto record = list.FindOrCreate(handle);
+  ASSERT_NE(record, nullptr);
+  MEMORY_BASIC_INFORMATION last{};
+  ASSERT_NE(VirtualQuery(reinterpret_cast<const char*>(handle) + record->ImageSize - 1, &last, sizeof last), 0u);
+  EXPECT_EQ(last.AllocationBase, handle) << "the image's last byte";
+  EXPECT_EQ(ModuleOfAddress(record->Handle + record->ImageSize), nullptr) << "the first byte past it";
+  EXPECT_LT(record->Handle, record->CodeStart);
+  EXPECT_LT(record->CodeStart, record->CodeEnd);
+  EXPECT_LE(record->CodeEnd, record->Handle + record->ImageSize);
+  EXPECT_EQ(list.FindInImages(record->CodeStart), record);
+  EXPECT_EQ(list.FindInImages(record->Handle + record->ImageSize), nullptr);
+  EXPECT_EQ(list.FindByAddress(record->CodeEnd - 1), record);
+
+  list.DropUnloaded();
+  EXPECT_EQ(list.Find(handle), record) << "still loaded";
+  const std::uint64_t code = record->CodeStart;
+  module.reset();
+  list.DropUnloaded();
+  EXPECT_EQ(list.Find(handle), nullptr);
+  EXPECT_EQ(list.FindByAddress(code), nullptr);
 }
 
 TEST(ModulesList, AnotherModulesPublishedOptionsOverrideItsStoredOnes) {

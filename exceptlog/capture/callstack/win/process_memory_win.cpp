@@ -24,8 +24,10 @@ bool ReadableProtection(const MEMORY_BASIC_INFORMATION& info) {
 }  // namespace
 
 bool ProcessMemoryReader::RegionOf(std::uint64_t address, Region& region) const {
-  for (const Region& cached : cache_) {
-    if (cached.end != 0 && address >= cached.start && address < cached.end) {
+  // Newest first: a scan asks about the region it asked about last.
+  for (std::size_t i = 0; i < filled_; ++i) {
+    const Region& cached = cache_[(next_slot_ + cache_.size() - 1 - i) % cache_.size()];
+    if (address >= cached.start && address < cached.end) {
       region = cached;
       return true;
     }
@@ -39,9 +41,22 @@ bool ProcessMemoryReader::RegionOf(std::uint64_t address, Region& region) const 
   const std::uint64_t end = start + info.RegionSize;
   if (end <= address) return false;
   region = Region{start, end, ReadableProtection(info)};
+  Remember(region);
+  return true;
+}
+
+void ProcessMemoryReader::Remember(const Region& region) const {
   cache_[next_slot_] = region;
   next_slot_ = (next_slot_ + 1) % cache_.size();
-  return true;
+  if (filled_ < cache_.size()) ++filled_;
+}
+
+void ProcessMemoryReader::KnowReadable(std::uint64_t start, std::uint64_t end) const {
+  if (end <= start) return;
+  for (std::size_t i = 0; i < filled_; ++i) {
+    if (cache_[i].start == start && cache_[i].end == end && cache_[i].readable) return;
+  }
+  Remember(Region{start, end, true});
 }
 
 bool ProcessMemoryReader::IsReadable(std::uint64_t address, std::uint32_t size) const {
@@ -51,7 +66,7 @@ bool ProcessMemoryReader::IsReadable(std::uint64_t address, std::uint32_t size) 
   }
   const std::uint64_t end = address + size;
   for (std::uint64_t cursor = address; cursor < end;) {
-    Region region;
+    Region region{};
     if (!RegionOf(cursor, region) || !region.readable) return false;
     cursor = region.end;
   }

@@ -64,28 +64,13 @@ std::uintptr_t StackBaseFromBlock(HANDLE thread, const CONTEXT& context, const M
 
 }  // namespace
 
-// One scan asks about the same few code sections again and again; each
-// answer holds for its whole section for the scan's life (as the memory
-// reader's answers do), so the memory manager is asked once per section.
-ModuleLookup ModuleLookupIn(TRuzadaModulesList& modules) {
-  struct Section {
-    std::uint64_t start = 0;
-    std::uint64_t end = 0;
-    std::shared_ptr<const TRuzadaModuleInfo> record;
-  };
-  auto sections = std::make_shared<std::vector<Section>>();
-  return [&modules, sections](std::uint64_t address) -> std::shared_ptr<const TRuzadaModuleInfo> {
-    for (const Section& section : *sections) {
-      if (address >= section.start && address < section.end) return section.record;
-    }
-    MEMORY_BASIC_INFORMATION info{};
-    if (address > UINTPTR_MAX || VirtualQuery(ToPointer(address), &info, sizeof info) == 0 ||
-        info.State != MEM_COMMIT || info.Type != MEM_IMAGE || info.AllocationBase == nullptr) {
-      return nullptr;
-    }
-    std::shared_ptr<const TRuzadaModuleInfo> record = modules.FindOrCreate(static_cast<HMODULE>(info.AllocationBase));
-    const std::uint64_t start = ToAddress(info.BaseAddress);
-    if (record != nullptr && sections->size() < 64) sections->push_back({start, start + info.RegionSize, record});
+ModuleLookup ModuleLookupIn(TRuzadaModulesList& modules, const ProcessMemoryReader& memory) {
+  // Each module's code section is told to the reader: the procedures' first
+  // bytes that naming reads then need no memory query. Two references: the
+  // function object holds them without an allocation.
+  return [&modules, &memory](std::uint64_t address) -> std::shared_ptr<const TRuzadaModuleInfo> {
+    std::shared_ptr<const TRuzadaModuleInfo> record = modules.FindByAddress(address);
+    if (record != nullptr) memory.KnowReadable(record->CodeStart, record->CodeEnd);
     return record;
   };
 }
@@ -93,7 +78,7 @@ ModuleLookup ModuleLookupIn(TRuzadaModulesList& modules) {
 void AddStack(TRuzadaStackList& list, TRuzadaModulesList& modules, std::uint64_t exception_address,
               std::uint64_t stack_position, std::uint64_t stack_top, bool live, std::uint32_t thread_id) {
   const ProcessMemoryReader memory;
-  AddStack(list, memory, ModuleLookupIn(modules),
+  AddStack(list, memory, ModuleLookupIn(modules, memory),
            StackSource{{exception_address, stack_position, stack_top, kThisProcessBits}, live, thread_id});
 }
 

@@ -13,6 +13,7 @@
 #include "exceptlog/capture/callstack/call_stack.h"
 #include "exceptlog/capture/callstack/stack_entry.h"
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
+#include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/threads_list_win.h"
 
 namespace vellum::exceptlog {
@@ -25,9 +26,10 @@ std::unique_ptr<TRuzadaStackList> BuildStack(TRuzadaModulesList& modules, std::u
 void AddStack(TRuzadaStackList& list, TRuzadaModulesList& modules, std::uint64_t exception_address,
               std::uint64_t stack_position, std::uint64_t stack_top, bool live, std::uint32_t thread_id);
 
-// Names addresses through `modules`, remembering each code section it
-// found for the lookup's life.
-ModuleLookup ModuleLookupIn(TRuzadaModulesList& modules);
+// Names addresses through `modules`, and tells `memory` (which must outlive
+// the lookup) each found module's code section, which stays readable while
+// the module is listed.
+ModuleLookup ModuleLookupIn(TRuzadaModulesList& modules, const ProcessMemoryReader& memory);
 
 // Where an exact walk of a 64-bit thread's stack starts: its registers, the
 // address listed first (the exception's, standing for the first frame; 0:

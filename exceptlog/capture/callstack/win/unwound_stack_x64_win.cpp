@@ -55,13 +55,15 @@ class StackCopyReader final : public MemoryReader {
 // Each module's unwind data is looked up once per walk.
 class UnwindDataCache {
  public:
-  explicit UnwindDataCache(const MemoryReader& memory) : memory_(memory) {}
+  UnwindDataCache(const MemoryReader& memory, const TRuzadaModulesList& modules) : memory_(memory), modules_(modules) {}
 
   std::optional<X64ModuleUnwindData> Find(std::uint64_t pc) {
     for (const X64ModuleUnwindData& known : known_) {
       if (pc >= known.image_base && pc - known.image_base < known.image_size) return known;
     }
-    HMODULE module = ModuleOfAddress(pc);
+    const auto listed = modules_.FindInImages(pc);
+    HMODULE module =
+        listed != nullptr ? ToPointer<std::remove_pointer_t<HMODULE>>(listed->Handle) : ModuleOfAddress(pc);
     if (module == nullptr) return std::nullopt;
     const std::optional<PeLayout> layout = ReadPeLayout(memory_, ToAddress(module), ProcessBits::k64);
     if (!layout || layout->exception_size == 0) return std::nullopt;
@@ -73,6 +75,7 @@ class UnwindDataCache {
 
  private:
   const MemoryReader& memory_;
+  const TRuzadaModulesList& modules_;
   std::vector<X64ModuleUnwindData> known_;
 };
 
@@ -94,8 +97,8 @@ void AddUnwoundStack(TRuzadaStackList& list, TRuzadaModulesList& modules, const 
                      const StackCopy& copy, std::uint64_t stack_top, std::uint32_t thread_id) {
   const ProcessMemoryReader live;
   const StackCopyReader stack(live, copy);
-  UnwindDataCache unwind_data(live);
-  const ModuleLookup lookup = ModuleLookupIn(modules);
+  UnwindDataCache unwind_data(live, modules);
+  const ModuleLookup lookup = ModuleLookupIn(modules, live);
   const X64Registers registers = X64RegistersOf(start.context);
   const X64StackWalk walk = WalkX64Stack({live, stack}, [&](std::uint64_t pc) { return unwind_data.Find(pc); },
                                          registers, {registers.Rsp(), stack_top});
