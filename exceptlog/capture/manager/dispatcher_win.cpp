@@ -146,13 +146,35 @@ void FillActiveControl(ManagerState& state, TExceptNotifyParams& params) {
   }
 }
 
+// What the report says of the program's windows, taken by the raising
+// thread: the main window brought forward, the cursor and the focused
+// control. The worker is told when they are there, however this ends.
+void TakeWindowFacts(ManagerState& state, ExceptionRun& run) {
+  struct Told {
+    HANDLE event;
+    ~Told() {
+      if (event != nullptr) SetEvent(event);
+    }
+  } told{run.window_facts_taken.get()};
+  if (run.kind == rkApplication || (run.kind == rkGeneral && IsGuiProgram(state.self.console))) {
+    BringMainWindowForward(state);
+  }
+  FillActiveControl(state, run.params);
+}
+
 // The report in a worker while this thread waits: the main thread keeps its
 // windows painted, every waiting thread runs the handlers the worker hands
-// it. When the worker cannot start, this thread runs the report itself.
+// it. When the worker cannot start, this thread runs the report itself. The
+// window facts are taken here while the worker starts (a thread's start
+// costs about a millisecond under Wine) and collects the call stacks.
 bool RunInWorker(ManagerState& state, ExceptionRun& run) {
+  run.window_facts_taken.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  // Without the event the worker could not be told: the facts come first.
+  if (!run.window_facts_taken) TakeWindowFacts(state, run);
   auto worker = std::make_unique<TExceptionThread>(state, run);
   worker->SetPriority(tpHighest);
   worker->Start();
+  if (run.window_facts_taken) TakeWindowFacts(state, run);
   const bool main_thread = GetCurrentThreadId() == state.main_thread_id;
   const DWORD started_waiting = GetTickCount();
   bool quit_seen = false;
@@ -184,6 +206,10 @@ bool RunInWorker(ManagerState& state, ExceptionRun& run) {
 
 }  // namespace
 
+void WaitForWindowFacts(const ExceptionRun& run) {
+  if (run.window_facts_taken) WaitForSingleObject(run.window_facts_taken.get(), INFINITE);
+}
+
 bool Dispatch(ManagerState& state, ExceptionRun& run) {
   if (GetCurrentThreadId() == state.worker_thread.load()) {
     // The pipeline itself failed: waiting for the lock its own raising
@@ -200,15 +226,19 @@ bool Dispatch(ManagerState& state, ExceptionRun& run) {
     if (run.message.rfind(kSafeCallPrefix, 0) == 0) {
       result = false;  // reported when it was first raised
     } else if (state.current_options != nullptr && state.current_options->Enabled()) {
-      if (run.kind == rkApplication || (run.kind == rkGeneral && IsGuiProgram(state.self.console))) {
-        BringMainWindowForward(state);
-      }
       run.params.ThreadId = run.raising_thread;
-      FillActiveControl(state, run.params);
       state.raising_thread.store(GetCurrentThreadId());
       // Under the loader lock no thread may start.
       const bool loader_lock = state.self.is_library && (state.initializing.load() || state.finalizing.load());
-      result = loader_lock ? RunPipeline(state, run) : RunInWorker(state, run);
+      if (loader_lock) {
+        TakeWindowFacts(state, run);
+        result = RunPipeline(state, run);
+      } else {
+        // A library's first moment outside its DllMain may be its first
+        // report: the next reports find the machine's facts gathered.
+        GatherAheadOnce(state);
+        result = RunInWorker(state, run);
+      }
     }
   } catch (...) {
     ReportPipelineFailure(std::current_exception(), run.address);

@@ -52,7 +52,12 @@ bool ExceptionLogActive() {
 }
 
 void SetModuleInitializing(bool value) {
-  if (ManagerState* state = State()) state->initializing.store(value);
+  ManagerState* state = State();
+  if (state == nullptr) return;
+  state->initializing.store(value);
+  // A program's initialisation holds no loader lock: its end is the first
+  // moment to gather ahead. A library's still runs in its DllMain.
+  if (!value && !state->self.is_library) GatherAheadOnce(*state);
 }
 
 void SetModuleFinalizing(bool value) {

@@ -231,6 +231,39 @@ TEST_F(ManagerTest, AnInvalidParameterToTheCRuntimeIsReported) {
   EXPECT_EQ(last_class_, "EInvalidArgument");
 }
 
+// What reports will ask of the machine is gathered once per start, on a
+// thread of its own: here at the first report, since this program's
+// initialisation ended before any step was set.
+TEST_F(ManagerTest, GatheringAheadRunsOnceOnAThreadOfItsOwn) {
+  std::atomic<int> gathered{0};
+  std::atomic<DWORD> gathering_thread{0};
+  std::atomic<std::uint64_t> module{0};
+  const HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(done, nullptr);
+  PipelineSteps steps = SetPipelineSteps({});
+  steps.gather_ahead = [&](std::uint64_t subsystem_module) {
+    module.store(subsystem_module);
+    gathering_thread.store(GetCurrentThreadId());
+    gathered.fetch_add(1);
+    SetEvent(done);
+  };
+  SetPipelineSteps(steps);
+  for (int report = 0; report < 3; ++report) {
+    try {
+      ThrowTestError();
+    } catch (...) {
+      ReportEscapedException(std::current_exception(), rkGeneral);
+    }
+  }
+  SetModuleInitializing(false);
+  ASSERT_EQ(WaitForSingleObject(done, 10000), WAIT_OBJECT_0);
+  CloseHandle(done);
+  EXPECT_EQ(reports_.load(), 3);
+  EXPECT_EQ(gathered.load(), 1);
+  EXPECT_NE(gathering_thread.load(), GetCurrentThreadId());
+  EXPECT_EQ(module.load(), reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)));
+}
+
 TEST_F(ManagerTest, OptionsOfTheRunningModule) {
   EXPECT_TRUE(CurrentDeveruVuzOptions().Enabled());
   EXPECT_EQ(CurrentExceptionRecord(), nullptr) << "no report running";

@@ -43,7 +43,15 @@ struct ExceptionRun {
   // The raising thread's raise state as the raise left it (its stack copy
   // above all), taken before anything else could overwrite it.
   std::unique_ptr<TRaiseState> raise;
+  // Set once the raising thread has taken the window facts into `params`
+  // (cursor, focused control): it takes them while the worker starts and
+  // collects the call stacks, and the worker waits for them before it stops
+  // any thread. No event: they were taken before the pipeline began.
+  win::UniqueKernelHandle window_facts_taken;
 };
+
+// Waits until the raising thread has taken the window facts of `run`.
+void WaitForWindowFacts(const ExceptionRun& run);
 
 struct ManagerState {
   ExceptionLogModule self;
@@ -86,6 +94,9 @@ struct ManagerState {
 
   TDeliveryError last_error;  // of the running report, or of the last one
 
+  // The steps' gather_ahead was started (once per start).
+  std::atomic<bool> gathering_started{false};
+
   // Reports stack overflows from a thread that has stack to spare.
   std::unique_ptr<class OverflowReporter> overflow_reporter;
 };
@@ -117,6 +128,12 @@ void RemoveCatchPoints(ManagerState& state);
 // the watchdog may itself be reporting.
 void StartFreezeReporting();
 void StopFreezeReporting();
+
+// Starts the steps' gather_ahead on a thread of its own, once per start,
+// when the module is not in its initialisation or finalisation (a library's
+// hold the loader lock). Called where a report may come: at the end of a
+// program's initialisation and at each dispatch.
+void GatherAheadOnce(ManagerState& state);
 
 // The context every pipeline step gets: the manager's events, warnings and
 // post-send steps. Valid for the module's lifetime; its calls do nothing

@@ -120,6 +120,10 @@ struct PipelineSteps {
   Step<void, PipelineReport> send;
   // After every report: what a test or the crash sample watches.
   Step<void, const PipelineReport> reported;
+  // What reports will ask of the machine and that changes rarely, gathered
+  // ahead on a thread of the manager's once per start, outside the loader
+  // lock; handed the module carrying the subsystem.
+  std::function<void(std::uint64_t subsystem_module)> gather_ahead;
 };
 
 // Replaces the table (process-wide for this module) and answers the old one.

@@ -443,6 +443,9 @@ bool RunSteps(ReportRun& r) {
   CompleteParameters(r);
   CollectCallStacks(r);
   if (r.run.raiser == rtThreadProcedure) return true;
+  // The raising thread may still be asking the focused control for its
+  // text: no thread is stopped before it has it.
+  WaitForWindowFacts(r.run);
   SuspendOtherThreads(r);
   r.Progress(ppHandled);
   if (r.options.LogFlags().Contains(lfModulesSection)) r.state.modules->CollectAll();

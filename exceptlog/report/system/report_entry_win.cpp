@@ -13,6 +13,7 @@
 #include "exceptlog/capture/callstack/win/process_memory_win.h"
 #include "exceptlog/capture/callstack/win/threads_list_win.h"
 #include "exceptlog/report/builder/report_values.h"
+#include "exceptlog/report/system/machine_facts_win.h"
 #include "exceptlog/report/system/system_facts_win.h"
 #include "runtime/threading/multi_read_exclusive_write_sync_win.h"
 
@@ -20,8 +21,15 @@ namespace vellum::exceptlog {
 
 namespace {
 
-std::string ExceptionModule(std::uint64_t address) {
+std::string ExceptionModule(const PipelineReport& report) {
+  const std::uint64_t address = report.record.RaiseAddress;
   if (address == 0) return {};
+  // The pipeline listed the raising module when it chose its options; its
+  // record has the file name the system would answer, without the long
+  // path asked again.
+  if (report.record.Modules != nullptr) {
+    if (const auto listed = report.record.Modules->FindInImages(address)) return FileNameOf(listed->FileName);
+  }
   HMODULE module = ModuleOfAddress(address);
   return module != nullptr ? FileNameOf(LoadedModuleFileName(module)) : std::string();
 }
@@ -103,13 +111,17 @@ CpuInput CpuFacts(const PipelineReport& report) {
   return input;
 }
 
-GeneralFacts GatherGeneralFacts(const PipelineReport& report, const TRuzadaModuleOptions& options) {
+}  // namespace
+
+GeneralFacts GatherGeneralFacts(const PipelineReport& report, const TRuzadaModuleOptions& options,
+                                MachineFacts& machine) {
   GeneralFacts facts;
   facts.zone_offset_minutes = LocalZoneOffsetMinutes();
   facts.start_date = report.subsystem_start;
-  const MainModuleFacts main = MainModuleVersion();
-  facts.name_description = main.name_description;
-  facts.version = main.version;
+  std::optional<MainModuleFacts> main = machine.MainModule();
+  if (!main) main = MainModuleVersion();
+  facts.name_description = main->name_description;
+  facts.version = main->version;
   facts.parameters = CommandLineParameters(GetCommandLineA());
   if (report.record.Modules != nullptr) {
     const auto own = report.record.Modules->Find(ToPointer<std::remove_pointer_t<HMODULE>>(report.subsystem_module));
@@ -118,7 +130,7 @@ GeneralFacts GatherGeneralFacts(const PipelineReport& report, const TRuzadaModul
   facts.exception_date = report.pipeline_start;
   facts.exception_address = report.record.RaiseAddress;
   facts.address_width = ReportAddressWidth(report);
-  facts.exception_module = ExceptionModule(report.record.RaiseAddress);
+  facts.exception_module = ExceptionModule(report);
   if (report.class_known) facts.exception_type = report.class_name;
   if (report.record.RaisedException != nullptr) facts.exception_message = report.message;
   facts.show_active_controls = !report.console && !report.web_program;
@@ -131,29 +143,40 @@ GeneralFacts GatherGeneralFacts(const PipelineReport& report, const TRuzadaModul
     facts.control_text = report.focused_control_text;
   }
   const TReportFields fields = options.ReportFields();
-  // Each question only when its field is shown: some take their time.
+  // Each question only when its field is shown: some take their time. What
+  // changes rarely comes from the machine's kept facts when they are there;
+  // what changes all the time (memory, disk space, up time, the foreground
+  // window) is asked now.
   if (fields.Contains(14)) facts.computer_name = ComputerName();
   if (fields.Contains(15)) facts.user_name = UserName();
   const MemoryFacts memory = PhysicalMemory();
   facts.total_memory = memory.total;
   facts.free_memory = memory.available;
   if (fields.Contains(18) || fields.Contains(19)) {
-    const DiskFacts disk = ModuleDrive(ToPointer<std::remove_pointer_t<HMODULE>>(report.subsystem_module));
+    HMODULE module = ToPointer<std::remove_pointer_t<HMODULE>>(report.subsystem_module);
+    std::optional<std::string> root = machine.DriveRoot(module);
+    if (!root) root = DriveRootOf(module);
+    const DiskFacts disk = DriveSpace(*root);
     facts.total_disk = disk.total;
     facts.free_disk = disk.free;
   }
   facts.up_time_milliseconds = UpTimeMilliseconds();
-  if (fields.Contains(21)) facts.processor = ProcessorName();
+  if (fields.Contains(21)) {
+    const std::optional<std::string> processor = machine.Processor();
+    facts.processor = processor ? *processor : ProcessorName();
+  }
   if (fields.Contains(22)) facts.display_mode = DisplayMode();
   facts.system = OperatingSystemVersion();
   if (fields.Contains(26)) facts.language = SystemLanguageName();
   bool network = false;
   for (int bit = 27; bit <= 32; ++bit) network = network || fields.Contains(bit);
-  if (network) facts.network = NetworkFieldTexts(NetworkAdapters());
+  if (network) {
+    std::optional<std::vector<NetworkAdapter>> adapters = machine.Adapters();
+    if (!adapters) adapters = NetworkAdapters();
+    facts.network = NetworkFieldTexts(*adapters);
+  }
   return facts;
 }
-
-}  // namespace
 
 std::string ThreadObjectClassName(const void* object) {
   // The object's table, the type record before it, the record's name: each
@@ -208,11 +231,15 @@ std::vector<ModuleRow> ReportModuleRows(const PipelineReport& report) {
 }
 
 ReportTexts BuildReportTexts(const PipelineReport& report) {
+  return BuildReportTexts(report, MachineFacts::Shared());
+}
+
+ReportTexts BuildReportTexts(const PipelineReport& report, MachineFacts& machine) {
   if (report.set_progress) report.set_progress(7021);
   const TRuzadaModuleOptions& options = *report.record.Options;
   ReportInput input;
   input.address_width = ReportAddressWidth(report);
-  input.general = GatherGeneralFacts(report, options);
+  input.general = GatherGeneralFacts(report, options, machine);
   input.call_stack = ReportCallStackInput(report);
   if (options.LogFlags().Contains(lfModulesSection)) input.modules = ModuleRows(report.record.Modules);
   if (options.LogFlags().Contains(lfCpuSection)) input.cpu = CpuFacts(report);

@@ -12,8 +12,16 @@
 
 namespace vellum::exceptlog {
 
-// Gathers the facts and builds.
+class MachineFacts;
+
+// Gathers the facts (the shared kept ones, or those of `machine`) and builds.
 ReportTexts BuildReportTexts(const PipelineReport& report);
+ReportTexts BuildReportTexts(const PipelineReport& report, MachineFacts& machine);
+
+// The general part's facts: what changes rarely from `machine` where it has
+// it, the rest asked now.
+GeneralFacts GatherGeneralFacts(const PipelineReport& report, const TRuzadaModuleOptions& options,
+                                MachineFacts& machine);
 
 // The pipeline's steps: build (keeping the parts in the report) and add the
 // custom data handlers' text; both answer the full report.

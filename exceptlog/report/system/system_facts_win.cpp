@@ -9,6 +9,7 @@
 #include "exceptlog/report/builder/report_values.h"
 #include "runtime/registry/registry_key_win.h"
 #include "runtime/strings/format.h"
+#include "runtime/win/entry_point_win.h"
 #include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
@@ -129,26 +130,31 @@ MemoryFacts PhysicalMemory() {
   return {status.ullTotalPhys, status.ullAvailPhys};
 }
 
-DiskFacts ModuleDrive(HMODULE module) {
-  using DiskSpace = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-  const auto disk_space = KernelFunction<DiskSpace>("GetDiskFreeSpaceExA");
-  if (disk_space == nullptr) return {};
+std::string DriveRootOf(HMODULE module) {
   const std::string file_name = LoadedModuleFileName(module);
-  std::string root;
-  if (file_name.size() >= 2 && file_name[1] == ':') {
-    root = file_name.substr(0, 2) + "\\";
-  } else if (file_name.rfind("\\\\", 0) == 0) {
+  if (file_name.size() >= 2 && file_name[1] == ':') return file_name.substr(0, 2) + "\\";
+  if (file_name.rfind("\\\\", 0) == 0) {
     // \\server\share\ is the root of a network drive.
     const std::size_t share = file_name.find('\\', 2);
     const std::size_t end = share == std::string::npos ? share : file_name.find('\\', share + 1);
-    if (end != std::string::npos) root = file_name.substr(0, end + 1);
+    if (end != std::string::npos) return file_name.substr(0, end + 1);
   }
-  if (root.empty()) return {};
+  return {};
+}
+
+DiskFacts DriveSpace(const std::string& root) {
+  using DiskSpace = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+  const auto disk_space = KernelFunction<DiskSpace>("GetDiskFreeSpaceExA");
+  if (disk_space == nullptr || root.empty()) return {};
   ULARGE_INTEGER free_to_caller{};
   ULARGE_INTEGER total{};
   ULARGE_INTEGER total_free{};
   if (!disk_space(root.c_str(), &free_to_caller, &total, &total_free)) return {};
   return {total.QuadPart, free_to_caller.QuadPart};
+}
+
+DiskFacts ModuleDrive(HMODULE module) {
+  return DriveSpace(DriveRootOf(module));
 }
 
 std::uint64_t UpTimeMilliseconds() {
@@ -205,16 +211,17 @@ std::string SystemLanguageName() {
   return found_language;
 }
 
+HMODULE IpHelperLibrary() {
+  static HMODULE const library = LoadLibraryA("iphlpapi.dll");
+  return library;
+}
+
 std::vector<NetworkAdapter> NetworkAdapters() {
   std::vector<NetworkAdapter> adapters;
-  const win::UniqueModule library(LoadLibraryA("iphlpapi.dll"));
-  if (!library) return adapters;
-  using AdaptersInfo = DWORD(WINAPI*)(PIP_ADAPTER_INFO, PULONG);
-  using PerAdapterInfo = DWORD(WINAPI*)(ULONG, PIP_PER_ADAPTER_INFO, PULONG);
-  const auto adapters_info =
-      reinterpret_cast<AdaptersInfo>(reinterpret_cast<void*>(GetProcAddress(library.get(), "GetAdaptersInfo")));
-  const auto per_adapter_info =
-      reinterpret_cast<PerAdapterInfo>(reinterpret_cast<void*>(GetProcAddress(library.get(), "GetPerAdapterInfo")));
+  HMODULE library = IpHelperLibrary();
+  if (library == nullptr) return adapters;
+  const auto adapters_info = win::LookUpEntryPoint<decltype(GetAdaptersInfo)>(library, "GetAdaptersInfo");
+  const auto per_adapter_info = win::LookUpEntryPoint<decltype(GetPerAdapterInfo)>(library, "GetPerAdapterInfo");
   if (adapters_info == nullptr || per_adapter_info == nullptr) return adapters;
 
   ULONG size = 0;

@@ -42,6 +42,11 @@ struct DiskFacts {
 };
 // The drive holding `module`'s file.
 DiskFacts ModuleDrive(HMODULE module);
+// Its parts: the root of the drive (C:\ or \\server\share\; empty when
+// the file has none), which stays while the module is loaded, and the
+// drive's size and free space now.
+std::string DriveRootOf(HMODULE module);
+DiskFacts DriveSpace(const std::string& root);
 
 std::uint64_t UpTimeMilliseconds();
 
@@ -50,6 +55,10 @@ std::string DisplayMode();
 SystemVersion OperatingSystemVersion();
 std::string SystemLanguageName();
 std::vector<NetworkAdapter> NetworkAdapters();
+// iphlpapi, loaded on first use and kept for the process's life: loading it
+// cost most of a report's time, and freeing it at the module's unload would
+// happen under the loader lock. nullptr when it cannot be loaded.
+HMODULE IpHelperLibrary();
 
 struct WindowFacts {
   std::string class_name;
