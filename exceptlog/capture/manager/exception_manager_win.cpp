@@ -24,7 +24,10 @@ std::atomic<ManagerState*> manager_state{nullptr};
 
 bool MainModuleCarriesStoredBlock() {
   HMODULE main = GetModuleHandleA(nullptr);
-  const auto block = ReadModuleStoredBlock(main, LoadedModuleFileName(main), true);
+  // The file is only opened: the loader's own name does, without the long
+  // path resolved component by component (milliseconds under Wine, in every
+  // library's process attach).
+  const auto block = ReadModuleStoredBlock(main, ModuleFileNameWithoutPrefix(LoaderModuleFileName(main)), true);
   return block.has_value() && block->HasOptions;
 }
 
