@@ -16,7 +16,9 @@ namespace vellum::exceptlog {
 namespace {
 
 constexpr int kWouldBlock = 10035;  // WSAEWOULDBLOCK: not an error on a blocking socket
-constexpr std::size_t kSendChunk = 16384;
+// Each send is a round through the system's socket layer (under Wine, its
+// server): 64 KB pieces send a report in a few, and still move the progress.
+constexpr std::size_t kSendChunk = 65536;
 constexpr DWORD kQuietPeriod = 1000;
 constexpr DWORD kQuitWait = 2000;
 constexpr char kHidden[] = "<hidden>";

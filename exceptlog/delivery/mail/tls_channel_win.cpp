@@ -103,14 +103,17 @@ void TlsChannel::Send(const char* data, std::size_t size) {
   if (broken_) throw ETlsError("the TLS session has ended");
   const std::size_t header = sizes_.cbHeader;
   const std::size_t trailer = sizes_.cbTrailer;
+  const std::size_t records = (size + sizes_.cbMaximumMessage - 1) / sizes_.cbMaximumMessage;
+  // Every record of the call in one buffer, sent at once.
+  record_.resize(size + records * (header + trailer));
+  std::size_t end = 0;
   for (std::size_t offset = 0; offset < size;) {
     const std::size_t length = std::min<std::size_t>(size - offset, sizes_.cbMaximumMessage);
-    record_.resize(header + length + trailer);
-    std::memcpy(record_.data() + header, data + offset, length);
-    SecBuffer buffers[4] = {Buffer(SECBUFFER_STREAM_HEADER, record_.data(), header),
-                            Buffer(SECBUFFER_DATA, record_.data() + header, length),
-                            Buffer(SECBUFFER_STREAM_TRAILER, record_.data() + header + length, trailer),
-                            Buffer(SECBUFFER_EMPTY)};
+    char* const start = record_.data() + end;
+    std::memcpy(start + header, data + offset, length);
+    SecBuffer buffers[4] = {
+        Buffer(SECBUFFER_STREAM_HEADER, start, header), Buffer(SECBUFFER_DATA, start + header, length),
+        Buffer(SECBUFFER_STREAM_TRAILER, start + header + length, trailer), Buffer(SECBUFFER_EMPTY)};
     SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
     const SECURITY_STATUS status = library_.Sspi().EncryptMessage(context_.get(), 0, &description, 0);
     if (status != SEC_E_OK) {
@@ -118,10 +121,13 @@ void TlsChannel::Send(const char* data, std::size_t size) {
     }
     // The header keeps its size; a trailer may come out shorter than its
     // room, and the record ends there.
-    SendRaw(record_.data(),
-            std::size_t{buffers[0].cbBuffer} + std::size_t{buffers[1].cbBuffer} + std::size_t{buffers[2].cbBuffer});
+    const std::size_t sealed =
+        std::size_t{buffers[0].cbBuffer} + std::size_t{buffers[1].cbBuffer} + std::size_t{buffers[2].cbBuffer};
+    if (sealed > header + length + trailer) Fail("a record came out longer than its room");
+    end += sealed;
     offset += length;
   }
+  SendRaw(record_.data(), end);
 }
 
 std::size_t TlsChannel::Available() {

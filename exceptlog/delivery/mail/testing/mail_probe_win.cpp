@@ -4,7 +4,9 @@
 //   mail_probe smtp [--direct] [--dns ADDRESS] [--resolve-timeout MS] --host H --port N
 //              --from A --to LIST --subject S --body-file F [--user U] [--password P]
 //              [--attach FILE]... [--time-stamp] [--repeat N] [--implicit-tls-port N]
-//   (with --repeat, each delivery's time is printed as "elapsed_ms=")
+//              [--preload DLL]
+//   (with --repeat, each delivery's time is printed as "elapsed_ms="; with
+//   --preload the process holds DLL loaded, as a host process may)
 //   mail_probe dns-servers
 //   mail_probe trust|untrust CERTIFICATE.der   (the machine's root store)
 #include <windows.h>
@@ -65,6 +67,8 @@ int Smtp(const std::vector<std::string>& args) {
       message.UserID = next();
     } else if (name == "--password") {
       message.Password = next();
+    } else if (name == "--preload") {
+      LoadLibraryA(next().c_str());  // held to the end of the process
     } else if (name == "--implicit-tls-port") {
       session.ImplicitTlsPort = static_cast<std::uint16_t>(std::stoul(next()));
     } else if (name == "--attach") {
