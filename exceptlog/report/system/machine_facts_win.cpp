@@ -13,7 +13,10 @@ MachineFacts::MachineFacts(AdapterQuery adapters, std::unique_ptr<ChangeWatch> n
     : query_adapters_(std::move(adapters)), network_watch_(std::move(network_watch)) {}
 
 MachineFacts& MachineFacts::Shared() {
-  static MachineFacts facts;
+  // Never destroyed: the gathering thread may still be filling it while a
+  // program's static objects are destroyed at its exit. What it holds goes
+  // with the process; its pending notifications hold no pointer into code.
+  static MachineFacts& facts = *std::make_unique<MachineFacts>().release();
   return facts;
 }
 

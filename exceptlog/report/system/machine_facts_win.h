@@ -45,7 +45,8 @@ class MachineFacts {
   MachineFacts(const MachineFacts&) = delete;
   MachineFacts& operator=(const MachineFacts&) = delete;
 
-  // The one every report of the process reads; made on first use.
+  // The one every report of the process reads; made on first use and kept
+  // for the process's life.
   static MachineFacts& Shared();
 
   // Gathers every fact now, asking the system outside the lock that reads
