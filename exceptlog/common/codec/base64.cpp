@@ -10,6 +10,28 @@ namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
+// Encodes `size` bytes into `out`, which has room for their encoded size;
+// answers the end of what it wrote.
+char* EncodeInto(const std::uint8_t* bytes, std::size_t size, char* out) {
+  std::size_t index = 0;
+  for (; index + 3 <= size; index += 3) {
+    const std::uint32_t group = (bytes[index] << 16) | (bytes[index + 1] << 8) | bytes[index + 2];
+    *out++ = kAlphabet[(group >> 18) & 63];
+    *out++ = kAlphabet[(group >> 12) & 63];
+    *out++ = kAlphabet[(group >> 6) & 63];
+    *out++ = kAlphabet[group & 63];
+  }
+  const std::size_t left = size - index;
+  if (left != 0) {
+    const std::uint32_t group = (bytes[index] << 16) | (left == 2 ? bytes[index + 1] << 8 : 0);
+    *out++ = kAlphabet[(group >> 18) & 63];
+    *out++ = kAlphabet[(group >> 12) & 63];
+    *out++ = left == 2 ? kAlphabet[(group >> 6) & 63] : '=';
+    *out++ = '=';
+  }
+  return out;
+}
+
 }  // namespace
 
 std::size_t Base64EncodedSize(std::size_t size) {
@@ -19,24 +41,33 @@ std::size_t Base64EncodedSize(std::size_t size) {
 }
 
 std::string Base64FromBytes(const void* data, std::size_t size) {
+  // Sized once and written through a pointer: appending a character at a
+  // time costs more than the encoding.
+  std::string text(Base64EncodedSize(size), '\0');
+  EncodeInto(static_cast<const std::uint8_t*>(data), size, text.data());
+  return text;
+}
+
+std::string Base64LinesFromBytes(const void* data, std::size_t size, std::size_t line_length) {
+  if (line_length < 4 || line_length % 4 != 0) throw EInvalidOperation("Base64 lines must hold whole groups");
+  const std::size_t encoded = Base64EncodedSize(size);
+  std::string text(encoded + 2 * (encoded / line_length), '\0');
   const auto* bytes = static_cast<const std::uint8_t*>(data);
-  std::string text;
-  text.reserve(Base64EncodedSize(size));
-  std::size_t index = 0;
-  for (; index + 3 <= size; index += 3) {
-    const std::uint32_t group = (bytes[index] << 16) | (bytes[index + 1] << 8) | bytes[index + 2];
-    text += kAlphabet[(group >> 18) & 63];
-    text += kAlphabet[(group >> 12) & 63];
-    text += kAlphabet[(group >> 6) & 63];
-    text += kAlphabet[group & 63];
+  const std::size_t line_bytes = line_length / 4 * 3;
+  const std::size_t whole_lines = size / line_bytes;
+  char* out = text.data();
+  for (std::size_t line = 0; line < whole_lines; ++line) {
+    out = EncodeInto(bytes + line * line_bytes, line_bytes, out);
+    *out++ = '\r';
+    *out++ = '\n';
   }
-  const std::size_t left = size - index;
-  if (left != 0) {
-    const std::uint32_t group = (bytes[index] << 16) | (left == 2 ? bytes[index + 1] << 8 : 0);
-    text += kAlphabet[(group >> 18) & 63];
-    text += kAlphabet[(group >> 12) & 63];
-    text += left == 2 ? kAlphabet[(group >> 6) & 63] : '=';
-    text += '=';
+  // The rest is shorter than a line's bytes, but padded it may fill one.
+  const std::size_t done = whole_lines * line_bytes;
+  char* const rest = out;
+  out = EncodeInto(bytes + done, size - done, out);
+  if (static_cast<std::size_t>(out - rest) == line_length) {
+    *out++ = '\r';
+    *out++ = '\n';
   }
   return text;
 }

@@ -46,5 +46,24 @@ TEST(Base64Test, EncodedSizeCountsStartedGroups) {
   EXPECT_THROW(Base64EncodedSize(std::numeric_limits<std::size_t>::max()), EOutOfMemory);
 }
 
+TEST(Base64Test, LinesAreTheUnbrokenTextCutAfterEveryFullLine) {
+  // Around the line length: no break, a break that ends the text, a short
+  // last line; the lines always put back together into the unbroken text.
+  for (const std::size_t size : {0u, 1u, 59u, 60u, 61u, 119u, 120u, 121u, 1000u}) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 37 + 11);
+    const std::string unbroken = Base64FromBytes(bytes.data(), bytes.size());
+    const std::string lines = Base64LinesFromBytes(bytes.data(), bytes.size(), 80);
+    std::string expected;
+    for (std::size_t at = 0; at < unbroken.size(); at += 80) {
+      expected += unbroken.substr(at, 80);
+      if (at + 80 <= unbroken.size()) expected += "\r\n";
+    }
+    EXPECT_EQ(lines, expected) << size;
+  }
+  EXPECT_EQ(Base64LinesFromBytes("abcdef", 6, 4), "YWJj\r\nZGVm\r\n");
+  EXPECT_THROW(Base64LinesFromBytes("abc", 3, 6), EInvalidOperation) << "a line must hold whole groups";
+}
+
 }  // namespace
 }  // namespace vellum::exceptlog

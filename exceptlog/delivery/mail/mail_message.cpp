@@ -27,15 +27,7 @@ std::optional<std::string> ReadListedFile(const std::string& file_name) {
 }
 
 std::string Base64Lines(const std::string& bytes) {
-  const std::string encoded = Base64FromBytes(bytes.data(), bytes.size());
-  std::string lines;
-  lines.reserve(encoded.size() + encoded.size() / kBase64LineLength * 2);
-  for (std::size_t offset = 0; offset < encoded.size(); offset += kBase64LineLength) {
-    const std::size_t length = std::min(kBase64LineLength, encoded.size() - offset);
-    lines.append(encoded, offset, length);
-    if (length == kBase64LineLength) lines += "\r\n";
-  }
-  return lines;
+  return Base64LinesFromBytes(bytes.data(), bytes.size(), kBase64LineLength);
 }
 
 std::string AttachmentPart(const std::string& file_name, const std::optional<DateTime>& time_stamp) {
@@ -61,17 +53,18 @@ std::string HeaderValue(std::string_view value) {
   return cleaned;
 }
 
-// A "." at the start of any line, the first included, is doubled.
-std::string DotStuffed(std::string_view text) {
-  std::string stuffed;
-  stuffed.reserve(text.size() + 16);
-  bool line_start = true;
-  for (const char c : text) {
-    if (line_start && c == '.') stuffed += '.';
-    stuffed += c;
-    line_start = c == '\n';
+// A "." at the start of any line, the first included, is doubled. Copied a
+// line run at a time: the text is mostly base64 lines that need nothing.
+void AppendDotStuffed(std::string& out, std::string_view text) {
+  out.reserve(out.size() + text.size() + 16);
+  std::size_t from = 0;
+  if (!text.empty() && text.front() == '.') out += '.';
+  for (std::size_t dot = text.find("\n.", 0); dot != std::string_view::npos; dot = text.find("\n.", dot + 1)) {
+    out.append(text, from, dot + 1 - from);
+    out += '.';
+    from = dot + 1;
   }
-  return stuffed;
+  out.append(text, from, std::string_view::npos);
 }
 
 std::string ZoneText(int utc_offset_minutes) {
@@ -127,7 +120,7 @@ std::string BuildMailDataText(const MailHeaderFields& headers, std::string_view 
   text += "Content-Type: multipart/mixed; boundary=\"" + std::string(kMailBoundary) + "\";\r\nMIME-Version: 1.0\r\n";
   text += "Message-ID: <" + std::to_string(headers.TickCount) + "@" + std::string(kMessageIdDomain) + ">\r\n";
   text += "\r\n";
-  text += DotStuffed(mail_body);
+  AppendDotStuffed(text, mail_body);
   text += ".";
   return text;
 }

@@ -93,6 +93,12 @@ TEST(MailMessageBodyTest, DataTextHasItsHeadersInOrderAndCannotBeCutShort) {
             "Message-ID: <4242@vellumdeskband.invalid>\r\n"
             "\r\n"
             "..first\r\nmiddle\r\n..\r\n...two\nlast\r\n.");
+  // Dots on consecutive lines, and a body that is nothing at all.
+  const std::string headers_end = "@vellumdeskband.invalid>\r\n\r\n";
+  const std::string stacked = BuildMailDataText(headers, ".\n.\n.");
+  EXPECT_EQ(stacked.substr(stacked.find(headers_end) + headers_end.size()), "..\n..\n...");
+  const std::string empty = BuildMailDataText(headers, "");
+  EXPECT_EQ(empty.substr(empty.find(headers_end) + headers_end.size()), ".");
 }
 
 TEST(MailMessageDateTest, ZoneIsRoundedToWholeHours) {

@@ -34,6 +34,13 @@ SchannelLibrary::SchannelLibrary()
   all = LookUp(crypt32, "CertFreeCertificateChain", FreeCertificateChain) && all;
   all = LookUp(crypt32, "CertFreeCertificateContext", FreeCertificateContext) && all;
   if (!all) throw ETlsError("the system's certificate check is not available (crypt32.dll)");
+  // Once a process has mailed over TLS it keeps both: unloading secur32.dll
+  // throws away the system's TLS set-up, which the next session would pay
+  // again (a quarter of a delivery or more). Explorer, the band's host,
+  // holds them anyway. This session's own reference is still given back.
+  HMODULE pinned = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, kSecur32LibraryName, &pinned);
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, kCrypt32LibraryName, &pinned);
 }
 
 TlsCredentials::TlsCredentials(const SchannelLibrary& library) : library_(library) {

@@ -1,8 +1,8 @@
 // The system's TLS for the length of one session: Schannel's function table
 // from secur32.dll and the certificate chain calls of crypt32.dll, both
 // loaded by name, so that the DLL carries no TLS of its own and a process
-// that never mails over TLS maps neither. What the library makes is
-// released through it, by the owners below.
+// that never mails over TLS maps neither (one that has keeps them mapped).
+// What the library makes is released through it, by the owners below.
 #pragma once
 
 #define SECURITY_WIN32
