@@ -107,9 +107,12 @@ class WaitingThreads {
   TRuzadaThreadsList list_;
 };
 
+// As a report takes them: all stopped at once.
 std::vector<CapturedThread> CaptureAll(const WaitingThreads& threads) {
-  std::vector<CapturedThread> captured(kOtherThreads);
-  for (int i = 0; i < kOtherThreads; ++i) CaptureThread(threads.Handle(i), threads.StackBase(i), captured[i]);
+  std::vector<ThreadToCapture> to_capture;
+  for (int i = 0; i < kOtherThreads; ++i) to_capture.push_back({threads.Handle(i), threads.StackBase(i)});
+  std::vector<CapturedThread> captured;
+  CaptureThreads(to_capture, captured);
   return captured;
 }
 

@@ -1,6 +1,7 @@
 #include "exceptlog/capture/callstack/win/process_stack_win.h"
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "exceptlog/capture/callstack/call_stack.h"
@@ -30,12 +31,10 @@ class SuspendedThread {
   bool suspended_;
 };
 
-// The thread's stack base from its information block, found through the
-// FS selector of its context in a 32-bit process; a 64-bit one has no
-// selectors to ask, the system names the block instead.
-std::uintptr_t StackBaseFromBlock(HANDLE thread, const CONTEXT& context, const MemoryReader& memory) {
-#if defined(__x86_64__)
-  (void)context;
+// The thread's stack base from its information block, which the system
+// names. (The FS selector of a 32-bit thread's context would name it too,
+// but Wine answers no selector entries for other threads.)
+std::uintptr_t StackBaseFromBlock(HANDLE thread, const MemoryReader& memory) {
   struct BasicInformation {
     LONG ExitStatus;
     void* TebBaseAddress;
@@ -50,16 +49,8 @@ std::uintptr_t StackBaseFromBlock(HANDLE thread, const CONTEXT& context, const M
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
   if (query == nullptr || query(thread, 0, &information, sizeof information, nullptr) < 0) return 0;
   const auto base =
-      memory.ReadValue<std::uint64_t>(ToAddress(information.TebBaseAddress) + offsetof(NT_TIB, StackBase));
-  return base ? static_cast<std::uintptr_t>(*base) : 0;
-#else
-  LDT_ENTRY entry{};
-  if (!GetThreadSelectorEntry(thread, context.SegFs, &entry)) return 0;
-  const std::uint32_t block = entry.BaseLow | std::uint32_t{entry.HighWord.Bytes.BaseMid} << 16 |
-                              std::uint32_t{entry.HighWord.Bytes.BaseHi} << 24;
-  const auto base = memory.ReadValue<std::uint32_t>(block + offsetof(NT_TIB, StackBase));
+      memory.ReadValue<std::uintptr_t>(ToAddress(information.TebBaseAddress) + offsetof(NT_TIB, StackBase));
   return base ? *base : 0;
-#endif
 }
 
 }  // namespace
@@ -90,33 +81,64 @@ std::unique_ptr<TRuzadaStackList> BuildStack(TRuzadaModulesList& modules, std::u
   return list;
 }
 
-bool CaptureThread(HANDLE thread, std::uintptr_t stack_base, CapturedThread& captured) {
-  captured.Stack.assign(kMaxScannedStackBytes, 0);
-  const ProcessMemoryReader memory;
-  std::uint32_t copied = 0;
-  {
-    const SuspendedThread stopped(thread);
-    if (!stopped.Suspended()) return false;
-    captured.Context = CONTEXT{};
-    captured.Context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER | CONTEXT_SEGMENTS;
-    if (!GetThreadContext(thread, &captured.Context)) return false;
-    if (win::InstructionPointer(captured.Context) == 0 || win::StackPointer(captured.Context) == 0) return false;
-    if (stack_base == 0) stack_base = StackBaseFromBlock(thread, captured.Context, memory);
-    const std::uintptr_t position = win::StackPointer(captured.Context);
-    // A stack pointer above its stack base is no stack to walk.
-    if (stack_base <= position) return false;
-    const auto length = static_cast<std::uint32_t>(ScannedStackEnd({0, position, stack_base}) - position);
-    // Window by window, so that an unreadable page (a guard page the thread
-    // has not reached) ends the copy instead of losing all of it.
-    while (copied < length) {
-      const std::uint32_t count = std::min(kStackReadabilityWindow, length - copied);
-      if (!memory.Read(position + copied, captured.Stack.data() + copied, count)) break;
-      copied += count;
-    }
+namespace {
+
+// The registers and stack copy of a thread that is stopped now; false when
+// it cannot be read or its stack pointer lies outside its stack. `copied`:
+// how much of the copy's buffer holds the stack.
+bool ReadStoppedThread(HANDLE thread, std::uintptr_t stack_base, const ProcessMemoryReader& memory,
+                       CapturedThread& captured, std::uint32_t& copied) {
+  copied = 0;
+  captured.Context = CONTEXT{};
+  captured.Context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER | CONTEXT_SEGMENTS;
+  if (!GetThreadContext(thread, &captured.Context)) return false;
+  if (win::InstructionPointer(captured.Context) == 0 || win::StackPointer(captured.Context) == 0) return false;
+  if (stack_base == 0) stack_base = StackBaseFromBlock(thread, memory);
+  const std::uintptr_t position = win::StackPointer(captured.Context);
+  // A stack pointer above its stack base is no stack to walk.
+  if (stack_base <= position) return false;
+  const auto length = static_cast<std::uint32_t>(ScannedStackEnd({0, position, stack_base}) - position);
+  // Window by window, so that an unreadable page (a guard page the thread
+  // has not reached) ends the copy instead of losing all of it.
+  while (copied < length) {
+    const std::uint32_t count = std::min(kStackReadabilityWindow, length - copied);
+    if (!memory.Read(position + copied, captured.Stack.data() + copied, count)) break;
+    copied += count;
   }
   captured.StackBase = stack_base;
-  captured.Stack.resize(copied);
   return true;
+}
+
+}  // namespace
+
+bool CaptureThread(HANDLE thread, std::uintptr_t stack_base, CapturedThread& captured) {
+  std::vector<CapturedThread> one(1);
+  const bool taken = CaptureThreads({{thread, stack_base}}, one).front() != 0;
+  if (taken) captured = std::move(one.front());
+  return taken;
+}
+
+std::vector<char> CaptureThreads(const std::vector<ThreadToCapture>& threads, std::vector<CapturedThread>& captured) {
+  // Everything that allocates comes before the first thread stops: a thread
+  // stopped inside the heap would hold its lock for the rest of the capture.
+  captured.assign(threads.size(), CapturedThread{});
+  for (CapturedThread& thread : captured) thread.Stack.assign(kMaxScannedStackBytes, 0);
+  std::vector<char> taken(threads.size(), 0);
+  std::vector<std::uint32_t> copied(threads.size(), 0);
+  const auto stopped = std::make_unique<std::optional<SuspendedThread>[]>(threads.size());
+  const ProcessMemoryReader memory;
+  // All are asked to stop first: each takes a while to stop (under Wine a
+  // round trip through the thread's own signal handler), and those waits
+  // overlap instead of adding up. They are resumed together too, as the
+  // array's elements are destroyed.
+  for (std::size_t i = 0; i < threads.size(); ++i) stopped[i].emplace(threads[i].handle);
+  for (std::size_t i = 0; i < threads.size(); ++i) {
+    taken[i] = stopped[i]->Suspended() &&
+               ReadStoppedThread(threads[i].handle, threads[i].stack_base, memory, captured[i], copied[i]);
+  }
+  for (std::size_t i = 0; i < threads.size(); ++i) stopped[i].reset();
+  for (std::size_t i = 0; i < threads.size(); ++i) captured[i].Stack.resize(taken[i] ? copied[i] : 0);
+  return taken;
 }
 
 void AddThreadStacks(TRuzadaStackList& list, TRuzadaModulesList& modules, TRuzadaThreadsList& threads,
@@ -124,24 +146,33 @@ void AddThreadStacks(TRuzadaStackList& list, TRuzadaModulesList& modules, TRuzad
   const DWORD current = GetCurrentThreadId();
   // Written: the records get their priority.
   ScopedWriteLock guard(threads.Lock());
-  CapturedThread captured;
+  std::vector<TRuzadaThreadRecord*> listed;
+  std::vector<ThreadToCapture> to_capture;
   for (int i = 0; i < threads.Count(); ++i) {
     TRuzadaThreadRecord& record = *threads.Items(i);
     if (record.ThreadId == current || (include && !include(record))) continue;
-    if (record.Handle != nullptr && CaptureThread(record.Handle, record.StackBase, captured)) {
-      const int priority = GetThreadPriority(record.Handle);
-      if (priority != THREAD_PRIORITY_ERROR_RETURN) record.Priority = priority;
+    listed.push_back(&record);
+    if (record.Handle != nullptr) to_capture.push_back({record.Handle, record.StackBase});
+  }
+  std::vector<CapturedThread> captured;
+  const std::vector<char> taken = CaptureThreads(to_capture, captured);
+  std::size_t next = 0;
+  for (TRuzadaThreadRecord* record : listed) {
+    if (record->Handle != nullptr && taken[next++] != 0) {
+      const CapturedThread& thread = captured[next - 1];
+      const int priority = GetThreadPriority(record->Handle);
+      if (priority != THREAD_PRIORITY_ERROR_RETURN) record->Priority = priority;
       if constexpr (kThisProcessBits == ProcessBits::k64) {
-        AddUnwoundStack(list, modules, {captured.Context}, {captured.Stack, win::StackPointer(captured.Context)},
-                        captured.StackBase, record.ThreadId);
+        AddUnwoundStack(list, modules, {thread.Context}, {thread.Stack, win::StackPointer(thread.Context)},
+                        thread.StackBase, record->ThreadId);
       } else {
-        const std::uint64_t copy = ToAddress(captured.Stack.data());
-        AddStack(list, modules, 0, copy, copy + captured.Stack.size(), true, record.ThreadId);
+        const std::uint64_t copy = ToAddress(thread.Stack.data());
+        AddStack(list, modules, 0, copy, copy + thread.Stack.size(), true, record->ThreadId);
       }
     }
-    if (record.CallerStack != nullptr && record.CallerStackSize != 0) {
-      const std::uint64_t copy = ToAddress(record.CallerStack);
-      AddStack(list, modules, 0, copy, copy + record.CallerStackSize, false, record.CallerThreadId);
+    if (record->CallerStack != nullptr && record->CallerStackSize != 0) {
+      const std::uint64_t copy = ToAddress(record->CallerStack);
+      AddStack(list, modules, 0, copy, copy + record->CallerStackSize, false, record->CallerThreadId);
     }
   }
 }

@@ -73,6 +73,15 @@ struct CapturedThread {
 // lies outside its stack.
 bool CaptureThread(HANDLE thread, std::uintptr_t stack_base, CapturedThread& captured);
 
+// The same for several threads, all stopped at once and resumed together;
+// `captured` gets one entry per thread, and the answer one flag per thread
+// (non-zero: taken).
+struct ThreadToCapture {
+  HANDLE handle = nullptr;
+  std::uintptr_t stack_base = 0;
+};
+std::vector<char> CaptureThreads(const std::vector<ThreadToCapture>& threads, std::vector<CapturedThread>& captured);
+
 // Adds the stacks of the listed threads that `include` accepts (never the
 // calling thread's own, which the caller scans from its exception's
 // position): each thread's live stack from its stack pointer, then its saved

@@ -3,12 +3,14 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "exceptlog/capture/callstack/stack_scan.h"
 #include "exceptlog/capture/callstack/testing/win/module_test_support_win.h"
 #include "exceptlog/capture/callstack/testing/win/probe_code_win.h"
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
+#include "runtime/win/cpu_context_win.h"
 #include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
@@ -170,6 +172,78 @@ TEST_F(ProcessStack, DeepStackIsScannedOnlyInItsLowest100KB) {
   EXPECT_EQ(result.from_bottom->Count(), 1) << "nor the thread's real frames";
   EXPECT_EQ(count_sites(*result.from_above_bound), 1) << "it is a return address all the same";
   EXPECT_GT(result.from_top->Count(), 0) << "the real frames above the array";
+}
+
+}  // namespace
+}  // namespace vellum::exceptlog
+
+namespace vellum::exceptlog {
+namespace {
+
+struct Parked {
+  HANDLE ready = nullptr;
+  HANDLE release = nullptr;
+  std::uintptr_t stack_base = 0;
+  std::uintptr_t marker = 0;  // an address on the parked thread's stack
+};
+
+DWORD WINAPI EndAtOnce(void*) {
+  return 0;
+}
+
+DWORD WINAPI Park(void* parameter) {
+  auto& parked = *static_cast<Parked*>(parameter);
+  volatile std::uintptr_t here = 0;
+  parked.stack_base = CurrentStackBase();
+  parked.marker = reinterpret_cast<std::uintptr_t>(&here);
+  SetEvent(parked.ready);
+  WaitForSingleObject(parked.release, INFINITE);
+  return static_cast<DWORD>(here);
+}
+
+// Threads stopped together each give their own registers and stack, a
+// thread that is gone gives nothing, and all run on afterwards.
+TEST(CaptureThreads, EachStoppedThreadGivesItsOwnStackAndAllRunOn) {
+  const win::UniqueKernelHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  std::vector<Parked> parked(3);
+  std::vector<win::UniqueKernelHandle> ready;
+  std::vector<win::UniqueKernelHandle> threads;
+  for (Parked& one : parked) {
+    ready.emplace_back(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    one.ready = ready.back().get();
+    one.release = release.get();
+    threads.emplace_back(CreateThread(nullptr, 0, &Park, &one, 0, nullptr));
+    ASSERT_EQ(WaitForSingleObject(one.ready, 10000), WAIT_OBJECT_0);
+  }
+  const win::UniqueKernelHandle ended(CreateThread(nullptr, 0, &EndAtOnce, nullptr, 0, nullptr));
+  ASSERT_EQ(WaitForSingleObject(ended.get(), 10000), WAIT_OBJECT_0);
+
+  std::vector<ThreadToCapture> to_capture;
+  for (std::size_t i = 0; i < parked.size(); ++i) {
+    // The middle one's stack base comes from its own information block.
+    to_capture.push_back({threads[i].get(), i == 1 ? 0 : parked[i].stack_base});
+  }
+  to_capture.push_back({ended.get(), 0});
+  std::vector<CapturedThread> captured;
+  const std::vector<char> taken = CaptureThreads(to_capture, captured);
+  ASSERT_EQ(taken.size(), 4u);
+  ASSERT_EQ(captured.size(), 4u);
+  for (std::size_t i = 0; i < parked.size(); ++i) {
+    ASSERT_NE(taken[i], 0) << i;
+    EXPECT_EQ(captured[i].StackBase, parked[i].stack_base) << i;
+    const std::uintptr_t stack_pointer = win::StackPointer(captured[i].Context);
+    EXPECT_LT(stack_pointer, parked[i].marker) << i;
+    EXPECT_EQ(stack_pointer + captured[i].Stack.size(),
+              std::min<std::uintptr_t>(parked[i].stack_base, stack_pointer + kMaxScannedStackBytes))
+        << i;
+  }
+  EXPECT_EQ(taken[3], 0) << "a thread that has ended is not taken";
+  EXPECT_TRUE(captured[3].Stack.empty());
+
+  SetEvent(release.get());
+  for (std::size_t i = 0; i < parked.size(); ++i) {
+    EXPECT_EQ(WaitForSingleObject(threads[i].get(), 10000), WAIT_OBJECT_0) << "resumed: " << i;
+  }
 }
 
 }  // namespace
