@@ -5,7 +5,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
+#include <set>
 
 #include "exceptlog/capture/callstack/win/module_record_win.h"
 #include "exceptlog/capture/callstack/win/modules_list_win.h"
@@ -34,30 +36,33 @@ std::string ExceptionModule(const PipelineReport& report) {
   return module != nullptr ? FileNameOf(LoadedModuleFileName(module)) : std::string();
 }
 
-std::optional<ThreadFacts> LookUpThread(TRuzadaThreadsList& threads, std::uint32_t thread_id) {
-  // The read lock is enough to store a priority read late: only the report
-  // reads the snapshot's records.
-  threads.BeginRead();
+ThreadFacts FactsOfRecord(TRuzadaThreadRecord& record) {
   ThreadFacts facts;
-  bool found = false;
-  try {
-    const int index = threads.IndexOfThreadId(thread_id);
-    if (index >= 0) {
-      TRuzadaThreadRecord& record = *threads.Items(index);
-      if (record.Priority == kNoPriority && record.Handle != nullptr) {
-        const int priority = GetThreadPriority(record.Handle);
-        if (priority != THREAD_PRIORITY_ERROR_RETURN) record.Priority = priority;
-      }
-      facts.priority = record.Priority == kNoPriority ? std::string("??") : std::to_string(record.Priority);
-      if (record.ThreadObject != nullptr) facts.class_name = ThreadObjectClassName(record.ThreadObject);
-      found = true;
-    }
-  } catch (...) {
-    threads.EndRead();
-    throw;
+  if (record.Priority == kNoPriority && record.Handle != nullptr) {
+    const int priority = GetThreadPriority(record.Handle);
+    if (priority != THREAD_PRIORITY_ERROR_RETURN) record.Priority = priority;
   }
-  threads.EndRead();
-  if (!found) return std::nullopt;
+  facts.priority = record.Priority == kNoPriority ? std::string("??") : std::to_string(record.Priority);
+  if (record.ThreadObject != nullptr) facts.class_name = ThreadObjectClassName(record.ThreadObject);
+  return facts;
+}
+
+// The facts of every listed thread the call stack has entries of, read
+// under one read lock (enough to store a priority read late: only the
+// report reads the snapshot's records). The list's lock takes two system
+// calls each time; taken for each thread group, it cost a report of nine
+// threads about a millisecond under Wine.
+std::map<std::uint32_t, ThreadFacts> ShownThreadFacts(TRuzadaThreadsList& threads, const TRuzadaStackList* entries) {
+  std::set<std::uint32_t> ids;
+  if (entries != nullptr) {
+    for (const TRuzadaDebugInfo& entry : entries->Entries()) ids.insert(entry.ThreadId);
+  }
+  std::map<std::uint32_t, ThreadFacts> facts;
+  ScopedReadLock guard(threads.Lock());
+  for (const std::uint32_t id : ids) {
+    const int index = threads.IndexOfThreadId(id);
+    if (index >= 0) facts.emplace(id, FactsOfRecord(*threads.Items(index)));
+  }
   return facts;
 }
 
@@ -219,8 +224,13 @@ CallStackInput ReportCallStackInput(const PipelineReport& report) {
   input.entries = report.record.StackEntries;
   input.main_thread_id = report.main_thread_id;
   if (report.threads != nullptr) {
-    TRuzadaThreadsList& threads = *report.threads;
-    input.thread_facts = [&threads](std::uint32_t id) { return LookUpThread(threads, id); };
+    auto facts = std::make_shared<const std::map<std::uint32_t, ThreadFacts>>(
+        ShownThreadFacts(*report.threads, report.record.StackEntries));
+    input.thread_facts = [facts](std::uint32_t id) -> std::optional<ThreadFacts> {
+      const auto found = facts->find(id);
+      if (found == facts->end()) return std::nullopt;
+      return found->second;
+    };
   }
   input.progress = report.set_progress;
   return input;
