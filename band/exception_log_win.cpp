@@ -30,6 +30,10 @@ void BandModuleInitialized() noexcept {
   exceptlog::SetModuleInitializing(false);
 }
 
+void BandRunsOutsideLoaderLock() noexcept {
+  exceptlog::ModuleRunsOutsideLoaderLock();
+}
+
 void BandModuleFinalizing() noexcept {
   exceptlog::SetModuleFinalizing(true);
 }

@@ -14,6 +14,12 @@ namespace vellum::band {
 void StartBandExceptionLog(HINSTANCE module) noexcept;
 // The end of process attach: the module's own start is over.
 void BandModuleInitialized() noexcept;
+// A long-running entry point (the taskbar panel) runs, outside the loader
+// lock: the reports' machine facts are gathered ahead now (once), not at the
+// first report. Not from the COM entry points: the gathering thread holds
+// the module, and a shell that frees the band at once would then run its
+// unload on that thread, away from the band's windows.
+void BandRunsOutsideLoaderLock() noexcept;
 // Process detach, first and last.
 void BandModuleFinalizing() noexcept;
 void StopBandExceptionLog() noexcept;

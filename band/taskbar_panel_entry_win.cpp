@@ -6,9 +6,11 @@
 #include <exception>
 #include <string>
 
+#include "band/exception_log_win.h"
 #include "band/panel/taskbar_panel_win.h"
 
 extern "C" void CALLBACK TaskbarPanel(HWND, HINSTANCE, LPSTR command_line, int) {
+  vellum::band::BandRunsOutsideLoaderLock();
   try {
     vellum::band::RunTaskbarPanelCommand(command_line != nullptr ? command_line : "");
   } catch (const std::exception& error) {

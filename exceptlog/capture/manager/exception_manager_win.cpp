@@ -63,6 +63,10 @@ void SetModuleInitializing(bool value) {
   if (!value && !state->self.is_library) GatherAheadOnce(*state);
 }
 
+void ModuleRunsOutsideLoaderLock() {
+  if (ManagerState* state = State()) GatherAheadOnce(*state);
+}
+
 void SetModuleFinalizing(bool value) {
   if (ManagerState* state = State()) state->finalizing.store(value);
 }

@@ -54,6 +54,10 @@ bool ExceptionLogActive();
 // finalisation: in between, a DLL's reports run in worker threads.
 void SetModuleInitializing(bool value);
 void SetModuleFinalizing(bool value);
+// A library's code runs outside the loader lock now (its first entry point
+// call): the first moment its reports' machine facts can be gathered ahead,
+// before a report needs them. Once per start; nothing when not started.
+void ModuleRunsOutsideLoaderLock();
 
 // The entry of the catch points: reports `error` (once, at its first catch
 // point) unless application code or a filter says otherwise. Answers true
