@@ -145,15 +145,14 @@ class TlsServer:
         self.controller.stop()
 
 
-class RecordingProxy:
-    """Forwards connections to `port` and keeps what each client sent."""
+class LoopbackListener:
+    """A listener on a free loopback port whose `serve` runs on a thread of
+    its own while the `with` block lasts."""
 
-    def __init__(self, port):
-        self.target = port
-        self.sent = []  # one bytearray per connection
+    def __init__(self, backlog):
         self.listener = socket.socket()
         self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(5)
+        self.listener.listen(backlog)
         self.port = self.listener.getsockname()[1]
 
     def __enter__(self):
@@ -162,6 +161,15 @@ class RecordingProxy:
 
     def __exit__(self, *exc):
         self.listener.close()
+
+
+class RecordingProxy(LoopbackListener):
+    """Forwards connections to `port` and keeps what each client sent."""
+
+    def __init__(self, port):
+        super().__init__(backlog=5)
+        self.target = port
+        self.sent = []  # one bytearray per connection
 
     def serve(self):
         try:
@@ -195,23 +203,13 @@ class RecordingProxy:
                     pass
 
 
-class CutServer:
+class CutServer(LoopbackListener):
     """Offers STARTTLS, agrees, reads the start of the handshake and closes
     the connection."""
 
     def __init__(self):
+        super().__init__(backlog=1)
         self.received = b""
-        self.listener = socket.socket()
-        self.listener.bind(("127.0.0.1", 0))
-        self.listener.listen(1)
-        self.port = self.listener.getsockname()[1]
-
-    def __enter__(self):
-        threading.Thread(target=self.serve, daemon=True).start()
-        return self
-
-    def __exit__(self, *exc):
-        self.listener.close()
 
     def serve(self):
         try:
