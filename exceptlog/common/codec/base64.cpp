@@ -48,14 +48,19 @@ std::string Base64FromBytes(const void* data, std::size_t size) {
   return text;
 }
 
-std::string Base64LinesFromBytes(const void* data, std::size_t size, std::size_t line_length) {
+std::size_t Base64LinesSize(std::size_t size, std::size_t line_length) {
   if (line_length < 4 || line_length % 4 != 0) throw EInvalidOperation("Base64 lines must hold whole groups");
   const std::size_t encoded = Base64EncodedSize(size);
-  std::string text(encoded + 2 * (encoded / line_length), '\0');
+  return encoded + 2 * (encoded / line_length);
+}
+
+void AppendBase64Lines(std::string& text, const void* data, std::size_t size, std::size_t line_length) {
+  const std::size_t start = text.size();
+  text.resize(start + Base64LinesSize(size, line_length));
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   const std::size_t line_bytes = line_length / 4 * 3;
   const std::size_t whole_lines = size / line_bytes;
-  char* out = text.data();
+  char* out = text.data() + start;
   for (std::size_t line = 0; line < whole_lines; ++line) {
     out = EncodeInto(bytes + line * line_bytes, line_bytes, out);
     *out++ = '\r';
@@ -69,6 +74,11 @@ std::string Base64LinesFromBytes(const void* data, std::size_t size, std::size_t
     *out++ = '\r';
     *out++ = '\n';
   }
+}
+
+std::string Base64LinesFromBytes(const void* data, std::size_t size, std::size_t line_length) {
+  std::string text;
+  AppendBase64Lines(text, data, size, line_length);
   return text;
 }
 

@@ -17,5 +17,9 @@ std::string Base64FromText(const std::string& text);
 // 4, at least 4), each full line followed by CR LF; a last shorter line has
 // none. Encoded straight into its lines, as attachments run to megabytes.
 std::string Base64LinesFromBytes(const void* data, std::size_t size, std::size_t line_length);
+// The length of those lines, and the lines appended to `text`, so that a
+// message is built in one buffer.
+std::size_t Base64LinesSize(std::size_t size, std::size_t line_length);
+void AppendBase64Lines(std::string& text, const void* data, std::size_t size, std::size_t line_length);
 
 }  // namespace vellum::exceptlog

@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "exceptlog/common/codec/base64.h"
 #include "runtime/stream.h"
@@ -30,18 +31,46 @@ std::string Base64Lines(const std::string& bytes) {
   return Base64LinesFromBytes(bytes.data(), bytes.size(), kBase64LineLength);
 }
 
-std::string AttachmentPart(const std::string& file_name, const std::optional<DateTime>& time_stamp) {
-  const std::optional<std::string> bytes = ReadListedFile(file_name);
-  if (!bytes) return {};
-  const std::string name = AttachmentDisplayName(file_name, time_stamp);
-  std::string part = "\r\n--" + std::string(kMailBoundary) + "\r\nContent-Type: " + AttachmentContentType(file_name) +
-                     ";\r\n        name=\"" + name +
-                     "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n"
-                     "        filename=\"" +
-                     name + "\"\r\n\r\n";
-  part += Base64Lines(*bytes);
-  part += "\r\n";
-  return part;
+struct AttachmentFile {
+  std::string Name;
+  std::string ContentType;
+  std::string Bytes;
+};
+
+std::vector<AttachmentFile> ReadAttachments(const MailAttachments& attachments) {
+  std::vector<AttachmentFile> files;
+  for (const auto* list : {&attachments.FilesList, &attachments.Files}) {
+    for (const std::string& file_name : *list) {
+      std::optional<std::string> bytes = ReadListedFile(file_name);
+      if (!bytes) continue;
+      files.push_back(AttachmentFile{AttachmentDisplayName(file_name, attachments.TimeStamp),
+                                     AttachmentContentType(file_name), std::move(*bytes)});
+    }
+  }
+  return files;
+}
+
+// Parts are appended to one buffer: a report's attachments run to
+// megabytes, and each copy of them costs more than encoding them.
+void AppendAttachmentPart(std::string& out, const AttachmentFile& file) {
+  out += "\r\n--";
+  out += kMailBoundary;
+  out += "\r\nContent-Type: " + file.ContentType + ";\r\n        name=\"" + file.Name +
+         "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n"
+         "        filename=\"" +
+         file.Name + "\"\r\n\r\n";
+  AppendBase64Lines(out, file.Bytes.data(), file.Bytes.size(), kBase64LineLength);
+  out += "\r\n";
+}
+
+constexpr std::size_t kPartHeadRoom = 512;
+
+std::size_t PartsSize(const std::vector<AttachmentFile>& files) {
+  std::size_t size = 0;
+  for (const AttachmentFile& file : files) {
+    size += kPartHeadRoom + 2 * file.Name.size() + Base64LinesSize(file.Bytes.size(), kBase64LineLength);
+  }
+  return size;
 }
 
 std::string HeaderValue(std::string_view value) {
@@ -99,17 +128,27 @@ std::string EncodeFileBase64(const std::string& file_name) {
 }
 
 std::string BuildAttachmentParts(const MailAttachments& attachments) {
+  const std::vector<AttachmentFile> files = ReadAttachments(attachments);
   std::string parts;
-  for (const auto& file : attachments.FilesList) parts += AttachmentPart(file, attachments.TimeStamp);
-  for (const auto& file : attachments.Files) parts += AttachmentPart(file, attachments.TimeStamp);
+  parts.reserve(PartsSize(files));
+  for (const AttachmentFile& file : files) AppendAttachmentPart(parts, file);
   return parts;
 }
 
 std::string BuildMailBody(std::string_view body_text, const MailAttachments& attachments) {
-  const std::string boundary(kMailBoundary);
-  return "This is a multi-part message in MIME format\r\n\r\n--" + boundary +
-         "\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n" + std::string(body_text) + "\r\n" +
-         BuildAttachmentParts(attachments) + "--" + boundary + "--\r\n";
+  const std::vector<AttachmentFile> files = ReadAttachments(attachments);
+  std::string body;
+  body.reserve(kPartHeadRoom + body_text.size() + PartsSize(files));
+  body += "This is a multi-part message in MIME format\r\n\r\n--";
+  body += kMailBoundary;
+  body += "\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
+  body += body_text;
+  body += "\r\n";
+  for (const AttachmentFile& file : files) AppendAttachmentPart(body, file);
+  body += "--";
+  body += kMailBoundary;
+  body += "--\r\n";
+  return body;
 }
 
 std::string BuildMailDataText(const MailHeaderFields& headers, std::string_view mail_body) {

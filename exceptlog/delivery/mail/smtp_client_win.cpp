@@ -16,9 +16,13 @@ namespace vellum::exceptlog {
 namespace {
 
 constexpr int kWouldBlock = 10035;  // WSAEWOULDBLOCK: not an error on a blocking socket
+constexpr int kTimedOut = 10060;    // WSAETIMEDOUT: the receive timeout ran out
 // Each send is a round through the system's socket layer (under Wine, its
-// server): 64 KB pieces send a report in a few, and still move the progress.
-constexpr std::size_t kSendChunk = 65536;
+// server): 256 KB pieces send most reports in one or two, and still move
+// the progress of a large one.
+constexpr std::size_t kSendChunk = 256 * 1024;
+// The most one read takes: a whole datagram, or a reply and more.
+constexpr std::size_t kReadSize = 65536;
 constexpr DWORD kQuietPeriod = 1000;
 constexpr DWORD kQuitWait = 2000;
 constexpr char kHidden[] = "<hidden>";
@@ -101,6 +105,14 @@ void TRuzadaClientSocket::Connect() {
     const BOOL no_delay = TRUE;
     setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
   }
+  if (SocketType == SOCK_STREAM && Timeout != 0) {
+    // A timed-out read leaves a stream in no known state: it is only ever
+    // the end of the dialogue (ReadReply raises).
+    const DWORD timeout = Timeout;
+    if (setsockopt(Handle, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout) == 0) {
+      receive_timeout_ = Timeout;
+    }
+  }
   if (connect(Handle, reinterpret_cast<const sockaddr*>(&Address), sizeof Address) != 0) {
     RaiseSocketError("Connection error: \"%s\"");
   }
@@ -145,6 +157,8 @@ void TRuzadaClientSocket::Disconnect() {
   Address.sin_addr.s_addr = 0;
   Address.sin_port = 0;
   Connected = false;
+  peer_closed_ = false;
+  receive_timeout_ = 0;
   Log.clear();
 }
 
@@ -184,83 +198,81 @@ std::size_t TRuzadaClientSocket::SendText(const std::string& text) {
   return total;
 }
 
-int TRuzadaClientSocket::Receive(void* buffer, int size) {
-  if (!Connected) return 0;
+bool TRuzadaClientSocket::ReceiveSome(std::string& text, DWORD milliseconds) {
+  if (!Connected || peer_closed_) return false;
+  const std::size_t before = text.size();
   if (tls_) {
     try {
-      if (size == -1) return static_cast<int>(std::min<std::size_t>(tls_->Available(), INT_MAX));
-      return static_cast<int>(tls_->Read(static_cast<char*>(buffer), static_cast<std::size_t>(size)));
+      const std::size_t ready = tls_->Wait(milliseconds, receive_timeout_);
+      if (ready == 0) {
+        peer_closed_ = tls_->PeerClosed();
+        return false;
+      }
+      text.resize(before + ready);
+      tls_->Read(text.data() + before, ready);
     } catch (const Exception& failure) {
       Abandon();
       RaiseError("TLS with " + Host + " failed: " + failure.Message());
     }
-  }
-  if (size == -1) {
-    u_long waiting = 0;
-    if (ioctlsocket(Handle, FIONREAD, &waiting) != 0) return 0;
-    return static_cast<int>(waiting);
-  }
-  const int received = recv(Handle, static_cast<char*>(buffer), size, 0);
-  if (received == SOCKET_ERROR) {
-    const int code = WSAGetLastError();
-    if (code == kWouldBlock) return -1;
-    const std::string log = Log;
-    Disconnect();
-    Log = log;
-    WSASetLastError(code);
-    if (code != 0) RaiseSocketError("Error into \"recv\": \"%s\"");
-  }
-  return received;
-}
-
-void TRuzadaClientSocket::ReadAvailable(std::string& text) {
-  text.clear();
-  int waiting = Receive(nullptr, -1);
-  if (waiting <= 0) return;
-  for (;;) {
-    std::string block(static_cast<std::size_t>(waiting), '\0');
-    const int received = Receive(block.data(), waiting);
-    if (received > 0) {
-      block.resize(static_cast<std::size_t>(received));
-      text += block;
-      Log += block;
+  } else {
+    // A wait of the whole timeout is the socket's own, so the read waits by
+    // itself: under Wine each wait is a round through its server, and a
+    // reply costs one instead of two.
+    if (!(receive_timeout_ != 0 && milliseconds == receive_timeout_) && !WaitReadable(milliseconds)) return false;
+    // A datagram larger than the room would be cut, so the room holds the largest.
+    text.resize(before + kReadSize);
+    const int received = recv(Handle, text.data() + before, static_cast<int>(kReadSize), 0);
+    text.resize(before + static_cast<std::size_t>(std::max(received, 0)));
+    if (received == SOCKET_ERROR) {
+      const int code = WSAGetLastError();
+      if (code == kWouldBlock || code == kTimedOut) return false;
+      const std::string log = Log;
+      Disconnect();
+      Log = log;
+      WSASetLastError(code);
+      if (code != 0) RaiseSocketError("Error into \"recv\": \"%s\"");
+      return false;
     }
-    if (received <= 0 || ReplyIsComplete(text)) return;
-    // A server that ends its reply some other way gets a quiet second.
-    const DWORD read_end = GetTickCount();
-    waiting = 0;
-    for (DWORD elapsed = 0; waiting <= 0 && elapsed <= kQuietPeriod; elapsed = GetTickCount() - read_end) {
-      WaitReadable(kQuietPeriod - elapsed + 1);
-      waiting = Receive(nullptr, -1);
+    if (received == 0) {
+      // The server closed: nothing more will come, and waiting for it would
+      // only spend the timeout.
+      peer_closed_ = SocketType == SOCK_STREAM;
+      return false;
     }
-    if (waiting <= 0) return;
   }
+  Log.append(text, before);
+  return true;
 }
 
 void TRuzadaClientSocket::WaitReply(std::string& text) {
+  text.clear();
   const DWORD start = GetTickCount();
   for (;;) {
-    ReadAvailable(text);
-    const DWORD elapsed = GetTickCount() - start;
-    if (!text.empty() || !Connected || elapsed >= Timeout) return;
-    WaitReadable(Timeout - elapsed);
+    // The first bytes may take the whole timeout; a reply that is not yet
+    // known to be whole waits a quiet period for each further piece.
+    DWORD limit = kQuietPeriod;
+    if (text.empty()) {
+      const DWORD elapsed = GetTickCount() - start;
+      if (elapsed >= Timeout) return;
+      limit = Timeout - elapsed;
+    }
+    if (!ReceiveSome(text, limit) || ReplyIsComplete(text)) return;
   }
 }
 
 void TRuzadaClientSocket::ReadReply(std::string& text) {
   WaitReply(text);
-  if (text.empty()) RaiseError("Socket timeout.");
+  if (text.empty()) RaiseError(peer_closed_ ? "The server closed the connection." : "Socket timeout.");
 }
 
-void TRuzadaClientSocket::WaitReadable(DWORD milliseconds) {
-  // Waiting in select instead of polling answers as soon as bytes arrive. A
-  // socket the server has closed is readable with nothing to read: the
-  // millisecond's sleep keeps that from spinning.
+bool TRuzadaClientSocket::WaitReadable(DWORD milliseconds) const {
+  // One select, answered as soon as bytes (or the close) arrive. A failed
+  // wait says yes, so that the read after it reports the failure.
   fd_set readable;
   FD_ZERO(&readable);
   FD_SET(Handle, &readable);
   timeval limit{static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
-  if (select(0, &readable, nullptr, nullptr, &limit) != 0 && Receive(nullptr, -1) <= 0) Sleep(1);
+  return select(0, &readable, nullptr, nullptr, &limit) != 0;
 }
 
 bool TRuzadaClientSocket::ReplyIsComplete(const std::string& text) const {
@@ -268,7 +280,11 @@ bool TRuzadaClientSocket::ReplyIsComplete(const std::string& text) const {
 }
 
 void TRuzadaClientSMTP::Connect() {
-  TRuzadaClientSocket::Connect();
+  Open();
+  ReadGreeting();
+}
+
+void TRuzadaClientSMTP::ReadGreeting() {
   if (ImplicitTls) StartTls();
   if (!CheckReply({220})) RaiseError(Log);
 }

@@ -55,9 +55,9 @@ class TRuzadaClientSocket {
 
   int SendBuffer(const void* data, int length);
   std::size_t SendText(const std::string& text);
-  // Size -1: the number of bytes waiting, nothing read.
-  int Receive(void* buffer, int size);
-  void ReadAvailable(std::string& text);
+  // The next reply: waits up to Timeout for its first bytes and returns as
+  // soon as it is whole (or, when wholeness cannot be told, after a quiet
+  // period); empty when nothing came or the server closed.
   void WaitReply(std::string& text);
   void ReadReply(std::string& text);
 
@@ -82,13 +82,19 @@ class TRuzadaClientSocket {
   virtual bool ReplyIsComplete(const std::string& text) const;
 
  private:
-  void WaitReadable(DWORD milliseconds);
+  // Waits at most `milliseconds` and appends one read's bytes to `text` and
+  // the transcript; false when none came.
+  bool ReceiveSome(std::string& text, DWORD milliseconds);
+  bool WaitReadable(DWORD milliseconds) const;
   // Closes the connection at once, keeping the transcript for the message.
   void Abandon();
 
   WinsockUse winsock_;
   std::unique_ptr<TlsChannel> tls_;
   std::vector<std::string> secrets_;
+  bool peer_closed_ = false;
+  // The stream's own receive timeout in ms (SO_RCVTIMEO), 0 when none.
+  std::uint32_t receive_timeout_ = 0;
 };
 
 class TRuzadaClientSMTP : public TRuzadaClientSocket {
@@ -99,6 +105,10 @@ class TRuzadaClientSMTP : public TRuzadaClientSocket {
   // Connects and expects the 220 greeting; with ImplicitTls the greeting
   // already comes inside TLS.
   void Connect() override;
+  // Connect in two halves, for a caller with work to do while the greeting
+  // is on its way: the connection, then TLS (when implicit) and the greeting.
+  void Open() { TRuzadaClientSocket::Connect(); }
+  void ReadGreeting();
   // STARTTLS, then TLS; a refusal raises and sends nothing more.
   void UpgradeToTls();
   bool CheckReply(std::initializer_list<std::uint16_t> codes);

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "exceptlog/common/codec/base64.h"
 #include "exceptlog/delivery/mail/mx_lookup_win.h"
@@ -87,9 +89,11 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
   const std::string password = Base64FromText(message.Password);
   client.HideInTranscript(user);
   client.HideInTranscript(password);
-  client.Connect();
+  client.Open();
   const QuitOnExit quit(client);
+  // Built while the server's greeting is on its way.
   const std::string body = BuildMailBody(message.Body, message.Attachments);
+  client.ReadGreeting();
   Status(session, kTextSendConnected);
   const std::string host_name = LocalHostName();
   const bool logs_in = !message.UserID.empty() || !message.Password.empty();
@@ -109,7 +113,7 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
   }
   Command(client, "MAIL FROM:<" + message.From + ">", {250}, "Empty MAIL command.");
   Status(session, kTextSendSending);
-  const std::string data_text = BuildMailDataText(Headers(message, to_address), body);
+  std::string data_text = BuildMailDataText(Headers(message, to_address), body);
   Command(client, "RCPT TO:<" + to_address + ">", {250, 251}, "Empty RCPT command.");
   Command(client, "DATA", {354}, "Empty DATA command.");
   if (session.Progress.SetPosition) {
@@ -117,7 +121,10 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
       session.Progress.SetPosition(static_cast<int>(static_cast<std::uint64_t>(position) * 100 / total));
     };
   }
-  Command(client, data_text, {250}, "Empty message text.");
+  // The transcript, which error messages show, names the message instead
+  // of holding it all.
+  const std::string data_line = "<the message, " + std::to_string(data_text.size()) + " bytes>";
+  Command(client, std::move(data_text), {250}, "Empty message text.", data_line);
   client.OnSent = nullptr;
 }
 

@@ -17,9 +17,20 @@ constexpr unsigned long kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETE
                                    ISC_REQ_MANUAL_CRED_VALIDATION;
 // One record and a little: what one read asks for during the handshake.
 constexpr std::size_t kReadSize = 16 * 1024 + 512;
+constexpr int kTimedOut = 10060;  // WSAETIMEDOUT: the socket's receive timeout ran out
 
 std::string SocketFailure() {
   return win::SystemErrorMessage(static_cast<DWORD>(WSAGetLastError()));
+}
+
+// Whether bytes (or the peer's close) wait within `milliseconds`; a failed
+// wait says yes, so that the read that follows reports the failure.
+bool SocketReadable(SOCKET socket, std::uint32_t milliseconds) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(socket, &readable);
+  timeval limit{static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
+  return select(0, &readable, nullptr, nullptr, &limit) != 0;
 }
 
 SecBuffer Buffer(unsigned long type, void* data = nullptr, std::size_t size = 0) {
@@ -130,17 +141,28 @@ void TlsChannel::Send(const char* data, std::size_t size) {
   SendRaw(record_.data(), end);
 }
 
-std::size_t TlsChannel::Available() {
-  if (broken_) return plaintext_.size();
-  u_long waiting = 0;
-  if (!peer_closed_ && ioctlsocket(socket_, FIONREAD, &waiting) == 0 && waiting > 0) {
-    const std::span<std::uint8_t> room = inbox_.Room(waiting);
-    const int received = recv(socket_, reinterpret_cast<char*>(room.data()), static_cast<int>(room.size()), 0);
-    if (received == SOCKET_ERROR) Fail("the connection failed: " + SocketFailure());
-    inbox_.Received(static_cast<std::size_t>(received));
-    if (received > 0) need_more_ = false;
-  }
+std::size_t TlsChannel::Wait(std::uint32_t milliseconds, std::uint32_t socket_timeout) {
+  const DWORD start = GetTickCount();
   Decrypt();
+  while (plaintext_.empty() && !broken_ && !peer_closed_) {
+    const DWORD elapsed = GetTickCount() - start;
+    const DWORD left = elapsed >= milliseconds ? 0 : milliseconds - elapsed;
+    // A wait and a read are each a round through the system's socket layer
+    // (under Wine, its server): the socket's own timeout spares the wait.
+    if (!(socket_timeout != 0 && left == socket_timeout) && (left == 0 || !SocketReadable(socket_, left))) break;
+    const std::span<std::uint8_t> room = inbox_.Room(kReadSize);
+    const int received = recv(socket_, reinterpret_cast<char*>(room.data()), static_cast<int>(room.size()), 0);
+    if (received == SOCKET_ERROR && WSAGetLastError() == kTimedOut) break;
+    if (received == SOCKET_ERROR) Fail("the connection failed: " + SocketFailure());
+    if (received == 0) {
+      // Closed without a close notify: what was decrypted stands, nothing more comes.
+      peer_closed_ = true;
+      break;
+    }
+    inbox_.Received(static_cast<std::size_t>(received));
+    need_more_ = false;
+    Decrypt();
+  }
   return plaintext_.size();
 }
 
@@ -186,13 +208,9 @@ void TlsChannel::Decrypt() {
 }
 
 void TlsChannel::ReceiveWaiting() {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(socket_, &readable);
-  timeval limit{static_cast<long>(timeout_ / 1000), static_cast<long>(timeout_ % 1000 * 1000)};
-  const int ready = select(0, &readable, nullptr, nullptr, &limit);
-  if (ready == SOCKET_ERROR) Fail("the connection failed: " + SocketFailure());
-  if (ready == 0) Fail("the server did not go on with the TLS handshake within " + std::to_string(timeout_) + " ms");
+  if (!SocketReadable(socket_, timeout_)) {
+    Fail("the server did not go on with the TLS handshake within " + std::to_string(timeout_) + " ms");
+  }
   const std::span<std::uint8_t> room = inbox_.Room(kReadSize);
   const int received = recv(socket_, reinterpret_cast<char*>(room.data()), static_cast<int>(room.size()), 0);
   if (received == 0) Fail("the server closed the connection during the TLS handshake");

@@ -26,10 +26,15 @@ class TlsChannel {
 
   // Sends all of `data`, in records no longer than the session allows.
   void Send(const char* data, std::size_t size);
-  // Takes what the socket holds now, without waiting, and decrypts every
-  // whole record; the number of decrypted bytes ready to be read.
-  std::size_t Available();
+  // Waits at most `milliseconds` for decrypted bytes, reading and
+  // decrypting what the socket brings; the number ready to be read (0: the
+  // time ran out or the server closed). A socket with a receive timeout of
+  // its own (`socket_timeout`, 0 for none) is read without a wait first
+  // when the two agree.
+  std::size_t Wait(std::uint32_t milliseconds, std::uint32_t socket_timeout = 0);
   std::size_t Read(char* buffer, std::size_t size);
+  // The server ended the session (close notify) or the connection.
+  bool PeerClosed() const { return peer_closed_; }
   // The close notify, when the channel is sound; nothing raised.
   void Close();
 

@@ -126,9 +126,15 @@ class ScriptedServer:
         self.listener.close()
 
     def send(self, connection, reply):
+        """A packet of None hangs up; a delay of None never answers."""
         packets = [(0, reply)] if isinstance(reply, str) else reply
         for delay, text in packets:
+            if delay is None:
+                time.sleep(3600)
             time.sleep(delay)
+            if text is None:
+                connection.shutdown(socket.SHUT_RDWR)
+                raise ConnectionAbortedError("hung up as scripted")
             connection.sendall(text.encode())
 
     def serve(self):
@@ -343,6 +349,23 @@ class DialogueTest(unittest.TestCase):
                                                extra=["--user", "user", "--password", "pass"]))
         self.assertEqual(fields["result"], ["1"], fields["error_text"])
         self.assertEqual(server.commands[-2:], [".", "QUIT"])
+
+    def test_silence_and_a_hang_up_end_the_dialogue_each_with_its_own_error(self):
+        # A server that stops answering gets the reply timeout, and no
+        # further command; one that hangs up midway is told apart and not
+        # waited for: the timeout here is far longer than the run.
+        with ScriptedServer(replies={"MAIL": [(None, "")]}) as server:
+            fields, _ = probe(*smtp_args(server.port, "dev@receiver.test", extra=["--reply-timeout", "1000"]))
+        self.assertEqual(fields["result"], ["0"])
+        self.assertIn("Socket timeout.", fields["error_text"])
+        self.assertNotIn("RCPT TO:<dev@receiver.test>", server.commands)
+        for replies in ({"EHLO": [(0, None)]}, {"MAIL": [(0, "250-first line\r\n"), (0, None)]}):
+            with ScriptedServer(replies=replies) as server:
+                fields, elapsed = probe(*smtp_args(server.port, "dev@receiver.test",
+                                                   extra=["--reply-timeout", "60000"]))
+            self.assertEqual(fields["result"], ["0"], replies)
+            self.assertIn("The server closed the connection.", fields["error_text"])
+            self.assertLess(elapsed, 30, replies)
 
     def test_dialogue_does_not_wait_for_quiet_periods(self):
         with RecordingServer() as server:

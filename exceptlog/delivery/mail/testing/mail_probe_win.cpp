@@ -1,7 +1,7 @@
 // Drives one delivery form from the command line, for the tests that play
 // the servers and mail clients from outside. Prints "result=0|1", the
 // status texts it was given and the last delivery error, one per line.
-//   mail_probe smtp [--direct] [--dns ADDRESS] [--resolve-timeout MS] --host H --port N
+//   mail_probe smtp [--direct] [--dns ADDRESS] [--resolve-timeout MS] [--reply-timeout MS] --host H --port N
 //              --from A --to LIST --subject S --body-file F [--user U] [--password P]
 //              [--attach FILE]... [--time-stamp] [--repeat N] [--implicit-tls-port N]
 //              [--preload DLL]
@@ -49,6 +49,8 @@ int Smtp(const std::vector<std::string>& args) {
       message.Attachments.TimeStamp = vellum::DateTime{2024, 1, 31, 14, 25, 1};
     } else if (name == "--dns") {
       session.DnsServers.push_back(next());
+    } else if (name == "--reply-timeout") {
+      session.ReplyTimeout = static_cast<std::uint32_t>(std::stoul(next()));
     } else if (name == "--resolve-timeout") {
       session.ResolveTimeout = static_cast<std::uint32_t>(std::stoul(next()));
     } else if (name == "--host") {
