@@ -7,8 +7,12 @@
 //              [--preload DLL]
 //   (with --repeat, each delivery's time is printed as "elapsed_ms="; with
 //   --preload the process holds DLL loaded, as a host process may)
+//   mail_probe smtp-bare --port N --from A --to B --file MESSAGE [--repeat N]
+//   (the same dialogue on Winsock alone, the message sent as the file holds
+//   it: what the system's sockets cost by themselves, for the benchmark)
 //   mail_probe dns-servers
 //   mail_probe trust|untrust CERTIFICATE.der   (the machine's root store)
+#include <winsock.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -101,6 +105,76 @@ int Smtp(const std::vector<std::string>& args) {
   return 0;
 }
 
+// One reply, read until its last line; false when the server went away.
+bool BareReply(SOCKET socket) {
+  std::string reply;
+  char block[4096];
+  for (;;) {
+    const int received = recv(socket, block, sizeof block, 0);
+    if (received <= 0) return false;
+    reply.append(block, static_cast<std::size_t>(received));
+    if (reply.size() < 2 || reply.compare(reply.size() - 2, 2, "\r\n") != 0) continue;
+    const std::size_t last = reply.rfind("\r\n", reply.size() - 3);
+    const std::size_t start = last == std::string::npos ? 0 : last + 2;
+    if (reply.size() - start >= 4 && reply[start + 3] != '-') return reply[start] < '4';
+  }
+}
+
+bool BareSend(SOCKET socket, const std::string& text) {
+  return send(socket, text.data(), static_cast<int>(text.size()), 0) == static_cast<int>(text.size());
+}
+
+bool BareDelivery(std::uint16_t port, const std::string& from, const std::string& to, const std::string& message) {
+  const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const BOOL no_delay = TRUE;
+  setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool sent = connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+                    BareReply(socket) && BareSend(socket, "EHLO bare\r\n") && BareReply(socket) &&
+                    BareSend(socket, "MAIL FROM:<" + from + ">\r\n") && BareReply(socket) &&
+                    BareSend(socket, "RCPT TO:<" + to + ">\r\n") && BareReply(socket) &&
+                    BareSend(socket, "DATA\r\n") && BareReply(socket) && BareSend(socket, message) &&
+                    BareReply(socket) && BareSend(socket, "QUIT\r\n") && BareReply(socket);
+  closesocket(socket);
+  return sent;
+}
+
+int BareSmtp(const std::vector<std::string>& args) {
+  std::uint16_t port = 0;
+  std::string from;
+  std::string to;
+  std::string message;
+  int repeat = 1;
+  for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
+    if (args[i] == "--port") port = static_cast<std::uint16_t>(std::stoul(args[i + 1]));
+    if (args[i] == "--from") from = args[i + 1];
+    if (args[i] == "--to") to = args[i + 1];
+    if (args[i] == "--file") message = ReadFile(args[i + 1]);
+    if (args[i] == "--repeat") repeat = std::stoi(args[i + 1]);
+  }
+  if (message.size() < 2 || message.compare(message.size() - 2, 2, "\r\n") != 0) message += "\r\n";
+  message += ".\r\n";
+  WSADATA data{};
+  WSAStartup(0x0101, &data);
+  bool sent = true;
+  for (int run = 0; run < repeat; ++run) {
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER start{};
+    LARGE_INTEGER end{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    sent = BareDelivery(port, from, to, message) && sent;
+    QueryPerformanceCounter(&end);
+    std::printf("elapsed_ms=%.3f\n", static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+  }
+  WSACleanup();
+  std::printf("result=%d\n", sent ? 1 : 0);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -108,6 +182,7 @@ int main(int argc, char** argv) {
   if (args.empty()) return 2;
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (args[0] == "smtp") return Smtp(rest);
+  if (args[0] == "smtp-bare") return BareSmtp(rest);
   if (args[0] == "dns-servers") {
     for (const auto& server : GetDNSServers()) std::printf("server=%s\n", server.c_str());
     return 0;
