@@ -130,7 +130,7 @@ void TRuzadaClientSocket::HideInTranscript(std::string secret) {
 
 void TRuzadaClientSocket::StartTls() {
   try {
-    tls_ = std::make_unique<TlsChannel>(Handle, Host, Timeout);
+    tls_ = std::make_unique<TlsChannel>(Handle, Host, Timeout, receive_timeout_ != 0 && receive_timeout_ == Timeout);
   } catch (const Exception& failure) {
     Abandon();
     RaiseError("TLS with " + Host + " failed: " + failure.Message());
@@ -203,7 +203,7 @@ bool TRuzadaClientSocket::ReceiveSome(std::string& text, DWORD milliseconds) {
   const std::size_t before = text.size();
   if (tls_) {
     try {
-      const std::size_t ready = tls_->Wait(milliseconds, receive_timeout_);
+      const std::size_t ready = tls_->Wait(milliseconds);
       if (ready == 0) {
         peer_closed_ = tls_->PeerClosed();
         return false;

@@ -17,6 +17,8 @@ constexpr unsigned long kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETE
                                    ISC_REQ_MANUAL_CRED_VALIDATION;
 // One record and a little: what one read asks for during the handshake.
 constexpr std::size_t kReadSize = 16 * 1024 + 512;
+// Plain text encrypted and sent at a time.
+constexpr std::size_t kSendBatch = 64 * 1024;
 constexpr int kTimedOut = 10060;  // WSAETIMEDOUT: the socket's receive timeout ran out
 
 std::string SocketFailure() {
@@ -39,8 +41,12 @@ SecBuffer Buffer(unsigned long type, void* data = nullptr, std::size_t size = 0)
 
 }  // namespace
 
-TlsChannel::TlsChannel(SOCKET socket, const std::string& host, std::uint32_t timeout)
-    : socket_(socket), host_(host), target_(win::WideFromAnsi(host)), timeout_(timeout) {
+TlsChannel::TlsChannel(SOCKET socket, const std::string& host, std::uint32_t timeout, bool socket_times_out)
+    : socket_(socket),
+      host_(host),
+      target_(win::WideFromAnsi(host)),
+      timeout_(timeout),
+      socket_times_out_(socket_times_out && timeout != 0) {
   Handshake();
   CheckServerCertificate(library_, context_, host_);
   if (library_.Sspi().QueryContextAttributesW(context_.get(), SECPKG_ATTR_STREAM_SIZES, &sizes_) != SEC_E_OK ||
@@ -114,34 +120,40 @@ void TlsChannel::Send(const char* data, std::size_t size) {
   if (broken_) throw ETlsError("the TLS session has ended");
   const std::size_t header = sizes_.cbHeader;
   const std::size_t trailer = sizes_.cbTrailer;
-  const std::size_t records = (size + sizes_.cbMaximumMessage - 1) / sizes_.cbMaximumMessage;
-  // Every record of the call in one buffer, sent at once.
-  record_.resize(size + records * (header + trailer));
-  std::size_t end = 0;
+  const std::size_t record_size = sizes_.cbMaximumMessage;
+  // Records go out a batch at a time: the server decrypts one batch while
+  // the next is encrypted, and each send still carries several records.
+  const std::size_t batch_records = std::max<std::size_t>(1, kSendBatch / record_size);
   for (std::size_t offset = 0; offset < size;) {
-    const std::size_t length = std::min<std::size_t>(size - offset, sizes_.cbMaximumMessage);
-    char* const start = record_.data() + end;
-    std::memcpy(start + header, data + offset, length);
-    SecBuffer buffers[4] = {
-        Buffer(SECBUFFER_STREAM_HEADER, start, header), Buffer(SECBUFFER_DATA, start + header, length),
-        Buffer(SECBUFFER_STREAM_TRAILER, start + header + length, trailer), Buffer(SECBUFFER_EMPTY)};
-    SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
-    const SECURITY_STATUS status = library_.Sspi().EncryptMessage(context_.get(), 0, &description, 0);
-    if (status != SEC_E_OK) {
-      Fail("a record could not be encrypted: " + TlsFailureText(static_cast<std::uint32_t>(status), host_));
+    const std::size_t batch = std::min(size - offset, batch_records * record_size);
+    const std::size_t records = (batch + record_size - 1) / record_size;
+    record_.resize(batch + records * (header + trailer));
+    std::size_t end = 0;
+    for (const std::size_t batch_end = offset + batch; offset < batch_end;) {
+      const std::size_t length = std::min(batch_end - offset, record_size);
+      char* const start = record_.data() + end;
+      std::memcpy(start + header, data + offset, length);
+      SecBuffer buffers[4] = {
+          Buffer(SECBUFFER_STREAM_HEADER, start, header), Buffer(SECBUFFER_DATA, start + header, length),
+          Buffer(SECBUFFER_STREAM_TRAILER, start + header + length, trailer), Buffer(SECBUFFER_EMPTY)};
+      SecBufferDesc description{SECBUFFER_VERSION, 4, buffers};
+      const SECURITY_STATUS status = library_.Sspi().EncryptMessage(context_.get(), 0, &description, 0);
+      if (status != SEC_E_OK) {
+        Fail("a record could not be encrypted: " + TlsFailureText(static_cast<std::uint32_t>(status), host_));
+      }
+      // The header keeps its size; a trailer may come out shorter than its
+      // room, and the record ends there.
+      const std::size_t sealed =
+          std::size_t{buffers[0].cbBuffer} + std::size_t{buffers[1].cbBuffer} + std::size_t{buffers[2].cbBuffer};
+      if (sealed > header + length + trailer) Fail("a record came out longer than its room");
+      end += sealed;
+      offset += length;
     }
-    // The header keeps its size; a trailer may come out shorter than its
-    // room, and the record ends there.
-    const std::size_t sealed =
-        std::size_t{buffers[0].cbBuffer} + std::size_t{buffers[1].cbBuffer} + std::size_t{buffers[2].cbBuffer};
-    if (sealed > header + length + trailer) Fail("a record came out longer than its room");
-    end += sealed;
-    offset += length;
+    SendRaw(record_.data(), end);
   }
-  SendRaw(record_.data(), end);
 }
 
-std::size_t TlsChannel::Wait(std::uint32_t milliseconds, std::uint32_t socket_timeout) {
+std::size_t TlsChannel::Wait(std::uint32_t milliseconds) {
   const DWORD start = GetTickCount();
   Decrypt();
   while (plaintext_.empty() && !broken_ && !peer_closed_) {
@@ -149,7 +161,7 @@ std::size_t TlsChannel::Wait(std::uint32_t milliseconds, std::uint32_t socket_ti
     const DWORD left = elapsed >= milliseconds ? 0 : milliseconds - elapsed;
     // A wait and a read are each a round through the system's socket layer
     // (under Wine, its server): the socket's own timeout spares the wait.
-    if (!(socket_timeout != 0 && left == socket_timeout) && (left == 0 || !SocketReadable(socket_, left))) break;
+    if (!(socket_times_out_ && left == timeout_) && (left == 0 || !SocketReadable(socket_, left))) break;
     const std::span<std::uint8_t> room = inbox_.Room(kReadSize);
     const int received = recv(socket_, reinterpret_cast<char*>(room.data()), static_cast<int>(room.size()), 0);
     if (received == SOCKET_ERROR && WSAGetLastError() == kTimedOut) break;
@@ -208,11 +220,11 @@ void TlsChannel::Decrypt() {
 }
 
 void TlsChannel::ReceiveWaiting() {
-  if (!SocketReadable(socket_, timeout_)) {
-    Fail("the server did not go on with the TLS handshake within " + std::to_string(timeout_) + " ms");
-  }
+  const std::string late = "the server did not go on with the TLS handshake within " + std::to_string(timeout_) + " ms";
+  if (!socket_times_out_ && !SocketReadable(socket_, timeout_)) Fail(late);
   const std::span<std::uint8_t> room = inbox_.Room(kReadSize);
   const int received = recv(socket_, reinterpret_cast<char*>(room.data()), static_cast<int>(room.size()), 0);
+  if (received == SOCKET_ERROR && WSAGetLastError() == kTimedOut) Fail(late);
   if (received == 0) Fail("the server closed the connection during the TLS handshake");
   if (received == SOCKET_ERROR) Fail("the connection failed during the TLS handshake: " + SocketFailure());
   inbox_.Received(static_cast<std::size_t>(received));

@@ -19,7 +19,10 @@ namespace vellum::exceptlog {
 class TlsChannel {
  public:
   // Handshakes at once; each wait for the server lasts at most `timeout` ms.
-  TlsChannel(SOCKET socket, const std::string& host, std::uint32_t timeout);
+  // A socket whose own receive timeout (SO_RCVTIMEO) is `timeout` says so
+  // with `socket_times_out`: its reads then wait by themselves, which spares
+  // a wait before each (under Wine, a round through its server).
+  TlsChannel(SOCKET socket, const std::string& host, std::uint32_t timeout, bool socket_times_out = false);
   ~TlsChannel();
   TlsChannel(const TlsChannel&) = delete;
   TlsChannel& operator=(const TlsChannel&) = delete;
@@ -28,10 +31,8 @@ class TlsChannel {
   void Send(const char* data, std::size_t size);
   // Waits at most `milliseconds` for decrypted bytes, reading and
   // decrypting what the socket brings; the number ready to be read (0: the
-  // time ran out or the server closed). A socket with a receive timeout of
-  // its own (`socket_timeout`, 0 for none) is read without a wait first
-  // when the two agree.
-  std::size_t Wait(std::uint32_t milliseconds, std::uint32_t socket_timeout = 0);
+  // time ran out or the server closed).
+  std::size_t Wait(std::uint32_t milliseconds);
   std::size_t Read(char* buffer, std::size_t size);
   // The server ended the session (close notify) or the connection.
   bool PeerClosed() const { return peer_closed_; }
@@ -53,6 +54,7 @@ class TlsChannel {
   std::string host_;
   std::wstring target_;
   std::uint32_t timeout_;
+  bool socket_times_out_;
   SchannelLibrary library_;
   TlsCredentials credentials_{library_};
   TlsContext context_{library_};
