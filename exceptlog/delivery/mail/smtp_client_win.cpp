@@ -105,14 +105,9 @@ void TRuzadaClientSocket::Connect() {
     const BOOL no_delay = TRUE;
     setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
   }
-  if (SocketType == SOCK_STREAM && Timeout != 0) {
-    // A timed-out read leaves a stream in no known state: it is only ever
-    // the end of the dialogue (ReadReply raises).
-    const DWORD timeout = Timeout;
-    if (setsockopt(Handle, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout) == 0) {
-      receive_timeout_ = Timeout;
-    }
-  }
+  // A timed-out read leaves a stream in no known state: it is only ever the
+  // end of the dialogue (ReadReply raises).
+  if (SocketType == SOCK_STREAM) SetReceiveTimeout(Timeout);
   if (connect(Handle, reinterpret_cast<const sockaddr*>(&Address), sizeof Address) != 0) {
     RaiseSocketError("Connection error: \"%s\"");
   }
@@ -122,6 +117,15 @@ void TRuzadaClientSocket::Connect() {
   std::snprintf(line, sizeof line, "Connected to %d.%d.%d.%d port %d\r\n", bytes[0], bytes[1], bytes[2], bytes[3],
                 Port);
   Log = line;
+}
+
+void TRuzadaClientSocket::SetReceiveTimeout(std::uint32_t milliseconds) {
+  receive_timeout_ = 0;
+  const DWORD timeout = milliseconds;
+  if (milliseconds != 0 &&
+      setsockopt(Handle, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout) == 0) {
+    receive_timeout_ = milliseconds;
+  }
 }
 
 void TRuzadaClientSocket::HideInTranscript(std::string secret) {
@@ -327,6 +331,7 @@ void TRuzadaClientSMTP::Quit() {
     Log += "QUIT\r\n";
     const std::uint32_t timeout = Timeout;
     Timeout = std::min<std::uint32_t>(Timeout, kQuitWait);
+    SetReceiveTimeout(Timeout);
     std::string reply;
     WaitReply(reply);
     Timeout = timeout;

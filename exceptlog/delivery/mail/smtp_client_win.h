@@ -80,12 +80,17 @@ class TRuzadaClientSocket {
   // A reply that is known to be whole ends the read at once instead of
   // after a quiet second. A datagram is always whole.
   virtual bool ReplyIsComplete(const std::string& text) const;
+  // The stream's own receive timeout: a read of a reply waits by itself
+  // when its wait is this long (under Wine each wait before a read is a
+  // round through its server).
+  void SetReceiveTimeout(std::uint32_t milliseconds);
 
  private:
   // Waits at most `milliseconds` and appends one read's bytes to `text` and
   // the transcript; false when none came.
   bool ReceiveSome(std::string& text, DWORD milliseconds);
   bool WaitReadable(DWORD milliseconds) const;
+
   // Closes the connection at once, keeping the transcript for the message.
   void Abandon();
 
