@@ -52,15 +52,33 @@ std::vector<AttachmentFile> ReadAttachments(const MailAttachments& attachments) 
 
 // Parts are appended to one buffer: a report's attachments run to
 // megabytes, and each copy of them costs more than encoding them.
-void AppendAttachmentPart(std::string& out, const AttachmentFile& file) {
+void AppendPartHead(std::string& out, const AttachmentFile& file) {
   out += "\r\n--";
   out += kMailBoundary;
   out += "\r\nContent-Type: " + file.ContentType + ";\r\n        name=\"" + file.Name +
          "\"\r\nContent-Transfer-Encoding: base64\r\nContent-Disposition: attachment;\r\n"
          "        filename=\"" +
          file.Name + "\"\r\n\r\n";
+}
+
+void AppendAttachmentPart(std::string& out, const AttachmentFile& file) {
+  AppendPartHead(out, file);
   AppendBase64Lines(out, file.Bytes.data(), file.Bytes.size(), kBase64LineLength);
   out += "\r\n";
+}
+
+// The body up to its first attachment part, and its end after the last.
+std::string BodyHead(std::string_view body_text) {
+  std::string head = "This is a multi-part message in MIME format\r\n\r\n--";
+  head += kMailBoundary;
+  head += "\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
+  head += body_text;
+  head += "\r\n";
+  return head;
+}
+
+std::string BodyEnd() {
+  return "--" + std::string(kMailBoundary) + "--\r\n";
 }
 
 constexpr std::size_t kPartHeadRoom = 512;
@@ -104,6 +122,17 @@ std::string ZoneText(int utc_offset_minutes) {
   return text;
 }
 
+std::string DataHeaders(const MailHeaderFields& headers) {
+  std::string text = "Date: " + FormatMailDate(headers.Date, headers.UtcOffsetMinutes) + "\r\n";
+  text += "From: <" + HeaderValue(headers.From) + ">\r\n";
+  text += "Subject: " + HeaderValue(headers.Subject) + "\r\n";
+  text += "To: <" + HeaderValue(headers.To) + ">\r\n";
+  text += "Content-Type: multipart/mixed; boundary=\"" + std::string(kMailBoundary) + "\";\r\nMIME-Version: 1.0\r\n";
+  text += "Message-ID: <" + std::to_string(headers.TickCount) + "@" + std::string(kMessageIdDomain) + ">\r\n";
+  text += "\r\n";
+  return text;
+}
+
 }  // namespace
 
 std::string AttachmentDisplayName(std::string_view file_name, const std::optional<DateTime>& time_stamp) {
@@ -137,29 +166,36 @@ std::string BuildAttachmentParts(const MailAttachments& attachments) {
 
 std::string BuildMailBody(std::string_view body_text, const MailAttachments& attachments) {
   const std::vector<AttachmentFile> files = ReadAttachments(attachments);
-  std::string body;
-  body.reserve(kPartHeadRoom + body_text.size() + PartsSize(files));
-  body += "This is a multi-part message in MIME format\r\n\r\n--";
-  body += kMailBoundary;
-  body += "\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
-  body += body_text;
-  body += "\r\n";
+  std::string body = BodyHead(body_text);
+  body.reserve(body.size() + PartsSize(files) + kPartHeadRoom);
   for (const AttachmentFile& file : files) AppendAttachmentPart(body, file);
-  body += "--";
-  body += kMailBoundary;
-  body += "--\r\n";
+  body += BodyEnd();
   return body;
 }
 
 std::string BuildMailDataText(const MailHeaderFields& headers, std::string_view mail_body) {
-  std::string text = "Date: " + FormatMailDate(headers.Date, headers.UtcOffsetMinutes) + "\r\n";
-  text += "From: <" + HeaderValue(headers.From) + ">\r\n";
-  text += "Subject: " + HeaderValue(headers.Subject) + "\r\n";
-  text += "To: <" + HeaderValue(headers.To) + ">\r\n";
-  text += "Content-Type: multipart/mixed; boundary=\"" + std::string(kMailBoundary) + "\";\r\nMIME-Version: 1.0\r\n";
-  text += "Message-ID: <" + std::to_string(headers.TickCount) + "@" + std::string(kMessageIdDomain) + ">\r\n";
-  text += "\r\n";
+  std::string text = DataHeaders(headers);
   AppendDotStuffed(text, mail_body);
+  text += ".";
+  return text;
+}
+
+std::string BuildMailData(const MailHeaderFields& headers, std::string_view body_text,
+                          const MailAttachments& attachments) {
+  const std::vector<AttachmentFile> files = ReadAttachments(attachments);
+  std::string text = DataHeaders(headers);
+  text.reserve(text.size() + kPartHeadRoom + 2 * body_text.size() + PartsSize(files));
+  AppendDotStuffed(text, BodyHead(body_text));
+  // Base64 has no "." and the part headers' lines start with letters,
+  // blanks or "--": only the texts that come from outside are stuffed.
+  for (const AttachmentFile& file : files) {
+    std::string head;
+    AppendPartHead(head, file);
+    AppendDotStuffed(text, head);
+    AppendBase64Lines(text, file.Bytes.data(), file.Bytes.size(), kBase64LineLength);
+    text += "\r\n";
+  }
+  text += BodyEnd();
   text += ".";
   return text;
 }

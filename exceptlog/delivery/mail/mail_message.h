@@ -46,6 +46,10 @@ struct MailHeaderFields {
 // add headers; body lines beginning with "." get a second one, which the
 // server removes again, so that no body line can end the message early.
 std::string BuildMailDataText(const MailHeaderFields& headers, std::string_view mail_body);
+// The same text as BuildMailDataText(headers, BuildMailBody(body_text,
+// attachments)), built in one buffer without a copy of the body.
+std::string BuildMailData(const MailHeaderFields& headers, std::string_view body_text,
+                          const MailAttachments& attachments);
 std::string FormatMailDate(const DateTime& date, int utc_offset_minutes);
 std::string URLEncodeText(std::string_view text);
 

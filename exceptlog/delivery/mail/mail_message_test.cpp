@@ -101,6 +101,28 @@ TEST(MailMessageBodyTest, DataTextHasItsHeadersInOrderAndCannotBeCutShort) {
   EXPECT_EQ(empty.substr(empty.find(headers_end) + headers_end.size()), ".");
 }
 
+TEST_F(MailMessageTest, DataTextInOneBufferIsTheBodyStuffedAfterItsHeaders) {
+  // Sizes around a line's 60 bytes and its padding, a text with dots at
+  // line starts, a missing file and a time stamp: the one-buffer builder
+  // must give exactly what building the body first gives.
+  MailHeaderFields headers;
+  headers.Date = {2024, 1, 31, 14, 25, 1};
+  headers.From = "crash@example.com";
+  headers.Subject = "Report";
+  headers.To = "dev@example.com";
+  MailAttachments attachments;
+  attachments.FilesList = {File("list.log", Bytes(59)), "/nonexistent/gone.txt"};
+  attachments.Files = {File("zero.bin", ""), File("one.bin", Bytes(60)), File("two.png", Bytes(61)),
+                       File("big.bin", Bytes(200 * 1024 + 1))};
+  attachments.TimeStamp = DateTime{2024, 1, 31, 14, 25, 1};
+  for (const std::string body : {"", ".", ".first\r\n..\r\nlast", "text\r\n.\r\n"}) {
+    EXPECT_EQ(BuildMailData(headers, body, attachments),
+              BuildMailDataText(headers, BuildMailBody(body, attachments)))
+        << body;
+  }
+  EXPECT_EQ(BuildMailData(headers, "x", {}), BuildMailDataText(headers, BuildMailBody("x", {})));
+}
+
 TEST(MailMessageDateTest, ZoneIsRoundedToWholeHours) {
   const DateTime when{2026, 12, 7, 9, 5, 3};
   EXPECT_EQ(FormatMailDate(when, 0), "Mon, 7 Dec 2026 09:05:03 +0000");

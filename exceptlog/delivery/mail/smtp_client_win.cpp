@@ -91,10 +91,15 @@ void TRuzadaClientSocket::Connect() {
   if (Connected) return;
   Handle = socket(AF_INET, SocketType, 0);
   if (Handle == INVALID_SOCKET) RaiseSocketError("Invalid socket: \"%s\".");
-  // A failed lookup leaves 0.0.0.0, which connect then reports.
-  if (const hostent* entry = gethostbyname(Host.c_str());
-      entry != nullptr && entry->h_addr_list != nullptr && entry->h_addr_list[0] != nullptr) {
-    std::memcpy(&Address.sin_addr, entry->h_addr_list[0], sizeof Address.sin_addr);
+  // An address in numbers needs no lookup. A failed lookup leaves 0.0.0.0,
+  // which connect then reports.
+  Address.sin_addr.s_addr = inet_addr(Host.c_str());
+  if (Address.sin_addr.s_addr == INADDR_NONE) {
+    Address.sin_addr.s_addr = 0;
+    if (const hostent* entry = gethostbyname(Host.c_str());
+        entry != nullptr && entry->h_addr_list != nullptr && entry->h_addr_list[0] != nullptr) {
+      std::memcpy(&Address.sin_addr, entry->h_addr_list[0], sizeof Address.sin_addr);
+    }
   }
   Address.sin_port = htons(Port);
   u_long blocking = 0;

@@ -92,7 +92,7 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
   client.Open();
   const QuitOnExit quit(client);
   // Built while the server's greeting is on its way.
-  const std::string body = BuildMailBody(message.Body, message.Attachments);
+  std::string data_text = BuildMailData(Headers(message, to_address), message.Body, message.Attachments);
   client.ReadGreeting();
   Status(session, kTextSendConnected);
   const std::string host_name = LocalHostName();
@@ -113,7 +113,6 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
   }
   Command(client, "MAIL FROM:<" + message.From + ">", {250}, "Empty MAIL command.");
   Status(session, kTextSendSending);
-  std::string data_text = BuildMailDataText(Headers(message, to_address), body);
   Command(client, "RCPT TO:<" + to_address + ">", {250, 251}, "Empty RCPT command.");
   Command(client, "DATA", {354}, "Empty DATA command.");
   if (session.Progress.SetPosition) {
