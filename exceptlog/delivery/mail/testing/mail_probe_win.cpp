@@ -17,6 +17,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,26 @@ std::string ReadFile(const std::string& name) {
   vellum::MemoryStream stream;
   stream.LoadFromFile(name);
   return stream.ToString();
+}
+
+// Runs `deliver` `repeat` times; with more than one run each one's time is
+// printed as "elapsed_ms=". True when every run delivered.
+bool TimedRuns(int repeat, const std::function<bool()>& deliver) {
+  bool sent = true;
+  for (int run = 0; run < repeat; ++run) {
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER start{};
+    LARGE_INTEGER end{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    sent = deliver() && sent;
+    QueryPerformanceCounter(&end);
+    if (repeat > 1) {
+      std::printf("elapsed_ms=%.3f\n",
+                  static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+    }
+  }
+  return sent;
 }
 
 int Smtp(const std::vector<std::string>& args) {
@@ -85,20 +106,7 @@ int Smtp(const std::vector<std::string>& args) {
   session.Progress.SetCount = [](int current, int total) { std::printf("count=%d/%d\n", current, total); };
   DeliveryErrorRecorder errors;
   session.Warn = errors.Sink();
-  bool sent = true;
-  for (int run = 0; run < repeat; ++run) {
-    LARGE_INTEGER frequency{};
-    LARGE_INTEGER start{};
-    LARGE_INTEGER end{};
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    sent = SendSMTPMail(direct, message, to, session) && sent;
-    QueryPerformanceCounter(&end);
-    if (repeat > 1) {
-      std::printf("elapsed_ms=%.3f\n",
-                  static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
-    }
-  }
+  const bool sent = TimedRuns(repeat, [&] { return SendSMTPMail(direct, message, to, session); });
   std::printf("result=%d\n", sent ? 1 : 0);
   const TDeliveryError& error = errors.Last();
   std::printf("error_code=%d\nerror=%s\n", static_cast<int>(error.Code), error.Message.c_str());
@@ -159,17 +167,7 @@ int BareSmtp(const std::vector<std::string>& args) {
   message += ".\r\n";
   WSADATA data{};
   WSAStartup(0x0101, &data);
-  bool sent = true;
-  for (int run = 0; run < repeat; ++run) {
-    LARGE_INTEGER frequency{};
-    LARGE_INTEGER start{};
-    LARGE_INTEGER end{};
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    sent = BareDelivery(port, from, to, message) && sent;
-    QueryPerformanceCounter(&end);
-    std::printf("elapsed_ms=%.3f\n", static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
-  }
+  const bool sent = TimedRuns(repeat, [&] { return BareDelivery(port, from, to, message); });
   WSACleanup();
   std::printf("result=%d\n", sent ? 1 : 0);
   return 0;
