@@ -1,5 +1,6 @@
 #include "exceptlog/delivery/mail/mail_message.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -31,20 +32,28 @@ std::string Base64Lines(const std::string& bytes) {
   return Base64LinesFromBytes(bytes.data(), bytes.size(), kBase64LineLength);
 }
 
-struct AttachmentFile {
-  std::string Name;
-  std::string ContentType;
-  std::string Bytes;
-};
+// Base64 is encoded in slices of whole lines: the lines of the slices
+// together are the lines of the whole.
+constexpr std::size_t kSliceBytes = kBase64LineLength / 4 * 3 * 1024;
+
+std::vector<std::string> ListedNames(const MailAttachments& attachments) {
+  std::vector<std::string> names = attachments.FilesList;
+  names.insert(names.end(), attachments.Files.begin(), attachments.Files.end());
+  return names;
+}
+
+std::optional<AttachmentFile> ReadAttachment(const std::string& file_name, const std::optional<DateTime>& time_stamp) {
+  std::optional<std::string> bytes = ReadListedFile(file_name);
+  if (!bytes) return std::nullopt;
+  return AttachmentFile{AttachmentDisplayName(file_name, time_stamp), AttachmentContentType(file_name),
+                        std::move(*bytes)};
+}
 
 std::vector<AttachmentFile> ReadAttachments(const MailAttachments& attachments) {
   std::vector<AttachmentFile> files;
-  for (const auto* list : {&attachments.FilesList, &attachments.Files}) {
-    for (const std::string& file_name : *list) {
-      std::optional<std::string> bytes = ReadListedFile(file_name);
-      if (!bytes) continue;
-      files.push_back(AttachmentFile{AttachmentDisplayName(file_name, attachments.TimeStamp),
-                                     AttachmentContentType(file_name), std::move(*bytes)});
+  for (const std::string& file_name : ListedNames(attachments)) {
+    if (std::optional<AttachmentFile> file = ReadAttachment(file_name, attachments.TimeStamp)) {
+      files.push_back(std::move(*file));
     }
   }
   return files;
@@ -182,22 +191,63 @@ std::string BuildMailDataText(const MailHeaderFields& headers, std::string_view 
 
 std::string BuildMailData(const MailHeaderFields& headers, std::string_view body_text,
                           const MailAttachments& attachments) {
-  const std::vector<AttachmentFile> files = ReadAttachments(attachments);
-  std::string text = DataHeaders(headers);
-  text.reserve(text.size() + kPartHeadRoom + 2 * body_text.size() + PartsSize(files));
-  AppendDotStuffed(text, BodyHead(body_text));
-  // Base64 has no "." and the part headers' lines start with letters,
-  // blanks or "--": only the texts that come from outside are stuffed.
-  for (const AttachmentFile& file : files) {
-    std::string head;
-    AppendPartHead(head, file);
-    AppendDotStuffed(text, head);
-    AppendBase64Lines(text, file.Bytes.data(), file.Bytes.size(), kBase64LineLength);
-    text += "\r\n";
+  return MailDataBuilder(headers, body_text, attachments).Take();
+}
+
+MailDataBuilder::MailDataBuilder(const MailHeaderFields& headers, std::string_view body_text,
+                                 const MailAttachments& attachments)
+    : headers_(DataHeaders(headers)),
+      body_text_(body_text),
+      names_(ListedNames(attachments)),
+      time_stamp_(attachments.TimeStamp) {}
+
+bool MailDataBuilder::Step() {
+  if (next_name_ < names_.size()) {
+    if (std::optional<AttachmentFile> file = ReadAttachment(names_[next_name_], time_stamp_)) {
+      files_.push_back(std::move(*file));
+    }
+    ++next_name_;
+    return true;
   }
-  text += BodyEnd();
-  text += ".";
-  return text;
+  if (!started_) {
+    started_ = true;
+    text_.reserve(headers_.size() + kPartHeadRoom + 2 * body_text_.size() + PartsSize(files_));
+    text_ = headers_;
+    AppendDotStuffed(text_, BodyHead(body_text_));
+    return true;
+  }
+  if (next_file_ < files_.size()) {
+    AttachmentFile& file = files_[next_file_];
+    if (offset_ == 0) {
+      // Base64 has no "." and the part headers' lines start with letters,
+      // blanks or "--": only what comes from outside is stuffed.
+      std::string head;
+      AppendPartHead(head, file);
+      AppendDotStuffed(text_, head);
+    }
+    const std::size_t slice = std::min(kSliceBytes, file.Bytes.size() - offset_);
+    AppendBase64Lines(text_, file.Bytes.data() + offset_, slice, kBase64LineLength);
+    offset_ += slice;
+    if (offset_ == file.Bytes.size()) {
+      text_ += "\r\n";
+      std::string().swap(file.Bytes);  // encoded: no need to hold it
+      ++next_file_;
+      offset_ = 0;
+    }
+    return true;
+  }
+  if (!finished_) {
+    finished_ = true;
+    text_ += BodyEnd();
+    text_ += ".";
+  }
+  return false;
+}
+
+std::string MailDataBuilder::Take() {
+  while (Step()) {
+  }
+  return std::move(text_);
 }
 
 std::string FormatMailDate(const DateTime& date, int utc_offset_minutes) {

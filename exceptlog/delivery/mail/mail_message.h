@@ -24,6 +24,13 @@ struct MailAttachments {
   std::optional<DateTime> TimeStamp;
 };
 
+// A listed file read for a message: its display name, type and bytes.
+struct AttachmentFile {
+  std::string Name;
+  std::string ContentType;
+  std::string Bytes;
+};
+
 std::string AttachmentDisplayName(std::string_view file_name, const std::optional<DateTime>& time_stamp);
 std::string AttachmentContentType(std::string_view file_name);
 // Base64 of the whole file in lines of 80 characters, each full line ending
@@ -50,6 +57,30 @@ std::string BuildMailDataText(const MailHeaderFields& headers, std::string_view 
 // attachments)), built in one buffer without a copy of the body.
 std::string BuildMailData(const MailHeaderFields& headers, std::string_view body_text,
                           const MailAttachments& attachments);
+
+// The same text built a piece at a time, so that the pieces can be done
+// while a server's replies are on their way: each Step reads one file or
+// encodes up to 60 KB of one, and says whether more is to do.
+class MailDataBuilder {
+ public:
+  MailDataBuilder(const MailHeaderFields& headers, std::string_view body_text, const MailAttachments& attachments);
+  bool Step();
+  // What is left, then the whole text.
+  std::string Take();
+
+ private:
+  std::string headers_;
+  std::string body_text_;
+  std::vector<std::string> names_;
+  std::optional<DateTime> time_stamp_;
+  std::size_t next_name_ = 0;
+  std::vector<AttachmentFile> files_;
+  std::size_t next_file_ = 0;
+  std::size_t offset_ = 0;
+  bool started_ = false;
+  bool finished_ = false;
+  std::string text_;
+};
 std::string FormatMailDate(const DateTime& date, int utc_offset_minutes);
 std::string URLEncodeText(std::string_view text);
 

@@ -116,11 +116,19 @@ TEST_F(MailMessageTest, DataTextInOneBufferIsTheBodyStuffedAfterItsHeaders) {
                        File("big.bin", Bytes(200 * 1024 + 1))};
   attachments.TimeStamp = DateTime{2024, 1, 31, 14, 25, 1};
   for (const std::string body : {"", ".", ".first\r\n..\r\nlast", "text\r\n.\r\n"}) {
-    EXPECT_EQ(BuildMailData(headers, body, attachments),
-              BuildMailDataText(headers, BuildMailBody(body, attachments)))
+    EXPECT_EQ(BuildMailData(headers, body, attachments), BuildMailDataText(headers, BuildMailBody(body, attachments)))
         << body;
   }
   EXPECT_EQ(BuildMailData(headers, "x", {}), BuildMailDataText(headers, BuildMailBody("x", {})));
+
+  // Built a piece at a time, as between a server's replies: the big file
+  // takes several pieces, and the end stays the end.
+  MailDataBuilder pieces(headers, ".first", attachments);
+  int steps = 0;
+  while (pieces.Step()) ++steps;
+  EXPECT_GT(steps, 9);
+  EXPECT_FALSE(pieces.Step());
+  EXPECT_EQ(pieces.Take(), BuildMailDataText(headers, BuildMailBody(".first", attachments)));
 }
 
 TEST(MailMessageDateTest, ZoneIsRoundedToWholeHours) {

@@ -255,6 +255,7 @@ bool TRuzadaClientSocket::ReceiveSome(std::string& text, DWORD milliseconds) {
 
 void TRuzadaClientSocket::WaitReply(std::string& text) {
   text.clear();
+  if (WhileWaiting) WhileWaiting();
   const DWORD start = GetTickCount();
   for (;;) {
     // The first bytes may take the whole timeout; a reply that is not yet
@@ -330,6 +331,7 @@ bool TRuzadaClientSMTP::SendCommand(std::string command, std::initializer_list<s
 }
 
 void TRuzadaClientSMTP::Quit() {
+  WhileWaiting = nullptr;  // nothing more to prepare
   if (!Connected) return;
   try {
     if (SendText("QUIT\r\n") != 6) return;

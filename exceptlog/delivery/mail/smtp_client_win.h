@@ -71,6 +71,9 @@ class TRuzadaClientSocket {
   std::string Log;
   ErrorEvent OnError;
   SentEvent OnSent;
+  // Work to do while a reply is on its way: called once as each wait for
+  // a reply begins, after the command has gone out.
+  std::function<void()> WhileWaiting;
   bool QuietErrors = false;
 
  protected:

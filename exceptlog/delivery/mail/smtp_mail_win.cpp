@@ -89,10 +89,13 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
   const std::string password = Base64FromText(message.Password);
   client.HideInTranscript(user);
   client.HideInTranscript(password);
+  // The message is built a piece at a time while each reply before DATA is
+  // on its way: the server's turns cover the time its files take to read
+  // and encode.
+  MailDataBuilder data(Headers(message, to_address), message.Body, message.Attachments);
+  client.WhileWaiting = [&data] { data.Step(); };
   client.Open();
   const QuitOnExit quit(client);
-  // Built while the server's greeting is on its way.
-  std::string data_text = BuildMailData(Headers(message, to_address), message.Body, message.Attachments);
   client.ReadGreeting();
   Status(session, kTextSendConnected);
   const std::string host_name = LocalHostName();
@@ -122,6 +125,8 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
   }
   // The transcript, which error messages show, names the message instead
   // of holding it all.
+  client.WhileWaiting = nullptr;
+  std::string data_text = data.Take();
   const std::string data_line = "<the message, " + std::to_string(data_text.size()) + " bytes>";
   Command(client, std::move(data_text), {250}, "Empty message text.", data_line);
   client.OnSent = nullptr;

@@ -12,8 +12,8 @@
 //   it: what the system's sockets cost by themselves, for the benchmark)
 //   mail_probe dns-servers
 //   mail_probe trust|untrust CERTIFICATE.der   (the machine's root store)
-#include <winsock.h>
 #include <windows.h>
+#include <winsock.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -143,9 +143,9 @@ bool BareDelivery(std::uint16_t port, const std::string& from, const std::string
   const bool sent = connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
                     BareReply(socket) && BareSend(socket, "EHLO bare\r\n") && BareReply(socket) &&
                     BareSend(socket, "MAIL FROM:<" + from + ">\r\n") && BareReply(socket) &&
-                    BareSend(socket, "RCPT TO:<" + to + ">\r\n") && BareReply(socket) &&
-                    BareSend(socket, "DATA\r\n") && BareReply(socket) && BareSend(socket, message) &&
-                    BareReply(socket) && BareSend(socket, "QUIT\r\n") && BareReply(socket);
+                    BareSend(socket, "RCPT TO:<" + to + ">\r\n") && BareReply(socket) && BareSend(socket, "DATA\r\n") &&
+                    BareReply(socket) && BareSend(socket, message) && BareReply(socket) &&
+                    BareSend(socket, "QUIT\r\n") && BareReply(socket);
   closesocket(socket);
   return sent;
 }
