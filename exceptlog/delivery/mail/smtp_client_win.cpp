@@ -102,8 +102,8 @@ void TRuzadaClientSocket::Connect() {
     }
   }
   Address.sin_port = htons(Port);
-  u_long blocking = 0;
-  ioctlsocket(Handle, FIONBIO, &blocking);
+  // A new socket blocks: no call is spent saying so (under Wine each one is
+  // a round through its server).
   if (SocketType == SOCK_STREAM) {
     // The message's last short segment would otherwise wait for the
     // server's delayed acknowledgement of the one before it.
