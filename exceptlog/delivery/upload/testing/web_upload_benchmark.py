@@ -7,6 +7,7 @@ anything built on WinInet here) and by curl.
 
   web_upload_benchmark.py --run tools/wine/run PREFIX --bin BIN [--runs N] [--rounds N]"""
 import argparse
+import logging
 import os
 import statistics
 import subprocess
@@ -37,6 +38,11 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--rounds", type=int, default=3)
     harness.ARGS = args = parser.parse_args()
+    # The FTP server's lines for every session would bury the figures: a
+    # logger of its own keeps it from setting up its default one.
+    ftp_log = logging.getLogger("pyftpdlib")
+    ftp_log.addHandler(logging.StreamHandler())
+    ftp_log.setLevel(logging.WARNING)
     report = harness.write("report.bin", os.urandom(1024 * 1024))
     http_ours, http_curl, ftp_ours, ftp_bare, ftp_curl = [], [], [], [], []
     with harness.WebServer() as server, harness.FtpServer() as ftp:
