@@ -9,14 +9,13 @@
 #include <mutex>
 
 #include "exceptlog/delivery/mail/smtp_reply.h"
+#include "exceptlog/delivery/mail/socket_wait_win.h"
 #include "exceptlog/delivery/mail/tls_channel_win.h"
 #include "runtime/win/win_error_win.h"
 
 namespace vellum::exceptlog {
 namespace {
 
-constexpr int kWouldBlock = 10035;  // WSAEWOULDBLOCK: not an error on a blocking socket
-constexpr int kTimedOut = 10060;    // WSAETIMEDOUT: the receive timeout ran out
 // Each send is a round through the system's socket layer (under Wine, its
 // server): 256 KB pieces send most reports in one or two, and still move
 // the progress of a large one.
@@ -109,10 +108,10 @@ void TRuzadaClientSocket::Connect() {
     // server's delayed acknowledgement of the one before it.
     const BOOL no_delay = TRUE;
     setsockopt(Handle, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
+    // A timed-out read leaves a stream in no known state: it is only ever
+    // the end of the dialogue (ReadReply raises).
+    SetReceiveTimeout(Timeout);
   }
-  // A timed-out read leaves a stream in no known state: it is only ever the
-  // end of the dialogue (ReadReply raises).
-  if (SocketType == SOCK_STREAM) SetReceiveTimeout(Timeout);
   if (connect(Handle, reinterpret_cast<const sockaddr*>(&Address), sizeof Address) != 0) {
     RaiseSocketError("Connection error: \"%s\"");
   }
@@ -185,7 +184,7 @@ int TRuzadaClientSocket::SendBuffer(const void* data, int length) {
   const int sent = send(Handle, static_cast<const char*>(data), length, 0);
   if (sent == SOCKET_ERROR) {
     const int code = WSAGetLastError();
-    if (code == kWouldBlock) return -1;
+    if (code == WSAEWOULDBLOCK) return -1;  // not an error on a blocking socket
     const std::string log = Log;
     Disconnect();
     Log = log;  // the message still shows what was said
@@ -224,17 +223,14 @@ bool TRuzadaClientSocket::ReceiveSome(std::string& text, DWORD milliseconds) {
       RaiseError("TLS with " + Host + " failed: " + failure.Message());
     }
   } else {
-    // A wait of the whole timeout is the socket's own, so the read waits by
-    // itself: under Wine each wait is a round through its server, and a
-    // reply costs one instead of two.
-    if (!(receive_timeout_ != 0 && milliseconds == receive_timeout_) && !WaitReadable(milliseconds)) return false;
+    if (!ReadableWithin(Handle, milliseconds, receive_timeout_)) return false;
     // A datagram larger than the room would be cut, so the room holds the largest.
     text.resize(before + kReadSize);
     const int received = recv(Handle, text.data() + before, static_cast<int>(kReadSize), 0);
     text.resize(before + static_cast<std::size_t>(std::max(received, 0)));
     if (received == SOCKET_ERROR) {
       const int code = WSAGetLastError();
-      if (code == kWouldBlock || code == kTimedOut) return false;
+      if (code == WSAEWOULDBLOCK || code == WSAETIMEDOUT) return false;
       const std::string log = Log;
       Disconnect();
       Log = log;
@@ -273,16 +269,6 @@ void TRuzadaClientSocket::WaitReply(std::string& text) {
 void TRuzadaClientSocket::ReadReply(std::string& text) {
   WaitReply(text);
   if (text.empty()) RaiseError(peer_closed_ ? "The server closed the connection." : "Socket timeout.");
-}
-
-bool TRuzadaClientSocket::WaitReadable(DWORD milliseconds) const {
-  // One select, answered as soon as bytes (or the close) arrive. A failed
-  // wait says yes, so that the read after it reports the failure.
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(Handle, &readable);
-  timeval limit{static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
-  return select(0, &readable, nullptr, nullptr, &limit) != 0;
 }
 
 bool TRuzadaClientSocket::ReplyIsComplete(const std::string& text) const {

@@ -92,8 +92,6 @@ class TRuzadaClientSocket {
   // Waits at most `milliseconds` and appends one read's bytes to `text` and
   // the transcript; false when none came.
   bool ReceiveSome(std::string& text, DWORD milliseconds);
-  bool WaitReadable(DWORD milliseconds) const;
-
   // Closes the connection at once, keeping the transcript for the message.
   void Abandon();
 

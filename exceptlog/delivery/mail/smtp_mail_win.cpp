@@ -123,10 +123,10 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
       session.Progress.SetPosition(static_cast<int>(static_cast<std::uint64_t>(position) * 100 / total));
     };
   }
-  // The transcript, which error messages show, names the message instead
-  // of holding it all.
   client.WhileWaiting = nullptr;
   std::string data_text = data.Take();
+  // The transcript, which error messages show, names the message instead
+  // of holding it all.
   const std::string data_line = "<the message, " + std::to_string(data_text.size()) + " bytes>";
   Command(client, std::move(data_text), {250}, "Empty message text.", data_line);
   client.OnSent = nullptr;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "exceptlog/delivery/mail/certificate_check_win.h"
+#include "exceptlog/delivery/mail/socket_wait_win.h"
 #include "exceptlog/delivery/mail/tls_failure_text.h"
 #include "exceptlog/delivery/mail/tls_record_header.h"
 #include "runtime/win/text_conversion_win.h"
@@ -19,20 +20,9 @@ constexpr unsigned long kRequest = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETE
 constexpr std::size_t kReadSize = 16 * 1024 + 512;
 // Plain text encrypted and sent at a time.
 constexpr std::size_t kSendBatch = 64 * 1024;
-constexpr int kTimedOut = 10060;  // WSAETIMEDOUT: the socket's receive timeout ran out
 
 std::string SocketFailure() {
   return win::SystemErrorMessage(static_cast<DWORD>(WSAGetLastError()));
-}
-
-// Whether bytes (or the peer's close) wait within `milliseconds`; a failed
-// wait says yes, so that the read that follows reports the failure.
-bool SocketReadable(SOCKET socket, std::uint32_t milliseconds) {
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(socket, &readable);
-  timeval limit{static_cast<long>(milliseconds / 1000), static_cast<long>(milliseconds % 1000 * 1000)};
-  return select(0, &readable, nullptr, nullptr, &limit) != 0;
 }
 
 SecBuffer Buffer(unsigned long type, void* data = nullptr, std::size_t size = 0) {
@@ -158,21 +148,13 @@ std::size_t TlsChannel::Wait(std::uint32_t milliseconds) {
   Decrypt();
   while (plaintext_.empty() && !broken_ && !peer_closed_) {
     const DWORD elapsed = GetTickCount() - start;
-    const DWORD left = elapsed >= milliseconds ? 0 : milliseconds - elapsed;
-    // A wait and a read are each a round through the system's socket layer
-    // (under Wine, its server): the socket's own timeout spares the wait.
-    if (!(socket_times_out_ && left == timeout_) && (left == 0 || !SocketReadable(socket_, left))) break;
-    const std::span<std::uint8_t> room = inbox_.Room(kReadSize);
-    const int received = recv(socket_, reinterpret_cast<char*>(room.data()), static_cast<int>(room.size()), 0);
-    if (received == SOCKET_ERROR && WSAGetLastError() == kTimedOut) break;
-    if (received == SOCKET_ERROR) Fail("the connection failed: " + SocketFailure());
-    if (received == 0) {
+    const Arrival arrival = ReadOnce(elapsed >= milliseconds ? 0 : milliseconds - elapsed, "");
+    if (arrival == Arrival::kLate) break;
+    if (arrival == Arrival::kClosed) {
       // Closed without a close notify: what was decrypted stands, nothing more comes.
       peer_closed_ = true;
       break;
     }
-    inbox_.Received(static_cast<std::size_t>(received));
-    need_more_ = false;
     Decrypt();
   }
   return plaintext_.size();
@@ -220,15 +202,24 @@ void TlsChannel::Decrypt() {
 }
 
 void TlsChannel::ReceiveWaiting() {
-  const std::string late = "the server did not go on with the TLS handshake within " + std::to_string(timeout_) + " ms";
-  if (!socket_times_out_ && !SocketReadable(socket_, timeout_)) Fail(late);
+  switch (ReadOnce(timeout_, " during the TLS handshake")) {
+    case Arrival::kLate:
+      Fail("the server did not go on with the TLS handshake within " + std::to_string(timeout_) + " ms");
+    case Arrival::kClosed: Fail("the server closed the connection during the TLS handshake");
+    case Arrival::kBytes: return;
+  }
+}
+
+TlsChannel::Arrival TlsChannel::ReadOnce(std::uint32_t milliseconds, const char* during) {
+  if (!ReadableWithin(socket_, milliseconds, socket_times_out_ ? timeout_ : 0)) return Arrival::kLate;
   const std::span<std::uint8_t> room = inbox_.Room(kReadSize);
   const int received = recv(socket_, reinterpret_cast<char*>(room.data()), static_cast<int>(room.size()), 0);
-  if (received == SOCKET_ERROR && WSAGetLastError() == kTimedOut) Fail(late);
-  if (received == 0) Fail("the server closed the connection during the TLS handshake");
-  if (received == SOCKET_ERROR) Fail("the connection failed during the TLS handshake: " + SocketFailure());
+  if (received == SOCKET_ERROR && WSAGetLastError() == WSAETIMEDOUT) return Arrival::kLate;
+  if (received == SOCKET_ERROR) Fail(std::string("the connection failed") + during + ": " + SocketFailure());
+  if (received == 0) return Arrival::kClosed;
   inbox_.Received(static_cast<std::size_t>(received));
   need_more_ = false;
+  return Arrival::kBytes;
 }
 
 void TlsChannel::SendRaw(const void* data, std::size_t size) {

@@ -47,6 +47,10 @@ class TlsChannel {
   SECURITY_STATUS HandshakeStep(bool with_input);
   void Decrypt();
   void ReceiveWaiting();
+  // One wait of at most `milliseconds` and one read into the inbox. A
+  // failed read raises, `during` telling when.
+  enum class Arrival { kBytes, kLate, kClosed };
+  Arrival ReadOnce(std::uint32_t milliseconds, const char* during);
   void SendRaw(const void* data, std::size_t size);
   [[noreturn]] void Fail(const std::string& reason);
 

@@ -70,23 +70,29 @@ def free_port(host="127.0.0.1"):
 
 
 class Recorder:
-    """An aiosmtpd handler that keeps every accepted message."""
+    """An aiosmtpd handler that keeps every accepted message and whether it
+    came inside TLS."""
 
     def __init__(self):
         self.messages = []
+        self.secure = []
 
     async def handle_DATA(self, server, session, envelope):
         self.messages.append(envelope)
+        self.secure.append(session.ssl is not None)
         return "250 OK"
 
 
 class RecordingServer:
-    def __init__(self, auth=None):
+    """aiosmtpd on a free loopback port. `auth` (user, password) makes AUTH
+    required, and with `auth_tls` taken only inside TLS; further options go
+    to the controller."""
+
+    def __init__(self, auth=None, auth_tls=False, **options):
         self.recorder = Recorder()
         self.port = free_port()
-        options = {}
         if auth:
-            options = dict(auth_required=True, auth_require_tls=False,
+            options.update(auth_required=True, auth_require_tls=auth_tls,
                            authenticator=lambda server, session, envelope, mechanism, data: AuthResult(
                                success=(data.login, data.password) == auth))
         self.controller = Controller(self.recorder, hostname="127.0.0.1", port=self.port, **options)

@@ -19,8 +19,6 @@ import sys
 import threading
 import unittest
 
-from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import AuthResult
 from cryptography import x509
 from cryptography.hazmat.primitives import hashes, serialization
 from cryptography.hazmat.primitives.asymmetric import ec
@@ -109,44 +107,15 @@ def tearDownModule():
         trust(name, trusted=False)
 
 
-class Recorder:
-    """Keeps every accepted message and whether it came inside TLS."""
-
-    def __init__(self):
-        self.messages = []
-        self.secure = []
-
-    async def handle_DATA(self, server, session, envelope):
-        self.messages.append(envelope)
-        self.secure.append(session.ssl is not None)
-        return "250 OK"
-
-
-class TlsServer:
+class TlsServer(harness.RecordingServer):
     """aiosmtpd with the named certificate: STARTTLS offered, or (implicit)
     TLS from the first byte. `auth` makes AUTH required, and with `auth_tls`
     taken only inside TLS."""
 
     def __init__(self, certificate="good", implicit=False, auth=None, auth_tls=True, tls12=False):
-        self.recorder = Recorder()
-        self.port = harness.free_port()
-        options = {}
-        if auth:
-            options = dict(auth_required=True, auth_require_tls=auth_tls,
-                           authenticator=lambda server, session, envelope, mechanism, data: AuthResult(
-                               success=(data.login, data.password) == auth))
-        if implicit:
-            options["ssl_context"] = server_context(certificate, tls12)
-        else:
-            options.update(tls_context=server_context(certificate, tls12), require_starttls=True)
-        self.controller = Controller(self.recorder, hostname="127.0.0.1", port=self.port, **options)
-
-    def __enter__(self):
-        self.controller.start()
-        return self
-
-    def __exit__(self, *exc):
-        self.controller.stop()
+        context = server_context(certificate, tls12)
+        options = dict(ssl_context=context) if implicit else dict(tls_context=context, require_starttls=True)
+        super().__init__(auth=auth, auth_tls=auth_tls, **options)
 
 
 class LoopbackListener:
