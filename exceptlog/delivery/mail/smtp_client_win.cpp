@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 #include "exceptlog/delivery/mail/smtp_reply.h"
 #include "exceptlog/delivery/mail/socket_wait_win.h"
@@ -137,6 +138,10 @@ void TRuzadaClientSocket::HideInTranscript(std::string secret) {
 }
 
 void TRuzadaClientSocket::StartTls() {
+  // Whatever came in clear after the server agreed to TLS is no part of
+  // the dialogue inside it: a reply injected on the way must not be taken
+  // for the server's.
+  unread_.clear();
   try {
     tls_ = std::make_unique<TlsChannel>(Handle, Host, Timeout, receive_timeout_ != 0 && receive_timeout_ == Timeout);
   } catch (const Exception& failure) {
@@ -167,6 +172,7 @@ void TRuzadaClientSocket::Disconnect() {
   Connected = false;
   peer_closed_ = false;
   receive_timeout_ = 0;
+  unread_.clear();
   Log.clear();
 }
 
@@ -250,29 +256,43 @@ bool TRuzadaClientSocket::ReceiveSome(std::string& text, DWORD milliseconds) {
 }
 
 void TRuzadaClientSocket::WaitReply(std::string& text) {
-  text.clear();
+  // A read may have brought this reply already, with the one before it.
+  text = std::move(unread_);
+  unread_.clear();
   if (WhileWaiting) WhileWaiting();
   const DWORD start = GetTickCount();
   for (;;) {
-    // The first bytes may take the whole timeout; a reply that is not yet
-    // known to be whole waits a quiet period for each further piece.
-    DWORD limit = kQuietPeriod;
-    if (text.empty()) {
-      const DWORD elapsed = GetTickCount() - start;
-      if (elapsed >= Timeout) return;
-      limit = Timeout - elapsed;
+    if (const std::size_t whole = WholeReplyLength(text); whole != 0) {
+      unread_.assign(text, whole, std::string::npos);
+      text.resize(whole);
+      return;
     }
-    if (!ReceiveSome(text, limit) || ReplyIsComplete(text)) return;
+    // The first bytes may take the whole timeout. The rest of a reply whose
+    // end can be told is read as it comes, each piece within the socket's
+    // own timeout (a read that waits by itself), while the reply's time
+    // lasts: a server that drips its bytes is not waited for without end.
+    // A reply whose end cannot be told ends after a quiet period.
+    const DWORD elapsed = GetTickCount() - start;
+    DWORD limit = kQuietPeriod;
+    if (text.empty() || ReplyEndIsKnown()) {
+      if (elapsed >= Timeout) return;
+      limit = text.empty() || receive_timeout_ == 0 ? Timeout - elapsed : receive_timeout_;
+    }
+    if (!ReceiveSome(text, limit)) return;
   }
 }
 
 void TRuzadaClientSocket::ReadReply(std::string& text) {
   WaitReply(text);
-  if (text.empty()) RaiseError(peer_closed_ ? "The server closed the connection." : "Socket timeout.");
+  // The first lines of a reply are not the reply: its code may change in
+  // its last.
+  if (text.empty() || (ReplyEndIsKnown() && WholeReplyLength(text) == 0)) {
+    RaiseError(peer_closed_ ? "The server closed the connection." : "Socket timeout.");
+  }
 }
 
-bool TRuzadaClientSocket::ReplyIsComplete(const std::string& text) const {
-  return SocketType == SOCK_DGRAM && !text.empty();
+std::size_t TRuzadaClientSocket::WholeReplyLength(const std::string& text) const {
+  return SocketType == SOCK_DGRAM ? text.size() : 0;
 }
 
 void TRuzadaClientSMTP::Connect() {
@@ -316,16 +336,63 @@ bool TRuzadaClientSMTP::SendCommand(std::string command, std::initializer_list<s
   RaiseError(Log);
 }
 
+void TRuzadaClientSMTP::SendPipelined(std::vector<SmtpCommand> commands, bool then_quit) {
+  if (commands.empty()) return;
+  std::string transcript;
+  for (const SmtpCommand& command : commands) {
+    transcript += command.TranscriptText.empty() ? command.Line : command.TranscriptText;
+    transcript += "\r\n";
+  }
+  // The first line may be a whole message: it is moved, not copied.
+  std::string text = std::move(commands.front().Line);
+  text += "\r\n";
+  for (std::size_t index = 1; index < commands.size(); ++index) {
+    text += commands[index].Line;
+    text += "\r\n";
+  }
+  if (then_quit) {
+    text += "QUIT\r\n";
+    transcript += "QUIT\r\n";
+  }
+  if (SendText(text) != text.size()) RaiseError(Log);
+  Log += transcript;
+  quit_sent_ = then_quit;
+  bool accepted = true;
+  for (const SmtpCommand& command : commands) {
+    ReadReply(LastReply);
+    const std::optional<unsigned long> code = SmtpReplyCode(LastReply);
+    accepted = accepted && code && std::find(command.Codes.begin(), command.Codes.end(), *code) != command.Codes.end();
+  }
+  if (accepted) return;
+  if (SmtpReplyCode(LastReply) == 354u) {
+    // The server waits for a message all the same: an empty one keeps the
+    // dialogue in step (a server without a recipient refuses it).
+    if (SendText(".\r\n") == 3) {
+      Log += ".\r\n";
+      std::string reply;
+      WaitReply(reply);
+    }
+  }
+  RaiseError(Log);
+}
+
 void TRuzadaClientSMTP::Quit() {
   WhileWaiting = nullptr;  // nothing more to prepare
   if (!Connected) return;
   try {
-    if (SendText("QUIT\r\n") != 6) return;
-    Log += "QUIT\r\n";
+    if (!quit_sent_) {
+      if (SendText("QUIT\r\n") != 6) return;
+      Log += "QUIT\r\n";
+    }
+    quit_sent_ = false;
+    std::string reply;
+    if (ReplyWaiting()) {
+      WaitReply(reply);  // it came with the reply before it: no wait
+      return;
+    }
     const std::uint32_t timeout = Timeout;
     Timeout = std::min<std::uint32_t>(Timeout, kQuitWait);
     SetReceiveTimeout(Timeout);
-    std::string reply;
     WaitReply(reply);
     Timeout = timeout;
   } catch (...) {
@@ -333,8 +400,12 @@ void TRuzadaClientSMTP::Quit() {
   }
 }
 
-bool TRuzadaClientSMTP::ReplyIsComplete(const std::string& text) const {
-  return SmtpReplyIsComplete(text);
+bool TRuzadaClientSMTP::ReplyEndIsKnown() const {
+  return true;
+}
+
+std::size_t TRuzadaClientSMTP::WholeReplyLength(const std::string& text) const {
+  return SmtpReplyLength(text);
 }
 
 }  // namespace vellum::exceptlog

@@ -80,9 +80,15 @@ class TRuzadaClientSocket {
   // Formats the message with the transcript, tells OnError, and raises.
   [[noreturn]] void RaiseError(std::string message);
   [[noreturn]] void RaiseSocketError(const char* format);
-  // A reply that is known to be whole ends the read at once instead of
-  // after a quiet second. A datagram is always whole.
-  virtual bool ReplyIsComplete(const std::string& text) const;
+  // The length of the whole reply `text` starts with, or 0 while that
+  // cannot be told: a known end ends the read at once, instead of after a
+  // quiet second, and leaves what follows for the next reply. A datagram
+  // is always whole.
+  virtual std::size_t WholeReplyLength(const std::string& text) const;
+  // Whether WholeReplyLength always tells a reply's end once it has come.
+  virtual bool ReplyEndIsKnown() const { return false; }
+  // Whether a whole reply has been read already, with the one before it.
+  bool ReplyWaiting() const { return WholeReplyLength(unread_) != 0; }
   // The stream's own receive timeout: a read of a reply waits by itself
   // when its wait is this long (under Wine each wait before a read is a
   // round through its server).
@@ -98,9 +104,20 @@ class TRuzadaClientSocket {
   WinsockUse winsock_;
   std::unique_ptr<TlsChannel> tls_;
   std::vector<std::string> secrets_;
+  // What a read brought beyond the reply it was for: the start of the next.
+  std::string unread_;
   bool peer_closed_ = false;
   // The stream's own receive timeout in ms (SO_RCVTIMEO), 0 when none.
   std::uint32_t receive_timeout_ = 0;
+};
+
+// One command of a pipelined group.
+struct SmtpCommand {
+  std::string Line;  // without its line end
+  // The reply codes that let the dialogue go on.
+  std::vector<std::uint16_t> Codes;
+  // Shown in Log instead of the line, when set.
+  std::string TranscriptText;
 };
 
 class TRuzadaClientSMTP : public TRuzadaClientSocket {
@@ -123,6 +140,13 @@ class TRuzadaClientSMTP : public TRuzadaClientSocket {
   // line must not be shown (credentials).
   bool SendCommand(std::string command, std::initializer_list<std::uint16_t> codes,
                    std::string_view transcript_text = {});
+  // For a server that offers PIPELINING (RFC 2920): the commands go out in
+  // one write and their replies are read in turn, one round trip for all.
+  // Every reply is read before the first one not expected raises with the
+  // transcript; a DATA that a failed group still got 354 for is ended with
+  // an empty message first. With `then_quit` QUIT goes in the same write,
+  // and Quit only waits for its reply.
+  void SendPipelined(std::vector<SmtpCommand> commands, bool then_quit = false);
   // "QUIT" and a short wait for its reply, whatever the state; nothing raised.
   void Quit();
 
@@ -133,7 +157,11 @@ class TRuzadaClientSMTP : public TRuzadaClientSocket {
  protected:
   // An SMTP reply ends with its final line: the code, then a blank or the
   // line end (continuation lines have a hyphen after the code).
-  bool ReplyIsComplete(const std::string& text) const override;
+  std::size_t WholeReplyLength(const std::string& text) const override;
+  bool ReplyEndIsKnown() const override;
+
+ private:
+  bool quit_sent_ = false;
 };
 
 }  // namespace vellum::exceptlog

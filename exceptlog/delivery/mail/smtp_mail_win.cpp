@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "exceptlog/common/codec/base64.h"
 #include "exceptlog/delivery/mail/mx_lookup_win.h"
@@ -105,6 +106,9 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
     // What the server said before TLS counts for nothing now (RFC 3207).
     Greet(client, host_name, logs_in);
   }
+  // A server that takes commands pipelined gets the envelope and DATA in
+  // one round trip, and QUIT with the message: three round trips fewer.
+  const bool pipelining = SmtpReplyOffers(client.LastReply, "PIPELINING");
   // No RSET: on a connection of its own there is no transaction to reset,
   // and each command costs a round trip.
   if (logs_in) {
@@ -114,10 +118,17 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
     Command(client, user, {334}, "Cannot log in to the SMTP server: the user name is empty.", "<user name>");
     Command(client, password, {235}, "Cannot log in to the SMTP server: the password is empty.", "<password>");
   }
-  Command(client, "MAIL FROM:<" + message.From + ">", {250}, "Empty MAIL command.");
-  Status(session, kTextSendSending);
-  Command(client, "RCPT TO:<" + to_address + ">", {250, 251}, "Empty RCPT command.");
-  Command(client, "DATA", {354}, "Empty DATA command.");
+  const std::string mail_from = "MAIL FROM:<" + message.From + ">";
+  const std::string rcpt_to = "RCPT TO:<" + to_address + ">";
+  if (pipelining) {
+    client.SendPipelined({{mail_from, {250}, {}}, {rcpt_to, {250, 251}, {}}, {"DATA", {354}, {}}});
+    Status(session, kTextSendSending);
+  } else {
+    Command(client, mail_from, {250}, "Empty MAIL command.");
+    Status(session, kTextSendSending);
+    Command(client, rcpt_to, {250, 251}, "Empty RCPT command.");
+    Command(client, "DATA", {354}, "Empty DATA command.");
+  }
   if (session.Progress.SetPosition) {
     client.OnSent = [&session](TRuzadaClientSocket&, std::size_t position, std::size_t total) {
       session.Progress.SetPosition(static_cast<int>(static_cast<std::uint64_t>(position) * 100 / total));
@@ -127,8 +138,15 @@ void RunDialogue(const TSmtpMessage& message, const std::string& to_address, con
   std::string data_text = data.Take();
   // The transcript, which error messages show, names the message instead
   // of holding it all.
-  const std::string data_line = "<the message, " + std::to_string(data_text.size()) + " bytes>";
-  Command(client, std::move(data_text), {250}, "Empty message text.", data_line);
+  std::string data_line = "<the message, " + std::to_string(data_text.size()) + " bytes>";
+  if (pipelining) {
+    // Not a braced list: that would copy the message.
+    std::vector<SmtpCommand> message_text(1);
+    message_text.front() = {std::move(data_text), {250}, std::move(data_line)};
+    client.SendPipelined(std::move(message_text), /*then_quit=*/true);
+  } else {
+    Command(client, std::move(data_text), {250}, "Empty message text.", data_line);
+  }
   client.OnSent = nullptr;
 }
 

@@ -22,13 +22,17 @@ bool SameWord(std::string_view a, std::string_view b) {
 
 }  // namespace
 
-bool SmtpReplyIsComplete(std::string_view text) {
-  if (text.size() < 5 || text.substr(text.size() - 2) != "\r\n") return false;
-  const std::size_t previous_end = text.rfind("\r\n", text.size() - 3);
-  const std::size_t line = previous_end == std::string_view::npos ? 0 : previous_end + 2;
-  const std::string_view last = text.substr(line, text.size() - line - 2);
-  if (last.size() < 3 || !std::all_of(last.begin(), last.begin() + 3, IsDigit)) return false;
-  return last.size() == 3 || last[3] == ' ';
+std::size_t SmtpReplyLength(std::string_view text) {
+  std::size_t line = 0;
+  for (std::size_t end = text.find("\r\n"); end != std::string_view::npos; end = text.find("\r\n", line)) {
+    const std::string_view current = text.substr(line, end - line);
+    line = end + 2;
+    if (current.size() >= 3 && std::all_of(current.begin(), current.begin() + 3, IsDigit) &&
+        (current.size() == 3 || current[3] == ' ')) {
+      return line;
+    }
+  }
+  return 0;
 }
 
 std::optional<unsigned long> SmtpReplyCode(std::string_view reply) {

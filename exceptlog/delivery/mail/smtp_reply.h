@@ -2,14 +2,18 @@
 // every function takes any bytes at all and reads only within them.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string_view>
 
 namespace vellum::exceptlog {
 
-// A reply ends with its final line: the code, then a blank or the line end
-// (continuation lines have a hyphen after the code).
-bool SmtpReplyIsComplete(std::string_view text);
+// The length of the whole reply `text` starts with, through the line end of
+// its final line (the code, then a blank or the line end; continuation lines
+// have a hyphen after the code); 0 while it is not yet whole. A server that
+// takes commands pipelined answers several at once: what follows the first
+// reply is the next one's.
+std::size_t SmtpReplyLength(std::string_view text);
 
 // The number the reply starts with; nothing when it starts with no digit or
 // with more digits than any code has.

@@ -1,5 +1,5 @@
-// Any bytes a server answers must be read within them: whether a reply is
-// whole, its code and its extensions.
+// Any bytes a server answers must be read within them: where the first
+// reply ends, its code and its extensions.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,8 +10,10 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace vellum::exceptlog;
   const std::string_view reply(reinterpret_cast<const char*>(data), size);
-  const bool complete = SmtpReplyIsComplete(reply);
-  if (complete && (size < 5 || reply.substr(size - 2) != "\r\n")) std::abort();
+  const std::size_t length = SmtpReplyLength(reply);
+  if (length > size || (length != 0 && (length < 5 || reply.substr(length - 2, 2) != "\r\n"))) std::abort();
+  // A reply is whole by its own bytes, whatever follows it.
+  if (length != 0 && SmtpReplyLength(reply.substr(0, length)) != length) std::abort();
   const auto code = SmtpReplyCode(reply);
   if (code && *code > 999999999) std::abort();
   SmtpReplyOffers(reply, "STARTTLS");

@@ -5,16 +5,28 @@
 namespace vellum::exceptlog {
 namespace {
 
-TEST(SmtpReplyTest, ReplyEndsOnlyWithItsFinalLine) {
-  EXPECT_TRUE(SmtpReplyIsComplete("250 ok\r\n"));
-  EXPECT_TRUE(SmtpReplyIsComplete("250\r\n"));
-  EXPECT_TRUE(SmtpReplyIsComplete("250-first\r\n250-second\r\n250 last\r\n"));
-  EXPECT_FALSE(SmtpReplyIsComplete("250-first\r\n250-second\r\n"));
-  EXPECT_FALSE(SmtpReplyIsComplete("250 ok"));      // the line end is still to come
-  EXPECT_FALSE(SmtpReplyIsComplete("25"));          // split inside the code
-  EXPECT_FALSE(SmtpReplyIsComplete("25x ok\r\n"));  // no code
-  EXPECT_FALSE(SmtpReplyIsComplete("250x\r\n"));    // neither blank nor hyphen
-  EXPECT_FALSE(SmtpReplyIsComplete("\r\n\r\n"));
+TEST(SmtpReplyTest, ReplyEndsWithItsFinalLine) {
+  EXPECT_EQ(SmtpReplyLength("250 ok\r\n"), 8u);
+  EXPECT_EQ(SmtpReplyLength("250\r\n"), 5u);
+  const std::string_view three_lines = "250-first\r\n250-second\r\n250 last\r\n";
+  EXPECT_EQ(SmtpReplyLength(three_lines), three_lines.size());
+  EXPECT_EQ(SmtpReplyLength("250-first\r\n250-second\r\n"), 0u);
+  EXPECT_EQ(SmtpReplyLength("250 ok"), 0u);      // the line end is still to come
+  EXPECT_EQ(SmtpReplyLength("25"), 0u);          // split inside the code
+  EXPECT_EQ(SmtpReplyLength("25x ok\r\n"), 0u);  // no code
+  EXPECT_EQ(SmtpReplyLength("250x\r\n"), 0u);    // neither blank nor hyphen
+  EXPECT_EQ(SmtpReplyLength("\r\n\r\n"), 0u);
+  EXPECT_EQ(SmtpReplyLength(""), 0u);
+}
+
+TEST(SmtpReplyTest, PipelinedRepliesAreTakenOneAtATime) {
+  // Replies to MAIL, RCPT and DATA that came in one read.
+  const std::string_view replies = "250 sender ok\r\n550-no such\r\n550 user\r\n354 go";
+  const std::size_t first = SmtpReplyLength(replies);
+  EXPECT_EQ(replies.substr(0, first), "250 sender ok\r\n");
+  const std::size_t second = SmtpReplyLength(replies.substr(first));
+  EXPECT_EQ(replies.substr(first, second), "550-no such\r\n550 user\r\n");
+  EXPECT_EQ(SmtpReplyLength(replies.substr(first + second)), 0u);  // its line end is still to come
 }
 
 TEST(SmtpReplyTest, CodeIsTheLeadingNumber) {

@@ -1,19 +1,24 @@
 #!/usr/bin/env python3
 """Delivery of one report with a 200 KB attachment to a local SMTP server:
-the client under Wine against curl sending the same message text, once in
-clear and once over STARTTLS (curl with --ssl-reqd, checking the same
-certificate, which the run trusts in the prefix for the client).
+the client under Wine against curl sending the same message text, in clear
+and over STARTTLS (curl with --ssl-reqd, checking the same certificate,
+which the run trusts in the prefix for the client). The server offers
+PIPELINING, as mail servers do (curl does not use it); in clear the same
+delivery goes to a server that does not offer it too.
 
 Each delivery is timed by the server, from the connection's start to the
 server's close after its reply to QUIT: the same span for every client, and
 one that leaves out process start-up on both sides. (curl's own
 time_total ends before it sends QUIT, so it cannot be set beside a time
-that includes it.) The client's time inside its process, from the call to
-its return, is shown too. In clear, the same dialogue on Winsock alone
-under Wine shows what Wine's sockets cost by themselves: each wait for a
-reply is a round through Wine's server.
+that includes it.) The clients take turns one delivery at a time, so that a
+slow moment of the machine (the server is Python, and the clients, Wine's
+server and it share the cores) falls on all of them alike. The client's
+time inside its process, from the call to its return, is shown too. In
+clear, the same dialogue on Winsock alone under Wine shows what Wine's
+sockets cost by themselves: each wait for a reply is a round through Wine's
+server.
 
-  mail_delivery_benchmark.py --run tools/wine/run PREFIX --bin BIN [--runs N] [--rounds N]"""
+  mail_delivery_benchmark.py --run tools/wine/run PREFIX --bin BIN [--deliveries N]"""
 import argparse
 import os
 import statistics
@@ -53,52 +58,90 @@ def time_sessions():
     aiosmtpd_smtp.SMTP.connection_lost = connection_lost
 
 
-def sessions_of(run, count):
-    """Runs `run` and answers the spans of the last `count` sessions it made
-    (before them: a warm-up, and the server's own check that it listens)."""
+def next_session(deliver):
+    """Runs `deliver` and answers the span of the session it made, in ms."""
     with _sessions_lock:
-        SESSIONS.clear()
-    run()
-    # The server records a session as it closes, just after the client's
-    # last read: a moment for the last one to land.
-    time.sleep(0.2)
-    with _sessions_lock:
-        return SESSIONS[-count:]
+        count = len(SESSIONS)
+    deliver()
+    # The server records a session as it closes, about when the client
+    # reads its last reply.
+    deadline = time.monotonic() + 5
+    while time.monotonic() < deadline:
+        with _sessions_lock:
+            if len(SESSIONS) > count:
+                return SESSIONS[count]
+        time.sleep(0.0005)
+    raise RuntimeError("the server recorded no session")
 
 
-def compare(args, server, attachment, curl_options, probe_options=(), bare=False):
-    """Session spans at `server` in ms: the client's, curl's and (with
-    `bare`) Winsock alone's, and the client's own times in its process."""
-    figures = {"client": [], "curl": [], "bare": [], "in process": []}
-    # Rounds alternate between them so that a busy moment of the machine
-    # falls on all; the first delivery of each round warms up.
-    for _ in range(args.rounds):
-        def client():
-            fields, _ = harness.probe(*harness.smtp_args(
-                server.port, "dev@receiver.test", extra=["--attach", harness.wine_path(attachment),
-                                                         "--repeat", str(args.runs + 1), *probe_options]))
-            if fields.get("result") != ["1"]:
-                raise RuntimeError(fields["error_text"])
-            figures["in process"].extend(float(value) for value in fields["elapsed_ms"][1:])
-        figures["client"] += sessions_of(client, args.runs)
-        upload = os.path.join(harness.WORK, "message.eml")
-        with open(upload, "wb") as file:
-            file.write(server.recorder.messages[-1].original_content)
+class PacedProbe:
+    """A probe under Wine that delivers once for each line it is given."""
 
-        def curl():
-            for _ in range(args.runs + 1):
-                subprocess.run(["curl", "-s", *curl_options, f"smtp://127.0.0.1:{server.port}",
-                                "--mail-from", "crash@sender.test", "--mail-rcpt", "dev@receiver.test",
-                                "--upload-file", upload], capture_output=True, check=True)
-        figures["curl"] += sessions_of(curl, args.runs)
-        if bare:
-            def winsock_alone():
-                fields, _ = harness.probe("smtp-bare", "--port", str(server.port), "--from", "crash@sender.test",
-                                          "--to", "dev@receiver.test", "--file", harness.wine_path(upload),
-                                          "--repeat", str(args.runs + 1))
-                if fields.get("result") != ["1"]:
-                    raise RuntimeError("the Winsock-alone delivery failed")
-            figures["bare"] += sessions_of(winsock_alone, args.runs)
+    def __init__(self, arguments, deliveries):
+        command = [harness.ARGS.run, harness.ARGS.prefix, os.path.join(harness.ARGS.bin, "mail_probe.exe"),
+                   *arguments, "--repeat", str(deliveries), "--paced"]
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.in_process = []
+
+    def deliver(self):
+        self.process.stdin.write(b"\n")
+        self.process.stdin.flush()
+        while True:
+            line = self.process.stdout.readline().decode("latin-1").strip()
+            if not line:
+                raise RuntimeError("the probe ended early")
+            if line.startswith("elapsed_ms="):
+                self.in_process.append(float(line.partition("=")[2]))
+                return
+
+    def close(self):
+        self.process.stdin.close()
+        rest = self.process.stdout.read().decode("latin-1")
+        self.process.wait()
+        if "result=1" not in rest:
+            raise RuntimeError("a delivery failed:\n" + rest)
+
+
+def compare(args, server, attachment, curl_options, probe_options=(), bare=None):
+    """Session spans at `server` in ms: the client's, curl's and (when
+    `bare` gives its options) Winsock alone's, and the client's own times
+    in its process."""
+    # The client's first delivery in its process warms up; its message is
+    # what curl and Winsock alone send.
+    client = PacedProbe(harness.smtp_args(server.port, "dev@receiver.test",
+                                          extra=["--attach", harness.wine_path(attachment), *probe_options]),
+                        args.deliveries + 1)
+    client.deliver()
+    upload = os.path.join(harness.WORK, "message.eml")
+    with open(upload, "wb") as file:
+        file.write(server.recorder.messages[-1].original_content)
+    client.in_process.clear()
+    rivals = {"client": client.deliver}
+
+    def curl():
+        subprocess.run(["curl", "-s", *curl_options, f"smtp://127.0.0.1:{server.port}",
+                        "--mail-from", "crash@sender.test", "--mail-rcpt", "dev@receiver.test",
+                        "--upload-file", upload], capture_output=True, check=True)
+    rivals["curl"] = curl
+    alone = None
+    if bare is not None:
+        alone = PacedProbe(["smtp-bare", "--port", str(server.port), "--from", "crash@sender.test",
+                            "--to", "dev@receiver.test", "--file", harness.wine_path(upload), *bare],
+                           args.deliveries + 1)
+        alone.deliver()
+        rivals["bare"] = alone.deliver
+    curl()
+    figures = {name: [] for name in rivals}
+    names = list(rivals)
+    for turn in range(args.deliveries):
+        # Each takes the first place in turn.
+        for name in names[turn % len(names):] + names[:turn % len(names)]:
+            figures[name].append(next_session(rivals[name]))
+    client.close()
+    if alone:
+        alone.close()
+    figures["in process"] = client.in_process
+    figures.setdefault("bare", [])
     return figures
 
 
@@ -125,13 +168,14 @@ def main():
     parser.add_argument("--run", required=True)
     parser.add_argument("prefix")
     parser.add_argument("--bin", required=True)
-    parser.add_argument("--runs", type=int, default=8)
-    parser.add_argument("--rounds", type=int, default=6)
+    parser.add_argument("--deliveries", type=int, default=48)
     harness.ARGS = args = parser.parse_args()
     time_sessions()
     attachment = harness.write("report.bin", os.urandom(200 * 1024))
     with harness.RecordingServer() as server:
-        report("in clear", 1.2, compare(args, server, attachment, [], bare=True))
+        report("in clear", 1.2, compare(args, server, attachment, [], bare=["--pipelined"]))
+    with harness.RecordingServer(pipelining=False) as server:
+        report("in clear, to a server without PIPELINING", 1.2, compare(args, server, attachment, [], bare=[]))
     tls.setUpModule()
     curl_tls = ["--ssl-reqd", "--cacert", tls.CERTIFICATES["good"][0]]
     try:

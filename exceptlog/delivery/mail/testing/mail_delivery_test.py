@@ -71,11 +71,20 @@ def free_port(host="127.0.0.1"):
 
 class Recorder:
     """An aiosmtpd handler that keeps every accepted message and whether it
-    came inside TLS."""
+    came inside TLS, and offers PIPELINING (as mail servers do; aiosmtpd
+    reads each command in turn from its stream and answers it, which is all
+    that takes)."""
 
-    def __init__(self):
+    def __init__(self, pipelining=True):
         self.messages = []
         self.secure = []
+        self.pipelining = pipelining
+
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        if self.pipelining:
+            responses.insert(-1, "250-PIPELINING")
+        return responses
 
     async def handle_DATA(self, server, session, envelope):
         self.messages.append(envelope)
@@ -88,8 +97,8 @@ class RecordingServer:
     required, and with `auth_tls` taken only inside TLS; further options go
     to the controller."""
 
-    def __init__(self, auth=None, auth_tls=False, **options):
-        self.recorder = Recorder()
+    def __init__(self, auth=None, auth_tls=False, pipelining=True, **options):
+        self.recorder = Recorder(pipelining)
         self.port = free_port()
         if auth:
             options.update(auth_required=True, auth_require_tls=auth_tls,
@@ -108,10 +117,13 @@ class RecordingServer:
 class ScriptedServer:
     """Answers each command by its first word from `replies` (a text, or a
     list of (delay, text) packets), records the commands, and takes the DATA
-    text up to its final dot."""
+    text up to its final dot. The replies to the words in `hold` wait and go
+    out with the next reply that does not, as one packet: a client that
+    waits for a held reply before its next command waits for ever."""
 
-    def __init__(self, greeting="220 scripted\r\n", replies=None):
+    def __init__(self, greeting="220 scripted\r\n", replies=None, hold=()):
         self.greeting = greeting
+        self.hold = hold
         self.replies = {"HELO": "250 hello\r\n", "EHLO": "250 hello\r\n", "RSET": "250 ok\r\n",
                         "MAIL": "250 ok\r\n", "RCPT": "250 ok\r\n", "DATA": "354 go\r\n",
                         "QUIT": "221 bye\r\n", ".": "250 queued\r\n"}
@@ -159,6 +171,7 @@ class ScriptedServer:
             return
         buffer = b""
         in_data = False
+        held = ""
         while True:
             chunk = connection.recv(65536)
             if not chunk:
@@ -166,12 +179,17 @@ class ScriptedServer:
             buffer += chunk
             while True:
                 if in_data:
-                    end = buffer.find(b"\r\n.\r\n")
-                    if end < 0:
+                    # The DATA line's own end may be the message's first.
+                    end = -2 if buffer.startswith(b".\r\n") else buffer.find(b"\r\n.\r\n")
+                    if end == -1:
                         break
                     self.data, buffer, in_data = buffer[:end + 2], buffer[end + 5:], False
                     self.commands.append(".")
-                    self.send(connection, self.replies["."])
+                    if "." in self.hold:
+                        held += self.replies["."]
+                    else:
+                        self.send(connection, held + self.replies["."])
+                        held = ""
                     continue
                 end = buffer.find(b"\r\n")
                 if end < 0:
@@ -181,7 +199,11 @@ class ScriptedServer:
                 word = line.split(" ")[0]
                 reply = self.replies.get(word) or self.replies.get(word.upper(), "250 ok\r\n")
                 word = word.upper()
-                self.send(connection, reply)
+                if word in self.hold:
+                    held += reply
+                    continue
+                self.send(connection, held + reply if held else reply)
+                held = ""
                 if word == "DATA" and reply.startswith("354"):
                     in_data = True
                 if word == "QUIT":
@@ -286,6 +308,52 @@ class MessageTest(unittest.TestCase):
         self.assertEqual(to, ["<a@one.test>", "<b@two.test>", "<c@three.test>"])
 
 
+class PipeliningTest(unittest.TestCase):
+    EHLO = {"EHLO": "250-scripted\r\n250 PIPELINING\r\n"}
+
+    def test_envelope_goes_in_one_write_and_quit_with_the_message(self):
+        # The server answers MAIL and RCPT only with DATA, and the message
+        # only with QUIT: a client that waited for either would wait out its
+        # timeout, far longer than the run. The three replies come in one
+        # packet and are taken one at a time.
+        with ScriptedServer(replies=self.EHLO, hold=("MAIL", "RCPT", ".")) as server:
+            fields, elapsed = probe(*smtp_args(server.port, "dev@receiver.test", extra=["--reply-timeout", "60000"]))
+        self.assertEqual(fields["result"], ["1"], fields["error_text"])
+        self.assertEqual(server.commands[1:], ["MAIL FROM:<crash@sender.test>", "RCPT TO:<dev@receiver.test>",
+                                               "DATA", ".", "QUIT"])
+        self.assertIn(b"Report body", server.data)
+        self.assertLess(elapsed, 30)
+
+    def test_refusals_in_a_group_are_read_in_turn_and_reported(self):
+        # A refused recipient, then DATA refused as a server does, or taken
+        # by one that does not: that one gets an empty message, so that the
+        # dialogue stays in step, and the delivery fails all the same.
+        for data_reply in ("554 no valid recipients\r\n", "354 go ahead\r\n"):
+            replies = dict(self.EHLO, RCPT="550 no such user\r\n", DATA=data_reply)
+            with self.subTest(data_reply), ScriptedServer(replies=replies, hold=("MAIL", "RCPT")) as server:
+                fields, _ = probe(*smtp_args(server.port, "dev@receiver.test", extra=["--reply-timeout", "60000"]))
+            self.assertEqual(fields["result"], ["0"])
+            self.assertIn("550 no such user", fields["error_text"])
+            self.assertIn(data_reply.strip(), fields["error_text"])
+            self.assertEqual(server.commands[-1], "QUIT")
+            if data_reply.startswith("354"):
+                self.assertEqual((server.commands[-2], server.data), (".", b""))
+            else:
+                self.assertNotIn(".", server.commands)
+
+    def test_a_server_without_pipelining_gets_one_command_at_a_time(self):
+        # The same delivery to a real server that does not offer it.
+        with RecordingServer(pipelining=False) as server:
+            fields, _ = probe(*smtp_args(server.port, "a@one.test;b@two.test"))
+        self.assertEqual(fields["result"], ["1"], fields["error_text"])
+        self.assertEqual([m.rcpt_tos for m in server.recorder.messages], [["a@one.test"], ["b@two.test"]])
+        with ScriptedServer(hold=("MAIL",)) as server:
+            fields, _ = probe(*smtp_args(server.port, "dev@receiver.test", extra=["--reply-timeout", "1000"]))
+        self.assertEqual(fields["result"], ["0"])
+        self.assertIn("Socket timeout.", fields["error_text"])
+        self.assertNotIn("RCPT TO:<dev@receiver.test>", server.commands)
+
+
 class AuthTest(unittest.TestCase):
     def test_auth_login_accepted_by_a_server_that_requires_it(self):
         with RecordingServer(auth=(b"reporter", b"s3cret")) as server:
@@ -360,11 +428,13 @@ class DialogueTest(unittest.TestCase):
         # A server that stops answering gets the reply timeout, and no
         # further command; one that hangs up midway is told apart and not
         # waited for: the timeout here is far longer than the run.
-        with ScriptedServer(replies={"MAIL": [(None, "")]}) as server:
-            fields, _ = probe(*smtp_args(server.port, "dev@receiver.test", extra=["--reply-timeout", "1000"]))
-        self.assertEqual(fields["result"], ["0"])
-        self.assertIn("Socket timeout.", fields["error_text"])
-        self.assertNotIn("RCPT TO:<dev@receiver.test>", server.commands)
+        # A reply that stops after its first line is no reply either.
+        for replies in ({"MAIL": [(None, "")]}, {"MAIL": [(0, "250-first line\r\n"), (None, "")]}):
+            with ScriptedServer(replies=replies) as server:
+                fields, _ = probe(*smtp_args(server.port, "dev@receiver.test", extra=["--reply-timeout", "1000"]))
+            self.assertEqual(fields["result"], ["0"], replies)
+            self.assertIn("Socket timeout.", fields["error_text"])
+            self.assertNotIn("RCPT TO:<dev@receiver.test>", server.commands)
         for replies in ({"EHLO": [(0, None)]}, {"MAIL": [(0, "250-first line\r\n"), (0, None)]}):
             with ScriptedServer(replies=replies) as server:
                 fields, elapsed = probe(*smtp_args(server.port, "dev@receiver.test",

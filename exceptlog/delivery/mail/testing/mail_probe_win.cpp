@@ -6,8 +6,10 @@
 //              [--attach FILE]... [--time-stamp] [--repeat N] [--implicit-tls-port N]
 //              [--preload DLL]
 //   (with --repeat, each delivery's time is printed as "elapsed_ms="; with
-//   --preload the process holds DLL loaded, as a host process may)
-//   mail_probe smtp-bare --port N --from A --to B --file MESSAGE [--repeat N]
+//   --paced each delivery waits for a line on the standard input, so that a
+//   benchmark can take turns with other clients; with --preload the process
+//   holds DLL loaded, as a host process may)
+//   mail_probe smtp-bare --port N --from A --to B --file MESSAGE [--repeat N] [--paced] [--pipelined]
 //   (the same dialogue on Winsock alone, the message sent as the file holds
 //   it: what the system's sockets cost by themselves, for the benchmark)
 //   mail_probe dns-servers
@@ -37,11 +39,14 @@ std::string ReadFile(const std::string& name) {
   return stream.ToString();
 }
 
-// Runs `deliver` `repeat` times; with more than one run each one's time is
-// printed as "elapsed_ms=". True when every run delivered.
-bool TimedRuns(int repeat, const std::function<bool()>& deliver) {
+// Runs `deliver` `repeat` times, each after a line on the standard input
+// when `paced`; with more than one run each one's time is printed as
+// "elapsed_ms=". True when every run delivered.
+bool TimedRuns(int repeat, bool paced, const std::function<bool()>& deliver) {
   bool sent = true;
   for (int run = 0; run < repeat; ++run) {
+    char line[16];
+    if (paced && std::fgets(line, sizeof line, stdin) == nullptr) break;
     LARGE_INTEGER frequency{};
     LARGE_INTEGER start{};
     LARGE_INTEGER end{};
@@ -52,6 +57,7 @@ bool TimedRuns(int repeat, const std::function<bool()>& deliver) {
     if (repeat > 1) {
       std::printf("elapsed_ms=%.3f\n",
                   static_cast<double>(end.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart);
+      std::fflush(stdout);
     }
   }
   return sent;
@@ -62,6 +68,7 @@ int Smtp(const std::vector<std::string>& args) {
   TSmtpSession session;
   std::string to;
   bool direct = false;
+  bool paced = false;
   int repeat = 1;
   for (std::size_t i = 0; i + 1 < args.size() || i < args.size(); ++i) {
     const std::string& name = args[i];
@@ -70,6 +77,8 @@ int Smtp(const std::vector<std::string>& args) {
       direct = true;
     } else if (name == "--repeat") {
       repeat = std::stoi(next());
+    } else if (name == "--paced") {
+      paced = true;
     } else if (name == "--time-stamp") {
       message.Attachments.TimeStamp = vellum::DateTime{2024, 1, 31, 14, 25, 1};
     } else if (name == "--dns") {
@@ -106,33 +115,44 @@ int Smtp(const std::vector<std::string>& args) {
   session.Progress.SetCount = [](int current, int total) { std::printf("count=%d/%d\n", current, total); };
   DeliveryErrorRecorder errors;
   session.Warn = errors.Sink();
-  const bool sent = TimedRuns(repeat, [&] { return SendSMTPMail(direct, message, to, session); });
+  const bool sent = TimedRuns(repeat, paced, [&] { return SendSMTPMail(direct, message, to, session); });
   std::printf("result=%d\n", sent ? 1 : 0);
   const TDeliveryError& error = errors.Last();
   std::printf("error_code=%d\nerror=%s\n", static_cast<int>(error.Code), error.Message.c_str());
   return 0;
 }
 
-// One reply, read until its last line; false when the server went away.
-bool BareReply(SOCKET socket) {
-  std::string reply;
+// `count` replies, read until the last line of the last; false when the
+// server went away or one of them was a refusal.
+bool BareReplies(SOCKET socket, int count = 1) {
+  std::string replies;
+  std::size_t line = 0;
+  bool accepted = true;
   char block[4096];
-  for (;;) {
+  while (count > 0) {
     const int received = recv(socket, block, sizeof block, 0);
     if (received <= 0) return false;
-    reply.append(block, static_cast<std::size_t>(received));
-    if (reply.size() < 2 || reply.compare(reply.size() - 2, 2, "\r\n") != 0) continue;
-    const std::size_t last = reply.rfind("\r\n", reply.size() - 3);
-    const std::size_t start = last == std::string::npos ? 0 : last + 2;
-    if (reply.size() - start >= 4 && reply[start + 3] != '-') return reply[start] < '4';
+    replies.append(block, static_cast<std::size_t>(received));
+    for (std::size_t end = replies.find("\r\n", line); end != std::string::npos && count > 0;
+         end = replies.find("\r\n", line)) {
+      if (end - line >= 3 && (end - line == 3 || replies[line + 3] != '-')) {
+        accepted = accepted && replies[line] < '4';
+        --count;
+      }
+      line = end + 2;
+    }
   }
+  return accepted;
 }
 
 bool BareSend(SOCKET socket, const std::string& text) {
   return send(socket, text.data(), static_cast<int>(text.size()), 0) == static_cast<int>(text.size());
 }
 
-bool BareDelivery(std::uint16_t port, const std::string& from, const std::string& to, const std::string& message) {
+// With `pipelined`, the envelope and DATA go in one write and QUIT with the
+// message, as to a server that offers PIPELINING.
+bool BareDelivery(std::uint16_t port, const std::string& from, const std::string& to, const std::string& message,
+                  bool pipelined) {
   const SOCKET socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   const BOOL no_delay = TRUE;
   setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&no_delay), sizeof no_delay);
@@ -140,12 +160,18 @@ bool BareDelivery(std::uint16_t port, const std::string& from, const std::string
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool sent = connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-                    BareReply(socket) && BareSend(socket, "EHLO bare\r\n") && BareReply(socket) &&
-                    BareSend(socket, "MAIL FROM:<" + from + ">\r\n") && BareReply(socket) &&
-                    BareSend(socket, "RCPT TO:<" + to + ">\r\n") && BareReply(socket) && BareSend(socket, "DATA\r\n") &&
-                    BareReply(socket) && BareSend(socket, message) && BareReply(socket) &&
-                    BareSend(socket, "QUIT\r\n") && BareReply(socket);
+  const std::string mail = "MAIL FROM:<" + from + ">\r\n";
+  const std::string rcpt = "RCPT TO:<" + to + ">\r\n";
+  bool sent = connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+              BareReplies(socket) && BareSend(socket, "EHLO bare\r\n") && BareReplies(socket);
+  if (pipelined) {
+    sent = sent && BareSend(socket, mail + rcpt + "DATA\r\n") && BareReplies(socket, 3) &&
+           BareSend(socket, message + "QUIT\r\n") && BareReplies(socket, 2);
+  } else {
+    sent = sent && BareSend(socket, mail) && BareReplies(socket) && BareSend(socket, rcpt) && BareReplies(socket) &&
+           BareSend(socket, "DATA\r\n") && BareReplies(socket) && BareSend(socket, message) && BareReplies(socket) &&
+           BareSend(socket, "QUIT\r\n") && BareReplies(socket);
+  }
   closesocket(socket);
   return sent;
 }
@@ -156,18 +182,26 @@ int BareSmtp(const std::vector<std::string>& args) {
   std::string to;
   std::string message;
   int repeat = 1;
-  for (std::size_t i = 0; i + 1 < args.size(); i += 2) {
+  bool paced = false;
+  bool pipelined = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--paced" || args[i] == "--pipelined") {
+      (args[i] == "--paced" ? paced : pipelined) = true;
+      continue;
+    }
+    if (i + 1 == args.size()) break;
     if (args[i] == "--port") port = static_cast<std::uint16_t>(std::stoul(args[i + 1]));
     if (args[i] == "--from") from = args[i + 1];
     if (args[i] == "--to") to = args[i + 1];
     if (args[i] == "--file") message = ReadFile(args[i + 1]);
     if (args[i] == "--repeat") repeat = std::stoi(args[i + 1]);
+    ++i;
   }
   if (message.size() < 2 || message.compare(message.size() - 2, 2, "\r\n") != 0) message += "\r\n";
   message += ".\r\n";
   WSADATA data{};
   WSAStartup(0x0101, &data);
-  const bool sent = TimedRuns(repeat, [&] { return BareDelivery(port, from, to, message); });
+  const bool sent = TimedRuns(repeat, paced, [&] { return BareDelivery(port, from, to, message, pipelined); });
   WSACleanup();
   std::printf("result=%d\n", sent ? 1 : 0);
   return 0;

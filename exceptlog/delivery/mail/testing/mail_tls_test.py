@@ -156,8 +156,7 @@ class RecordingProxy(LoopbackListener):
         except OSError:
             pass
 
-    @staticmethod
-    def pump(source, target, record):
+    def pump(self, source, target, record):
         try:
             while True:
                 data = source.recv(65536)
@@ -165,6 +164,8 @@ class RecordingProxy(LoopbackListener):
                     break
                 if record is not None:
                     record += data
+                else:
+                    data = self.to_client(data)
                 target.sendall(data)
         except OSError:
             pass
@@ -174,6 +175,28 @@ class RecordingProxy(LoopbackListener):
                     end.shutdown(socket.SHUT_RDWR)
                 except OSError:
                     pass
+
+    def to_client(self, data):
+        """What goes on to the client for `data` from the server."""
+        return data
+
+
+class InjectingProxy(RecordingProxy):
+    """A man in the middle: adds a reply of its own, in clear, to the
+    server's agreement to STARTTLS."""
+
+    INJECTED = b"250 injected\r\n"
+
+    def __init__(self, port):
+        super().__init__(port)
+        self.agreements = 0
+
+    def to_client(self, data):
+        if data.startswith(b"220 "):
+            self.agreements += 1
+            if self.agreements == 2:  # the first is the greeting
+                return data + self.INJECTED
+        return data
 
 
 class CutServer(LoopbackListener):
@@ -250,6 +273,15 @@ class StartTlsTest(unittest.TestCase):
         self.check_arrived(server, body, files)
         self.assertTrue(bytes(proxy.sent[0]).startswith(b"EHLO "))
         tls_records(after_starttls(proxy.sent[0]))
+
+    def test_a_reply_injected_in_clear_before_tls_counts_for_nothing(self):
+        # Taken for the reply to EHLO inside TLS, it would put every later
+        # reply one command out of step and DATA would fail.
+        with TlsServer() as server, InjectingProxy(server.port) as proxy:
+            fields, _ = harness.probe(*harness.smtp_args(proxy.port, "dev@receiver.test"))
+        self.assertEqual(proxy.agreements, 2)
+        self.assertEqual(fields["result"], ["1"], fields["error_text"])
+        self.assertEqual(server.recorder.secure, [True])
 
     def test_auth_goes_inside_tls_to_a_server_that_takes_it_only_there(self):
         files, extra = attachments()
