@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "exceptlog/capture/manager/raise_state_win.h"
 #include "runtime/exception.h"
@@ -140,6 +142,37 @@ TEST_F(FaultConversionTest, ThrowsAreNoFaults) {
     }
   }
   EXPECT_THROW(sink = ReadNull(), EAccessViolation) << "a fault after throws still converts";
+}
+
+// Each thread records its own raises, from its first throw (which makes its
+// state) on, and a catch handler still reads the last error the code before
+// the throw set.
+TEST_F(FaultConversionTest, EachThreadRecordsItsOwnRaiseAndKeepsItsLastError) {
+  const void* main_object = nullptr;
+  try {
+    throw EConvertError("main");
+  } catch (const EConvertError& error) {
+    main_object = &error;
+    EXPECT_EQ(CurrentRaiseState().object, main_object);
+  }
+  const TRaiseState* main_state = &CurrentRaiseState();
+  std::vector<std::string> failures;
+  std::thread other([&] {
+    for (int i = 0; i < 2; ++i) {
+      SetLastError(1234 + i);
+      try {
+        throw EConvertError("other");
+      } catch (const EConvertError& error) {
+        if (GetLastError() != static_cast<DWORD>(1234 + i)) failures.push_back("last error lost");
+        if (CurrentRaiseState().object != &error) failures.push_back("raise not recorded");
+        if (&CurrentRaiseState() == main_state) failures.push_back("the main thread's state");
+      }
+    }
+  });
+  other.join();
+  EXPECT_EQ(failures, std::vector<std::string>{});
+  EXPECT_EQ(&CurrentRaiseState(), main_state);
+  EXPECT_EQ(CurrentRaiseState().object, main_object) << "another thread's throw left this one's record alone";
 }
 
 TEST(FaultConversion, ClassesAndMessagesByCode) {
