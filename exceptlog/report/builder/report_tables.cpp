@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
+#include <string_view>
 #include <variant>
 
 #include "exceptlog/capture/options/customized_texts.h"
@@ -13,21 +15,41 @@ namespace vellum::exceptlog {
 
 namespace {
 
-std::string Padded(const std::string& text, std::size_t width) {
-  std::string padded = text;
-  if (padded.size() < width) padded.append(width - padded.size(), ' ');
+// Rows are appended to the section's text where they go: a call stack has
+// hundreds, and a string for each cell and each row would be an allocation
+// each.
+void AppendPadded(std::string& out, std::string_view text, std::size_t width) {
+  out += text;
+  if (text.size() < width) out.append(width - text.size(), ' ');
+}
+
+std::string Padded(std::string_view text, std::size_t width) {
+  std::string padded;
+  AppendPadded(padded, text, width);
   return padded;
+}
+
+template <typename Cells, std::size_t N>
+void AppendRow(std::string& out, const Cells& cells, const std::array<std::size_t, N>& widths) {
+  out += '|';
+  for (std::size_t i = 0; i < N; ++i) {
+    AppendPadded(out, cells[i], widths[i]);
+    out += '|';
+  }
+  out += "\r\n";
 }
 
 template <std::size_t N>
 std::string Row(const std::array<std::string, N>& cells, const std::array<std::size_t, N>& widths) {
-  std::string row = "|";
-  for (std::size_t i = 0; i < N; ++i) row += Padded(cells[i], widths[i]) + "|";
-  return row + "\r\n";
+  std::string row;
+  AppendRow(row, cells, widths);
+  return row;
 }
 
-std::string FullWidthRow(const std::string& text, std::size_t inner) {
-  return "|" + Padded(text, inner) + "|\r\n";
+void AppendFullWidthRow(std::string& out, std::string_view text, std::size_t inner) {
+  out += '|';
+  AppendPadded(out, text, inner);
+  out += "|\r\n";
 }
 
 // A table's column titles are consecutive texts, in column order.
@@ -173,18 +195,36 @@ bool StackEntryShown(const TRuzadaDebugInfo& entry, TStackFlags flags) {
   }
 }
 
-std::array<std::string, 6> StackEntryCells(const TRuzadaDebugInfo& entry, bool procedure_lines, AddressWidth width) {
+namespace {
+
+// A call stack row's cells: the names are the entry's own.
+struct StackRowCells {
+  std::string address;
   std::string line;
-  if (entry.Line != 0) {
-    line = std::to_string(entry.Line);
-    if (procedure_lines) line += "[" + std::to_string(entry.ProcedureLine) + "]";
+  std::array<std::string_view, 6> cells;
+
+  StackRowCells(const TRuzadaDebugInfo& entry, bool procedure_lines, AddressWidth width)
+      : address(Hex(entry.Address, width)) {
+    if (entry.Line != 0) {
+      line = std::to_string(entry.Line);
+      if (procedure_lines) line += "[" + std::to_string(entry.ProcedureLine) + "]";
+    }
+    const std::string_view module =
+        entry.Module != nullptr ? FileNamePartOf(entry.Module->FileName) : std::string_view();
+    cells = {address, module, entry.UnitName, entry.ClassName, entry.ProcedureName, line};
   }
-  return {Hex(entry.Address, width),
-          entry.Module != nullptr ? FileNameOf(entry.Module->FileName) : std::string(),
-          entry.UnitName,
-          entry.ClassName,
-          entry.ProcedureName,
-          line};
+  // The views of `address` and `line` would point into the moved-from object.
+  StackRowCells(const StackRowCells&) = delete;
+  StackRowCells& operator=(const StackRowCells&) = delete;
+};
+
+}  // namespace
+
+std::array<std::string, 6> StackEntryCells(const TRuzadaDebugInfo& entry, bool procedure_lines, AddressWidth width) {
+  const StackRowCells row(entry, procedure_lines, width);
+  std::array<std::string, 6> cells;
+  for (std::size_t i = 0; i < cells.size(); ++i) cells[i] = std::string(row.cells[i]);
+  return cells;
 }
 
 std::string ThreadHeaderText(const TRuzadaModuleOptions& options, const CallStackInput& input,
@@ -216,14 +256,15 @@ std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStac
   widths[0] = std::max<std::size_t>(widths[0], static_cast<std::size_t>(AddressDigits(input.address_width)));
 
   std::vector<int> shown;
-  std::vector<std::array<std::string, 6>> cells;
+  // Made in place and never moved: their views of their own texts stay good.
+  std::deque<StackRowCells> cells;
   if (input.entries != nullptr) {
     for (int i = 0; i < input.entries->Count(); ++i) {
       const TRuzadaDebugInfo& entry = input.entries->Items(i);
       if (!StackEntryShown(entry, flags)) continue;
       shown.push_back(i);
-      cells.push_back(StackEntryCells(entry, procedure_lines, input.address_width));
-      for (std::size_t c = 0; c < widths.size(); ++c) widths[c] = std::max(widths[c], cells.back()[c].size());
+      const auto& row = cells.emplace_back(entry, procedure_lines, input.address_width).cells;
+      for (std::size_t c = 0; c < widths.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
     }
   }
   progress(7027);
@@ -233,13 +274,19 @@ std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStac
 
   progress(7028);
   const std::string& title = options.GetText(kTextDialogCallStackHeader);
-  std::string text = title + ":\r\n" + dashes + "\r\n";
-  text += Row(headers, widths);
-  text += dashes + "\r\n";
+  // Each row is as wide as the table; a thread's group adds three rows.
+  std::string text;
+  text.reserve(title.size() + (2 * shown.size() + 8) * (inner + 4));
+  text += title;
+  text += ":\r\n";
+  text += dashes;
+  text += "\r\n";
+  AppendRow(text, headers, widths);
+  text += dashes;
+  text += "\r\n";
 
   progress(7029);
   progress(7030);
-  std::string rows;
   progress(7031);
   const TRuzadaDebugInfo* previous = nullptr;
   for (std::size_t s = 0; s < shown.size(); ++s) {
@@ -250,24 +297,26 @@ std::string CallStackSection(const TRuzadaModuleOptions& options, const CallStac
     if (new_group) {
       progress(7033);
       if (previous != nullptr) {
-        rows += group_dashes;
+        text += group_dashes;
         progress(7034);
-        if (entry.FromLiveStack != 0) rows += FullWidthRow("", inner);
+        if (entry.FromLiveStack != 0) AppendFullWidthRow(text, "", inner);
       }
       progress(7035);
       progress(7036);
       const std::string header = " " + ThreadHeaderText(options, input, entry, previous == nullptr);
-      rows += FullWidthRow(header, inner);
+      AppendFullWidthRow(text, header, inner);
       progress(7037);
-      rows += group_dashes;
+      text += group_dashes;
     }
     progress(7038);
-    rows += Row(cells[s], widths);
+    AppendRow(text, cells[s].cells, widths);
     progress(7039);
     previous = &entry;
   }
   progress(7040);
-  return text + rows + dashes + "\r\n\r\n";
+  text += dashes;
+  text += "\r\n\r\n";
+  return text;
 }
 
 std::string ModuleFolder(const std::string& path) {
@@ -301,7 +350,7 @@ std::string ModulesSection(const TRuzadaModuleOptions& options, const std::vecto
   }
   const std::string dashes(Sum(widths) + 8, '-');
   std::string text = title + ":\r\n" + dashes + "\r\n" + Row(headers, widths) + dashes + "\r\n";
-  for (const auto& cells : rows) text += Row(cells, widths);
+  for (const auto& cells : rows) AppendRow(text, cells, widths);
   return text + dashes + "\r\n\r\n";
 }
 

@@ -173,9 +173,13 @@ std::string WindowFieldText(std::string_view text) {
   return shown;
 }
 
-std::string FileNameOf(const std::string& path) {
+std::string_view FileNamePartOf(std::string_view path) {
   const std::size_t slash = path.find_last_of("\\/:");
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string FileNameOf(const std::string& path) {
+  return std::string(FileNamePartOf(path));
 }
 
 }  // namespace vellum::exceptlog

@@ -72,7 +72,9 @@ std::string CompactMessageText(std::string_view message_field);
 // characters, control characters as spaces.
 std::string WindowFieldText(std::string_view text);
 
-// The file name of a path without its folder (or drive).
+// The file name of a path without its folder (or drive); the part of
+// `path` itself, or a copy.
+std::string_view FileNamePartOf(std::string_view path);
 std::string FileNameOf(const std::string& path);
 
 }  // namespace vellum::exceptlog
