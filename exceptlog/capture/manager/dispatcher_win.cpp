@@ -6,6 +6,7 @@
 #include <atomic>
 #include <memory>
 
+#include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
 #include "exceptlog/capture/web/web_host_win.h"
 #include "runtime/exception.h"
@@ -171,9 +172,13 @@ bool RunInWorker(ManagerState& state, ExceptionRun& run) {
   run.window_facts_taken.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   // Without the event the worker could not be told: the facts come first.
   if (!run.window_facts_taken) TakeWindowFacts(state, run);
-  auto worker = std::make_unique<TExceptionThread>(state, run);
-  worker->SetPriority(tpHighest);
-  worker->Start();
+  std::unique_ptr<TExceptionThread> worker;
+  {
+    const OwnThreadsScope own;
+    worker = std::make_unique<TExceptionThread>(state, run);
+    worker->SetPriority(tpHighest);
+    worker->Start();
+  }
   if (run.window_facts_taken) TakeWindowFacts(state, run);
   const bool main_thread = GetCurrentThreadId() == state.main_thread_id;
   const DWORD started_waiting = GetTickCount();
