@@ -12,11 +12,6 @@ namespace {
 
 std::atomic<bool> raise_hook_enabled{false};
 
-// Where each thread finds its state: a slot of the system's own
-// thread-local storage, read straight from the thread's information block.
-// The C++ runtime's thread-local variables are emulated in this toolchain
-// (three calls on every throw, a measurable part of what the raise hook
-// costs); they still own the state, so that it is freed with the thread.
 // A slot among the first 64, read from the thread's information block
 // (TlsSlots: FS:0xE10 in a 32-bit thread, GS:0x1480 in a 64-bit one; the
 // headers' own readers trip the compiler's array-bounds check).
@@ -30,6 +25,11 @@ void* DirectSlot(DWORD index) {
   return value;
 }
 
+// Where each thread finds its state: a slot of the system's own
+// thread-local storage, read straight from the thread's information block.
+// The C++ runtime's thread-local variables are emulated in this toolchain
+// (three calls on every throw, a measurable part of what the raise hook
+// costs); they still own the state, so that it is freed with the thread.
 class StateSlot {
  public:
   // Nothing to run at the module's start: a throw in another file's start

@@ -189,11 +189,6 @@ std::string BuildMailDataText(const MailHeaderFields& headers, std::string_view 
   return text;
 }
 
-std::string BuildMailData(const MailHeaderFields& headers, std::string_view body_text,
-                          const MailAttachments& attachments) {
-  return MailDataBuilder(headers, body_text, attachments).Take();
-}
-
 MailDataBuilder::MailDataBuilder(const MailHeaderFields& headers, std::string_view body_text,
                                  const MailAttachments& attachments)
     : headers_(DataHeaders(headers)),

@@ -54,13 +54,10 @@ struct MailHeaderFields {
 // server removes again, so that no body line can end the message early.
 std::string BuildMailDataText(const MailHeaderFields& headers, std::string_view mail_body);
 // The same text as BuildMailDataText(headers, BuildMailBody(body_text,
-// attachments)), built in one buffer without a copy of the body.
-std::string BuildMailData(const MailHeaderFields& headers, std::string_view body_text,
-                          const MailAttachments& attachments);
-
-// The same text built a piece at a time, so that the pieces can be done
-// while a server's replies are on their way: each Step reads one file or
-// encodes up to 60 KB of one, and says whether more is to do.
+// attachments)), built in one buffer without a copy of the body, and a
+// piece at a time, so that the pieces can be done while a server's replies
+// are on their way: each Step reads one file or encodes up to 60 KB of one,
+// and says whether more is to do.
 class MailDataBuilder {
  public:
   MailDataBuilder(const MailHeaderFields& headers, std::string_view body_text, const MailAttachments& attachments);

@@ -116,10 +116,11 @@ TEST_F(MailMessageTest, DataTextInOneBufferIsTheBodyStuffedAfterItsHeaders) {
                        File("big.bin", Bytes(200 * 1024 + 1))};
   attachments.TimeStamp = DateTime{2024, 1, 31, 14, 25, 1};
   for (const std::string body : {"", ".", ".first\r\n..\r\nlast", "text\r\n.\r\n"}) {
-    EXPECT_EQ(BuildMailData(headers, body, attachments), BuildMailDataText(headers, BuildMailBody(body, attachments)))
+    EXPECT_EQ(MailDataBuilder(headers, body, attachments).Take(),
+              BuildMailDataText(headers, BuildMailBody(body, attachments)))
         << body;
   }
-  EXPECT_EQ(BuildMailData(headers, "x", {}), BuildMailDataText(headers, BuildMailBody("x", {})));
+  EXPECT_EQ(MailDataBuilder(headers, "x", {}).Take(), BuildMailDataText(headers, BuildMailBody("x", {})));
 
   // Built a piece at a time, as between a server's replies: the big file
   // takes several pieces, and the end stays the end.
