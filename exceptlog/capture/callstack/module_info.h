@@ -48,6 +48,12 @@ struct TRuzadaModuleInfo {
   double CompileDate = 0;
   std::unique_ptr<TRuzadaModuleOptionsEx> Options;
   double FileDate = 0;
+  // A record made while its file could not be asked (FileDate 0): the
+  // last-write time of the file's folder then, as the system's file time. A
+  // file that appears in the folder changes the folder's time; until then the
+  // file need not be asked for again, which under Wine costs a search through
+  // the whole folder (its 16-bit modules have no files). 0: not known.
+  std::uint64_t MissingFileFolderTime = 0;
   std::string Password;
   std::uint8_t PasswordOk = 1;
   // Deciphers the protected names; derived from Password.

@@ -140,6 +140,18 @@ double ModuleFileDate(const std::string& file_name) {
   return DateTimeToSerial(DateTime{time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond, 0});
 }
 
+std::string FolderOfFile(const std::string& file_name) {
+  const std::size_t separator = file_name.find_last_of("\\/");
+  return separator == std::string::npos ? std::string() : file_name.substr(0, separator + 1);
+}
+
+std::uint64_t FolderWriteTime(const std::string& file_name) {
+  const std::string folder = FolderOfFile(file_name);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (folder.empty() || !GetFileAttributesExA(folder.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+}
+
 FileVersionData ReadFileVersionData(const std::string& file_name) {
   FileVersionData result;
   DWORD ignored = 0;
@@ -222,6 +234,21 @@ std::shared_ptr<TRuzadaModuleInfo> CreateModuleRecord(HMODULE module, bool quick
   record->Password.clear();
   record->PasswordOk = 1;
   record->FileDate = ModuleFileDate(record->FileName);
+  if (record->FileDate == 0) {
+    // The folder's time is read before the file is asked again: a file made
+    // after that question changes it. File times move in steps (two seconds
+    // on FAT, a few milliseconds on some hosts): a folder changed within the
+    // last step could change again without a new time, so only an older
+    // time is kept.
+    const std::uint64_t folder_time = FolderWriteTime(record->FileName);
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t now_time = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    constexpr std::uint64_t kTimeStep = 3ULL * 10'000'000;  // three seconds
+    if (folder_time != 0 && folder_time + kTimeStep < now_time && ModuleFileDate(record->FileName) == 0) {
+      record->MissingFileFolderTime = folder_time;
+    }
+  }
   FileVersionData version = ReadFileVersionData(record->FileName);
   record->Description = std::move(version.Description);
   record->Version = std::move(version.Version);

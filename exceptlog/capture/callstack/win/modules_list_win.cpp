@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "exceptlog/capture/callstack/win/module_record_win.h"
 #include "exceptlog/capture/callstack/win/process_address_win.h"
@@ -140,8 +143,22 @@ void TRuzadaModulesList::DropChanged() {
   // Compared in whole seconds: a date just computed may still carry the
   // x87 unit's extra precision that the stored one lost.
   auto seconds = [](double date) { return std::llround(date * 86400.0); };
+  // A file that was missing is still missing while its folder's time stands;
+  // each folder is asked once.
+  std::vector<std::pair<std::string, std::uint64_t>> folder_times;
+  const auto still_missing = [&](const TRuzadaModuleInfo& record) {
+    if (record.MissingFileFolderTime == 0) return false;
+    std::string folder = FolderOfFile(record.FileName);
+    auto known = std::find_if(folder_times.begin(), folder_times.end(),
+                              [&](const auto& entry) { return entry.first == folder; });
+    if (known == folder_times.end()) {
+      const std::uint64_t time = FolderWriteTime(record.FileName);
+      known = folder_times.insert(folder_times.end(), {std::move(folder), time});
+    }
+    return known->second == record.MissingFileFolderTime;
+  };
   std::erase_if(items_, [&](const std::shared_ptr<TRuzadaModuleInfo>& record) {
-    return seconds(ModuleFileDate(record->FileName)) != seconds(record->FileDate);
+    return !still_missing(*record) && seconds(ModuleFileDate(record->FileName)) != seconds(record->FileDate);
   });
 }
 

@@ -155,6 +155,53 @@ TEST(ModulesList, ModuleWhoseFileChangedIsDroppedAndReadAgain) {
   EXPECT_EQ(after->FileDate, ModuleFileDate(file));
 }
 
+// Sets a folder's last write an hour back, as if nothing had changed in it
+// for a while.
+void AgeFolder(const std::string& folder) {
+  win::UniqueFileHandle handle(CreateFileA(folder.c_str(), FILE_WRITE_ATTRIBUTES,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(handle);
+  FILETIME now{};
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+  time.QuadPart -= 3600ULL * 10000000;
+  const FILETIME written{time.LowPart, time.HighPart};
+  ASSERT_TRUE(SetFileTime(handle.get(), nullptr, nullptr, &written));
+}
+
+TEST(ModulesList, ModuleWithoutItsFileIsKeptUntilAFileTakesItsName) {
+  testing::TempFolder folder;
+  const std::string file = testing::CopyModule("callstack_probe.dll", folder, "renamed.dll");
+  win::UniqueModule module(LoadLibraryA(file.c_str()));
+  ASSERT_TRUE(module);
+  // A loaded module's file may be renamed; under Wine some modules have no
+  // file at all.
+  const std::string moved = folder.Path() + "moved.dll";
+  ASSERT_TRUE(MoveFileA(file.c_str(), moved.c_str()));
+  ASSERT_TRUE(CopyFileA(moved.c_str(), (folder.Path() + "other.dll").c_str(), FALSE));
+  AgeFolder(folder.Path());
+  TRuzadaModulesList list;
+  const auto record = list.FindOrCreate(module.get());
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->FileDate, 0);
+  EXPECT_NE(record->MissingFileFolderTime, 0u);
+
+  list.DropChanged();
+  EXPECT_EQ(list.Find(module.get()), record) << "still no file";
+  ASSERT_TRUE(DeleteFileA((folder.Path() + "other.dll").c_str()));
+  list.DropChanged();
+  EXPECT_EQ(list.Find(module.get()), record) << "the folder changed, but the file is still missing";
+
+  ASSERT_TRUE(CopyFileA(moved.c_str(), file.c_str(), FALSE));
+  list.DropChanged();
+  EXPECT_EQ(list.Find(module.get()), nullptr) << "a file took the module's name";
+  const auto after = list.FindOrCreate(module.get());
+  ASSERT_NE(after, nullptr);
+  EXPECT_NE(after->FileDate, 0);
+  EXPECT_EQ(after->MissingFileFolderTime, 0u);
+}
+
 TEST(ModulesList, CollectAllForgetsUnloadedModules) {
   testing::TempFolder folder;
   const std::string file = testing::CopyModule("callstack_package.dll", folder, "unloaded.dll");
