@@ -59,19 +59,62 @@ void SetCallerStack(TRuzadaThreadRecord& record, const void* stack, std::uint32_
   record.CallerStackSize = size;
 }
 
+HandleShelf::~HandleShelf() {
+  for (HANDLE handle : shelved_) CloseHandle(handle);
+}
+
+void HandleShelf::BeginBorrow() {
+  CriticalSectionLock guard(lock_);
+  ++borrowers_;
+}
+
+void HandleShelf::EndBorrow() {
+  std::vector<HANDLE> closing;
+  {
+    CriticalSectionLock guard(lock_);
+    if (--borrowers_ == 0) closing.swap(shelved_);
+  }
+  for (HANDLE handle : closing) CloseHandle(handle);
+}
+
+void HandleShelf::Release(HANDLE handle) {
+  {
+    CriticalSectionLock guard(lock_);
+    if (borrowers_ > 0) {
+      shelved_.push_back(handle);
+      return;
+    }
+  }
+  CloseHandle(handle);
+}
+
 TRuzadaThreadsList::TRuzadaThreadsList(TRuzadaThreadsList& source) {
   ScopedReadLock guard(source.lock_);
+  // Borrowed before the first handle is: a record leaving the source from
+  // now on leaves its handle open.
+  borrowed_from_ = source.shelf_;
+  borrowed_from_->BeginBorrow();
   items_.reserve(source.items_.size());
   for (const ThreadRecordPtr& original : source.items_) {
     ThreadRecordPtr copy = NewThreadRecord();
     *copy = *original;
-    copy->Handle = nullptr;
     copy->CallerStack = nullptr;
     copy->CallerStackSize = 0;
-    if (original->Handle != nullptr) copy->Handle = DuplicateThreadHandle(original->Handle);
     SetCallerStack(*copy, original->CallerStack, original->CallerStackSize);
     items_.push_back(std::move(copy));
   }
+}
+
+TRuzadaThreadsList::~TRuzadaThreadsList() {
+  for (ThreadRecordPtr& record : items_) ReleaseHandle(*record);
+  items_.clear();
+  if (borrowed_from_) borrowed_from_->EndBorrow();
+}
+
+void TRuzadaThreadsList::ReleaseHandle(TRuzadaThreadRecord& record) {
+  if (record.Handle == nullptr) return;
+  if (!borrowed_from_) shelf_->Release(record.Handle);
+  record.Handle = nullptr;
 }
 
 TRuzadaThreadRecord* TRuzadaThreadsList::Add(ThreadRecordPtr record) {
@@ -86,6 +129,7 @@ TRuzadaThreadRecord* TRuzadaThreadsList::NewRecord() {
 
 void TRuzadaThreadsList::Delete(int index) {
   ScopedWriteLock guard(lock_);
+  ReleaseHandle(*items_.at(static_cast<std::size_t>(index)));
   items_.erase(items_.begin() + index);
 }
 
@@ -96,6 +140,7 @@ bool TRuzadaThreadsList::DeleteCurrent() {
     ScopedWriteLock guard(lock_);
     for (auto it = items_.rbegin(); it != items_.rend(); ++it) {
       if ((*it)->ThreadId == current) {
+        ReleaseHandle(**it);
         removed = std::move(*it);
         items_.erase(std::next(it).base());
         break;
@@ -127,6 +172,7 @@ void TRuzadaThreadsList::Purge() {
     if (ThreadStillValid(**it)) {
       ++it;
     } else {
+      ReleaseHandle(**it);
       removed.push_back(std::move(*it));
       it = items_.erase(it);
     }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "runtime/threading/critical_section_win.h"
 #include "runtime/threading/multi_read_exclusive_write_sync_win.h"
 #include "runtime/threading/thread_win.h"
 
@@ -54,13 +55,36 @@ HANDLE DuplicateThreadHandle(HANDLE thread);
 // Gives `record` a copy of `size` bytes at `stack` as its caller stack.
 void SetCallerStack(TRuzadaThreadRecord& record, const void* stack, std::uint32_t size);
 
+// The handles of records that left a list while a snapshot of it still uses
+// them: closed when the last snapshot taken before is gone.
+class HandleShelf {
+ public:
+  HandleShelf() = default;
+  ~HandleShelf();
+  HandleShelf(const HandleShelf&) = delete;
+  HandleShelf& operator=(const HandleShelf&) = delete;
+
+  void BeginBorrow();
+  void EndBorrow();
+  // Closes `handle`, or keeps it open while a snapshot may use it.
+  void Release(HANDLE handle);
+
+ private:
+  CriticalSection lock_;
+  int borrowers_ = 0;
+  std::vector<HANDLE> shelved_;
+};
+
 class TRuzadaThreadsList {
  public:
   TRuzadaThreadsList() = default;
   // The snapshot: a copy of every record of `source`, taken under its read
-  // lock. Handles are duplicated and caller stacks copied, so the snapshot
-  // stays valid while threads end and leave the source.
+  // lock. The records' handles are the source's own, kept open while the
+  // snapshot lives (duplicating and closing them cost two calls to Wine's
+  // server each, per report); caller stacks are copied. So the snapshot stays
+  // valid while threads end and leave the source, and after the source.
   explicit TRuzadaThreadsList(TRuzadaThreadsList& source);
+  ~TRuzadaThreadsList();
   TRuzadaThreadsList(const TRuzadaThreadsList&) = delete;
   TRuzadaThreadsList& operator=(const TRuzadaThreadsList&) = delete;
 
@@ -91,8 +115,15 @@ class TRuzadaThreadsList {
   void Purge();
 
  private:
+  // Gives up the record's handle: a snapshot's borrowed one is left alone,
+  // a list's own goes to its shelf.
+  void ReleaseHandle(TRuzadaThreadRecord& record);
+
   MultiReadExclusiveWriteSync lock_;
   std::vector<ThreadRecordPtr> items_;
+  std::shared_ptr<HandleShelf> shelf_ = std::make_shared<HandleShelf>();
+  // A snapshot's: the shelf of the list its handles belong to.
+  std::shared_ptr<HandleShelf> borrowed_from_;
 };
 
 }  // namespace vellum::exceptlog

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
@@ -93,26 +96,73 @@ TEST(ThreadsList, PurgeDropsEndedThreadsAndInvalidHandles) {
   EXPECT_EQ(list.Items(0)->ThreadId, running.Id());
 }
 
-TEST(ThreadsList, SnapshotOwnsItsCopiesAndOutlivesTheSource) {
+bool HandleOpen(HANDLE handle) {
+  DWORD flags = 0;
+  return GetHandleInformation(handle, &flags) != FALSE;
+}
+
+TEST(ThreadsList, SnapshotCopiesRecordsAndKeepsTheirHandlesOpenWhileItLives) {
   auto source = std::make_unique<TRuzadaThreadsList>();
   ParkedThread thread;
+  ParkedThread leaving;
   TRuzadaThreadRecord* original = source->Add(RecordOf(thread.Id(), thread.Handle()));
   const std::uint8_t stack[] = {1, 2, 3, 4, 5};
   SetCallerStack(*original, stack, sizeof stack);
   original->CallerThreadId = 99;
+  source->Add(RecordOf(leaving.Id(), leaving.Handle()));
 
-  TRuzadaThreadsList snapshot(*source);
-  ASSERT_EQ(snapshot.Count(), 1);
-  const TRuzadaThreadRecord& copy = *snapshot.Items(0);
+  auto snapshot = std::make_unique<TRuzadaThreadsList>(*source);
+  ASSERT_EQ(snapshot->Count(), 2);
+  const TRuzadaThreadRecord& copy = *snapshot->Items(0);
+  const HANDLE kept = copy.Handle;
+  const HANDLE left = snapshot->Items(1)->Handle;
   EXPECT_EQ(copy.ThreadId, thread.Id());
   EXPECT_EQ(copy.CallerThreadId, 99u);
-  EXPECT_NE(copy.Handle, original->Handle);
   EXPECT_NE(copy.CallerStack, original->CallerStack);
-  source.reset();  // the thread's records leave the source; the snapshot keeps its own
+
+  // A record that leaves the source (its thread ended) leaves its handle to
+  // the snapshot; a record that comes and goes after it closes its own.
+  source->Delete(1);
+  EXPECT_TRUE(HandleOpen(left));
+  TRuzadaThreadRecord* late = source->Add(RecordOf(leaving.Id(), leaving.Handle()));
+  const HANDLE late_handle = late->Handle;
+  source.reset();  // the source goes first: the snapshot keeps its records and handles
   ASSERT_EQ(copy.CallerStackSize, sizeof stack);
   EXPECT_EQ(std::vector<std::uint8_t>(copy.CallerStack, copy.CallerStack + copy.CallerStackSize),
             std::vector<std::uint8_t>(stack, stack + sizeof stack));
-  EXPECT_EQ(GetThreadId(copy.Handle), thread.Id());
+  EXPECT_EQ(GetThreadId(kept), thread.Id());
+  EXPECT_EQ(GetThreadId(left), leaving.Id());
+
+  snapshot.reset();
+  EXPECT_FALSE(HandleOpen(kept)) << "closed with the last user";
+  EXPECT_FALSE(HandleOpen(left));
+  EXPECT_FALSE(HandleOpen(late_handle));
+}
+
+TEST(ThreadsList, HandlesCloseAsRecordsLeaveWhenNoSnapshotIsTaken) {
+  TRuzadaThreadsList list;
+  ParkedThread first;
+  ParkedThread second;
+  const HANDLE deleted = list.Add(RecordOf(first.Id(), first.Handle()))->Handle;
+  const HANDLE purged = list.Add(RecordOf(second.Id(), second.Handle()))->Handle;
+  {
+    const TRuzadaThreadsList over(list);  // taken and gone: nothing stays shelved
+  }
+  EXPECT_TRUE(HandleOpen(deleted));
+  list.Delete(0);
+  EXPECT_FALSE(HandleOpen(deleted));
+  second.End();
+  {
+    // Two snapshots at once: the handle stays open until both are gone.
+    auto one = std::make_unique<TRuzadaThreadsList>(list);
+    auto two = std::make_unique<TRuzadaThreadsList>(list);
+    list.Purge();
+    ASSERT_EQ(list.Count(), 0);
+    one.reset();
+    EXPECT_TRUE(HandleOpen(purged));
+    EXPECT_EQ(two->Items(0)->Handle, purged);
+  }
+  EXPECT_FALSE(HandleOpen(purged));
 }
 
 }  // namespace
