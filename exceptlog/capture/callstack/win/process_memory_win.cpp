@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace vellum::exceptlog {
@@ -23,14 +24,22 @@ bool ReadableProtection(const MEMORY_BASIC_INFORMATION& info) {
 
 }  // namespace
 
+const ProcessMemoryReader::Region* ProcessMemoryReader::CachedRegionOf(std::uint64_t address) const {
+  // The last region whose start is at or below the address is the only one
+  // that can hold it: the regions do not overlap.
+  const Region* const begin = cache_.data();
+  const Region* const end = begin + filled_;
+  const Region* const after =
+      std::upper_bound(begin, end, address, [](std::uint64_t a, const Region& r) { return a < r.start; });
+  if (after == begin) return nullptr;
+  const Region* const candidate = after - 1;
+  return address < candidate->end ? candidate : nullptr;
+}
+
 bool ProcessMemoryReader::RegionOf(std::uint64_t address, Region& region) const {
-  // Newest first: a scan asks about the region it asked about last.
-  for (std::size_t i = 0; i < filled_; ++i) {
-    const Region& cached = cache_[(next_slot_ + cache_.size() - 1 - i) % cache_.size()];
-    if (address >= cached.start && address < cached.end) {
-      region = cached;
-      return true;
-    }
+  if (const Region* cached = CachedRegionOf(address)) {
+    region = *cached;
+    return true;
   }
   MEMORY_BASIC_INFORMATION info{};
   ++queries_;
@@ -46,16 +55,38 @@ bool ProcessMemoryReader::RegionOf(std::uint64_t address, Region& region) const 
 }
 
 void ProcessMemoryReader::Remember(const Region& region) const {
-  cache_[next_slot_] = region;
-  next_slot_ = (next_slot_ + 1) % cache_.size();
-  if (filled_ < cache_.size()) ++filled_;
+  Region* const begin = cache_.data();
+  Region* const end = begin + filled_;
+  // The newest answer holds: the regions it overlaps (an answer from before
+  // the memory changed, or a wider one) leave. They are side by side.
+  Region* const first =
+      std::upper_bound(begin, end, region.start, [](std::uint64_t a, const Region& r) { return a < r.end; });
+  Region* last = first;
+  while (last != end && last->start < region.end) ++last;
+  if (first == last && filled_ == cache_.size()) {
+    // Full: start over rather than search for the least used.
+    filled_ = 0;
+    cache_[filled_++] = region;
+    return;
+  }
+  // Exactly one slot where the overlapped ones were.
+  if (first == last) {
+    std::move_backward(first, end, end + 1);
+    ++filled_;
+  } else {
+    std::move(last, end, first + 1);
+    filled_ -= static_cast<std::size_t>(last - first) - 1;
+  }
+  *first = region;
 }
 
 void ProcessMemoryReader::KnowReadable(std::uint64_t start, std::uint64_t end) const {
   if (end <= start) return;
-  for (std::size_t i = 0; i < filled_; ++i) {
-    if (cache_[i].start == start && cache_[i].end == end && cache_[i].readable) return;
-  }
+  // Called for every frame a scan names: a range the cache already holds as
+  // readable is not remembered again, which would only push out the wider
+  // region that holds it.
+  const Region* known = CachedRegionOf(start);
+  if (known != nullptr && known->readable && end <= known->end) return;
   Remember(Region{start, end, true});
 }
 

@@ -41,12 +41,14 @@ class ProcessMemoryReader final : public MemoryReader {
   // The region holding `address`, from the cache or the memory manager;
   // false when the memory manager knows nothing of it.
   bool RegionOf(std::uint64_t address, Region& region) const;
+  const Region* CachedRegionOf(std::uint64_t address) const;
   void Remember(const Region& region) const;
 
   // Fixed size, so that asking never allocates: a scan may run while another
-  // thread is stopped inside the heap.
+  // thread is stopped inside the heap. The filled slots are sorted by start
+  // and do not overlap: a scan asks about every word of a stack, and a
+  // binary search answers in a few steps where trying each slot took many.
   mutable std::array<Region, 128> cache_;
-  mutable std::size_t next_slot_ = 0;
   mutable std::size_t filled_ = 0;
   mutable int queries_ = 0;
 };
