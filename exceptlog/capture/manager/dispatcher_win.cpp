@@ -8,49 +8,14 @@
 
 #include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
+#include "exceptlog/capture/manager/report_worker_win.h"
 #include "exceptlog/capture/web/web_host_win.h"
 #include "runtime/exception.h"
 #include "runtime/strings/string_utils.h"
-#include "runtime/threading/thread_win.h"
 
 namespace vellum::exceptlog {
 
 namespace {
-
-// The worker that runs one report while the raising thread waits. Whoever
-// claims the report first runs it: normally the worker; the raising thread
-// when the worker has not started after kWorkerStartLimit, which happens when
-// the raising thread holds the loader lock (an exception inside another
-// module's initialisation) and no thread can start until it lets go.
-class TExceptionThread final : public Thread {
- public:
-  TExceptionThread(ManagerState& state, ExceptionRun& run) : state_(state), run_(run) {}
-  ~TExceptionThread() override { TerminateAndWait(); }
-
-  bool Started() const { return started_.load(); }
-  bool Executing() const { return executing_.load(); }
-  bool Result() const { return result_; }
-  bool Claim() { return !claimed_.exchange(true); }
-
- protected:
-  void Execute() override {
-    started_.store(true);
-    if (!Claim()) return;  // the raising thread ran the report itself
-    state_.worker_thread.store(GetCurrentThreadId());
-    result_ = RunPipeline(state_, run_);
-    state_.worker_thread.store(0);
-    executing_.store(false);
-    SetEvent(state_.waiter_wake.get());
-  }
-
- private:
-  ManagerState& state_;
-  ExceptionRun& run_;
-  std::atomic<bool> started_{false};
-  std::atomic<bool> claimed_{false};
-  std::atomic<bool> executing_{true};
-  bool result_ = true;
-};
 
 constexpr DWORD kWorkerStartLimit = 2000;
 
@@ -72,14 +37,15 @@ void RunSlot(ManagerState& state) {
   SetEvent(state.slot_emptied.get());
 }
 
-// Until the worker ends, fills the slot, or (on the main thread) a message
-// arrives; at most one wait step, which bounds what a missed wake can cost.
-void WaitForWorker(const ManagerState& state, bool main_thread) {
-  HANDLE wake = state.waiter_wake.get();
+// Until the worker ends its job, fills the slot, or (on the main thread) a
+// message arrives; at most one wait step, which bounds what a missed wake
+// can cost.
+void WaitForWorker(const ManagerState& state, const TExceptionThread& worker, bool main_thread) {
+  const HANDLE wake[] = {state.waiter_wake.get(), worker.Finished()};
   if (main_thread) {
-    MsgWaitForMultipleObjects(1, &wake, FALSE, kWaitStepMilliseconds, QS_ALLINPUT);
+    MsgWaitForMultipleObjects(2, wake, FALSE, kWaitStepMilliseconds, QS_ALLINPUT);
   } else {
-    WaitForSingleObject(wake, kWaitStepMilliseconds);
+    WaitForMultipleObjects(2, wake, FALSE, kWaitStepMilliseconds);
   }
 }
 
@@ -163,21 +129,20 @@ void TakeWindowFacts(ManagerState& state, ExceptionRun& run) {
   FillActiveControl(state, run.params);
 }
 
-// The report in a worker while this thread waits: the main thread keeps its
-// windows painted, every waiting thread runs the handlers the worker hands
-// it. When the worker cannot start, this thread runs the report itself. The
-// window facts are taken here while the worker starts (a thread's start
-// costs about a millisecond under Wine) and collects the call stacks.
+// The report in the worker while this thread waits: the main thread keeps
+// its windows painted, every waiting thread runs the handlers the worker
+// hands it. When no worker takes the report in time, this thread runs it
+// itself. The window facts are taken here while the worker takes the report
+// and collects the call stacks.
 bool RunInWorker(ManagerState& state, ExceptionRun& run) {
   run.window_facts_taken.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   // Without the event the worker could not be told: the facts come first.
   if (!run.window_facts_taken) TakeWindowFacts(state, run);
-  std::unique_ptr<TExceptionThread> worker;
-  {
-    const OwnThreadsScope own;
-    worker = std::make_unique<TExceptionThread>(state, run);
-    worker->SetPriority(tpHighest);
-    worker->Start();
+  const auto job = std::make_shared<ReportJob>(state, run);
+  std::shared_ptr<TExceptionThread> worker;
+  if (!TExceptionThread::Hand(state, job, worker)) {
+    if (run.window_facts_taken) TakeWindowFacts(state, run);
+    return RunPipeline(state, run);
   }
   if (run.window_facts_taken) TakeWindowFacts(state, run);
   const bool main_thread = GetCurrentThreadId() == state.main_thread_id;
@@ -186,25 +151,19 @@ bool RunInWorker(ManagerState& state, ExceptionRun& run) {
   WPARAM quit_code = 0;
   bool ran_here = false;
   bool result = true;
-  while (worker->Executing()) {
+  while (job->executing.load()) {
     if (main_thread) PumpWhileWaiting(quit_seen, quit_code);
     RunSlot(state);
-    if (!worker->Started() && GetTickCount() - started_waiting > kWorkerStartLimit && worker->Claim()) {
+    if (!job->started.load() && GetTickCount() - started_waiting > kWorkerStartLimit && job->Claim()) {
+      // The worker takes the report up once it runs, finds it claimed and
+      // parks.
       ran_here = true;
       result = RunPipeline(state, run);
       break;
     }
-    WaitForWorker(state, main_thread);
+    WaitForWorker(state, *worker, main_thread);
   }
-  if (ran_here) {
-    // The worker starts once the loader lock is free, finds the report
-    // claimed and ends; it frees itself then.
-    worker->SetFreeOnTerminate(true);
-    worker.release();
-  } else {
-    worker->WaitFor();
-    result = worker->Result();
-  }
+  if (!ran_here) result = job->result;
   if (quit_seen) PostQuitMessage(static_cast<int>(quit_code));
   return result;
 }
@@ -234,7 +193,11 @@ bool Dispatch(ManagerState& state, ExceptionRun& run) {
       run.params.ThreadId = run.raising_thread;
       state.raising_thread.store(GetCurrentThreadId());
       // Under the loader lock no thread may start.
-      const bool loader_lock = state.self.is_library && (state.initializing.load() || state.finalizing.load());
+      // Under the loader lock no thread may start, and a parked worker would
+      // stop at the first thing of the loader it asks for (an exception in
+      // another module's initialisation): this thread runs the report.
+      const bool loader_lock = (state.self.is_library && (state.initializing.load() || state.finalizing.load())) ||
+                               ThisThreadHoldsLoaderLock();
       if (loader_lock) {
         TakeWindowFacts(state, run);
         result = RunPipeline(state, run);

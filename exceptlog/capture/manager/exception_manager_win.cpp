@@ -11,6 +11,7 @@
 #include "exceptlog/capture/manager/fault_conversion_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
 #include "exceptlog/capture/manager/overflow_reporter_win.h"
+#include "exceptlog/capture/manager/report_worker_win.h"
 #include "exceptlog/capture/options/module_block_win.h"
 #include "exceptlog/capture/web/web_host_win.h"
 #include "runtime/exception.h"
@@ -148,7 +149,10 @@ void StopExceptionLog() {
   exceptlog::RunCriticalSection("ExceptionLog.Done", [&] {
     // First: the watchdog may be the one reporting, and it reads the state.
     StopFreezeReporting();
-    { CriticalSectionLock wait_for_running_report(state->pipeline_lock); }
+    {
+      CriticalSectionLock wait_for_running_report(state->pipeline_lock);
+      TExceptionThread::Dismiss(*state);
+    }
     manager_state.store(nullptr);
     std::unique_ptr<ManagerState> owned(state);
     TearDown(*owned);

@@ -16,9 +16,11 @@
 #include "exceptlog/capture/component/deveru_vuz.h"
 #include "exceptlog/capture/manager/catch_points_win.h"
 #include "exceptlog/capture/manager/pipeline_steps.h"
+#include "exceptlog/capture/manager/report_worker_win.h"
 #include "exceptlog/capture/options/module_options.h"
 #include "runtime/exception.h"
 #include "runtime/gui/gui_test_support_win.h"
+#include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -169,6 +171,60 @@ TEST_F(ManagerTest, EightThreadsRaisingAtOnceAreEachReportedOnce) {
   }
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(reports_.load(), kThreads * kRounds);
+}
+
+void ReportTestError() {
+  try {
+    ThrowTestError();
+  } catch (...) {
+    ReportEscapedException(std::current_exception(), rkGeneral);
+  }
+}
+
+TEST_F(ManagerTest, ReportsInARowShareAWorkerThatEndsWhenIdleOrWhenTheSubsystemStops) {
+  std::vector<DWORD> ran_on;
+  PipelineSteps steps;
+  steps.reported = [&](const PipelineReport&, PipelineContext&) { ran_on.push_back(GetCurrentThreadId()); };
+  SetPipelineSteps(std::move(steps));
+  for (int i = 0; i < 3; ++i) ReportTestError();
+  ASSERT_EQ(ran_on.size(), 3u);
+  EXPECT_NE(ran_on[0], GetCurrentThreadId());
+  EXPECT_EQ(ran_on[1], ran_on[0]) << "the worker waited for the next report";
+  EXPECT_EQ(ran_on[2], ran_on[0]);
+
+  const win::UniqueKernelHandle idle(OpenThread(SYNCHRONIZE, FALSE, ran_on[0]));
+  ASSERT_TRUE(idle);
+  EXPECT_EQ(WaitForSingleObject(idle.get(), kWorkerIdleLimit + 5000), WAIT_OBJECT_0) << "ends when no report comes";
+  ReportTestError();
+  ASSERT_EQ(ran_on.size(), 4u);
+  const win::UniqueKernelHandle next(OpenThread(SYNCHRONIZE, FALSE, ran_on[3]));
+  ASSERT_TRUE(next);
+  EXPECT_EQ(WaitForSingleObject(next.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "a new worker took the report";
+
+  StopExceptionLog();
+  EXPECT_EQ(WaitForSingleObject(next.get(), 5000), WAIT_OBJECT_0) << "the stop lets the worker go";
+  SetUpTestSuite();
+}
+
+// An exception inside another module's initialisation: no thread can start
+// until the loader's lock is free, and a waiting worker would stop at its
+// first question to the loader.
+TEST_F(ManagerTest, AReportRaisedUnderTheLoaderLockRunsOnTheRaisingThread) {
+  DWORD ran_on = 0;
+  PipelineSteps steps;
+  steps.reported = [&](const PipelineReport&, PipelineContext&) { ran_on = GetCurrentThreadId(); };
+  SetPipelineSteps(std::move(steps));
+  ReportTestError();  // a worker is parked now
+  EXPECT_NE(ran_on, GetCurrentThreadId());
+
+  RTL_CRITICAL_SECTION* loader = LoaderLock();
+  ASSERT_NE(loader, nullptr);
+  EXPECT_FALSE(ThisThreadHoldsLoaderLock());
+  EnterCriticalSection(loader);
+  EXPECT_TRUE(ThisThreadHoldsLoaderLock());
+  ReportTestError();
+  LeaveCriticalSection(loader);
+  EXPECT_EQ(ran_on, GetCurrentThreadId());
 }
 
 TEST_F(ManagerTest, StepsReachTheRaisingThreadAndKeepTheirWarningThroughTheContext) {

@@ -27,6 +27,8 @@
 
 namespace vellum::exceptlog {
 
+class TExceptionThread;
+
 // One exception on its way through the dispatcher and the pipeline.
 struct ExceptionRun {
   std::exception_ptr error;
@@ -91,6 +93,8 @@ struct ManagerState {
   std::atomic<const TRuzadaExceptionRecord*> current_record{nullptr};
   std::atomic<DWORD> raising_thread{0};  // of the running report
   std::atomic<DWORD> worker_thread{0};   // the TExceptionThread of the running report
+  // The worker parked for the next report (under the pipeline lock).
+  std::shared_ptr<TExceptionThread> parked_worker;
 
   TDeliveryError last_error;  // of the running report, or of the last one
 
