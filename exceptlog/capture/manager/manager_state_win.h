@@ -93,8 +93,9 @@ struct ManagerState {
   std::atomic<const TRuzadaExceptionRecord*> current_record{nullptr};
   std::atomic<DWORD> raising_thread{0};  // of the running report
   std::atomic<DWORD> worker_thread{0};   // the TExceptionThread of the running report
-  // The worker parked for the next report (under the pipeline lock).
-  std::shared_ptr<TExceptionThread> parked_worker;
+  // The worker that runs the reports, made by the first (under the pipeline
+  // lock).
+  std::shared_ptr<TExceptionThread> report_worker;
 
   TDeliveryError last_error;  // of the running report, or of the last one
 

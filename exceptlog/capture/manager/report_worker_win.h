@@ -1,11 +1,9 @@
-// The thread that runs reports while their raising threads wait. It stays
-// parked after a report, for the next one, and ends after kWorkerIdleLimit
-// without one: starting a thread and waiting for its end cost a report about
-// a millisecond and a half under Wine, and reports come in bursts.
-//
-// It holds a reference to this module while it lives, given back as it
-// ends, so the module's code stays while the thread may run it; a library
-// that is freed meanwhile is unloaded when the worker ends.
+// The worker that runs reports while their raising threads wait: a private
+// thread pool of one thread. Its thread waits for the next report inside the
+// system's pool code and ends when idle, so nothing of this module stays on
+// a thread between reports; starting a thread of our own for every report
+// and waiting for its end cost a report about a millisecond and a half
+// under Wine, and reports come in bursts.
 #pragma once
 
 #include <windows.h>
@@ -13,15 +11,12 @@
 #include <atomic>
 #include <memory>
 
-#include "runtime/threading/critical_section_win.h"
 #include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
 
 struct ManagerState;
 struct ExceptionRun;
-
-inline constexpr DWORD kWorkerIdleLimit = 3000;
 
 // The loader's lock: the critical section the process environment block
 // names, at the same place since the first NT (Wine keeps it there too).
@@ -32,9 +27,8 @@ bool ThisThreadHoldsLoaderLock();
 
 // One report handed to the worker. Whoever claims it first runs it:
 // normally the worker; the raising thread when the worker has not taken it
-// within a time limit (a new worker cannot start while the raising thread
-// holds the loader lock). Shared, so that a worker that takes it late finds
-// it still there.
+// within a time limit. Shared, so that a worker that takes it late finds it
+// still there.
 struct ReportJob {
   ReportJob(ManagerState& state_, ExceptionRun& run_) : state(state_), run(run_) {}
 
@@ -55,33 +49,25 @@ class TExceptionThread {
   TExceptionThread(const TExceptionThread&) = delete;
   TExceptionThread& operator=(const TExceptionThread&) = delete;
 
-  // Hands `job` to the parked worker of `state`, or to a new one when none
-  // is parked (it parks in `state`). False when no thread could be started:
-  // the caller runs the report itself.
+  // Hands `job` to the worker of `state`, made on the first report. False
+  // when the system takes no work: the caller runs the report itself.
   static bool Hand(ManagerState& state, const std::shared_ptr<ReportJob>& job,
                    std::shared_ptr<TExceptionThread>& worker);
-  // Lets the parked worker of `state` end; it touches nothing of the state
-  // from now on.
+  // Closes the worker of `state`: its thread ends once it is idle.
   static void Dismiss(ManagerState& state);
 
   // Set (auto-reset) when a job the worker ran has ended.
   HANDLE Finished() const { return finished_.get(); }
 
  private:
-  static DWORD WINAPI Main(void* parameter);
-  // The next job; nullptr when the worker is to end (idle, or dismissed).
-  std::shared_ptr<ReportJob> Next();
+  struct Submitted;
+  static void CALLBACK Run(PTP_CALLBACK_INSTANCE instance, void* context);
   void Run(ReportJob& job);
 
-  CriticalSection lock_;
-  std::shared_ptr<ReportJob> job_;  // handed, not yet taken
-  // Set without the lock: at a process's end the worker may have been ended
-  // holding it, and the subsystem's stop still dismisses it.
-  std::atomic<bool> dismissed_{false};
-  bool gone_ = false;  // the thread took no more jobs and ends
-  win::UniqueKernelHandle request_;   // auto-reset: a job or the dismissal
-  win::UniqueKernelHandle finished_;  // auto-reset
-  HMODULE module_reference_ = nullptr;
+  PTP_POOL pool_ = nullptr;
+  TP_CALLBACK_ENVIRON environment_{};
+  win::UniqueKernelHandle finished_;
+  std::atomic<DWORD> raised_priority_of_{0};
 };
 
 }  // namespace vellum::exceptlog
