@@ -138,12 +138,13 @@ bool RunInWorker(ManagerState& state, ExceptionRun& run) {
   run.window_facts_taken.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   // Without the event the worker could not be told: the facts come first.
   if (!run.window_facts_taken) TakeWindowFacts(state, run);
-  const auto job = std::make_shared<ReportJob>(state, run);
-  std::shared_ptr<TExceptionThread> worker;
-  if (!TExceptionThread::Hand(state, job, worker)) {
+  TExceptionThread* worker = TExceptionThread::For(state);
+  if (worker == nullptr) {
     if (run.window_facts_taken) TakeWindowFacts(state, run);
     return RunPipeline(state, run);
   }
+  ReportJob job(state, run);
+  worker->Submit(job);
   if (run.window_facts_taken) TakeWindowFacts(state, run);
   const bool main_thread = GetCurrentThreadId() == state.main_thread_id;
   const DWORD started_waiting = GetTickCount();
@@ -151,19 +152,19 @@ bool RunInWorker(ManagerState& state, ExceptionRun& run) {
   WPARAM quit_code = 0;
   bool ran_here = false;
   bool result = true;
-  while (job->executing.load()) {
+  while (job.executing.load()) {
     if (main_thread) PumpWhileWaiting(quit_seen, quit_code);
     RunSlot(state);
-    if (!job->started.load() && GetTickCount() - started_waiting > kWorkerStartLimit && job->Claim()) {
-      // The worker takes the report up once it runs, finds it claimed and
-      // parks.
+    if (!job.started.load() && GetTickCount() - started_waiting > kWorkerStartLimit && job.Claim()) {
       ran_here = true;
       result = RunPipeline(state, run);
       break;
     }
     WaitForWorker(state, *worker, main_thread);
   }
-  if (!ran_here) result = job->result;
+  // No code of this module runs on the worker's thread after this.
+  worker->WaitUntilReturned();
+  if (!ran_here) result = job.result;
   if (quit_seen) PostQuitMessage(static_cast<int>(quit_code));
   return result;
 }

@@ -95,7 +95,7 @@ struct ManagerState {
   std::atomic<DWORD> worker_thread{0};   // the TExceptionThread of the running report
   // The worker that runs the reports, made by the first (under the pipeline
   // lock).
-  std::shared_ptr<TExceptionThread> report_worker;
+  std::unique_ptr<TExceptionThread> report_worker;
 
   TDeliveryError last_error;  // of the running report, or of the last one
 

@@ -26,12 +26,6 @@ bool ThisThreadHoldsLoaderLock() {
          static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(lock->OwningThread)) == GetCurrentThreadId();
 }
 
-// What one submitted callback owns.
-struct TExceptionThread::Submitted {
-  std::shared_ptr<ReportJob> job;
-  std::shared_ptr<TExceptionThread> worker;
-};
-
 TExceptionThread::TExceptionThread() : finished_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
   pool_ = CreateThreadpool(nullptr);
   if (pool_ == nullptr) return;
@@ -39,43 +33,42 @@ TExceptionThread::TExceptionThread() : finished_(CreateEventA(nullptr, FALSE, FA
   SetThreadpoolThreadMaximum(pool_, 1);
   InitializeThreadpoolEnvironment(&environment_);
   SetThreadpoolCallbackPool(&environment_, pool_);
-  // The pool keeps this module loaded while a callback runs its code.
-  HMODULE module = nullptr;
-  if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCSTR>(&LoaderLock), &module)) {
-    SetThreadpoolCallbackLibrary(&environment_, module);
-  }
+  work_ = CreateThreadpoolWork(&TExceptionThread::Work, this, &environment_);
 }
 
 TExceptionThread::~TExceptionThread() {
+  if (work_ != nullptr) CloseThreadpoolWork(work_);
   if (pool_ == nullptr) return;
   DestroyThreadpoolEnvironment(&environment_);
   CloseThreadpool(pool_);
 }
 
-bool TExceptionThread::Hand(ManagerState& state, const std::shared_ptr<ReportJob>& job,
-                            std::shared_ptr<TExceptionThread>& worker) {
+TExceptionThread* TExceptionThread::For(ManagerState& state) {
   if (state.report_worker == nullptr) {
-    auto made = std::make_shared<TExceptionThread>();
-    if (made->pool_ == nullptr || !made->finished_) return false;
+    auto made = std::make_unique<TExceptionThread>();
+    if (made->work_ == nullptr || !made->finished_) return nullptr;
     state.report_worker = std::move(made);
   }
-  auto submitted = std::make_unique<Submitted>(Submitted{job, state.report_worker});
-  if (!TrySubmitThreadpoolCallback(&TExceptionThread::Run, submitted.get(), &state.report_worker->environment_)) {
-    return false;
-  }
-  static_cast<void>(submitted.release());  // the callback's now
-  worker = state.report_worker;
-  return true;
+  return state.report_worker.get();
 }
 
 void TExceptionThread::Dismiss(ManagerState& state) {
   state.report_worker.reset();
 }
 
-void CALLBACK TExceptionThread::Run(PTP_CALLBACK_INSTANCE, void* context) {
-  const std::unique_ptr<Submitted> submitted(static_cast<Submitted*>(context));
-  submitted->worker->Run(*submitted->job);
+void TExceptionThread::Submit(ReportJob& job) {
+  job_ = &job;
+  SubmitThreadpoolWork(work_);
+}
+
+void TExceptionThread::WaitUntilReturned() {
+  WaitForThreadpoolWorkCallbacks(work_, TRUE);
+  job_ = nullptr;
+}
+
+void CALLBACK TExceptionThread::Work(PTP_CALLBACK_INSTANCE, void* self, PTP_WORK) {
+  auto& worker = *static_cast<TExceptionThread*>(self);
+  worker.Run(*worker.job_);
 }
 
 void TExceptionThread::Run(ReportJob& job) {
@@ -88,7 +81,6 @@ void TExceptionThread::Run(ReportJob& job) {
   state.worker_thread.store(self);
   job.result = RunPipeline(state, job.run);
   state.worker_thread.store(0);
-  // The raising thread may return, and its run go, once it sees this.
   job.executing.store(false);
   SetEvent(finished_.get());
 }

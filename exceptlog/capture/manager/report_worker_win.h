@@ -1,9 +1,10 @@
 // The worker that runs reports while their raising threads wait: a private
 // thread pool of one thread. Its thread waits for the next report inside the
-// system's pool code and ends when idle, so nothing of this module stays on
-// a thread between reports; starting a thread of our own for every report
-// and waiting for its end cost a report about a millisecond and a half
-// under Wine, and reports come in bursts.
+// system's pool code and ends when idle; the raising thread returns only once
+// the report's callback has returned, so no thread runs this module's code
+// between reports and a library freed after a report unloads at once.
+// Starting a thread of our own for every report and waiting for its end cost
+// a report about a millisecond and a half under Wine.
 #pragma once
 
 #include <windows.h>
@@ -27,8 +28,8 @@ bool ThisThreadHoldsLoaderLock();
 
 // One report handed to the worker. Whoever claims it first runs it:
 // normally the worker; the raising thread when the worker has not taken it
-// within a time limit. Shared, so that a worker that takes it late finds it
-// still there.
+// within a time limit (the pool's thread may have to start, and no thread
+// starts while another holds the loader lock).
 struct ReportJob {
   ReportJob(ManagerState& state_, ExceptionRun& run_) : state(state_), run(run_) {}
 
@@ -49,23 +50,29 @@ class TExceptionThread {
   TExceptionThread(const TExceptionThread&) = delete;
   TExceptionThread& operator=(const TExceptionThread&) = delete;
 
-  // Hands `job` to the worker of `state`, made on the first report. False
-  // when the system takes no work: the caller runs the report itself.
-  static bool Hand(ManagerState& state, const std::shared_ptr<ReportJob>& job,
-                   std::shared_ptr<TExceptionThread>& worker);
-  // Closes the worker of `state`: its thread ends once it is idle.
+  // The worker of `state`, made by the first report (under the pipeline
+  // lock); nullptr when the system gives no pool: the caller runs the
+  // report itself.
+  static TExceptionThread* For(ManagerState& state);
+  // Closes the worker of `state`; no report may be running.
   static void Dismiss(ManagerState& state);
 
+  // One job at a time: the next is submitted after WaitUntilReturned.
+  void Submit(ReportJob& job);
+  // Until the job's callback has returned; one that has not started yet is
+  // not run at all.
+  void WaitUntilReturned();
   // Set (auto-reset) when a job the worker ran has ended.
   HANDLE Finished() const { return finished_.get(); }
 
  private:
-  struct Submitted;
-  static void CALLBACK Run(PTP_CALLBACK_INSTANCE instance, void* context);
+  static void CALLBACK Work(PTP_CALLBACK_INSTANCE instance, void* self, PTP_WORK work);
   void Run(ReportJob& job);
 
   PTP_POOL pool_ = nullptr;
   TP_CALLBACK_ENVIRON environment_{};
+  PTP_WORK work_ = nullptr;
+  ReportJob* job_ = nullptr;
   win::UniqueKernelHandle finished_;
   std::atomic<DWORD> raised_priority_of_{0};
 };
