@@ -22,8 +22,8 @@ RTL_CRITICAL_SECTION* LoaderLock() {
 
 bool ThisThreadHoldsLoaderLock() {
   const RTL_CRITICAL_SECTION* lock = LoaderLock();
-  return lock != nullptr &&
-         static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(lock->OwningThread)) == GetCurrentThreadId();
+  // The owner is kept as a thread id in a handle-sized field.
+  return lock != nullptr && reinterpret_cast<std::uintptr_t>(lock->OwningThread) == GetCurrentThreadId();
 }
 
 TExceptionThread::TExceptionThread() : finished_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
