@@ -3,10 +3,6 @@
 // worker hands it through the synchronisation slot.
 #include <windows.h>
 
-#include <atomic>
-#include <memory>
-
-#include "exceptlog/capture/callstack/win/thread_bookkeeping_win.h"
 #include "exceptlog/capture/manager/manager_state_win.h"
 #include "exceptlog/capture/manager/report_worker_win.h"
 #include "exceptlog/capture/web/web_host_win.h"

@@ -151,7 +151,7 @@ void StopExceptionLog() {
     StopFreezeReporting();
     {
       CriticalSectionLock wait_for_running_report(state->pipeline_lock);
-      TExceptionThread::Dismiss(*state);
+      state->report_worker.reset();  // no report runs: the worker's pool closes
     }
     manager_state.store(nullptr);
     std::unique_ptr<ManagerState> owned(state);

@@ -18,6 +18,7 @@
 #include "exceptlog/capture/web/web_host_win.h"
 #include "runtime/exception.h"
 #include "runtime/win/cpu_context_win.h"
+#include "runtime/win/file_time_value_win.h"
 
 namespace vellum::exceptlog {
 
@@ -86,8 +87,7 @@ std::string DefaultReportText(const PipelineReport& report) {
 double MinutesNow() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  const auto ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return static_cast<double>(ticks) / (10'000'000.0 * 60.0);
+  return static_cast<double>(win::FileTimeValue(now)) / (10'000'000.0 * 60.0);
 }
 
 // The raising thread's stack: the copy the raise hook kept (the frames

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "exceptlog/capture/manager/manager_state_win.h"
@@ -50,10 +51,6 @@ TExceptionThread* TExceptionThread::For(ManagerState& state) {
     state.report_worker = std::move(made);
   }
   return state.report_worker.get();
-}
-
-void TExceptionThread::Dismiss(ManagerState& state) {
-  state.report_worker.reset();
 }
 
 void TExceptionThread::Submit(ReportJob& job) {

@@ -10,7 +10,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <memory>
 
 #include "runtime/win/unique_handle_win.h"
 
@@ -54,8 +53,6 @@ class TExceptionThread {
   // lock); nullptr when the system gives no pool: the caller runs the
   // report itself.
   static TExceptionThread* For(ManagerState& state);
-  // Closes the worker of `state`; no report may be running.
-  static void Dismiss(ManagerState& state);
 
   // One job at a time: the next is submitted after WaitUntilReturned.
   void Submit(ReportJob& job);

@@ -12,6 +12,7 @@
 #include "exceptlog/delivery/mail/mx_lookup_win.h"
 #include "exceptlog/delivery/mail/smtp_client_win.h"
 #include "exceptlog/delivery/mail/smtp_reply.h"
+#include "runtime/win/file_time_value_win.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -29,8 +30,7 @@ std::string LocalHostName() {
 std::int64_t FileTimeMinutes(const SYSTEMTIME& time) {
   FILETIME file_time{};
   SystemTimeToFileTime(&time, &file_time);
-  const std::int64_t ticks = static_cast<std::int64_t>(file_time.dwHighDateTime) << 32 | file_time.dwLowDateTime;
-  return ticks / 600000000;
+  return static_cast<std::int64_t>(win::FileTimeValue(file_time)) / 600000000;
 }
 
 MailHeaderFields Headers(const TSmtpMessage& message, const std::string& to_address) {

@@ -20,6 +20,7 @@
 #include "exceptlog/report/logfile/log_xml_copy.h"
 #include "runtime/stream.h"
 #include "runtime/strings/string_list.h"
+#include "runtime/win/file_time_value_win.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -108,9 +109,7 @@ std::vector<KeptArchive> ArchivesIn(const std::string& folder) {
   if (search == INVALID_HANDLE_VALUE) return archives;
   do {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
-    const auto time =
-        (static_cast<std::int64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) | found.ftLastWriteTime.dwLowDateTime;
-    archives.push_back({found.cFileName, time});
+    archives.push_back({found.cFileName, static_cast<std::int64_t>(win::FileTimeValue(found.ftLastWriteTime))});
   } while (FindNextFileA(search, &found));
   FindClose(search);
   return archives;

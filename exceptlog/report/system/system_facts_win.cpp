@@ -10,15 +10,12 @@
 #include "runtime/registry/registry_key_win.h"
 #include "runtime/strings/format.h"
 #include "runtime/win/entry_point_win.h"
+#include "runtime/win/file_time_value_win.h"
 #include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
 
 namespace {
-
-std::uint64_t FileTimeValue(const FILETIME& time) {
-  return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 template <typename Function>
 Function KernelFunction(const char* name) {
@@ -76,7 +73,7 @@ int LocalZoneOffsetMinutes() {
   GetSystemTimeAsFileTime(&utc);
   FILETIME local;
   if (!FileTimeToLocalFileTime(&utc, &local)) return 0;
-  const auto difference = static_cast<std::int64_t>(FileTimeValue(local) - FileTimeValue(utc));
+  const auto difference = static_cast<std::int64_t>(win::FileTimeValue(local) - win::FileTimeValue(utc));
   return static_cast<int>(difference / 600'000'000);
 }
 

@@ -12,6 +12,7 @@
 #include "exceptlog/capture/options/module_block_win.h"
 #include "exceptlog/capture/options/module_identity_win.h"
 #include "runtime/strings/date_time.h"
+#include "runtime/win/file_time_value_win.h"
 #include "runtime/win/unique_handle_win.h"
 
 namespace vellum::exceptlog {
@@ -145,11 +146,10 @@ std::string FolderOfFile(const std::string& file_name) {
   return separator == std::string::npos ? std::string() : file_name.substr(0, separator + 1);
 }
 
-std::uint64_t FolderWriteTime(const std::string& file_name) {
-  const std::string folder = FolderOfFile(file_name);
+std::uint64_t FolderWriteTime(const std::string& folder) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (folder.empty() || !GetFileAttributesExA(folder.c_str(), GetFileExInfoStandard, &data)) return 0;
-  return (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+  return win::FileTimeValue(data.ftLastWriteTime);
 }
 
 FileVersionData ReadFileVersionData(const std::string& file_name) {
@@ -240,12 +240,12 @@ std::shared_ptr<TRuzadaModuleInfo> CreateModuleRecord(HMODULE module, bool quick
     // on FAT, a few milliseconds on some hosts): a folder changed within the
     // last step could change again without a new time, so only an older
     // time is kept.
-    const std::uint64_t folder_time = FolderWriteTime(record->FileName);
+    const std::uint64_t folder_time = FolderWriteTime(FolderOfFile(record->FileName));
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
-    const std::uint64_t now_time = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     constexpr std::uint64_t kTimeStep = 3ULL * 10'000'000;  // three seconds
-    if (folder_time != 0 && folder_time + kTimeStep < now_time && ModuleFileDate(record->FileName) == 0) {
+    if (folder_time != 0 && folder_time + kTimeStep < win::FileTimeValue(now) &&
+        ModuleFileDate(record->FileName) == 0) {
       record->MissingFileFolderTime = folder_time;
     }
   }

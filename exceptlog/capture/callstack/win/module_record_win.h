@@ -40,9 +40,9 @@ double ModuleFileDate(const std::string& file_name);
 // The folder that holds the file, with its last separator ("C:\" for a
 // file at a drive's root); empty without one.
 std::string FolderOfFile(const std::string& file_name);
-// Last write time of the file's folder as the system's file time; 0 when it
-// cannot be asked.
-std::uint64_t FolderWriteTime(const std::string& file_name);
+// Last write time of a folder (as FolderOfFile names it) as the system's
+// file time; 0 when it cannot be asked.
+std::uint64_t FolderWriteTime(const std::string& folder);
 
 struct FileVersionData {
   std::string Description;  // FileDescription, empty when absent

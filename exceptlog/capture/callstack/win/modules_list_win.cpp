@@ -152,7 +152,7 @@ void TRuzadaModulesList::DropChanged() {
     auto known = std::find_if(folder_times.begin(), folder_times.end(),
                               [&](const auto& entry) { return entry.first == folder; });
     if (known == folder_times.end()) {
-      const std::uint64_t time = FolderWriteTime(record.FileName);
+      const std::uint64_t time = FolderWriteTime(folder);
       known = folder_times.insert(folder_times.end(), {std::move(folder), time});
     }
     return known->second == record.MissingFileFolderTime;

@@ -50,9 +50,6 @@ ThreadBookkeeping& Settings() {
 
 std::atomic<TRuzadaThreadsList*> active_threads{nullptr};
 
-// How many OwnThreadsScope live on this thread.
-thread_local int own_threads_scopes = 0;
-
 // Taken from Thread's own declaration, so that a change of the class's
 // virtual functions cannot leave a hard-wired slot number behind.
 struct ExecuteSlotProbe : Thread {
@@ -224,14 +221,6 @@ bool ThreadBookkeepingActive() {
   return active_threads.load() != nullptr;
 }
 
-OwnThreadsScope::OwnThreadsScope() {
-  ++own_threads_scopes;
-}
-
-OwnThreadsScope::~OwnThreadsScope() {
-  --own_threads_scopes;
-}
-
 bool IsSubsystemThreadClass(const Thread& thread) {
   return ClassOrAncestorNamed(typeid(thread),
                               {"TExceptionThread", "TFreezeThread", "TSendDialogThread", "TSendThread"});
@@ -273,9 +262,7 @@ std::uintptr_t CurrentStackPointer() {
 HANDLE BookkeptCreateThread(CreateThreadProcedure previous, LPSECURITY_ATTRIBUTES security, SIZE_T stack_size,
                             LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, LPDWORD thread_id) {
   TRuzadaThreadsList* threads = active_threads.load();
-  if (threads == nullptr || start == nullptr || own_threads_scopes > 0) {
-    return previous(security, stack_size, start, parameter, flags, thread_id);
-  }
+  if (threads == nullptr || start == nullptr) return previous(security, stack_size, start, parameter, flags, thread_id);
   const bool runtime = start == Thread::StartRoutine();
   auto startup = std::make_unique<ThreadStartup>(ThreadStartup{start, parameter, runtime});
   DWORD id = 0;
@@ -312,7 +299,7 @@ HANDLE BookkeptCreateThread(CreateThreadProcedure previous, LPSECURITY_ATTRIBUTE
 DWORD BookkeptResumeThread(ResumeThreadProcedure previous, HANDLE thread) {
   TRuzadaThreadsList* threads = active_threads.load();
   const ThreadBookkeeping& settings = Settings();
-  if (threads != nullptr && own_threads_scopes == 0 && !(settings.inside_pipeline && settings.inside_pipeline())) {
+  if (threads != nullptr && !(settings.inside_pipeline && settings.inside_pipeline())) {
     try {
       auto copy = CopyOwnStack();
       ScopedWriteLock guard(threads->Lock());

@@ -47,19 +47,6 @@ bool ThreadBookkeepingActive();
 // threads are not listed and their Execute is never hooked.
 bool IsSubsystemThreadClass(const Thread& thread);
 
-// While one lives on the calling thread, the threads it creates and resumes
-// are the subsystem's own (a report's worker): they get no record, which
-// their start would drop again, and no copy of this thread's stack. Under
-// Wine those copies, the record's handle and its lookups cost a report
-// about half a millisecond.
-class OwnThreadsScope {
- public:
-  OwnThreadsScope();
-  ~OwnThreadsScope();
-  OwnThreadsScope(const OwnThreadsScope&) = delete;
-  OwnThreadsScope& operator=(const OwnThreadsScope&) = delete;
-};
-
 // The slot of Execute in a runtime thread class's virtual table.
 std::size_t ExecuteSlot();
 

@@ -207,28 +207,6 @@ TEST_F(ThreadBookkeepingTest, SubsystemThreadClassesAreNeitherListedNorHooked) {
   EXPECT_EQ(threads_.IndexOfObject(&own), -1);
 }
 
-// A report's worker is made and started inside an OwnThreadsScope: never
-// listed, and the thread that starts it is nobody's caller. The same class
-// outside the scope is listed while it runs.
-TEST_F(ThreadBookkeepingTest, ThreadsOfAnOwnThreadsScopeAreNotListed) {
-  std::optional<ProbeThread> own;
-  {
-    const OwnThreadsScope scope;
-    own.emplace(&threads_);
-    EXPECT_FALSE(RecordOf(own->ThreadID())) << "no record at creation";
-    own->Start();
-  }
-  own->WaitFor();
-  EXPECT_FALSE(own->seen) << "not listed while it ran";
-  EXPECT_EQ(threads_.Count(), 0);
-
-  ProbeThread listed(&threads_);
-  listed.Start();
-  listed.WaitFor();
-  ASSERT_TRUE(listed.seen);
-  EXPECT_EQ(listed.seen->CallerThreadId, GetCurrentThreadId());
-}
-
 struct PlainResult {
   explicit PlainResult(TRuzadaThreadsList& list) : threads(&list) {}
   TRuzadaThreadsList* threads;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "exceptlog/delivery/archive/file_time.h"
+#include "runtime/win/file_time_value_win.h"
 
 namespace vellum::exceptlog {
 namespace {
@@ -19,9 +20,8 @@ std::optional<std::int64_t> FileLastWriteTime(const std::string& file_name) {
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     return std::nullopt;
   }
-  const std::uint64_t intervals =
-      (static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
-  return static_cast<std::int64_t>(intervals / kIntervalsPerSecond) - kSecondsFrom1601To1970;
+  return static_cast<std::int64_t>(win::FileTimeValue(data.ftLastWriteTime) / kIntervalsPerSecond) -
+         kSecondsFrom1601To1970;
 }
 
 }  // namespace vellum::exceptlog
